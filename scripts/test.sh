@@ -1,0 +1,6 @@
+#!/usr/bin/env bash
+# Builds everything and runs the whole test suite.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/build.sh release
+ctest --preset release --parallel "$(nproc)"
