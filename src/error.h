@@ -1,0 +1,114 @@
+// Failures: typed exceptions that carry a kind name, the exact message and
+// the trace of the operations that were active when they were raised.
+#pragma once
+
+#include <exception>
+#include <source_location>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tlq {
+
+// One active operation. Declared on the stack with TLQ_OP at the top of an
+// operation; costs two pointer stores on entry and one on exit.
+class TraceFrame {
+ public:
+  TraceFrame(const char* unit, int line, const char* op) noexcept
+      : unit_(unit), op_(op), line_(line), outer_(top_) {
+    top_ = this;
+  }
+  ~TraceFrame() { top_ = outer_; }
+  TraceFrame(const TraceFrame&) = delete;
+  TraceFrame& operator=(const TraceFrame&) = delete;
+
+  static const TraceFrame* top() noexcept { return top_; }
+  const TraceFrame* outer() const noexcept { return outer_; }
+  const char* unit() const noexcept { return unit_; }
+  const char* op() const noexcept { return op_; }
+  int line() const noexcept { return line_; }
+
+ private:
+  friend class Error;
+  const char* unit_;
+  const char* op_;
+  mutable int line_;
+  TraceFrame* outer_;
+  static thread_local TraceFrame* top_;
+};
+
+#define TLQ_OP(name) ::tlq::TraceFrame tlq_trace_frame_(__FILE_NAME__, __LINE__, name)
+
+struct TraceEntry {
+  enum class Mark { none, reraisedFrom, end };
+  std::string unit;
+  int line = 0;
+  std::string op;
+  Mark mark = Mark::none;
+};
+
+enum class ErrorKind {
+  io,
+  value,
+  key,
+  os,
+  assertion,
+  index,
+  fieldAccess,
+  jsonParse,
+  range,
+};
+
+// The name printed for a kind, e.g. "IOError".
+std::string_view kindName(ErrorKind kind) noexcept;
+
+class Error : public std::exception {
+ public:
+  Error(ErrorKind kind, std::string message,
+        std::source_location where = std::source_location::current());
+
+  ErrorKind kind() const noexcept { return kind_; }
+  std::string_view kindName() const noexcept { return tlq::kindName(kind_); }
+  const std::string& message() const noexcept { return message_; }
+  const std::vector<TraceEntry>& trace() const noexcept { return trace_; }
+  const char* what() const noexcept override { return message_.c_str(); }
+
+  // Records a second raise from a handler: the operations active now are
+  // appended between the two markers. The caller rethrows.
+  void markReraised(std::source_location where = std::source_location::current());
+
+ private:
+  void appendActive(std::source_location where);
+
+  ErrorKind kind_;
+  std::string message_;
+  std::vector<TraceEntry> trace_;
+};
+
+// One class per kind, so that a handler can catch exactly what it expects.
+template <ErrorKind K>
+class ErrorOf : public Error {
+ public:
+  explicit ErrorOf(std::string message,
+                   std::source_location where = std::source_location::current())
+      : Error(K, std::move(message), where) {}
+};
+
+using IoError = ErrorOf<ErrorKind::io>;
+using ValueError = ErrorOf<ErrorKind::value>;
+using KeyError = ErrorOf<ErrorKind::key>;
+using OsError = ErrorOf<ErrorKind::os>;
+using AssertionError = ErrorOf<ErrorKind::assertion>;
+using IndexError = ErrorOf<ErrorKind::index>;
+using FieldError = ErrorOf<ErrorKind::fieldAccess>;
+using JsonParseError = ErrorOf<ErrorKind::jsonParse>;
+using RangeError = ErrorOf<ErrorKind::range>;
+
+// The trace as text, one line per entry with plain line feeds: the location
+// ("unit(line)") padded to column 26, then the operation name.
+std::string traceText(const Error& error);
+
+// traceText with every line feed turned into CR LF, as the report holds it.
+std::string formatTrace(const Error& error);
+
+}  // namespace tlq

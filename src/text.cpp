@@ -1,0 +1,63 @@
+#include "text.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <system_error>
+
+namespace tlq {
+
+size_t formatFloat(char (&buf)[32], double value) {
+  if (std::isnan(value)) {
+    std::copy_n("nan", 3, buf);
+    return 3;
+  }
+  // General format with 16 significant digits is exactly "%.16g".
+  auto res = std::to_chars(buf, buf + 29, value, std::chars_format::general, 16);
+  std::string_view text(buf, static_cast<size_t>(res.ptr - buf));
+  if (text.find_first_not_of("-0123456789") != std::string_view::npos) return text.size();
+  std::copy_n(".0", 2, res.ptr);
+  return text.size() + 2;
+}
+
+void appendFloat(std::string& out, double value) {
+  char buf[32];
+  out.append(buf, formatFloat(buf, value));
+}
+
+double roundTo3(double value) {
+  if (!std::isfinite(value)) return value;
+  char buf[400];  // fixed notation of the largest double needs 309 digits
+  auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, 3);
+  double rounded = value;
+  std::from_chars(buf, res.ptr, rounded);
+  return rounded;
+}
+
+double parseDecimal(std::string_view text) {
+  const char* first = text.data();
+  const char* last = first + text.size();
+  bool negative = false;
+  if (first != last && (*first == '+' || *first == '-')) {
+    negative = *first == '-';
+    ++first;
+  }
+  double value = std::numeric_limits<double>::quiet_NaN();
+  auto res = std::from_chars(first, last, value);
+  // Plain decimals cannot underflow, so out of range means too large;
+  // from_chars leaves the value alone where an ordinary parser saturates.
+  if (res.ec == std::errc::result_out_of_range) value = std::numeric_limits<double>::infinity();
+  return negative ? -value : value;
+}
+
+std::string csvPathFor(std::string_view path) {
+  for (size_t i = path.size(); i-- > 1;) {
+    char c = path[i];
+    if (c == '.') return std::string(path.substr(0, i + 1)) + "csv";
+    if (c == '/' || c == '\\') break;
+  }
+  return std::string(path) + ".csv";
+}
+
+}  // namespace tlq
