@@ -1,0 +1,51 @@
+#include "force_elasto.h"
+
+#include <limits>
+
+#include "error.h"
+#include "sensors/pattern.h"
+#include "text.h"
+
+namespace tlq {
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+struct ForceForm {
+  Pattern pattern;
+  bool newtons;  // two decimals, converted to kilograms
+};
+
+}  // namespace
+
+double parseForce(std::string_view raw) {
+  TLQ_OP("parseForce");
+  // Tried in this order; the first match decides. Group 1 is the sign
+  // character, group 2 the value. The third form also takes every line the
+  // fifth does, so the fifth never decides; the order is kept all the same.
+  static ForceForm forms[] = {
+      {Pattern(R"(^\x02(.)\s+(\d+\.\d\d)[NM]\x03)"), true},
+      {Pattern(R"(^(.)\s+(\d+\.\d\d)[NM]\x03\x02)"), true},
+      {Pattern(R"(^(.)\s+(\d+)[NM].+)"), false},
+      {Pattern(R"(^\x02(.)\s+(\d+)[NM]\x03)"), false},
+      {Pattern(R"(^(.)\s+(\d+)[NM]\x03\x02)"), false},
+  };
+  for (ForceForm& form : forms) {
+    if (!form.pattern.match(raw)) continue;
+    double value = parseDecimal(form.pattern.group(2));
+    if (form.newtons) value = value * 1000.0 / 9.8084;
+    return form.pattern.group(1) == "-" ? -value : value;
+  }
+  return kNaN;
+}
+
+std::pair<double, double> parseElasto(std::string_view raw) {
+  TLQ_OP("parseElasto");
+  static Pattern aPart(R"(^A=(\d+) .+$)");
+  static Pattern bPart(R"(.+ B=(\d+)$)");
+  double a = aPart.match(raw) ? parseDecimal(aPart.group(1)) : kNaN;
+  double b = bPart.match(raw) ? parseDecimal(bPart.group(1)) : kNaN;
+  return {a, b};
+}
+
+}  // namespace tlq

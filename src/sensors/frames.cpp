@@ -1,0 +1,216 @@
+#include "frames.h"
+
+#include <charconv>
+#include <cmath>
+#include <tuple>
+
+#include "error.h"
+#include "sensors/base64.h"
+#include "text.h"
+
+namespace tlq {
+
+uint8_t byteAt(std::string_view frame, size_t p) {
+  if (p >= frame.size()) {
+    TLQ_OP("byteAt");
+    if (frame.empty()) throw IndexError("index out of bounds, the container is empty");
+    throw IndexError("index " + std::to_string(p) + " not in 0 .. " +
+                     std::to_string(frame.size() - 1));
+  }
+  return static_cast<uint8_t>(frame[p]);
+}
+
+std::pair<int64_t, int64_t> unpack24BitsFrom3Bytes(std::string_view frame, size_t p) {
+  int64_t b0 = byteAt(frame, p);
+  int64_t b1 = byteAt(frame, p + 1);
+  int64_t b2 = byteAt(frame, p + 2);
+  return {b0 | (b1 & 0x0F) << 8, b2 << 4 | b1 >> 4};
+}
+
+int64_t unpackShort(std::string_view frame, size_t p) {
+  int64_t low = byteAt(frame, p);
+  int64_t high = byteAt(frame, p + 1);
+  return low | high << 8;
+}
+
+int64_t unpackUnsignedShort(std::string_view frame, size_t p) { return unpackShort(frame, p); }
+
+int64_t unpackSignedShort(std::string_view frame, size_t p) {
+  int64_t v = unpackUnsignedShort(frame, p);
+  return v > 32767 ? v - 65536 : v;
+}
+
+uint16_t crc16Xmodem(std::string_view bytes) {
+  uint16_t crc = 0;
+  for (char c : bytes) {
+    crc ^= static_cast<uint16_t>(static_cast<uint8_t>(c) << 8);
+    for (int bit = 0; bit < 8; ++bit)
+      crc = static_cast<uint16_t>(crc & 0x8000 ? crc << 1 ^ 0x1021 : crc << 1);
+  }
+  return crc;
+}
+
+// Callers have read the fields first, so the frame holds at least 15 bytes.
+bool dq7_check_crc(std::string_view frame) {
+  size_t n = frame.size();
+  int64_t low = byteAt(frame, n - 2);
+  int64_t high = byteAt(frame, n - 1);
+  return crc16Xmodem(frame.substr(2, n - 4)) == (high << 8 | low);
+}
+
+bool rk_check_crc(std::string_view frame) { return dq7_check_crc(frame); }
+
+namespace {
+
+// The header is big-endian, unlike the body.
+int64_t header(std::string_view frame) {
+  int64_t first = byteAt(frame, 0);
+  int64_t second = byteAt(frame, 1);
+  return first << 8 | second;
+}
+
+// Two successive divisions, as the instruments' software does them; a single
+// division by 1e7 differs in the last bit for some values.
+double dq7Angle(int64_t low, int64_t high, int64_t cal) {
+  return static_cast<double>((low - high) * cal) / 10000.0 / 1000.0;
+}
+
+double rkAngle(int64_t acc) {
+  return std::asin(static_cast<double>(acc) * 0.000030517578125) / 3.141592653589793 * 180.0;
+}
+
+std::string_view frameScratch(std::string_view payload) {
+  static thread_local std::string frame;
+  base64::decode(payload, frame);
+  return frame;
+}
+
+}  // namespace
+
+Dq7Inclino parse_dq7_inclino(std::string_view payload) {
+  TLQ_OP("parse_dq7_inclino");
+  std::string_view frame = frameScratch(payload);
+  if (header(frame) != 65535) throw AssertionError("tlqconverter(135, 5) `header == 65535` ");
+  Dq7Inclino r;
+  std::tie(r.A0L, r.A0H) = unpack24BitsFrom3Bytes(frame, 2);
+  std::tie(r.B0L, r.B0H) = unpack24BitsFrom3Bytes(frame, 5);
+  std::tie(r.FL, r.FH) = unpack24BitsFrom3Bytes(frame, 8);
+  r.CAL_A = unpackShort(frame, 12);
+  r.CAL_B = unpackShort(frame, 14);
+  r.A_deg = dq7Angle(r.A0L, r.A0H, r.CAL_A);
+  r.B_deg = dq7Angle(r.B0L, r.B0H, r.CAL_B);
+  r.CRC_OK = dq7_check_crc(frame);
+  r.RAW_B64 = payload;
+  return r;
+}
+
+RkInclino parse_rk_inclino(std::string_view payload) {
+  TLQ_OP("parse_rk_inclino");
+  std::string_view frame = frameScratch(payload);
+  if (header(frame) != 61441) throw AssertionError("tlqconverter(190, 5) `header == 61441` ");
+  RkInclino r;
+  r.ACCX = unpackSignedShort(frame, 7);
+  r.ACCY = unpackSignedShort(frame, 9);
+  r.MUR_OVERFLOWS = byteAt(frame, 11);
+  r.UART_OVERFLOWS = byteAt(frame, 12);
+  r.RS_ERRORS = byteAt(frame, 13);
+  r.STATUS = unpackUnsignedShort(frame, 13);
+  r.CRC_OK = rk_check_crc(frame);
+  r.RAW_B64 = payload;
+  r.X_deg = rkAngle(r.ACCX);
+  r.Y_deg = rkAngle(r.ACCY);
+  return r;
+}
+
+namespace {
+
+// Writes compact JSON members, one call per member, in order.
+class JsonObjectWriter {
+ public:
+  explicit JsonObjectWriter(std::string& out) : out_(out) { out_ += '{'; }
+  ~JsonObjectWriter() { out_ += '}'; }
+
+  void member(std::string_view key, int64_t v) {
+    name(key);
+    char buf[24];
+    out_.append(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
+  }
+  void member(std::string_view key, double v) {
+    name(key);
+    appendFloat(out_, v);
+  }
+  void member(std::string_view key, bool v) {
+    name(key);
+    out_ += v ? "true" : "false";
+  }
+  void member(std::string_view key, std::string_view v) {
+    name(key);
+    out_ += '"';
+    for (char c : v) {
+      switch (c) {
+        case '"': out_ += "\\\""; break;
+        case '\\': out_ += "\\\\"; break;
+        case '\b': out_ += "\\b"; break;
+        case '\f': out_ += "\\f"; break;
+        case '\n': out_ += "\\n"; break;
+        case '\r': out_ += "\\r"; break;
+        case '\t': out_ += "\\t"; break;
+        default:
+          if (static_cast<unsigned char>(c) < 0x20) {
+            static constexpr char hex[] = "0123456789ABCDEF";
+            out_ += "\\u00";
+            out_ += hex[c >> 4];
+            out_ += hex[c & 0x0F];
+          } else {
+            out_ += c;
+          }
+      }
+    }
+    out_ += '"';
+  }
+
+ private:
+  void name(std::string_view key) {
+    if (!first_) out_ += ',';
+    first_ = false;
+    out_ += '"';
+    out_ += key;
+    out_ += "\":";
+  }
+  std::string& out_;
+  bool first_ = true;
+};
+
+}  // namespace
+
+void toJson(const Dq7Inclino& r, std::string& out) {
+  JsonObjectWriter o(out);
+  o.member("A_deg", r.A_deg);
+  o.member("B_deg", r.B_deg);
+  o.member("A0L", r.A0L);
+  o.member("A0H", r.A0H);
+  o.member("B0L", r.B0L);
+  o.member("B0H", r.B0H);
+  o.member("FL", r.FL);
+  o.member("FH", r.FH);
+  o.member("CAL_A", r.CAL_A);
+  o.member("CAL_B", r.CAL_B);
+  o.member("CRC_OK", r.CRC_OK);
+  o.member("RAW_B64", r.RAW_B64);
+}
+
+void toJson(const RkInclino& r, std::string& out) {
+  JsonObjectWriter o(out);
+  o.member("ACCX", r.ACCX);
+  o.member("ACCY", r.ACCY);
+  o.member("MUR_OVERFLOWS", r.MUR_OVERFLOWS);
+  o.member("UART_OVERFLOWS", r.UART_OVERFLOWS);
+  o.member("RS_ERRORS", r.RS_ERRORS);
+  o.member("STATUS", r.STATUS);
+  o.member("CRC_OK", r.CRC_OK);
+  o.member("RAW_B64", r.RAW_B64);
+  o.member("X_deg", r.X_deg);
+  o.member("Y_deg", r.Y_deg);
+}
+
+}  // namespace tlq
