@@ -1,0 +1,143 @@
+#include "csv.h"
+
+#include <algorithm>
+#include <charconv>
+
+#include "error.h"
+#include "platform/registry.h"
+#include "text.h"
+
+namespace tlq {
+
+CsvField makeField(std::string_view text) {
+  CsvField f;
+  f.kind = CsvFieldKind::fieldString;
+  f.text = text;
+  return f;
+}
+
+CsvField makeField(double number) {
+  CsvField f;
+  f.kind = CsvFieldKind::fieldFloat;
+  f.number = number;
+  return f;
+}
+
+CsvField makeField(int64_t integer) {
+  CsvField f;
+  f.kind = CsvFieldKind::fieldInt;
+  f.integer = integer;
+  return f;
+}
+
+namespace {
+
+constexpr const char* kInternational = "HKEY_CURRENT_USER\\Control Panel\\International";
+
+char separator(const char* valueName) {
+  RegData value = regRead(kInternational, valueName);
+  const std::string& data = value.data();
+  if (data.empty()) throw IndexError("index out of bounds, the container is empty");
+  return data[0];
+}
+
+// Numbers are not quoted unless their text would otherwise split the field.
+void appendNumberText(const CsvFormat& format, std::string_view text, std::string& out) {
+  if (text.find(format.listSeparator) == std::string_view::npos)
+    out += text;
+  else
+    quoteString(format, text, out);
+}
+
+}  // namespace
+
+char getListSeparator() {
+  TLQ_OP("getListSeparator");
+  return separator("sList");
+}
+
+char getDecimalSeparator() {
+  TLQ_OP("getDecimalSeparator");
+  return separator("sDecimal");
+}
+
+CsvFormat newCsvFormat(std::vector<std::string> header) {
+  char list = getListSeparator();
+  char decimal = getDecimalSeparator();
+  return newCsvFormat(std::move(header), list, decimal);
+}
+
+CsvFormat newCsvFormat(std::vector<std::string> header, char listSeparator,
+                       char decimalSeparator) {
+  return CsvFormat{std::move(header), listSeparator, decimalSeparator};
+}
+
+void CsvRow::set(size_t column, CsvField field) {
+  slots_[column].present = true;
+  slots_[column].field = std::move(field);
+}
+
+void CsvRow::setNumber(size_t column, double number) {
+  Slot& s = slots_[column];
+  s.present = true;
+  s.field.kind = CsvFieldKind::fieldFloat;
+  s.field.number = number;
+}
+
+std::string& CsvRow::text(size_t column) {
+  Slot& s = slots_[column];
+  s.present = true;
+  s.field.kind = CsvFieldKind::fieldString;
+  s.field.text.clear();
+  return s.field.text;
+}
+
+std::string makeHeader(const CsvFormat& format) {
+  std::string line;
+  for (size_t i = 0; i < format.header.size(); ++i) {
+    if (i > 0) line += format.listSeparator;
+    line += format.header[i];
+  }
+  return line;
+}
+
+void makeLine(const CsvFormat& format, const CsvRow& row, std::string& out) {
+  for (size_t i = 0; i < format.header.size(); ++i) {
+    if (i > 0) out += format.listSeparator;
+    const CsvField* f = i < row.size() ? row.get(i) : nullptr;
+    if (!f) continue;
+    switch (f->kind) {
+      case CsvFieldKind::fieldString: quoteString(format, f->text, out); break;
+      case CsvFieldKind::fieldFloat: localizeFloat(format, f->number, out); break;
+      case CsvFieldKind::fieldInt: {
+        char buf[24];
+        appendNumberText(format, {buf, std::to_chars(buf, buf + sizeof buf, f->integer).ptr}, out);
+        break;
+      }
+    }
+  }
+}
+
+void quoteString(const CsvFormat& format, std::string_view text, std::string& out) {
+  const char special[] = {format.listSeparator, '"', '\r', '\n'};
+  if (text.find_first_of(std::string_view(special, sizeof special)) == std::string_view::npos) {
+    out += text;
+    return;
+  }
+  out += '"';
+  for (char c : text) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  out += '"';
+}
+
+void localizeFloat(const CsvFormat& format, double number, std::string& out) {
+  char buf[32];
+  std::string_view text(buf, formatFloat(buf, number));
+  if (text == "nan") return;
+  std::replace(buf, buf + text.size(), '.', format.decimalSeparator);
+  appendNumberText(format, text, out);
+}
+
+}  // namespace tlq

@@ -1,0 +1,85 @@
+// CSV text with the list and decimal separators of the user's regional
+// settings, as a spreadsheet on the same machine reads it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tlq {
+
+enum class CsvFieldKind : uint8_t { fieldFloat, fieldString, fieldInt };
+
+struct CsvField {
+  CsvFieldKind kind = CsvFieldKind::fieldString;
+  double number = 0;  // fieldFloat
+  int64_t integer = 0;  // fieldInt
+  std::string text;   // fieldString
+};
+
+CsvField makeField(std::string_view text);
+CsvField makeField(double number);
+CsvField makeField(int64_t integer);
+
+struct CsvFormat {
+  std::vector<std::string> header;
+  char listSeparator = ',';
+  char decimalSeparator = '.';
+};
+
+// The first byte of "sList" / "sDecimal" under
+// "HKEY_CURRENT_USER\Control Panel\International". A missing value or one of
+// a numeric kind raises the FieldError of RegData::data(); an empty one the
+// IndexError "index out of bounds, the container is empty".
+char getListSeparator();
+char getDecimalSeparator();
+
+// Reads the list separator, then the decimal separator.
+CsvFormat newCsvFormat(std::vector<std::string> header);
+CsvFormat newCsvFormat(std::vector<std::string> header, char listSeparator, char decimalSeparator);
+
+// One line's fields, one slot per column of the format; a slot left empty is
+// written as an empty field. Cleared and refilled for every line, so that its
+// text buffers are reused.
+class CsvRow {
+ public:
+  explicit CsvRow(size_t columns) : slots_(columns) {}
+
+  void clear() {
+    for (Slot& s : slots_) s.present = false;
+  }
+  void set(size_t column, CsvField field);
+  void setNumber(size_t column, double number);
+  // A text field, emptied, to be filled in place.
+  std::string& text(size_t column);
+
+  size_t size() const { return slots_.size(); }
+  const CsvField* get(size_t column) const {
+    return slots_[column].present ? &slots_[column].field : nullptr;
+  }
+
+ private:
+  struct Slot {
+    bool present = false;
+    CsvField field;
+  };
+  std::vector<Slot> slots_;
+};
+
+// The column names joined by the list separator, never quoted.
+std::string makeHeader(const CsvFormat& format);
+
+// Appends one line (no line ending) to `out`.
+void makeLine(const CsvFormat& format, const CsvRow& row, std::string& out);
+
+// Text as one field: in double quotes, inner quotes doubled, when it holds
+// the list separator, a double quote, CR or LF; unchanged otherwise.
+void quoteString(const CsvFormat& format, std::string_view text, std::string& out);
+
+// A number as "%.16g" (with ".0" where it would read as an integer) and the
+// decimal separator for ".". Not-a-number is an empty field. A number whose
+// text holds the list separator is put in double quotes, to stay one field.
+void localizeFloat(const CsvFormat& format, double number, std::string& out);
+
+}  // namespace tlq

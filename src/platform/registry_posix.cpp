@@ -1,0 +1,109 @@
+// The registry where there is none: a ".reg" file holds the keys, and the
+// user's locale answers for the regional settings the file does not hold.
+
+#include <langinfo.h>
+#include <locale.h>
+
+#include <cstdlib>
+#include <map>
+
+#include "platform/file.h"
+#include "platform/reg_file.h"
+#include "platform/registry.h"
+
+namespace tlq {
+
+namespace {
+
+constexpr std::string_view kInternational = "HKEY_CURRENT_USER\\Control Panel\\International";
+
+std::string envOr(const char* name, std::string fallback) {
+  const char* v = std::getenv(name);
+  return v && *v ? std::string(v) : fallback;
+}
+
+// $TLQCONVERTER_REGISTRY, else ${XDG_CONFIG_HOME:-$HOME/.config}/tlqconverter/registry.reg.
+std::string storePath() {
+  std::string path = envOr("TLQCONVERTER_REGISTRY", "");
+  if (!path.empty()) return path;
+  std::string home = envOr("HOME", "");
+  std::string config = envOr("XDG_CONFIG_HOME", home.empty() ? "" : home + "/.config");
+  return config.empty() ? "" : config + "/tlqconverter/registry.reg";
+}
+
+// The decimal point of the locale named by LC_ALL, LC_NUMERIC or LANG (the
+// first that is set); "." when that locale is not installed.
+std::string localeDecimalPoint() {
+  std::string name = envOr("LC_ALL", envOr("LC_NUMERIC", envOr("LANG", "C")));
+  locale_t loc = ::newlocale(LC_NUMERIC_MASK, name.c_str(), static_cast<locale_t>(0));
+  if (!loc) return ".";
+  std::string point = ::nl_langinfo_l(RADIXCHAR, loc);
+  ::freelocale(loc);
+  return point.empty() ? "." : point;
+}
+
+RegValue textValue(std::string_view name, std::string_view text) {
+  RegValue v;
+  v.name = name;
+  v.bytes = utf8ToUtf16le(text);
+  v.bytes.append(2, '\0');
+  return v;
+}
+
+// The store as the program sees it: the file, with the locale's separators
+// where the file says nothing of them (a "name"=- in the file still removes
+// them).
+RegStore loadStore() {
+  std::string path = storePath();
+  std::optional<std::string> text = path.empty() ? std::nullopt : readWholeFile(path);
+  RegStore store = RegStore::parse(text ? *text : std::string());
+  bool noDecimal = !store.findValue(kInternational, "sDecimal");
+  bool noList = !store.findValue(kInternational, "sList");
+  if (noDecimal || noList) {
+    std::string point = localeDecimalPoint();
+    if (noDecimal) store.setValue(kInternational, textValue("sDecimal", point));
+    if (noList) store.setValue(kInternational, textValue("sList", point == "," ? ";" : ","));
+  }
+  return store;
+}
+
+// Open keys, by handle: the canonical path of each.
+std::map<RegKey, std::string>& openKeys() {
+  static std::map<RegKey, std::string> keys;
+  return keys;
+}
+
+}  // namespace
+
+RegKey regOpen(std::string_view path, RegMode mode) {
+  std::optional<RegPath> parsed = parseRegPath(path);
+  if (!parsed || !parsed->computer.empty()) return 0;  // no remote registries here
+  std::string key = canonicalKeyPath(path);
+  RegStore store = loadStore();
+  if (!store.hasKey(key)) {
+    if (mode != RegMode::create) return 0;
+    // Only what the file holds is written back, not the locale's answers.
+    std::string file = storePath();
+    std::optional<std::string> text = file.empty() ? std::nullopt : readWholeFile(file);
+    RegStore stored = RegStore::parse(text ? *text : std::string());
+    stored.createKey(key);
+    if (file.empty() || !replaceFile(file, stored.serialize())) return 0;
+  }
+  static RegKey next = 1;
+  openKeys()[next] = key;
+  return next++;
+}
+
+RegData regRead(std::string_view path, std::string_view name) {
+  if (!parseRegPath(path) || !parseRegPath(path)->computer.empty()) return RegData();
+  RegStore store = loadStore();
+  std::string key = canonicalKeyPath(path);
+  if (!store.hasKey(key)) return RegData();
+  const RegValue* value = store.findValue(key, name);
+  if (!value || value->removed) return RegData();
+  return regDataFromValue(value->type, value->bytes);
+}
+
+void regClose(RegKey key) { openKeys().erase(key); }
+
+}  // namespace tlq
