@@ -1,0 +1,1 @@
+#include <boost/json/src.hpp>

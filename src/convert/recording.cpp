@@ -1,0 +1,277 @@
+#include "convert/recording.h"
+
+#include <boost/json/basic_parser_impl.hpp>
+
+#include <algorithm>
+#include <charconv>
+
+#include "convert/json_error.h"
+#include "error.h"
+
+namespace tlq {
+namespace {
+
+namespace json = boost::json;
+using Summary = Recording::Summary;
+using Visit = std::function<void(const RecordingEntry&)>;
+
+// The SAX handler of both passes. It follows the nesting depth: the
+// document's top object is depth 1, the "data" array depth 2, an entry
+// depth 3 and a sensor object depth 4; anything else is skipped over.
+class Walker {
+ public:
+  static constexpr size_t max_object_size = static_cast<size_t>(-1);
+  static constexpr size_t max_array_size = static_cast<size_t>(-1);
+  static constexpr size_t max_key_size = static_cast<size_t>(-1);
+  static constexpr size_t max_string_size = static_cast<size_t>(-1);
+
+  // With `visit`, streams the entries of the "data" member numbered
+  // `streamedData` (counting from 1).
+  Walker(Summary& summary, const Visit* visit, size_t streamedData)
+      : summary_(summary), visit_(visit), streamedData_(streamedData) {}
+
+  bool on_document_begin(json::error_code&) { return true; }
+  bool on_document_end(json::error_code&) { return true; }
+  bool on_object_begin(json::error_code&) { return beginContainer(true); }
+  bool on_array_begin(json::error_code&) { return beginContainer(false); }
+  bool on_object_end(size_t, json::error_code&) { return endContainer(); }
+  bool on_array_end(size_t, json::error_code&) { return endContainer(); }
+
+  bool on_key_part(json::string_view s, size_t, json::error_code&) {
+    if (wantsKey()) key_.append(s.data(), s.size());
+    return true;
+  }
+  bool on_key(json::string_view s, size_t, json::error_code&) {
+    if (wantsKey()) {
+      key_.append(s.data(), s.size());
+      onKey(key_);
+    }
+    key_.clear();
+    return true;
+  }
+
+  bool on_string_part(json::string_view s, size_t, json::error_code&) {
+    if (field_) field_->text.append(s.data(), s.size());
+    return true;
+  }
+  bool on_string(json::string_view s, size_t, json::error_code&) {
+    if (field_) field_->text.append(s.data(), s.size());
+    return scalar(JsonField::Type::string, 0);
+  }
+  bool on_number_part(json::string_view, json::error_code&) { return true; }
+  bool on_int64(int64_t v, json::string_view, json::error_code&) {
+    return scalar(JsonField::Type::number, static_cast<double>(v));
+  }
+  bool on_uint64(uint64_t v, json::string_view, json::error_code&) {
+    return scalar(JsonField::Type::number, static_cast<double>(v));
+  }
+  bool on_double(double v, json::string_view s, json::error_code&) {
+    // The parser's own conversion is fast but not always correctly rounded.
+    if (field_) std::from_chars(s.data(), s.data() + s.size(), v);
+    return scalar(JsonField::Type::number, v);
+  }
+  bool on_bool(bool, json::error_code&) { return scalar(JsonField::Type::other, 0); }
+  bool on_null(json::error_code&) { return scalar(JsonField::Type::other, 0); }
+  bool on_comment_part(json::string_view, json::error_code&) { return true; }
+  bool on_comment(json::string_view, json::error_code&) { return true; }
+
+ private:
+  bool wantsKey() const {
+    return depth_ == 1 || (depth_ == 3 && entryOpen_) || (depth_ == 4 && sensorOpen_);
+  }
+
+  void onKey(std::string_view key) {
+    if (depth_ == 1) {
+      dataNext_ = key == "data";
+    } else if (depth_ == 3) {
+      pendingSensor_ = nullptr;
+      if (key == "inclino2") summary_.firstInclino2 = std::min(summary_.firstInclino2, entry_.index);
+      if (key == "dlen") summary_.firstDlen = std::min(summary_.firstDlen, entry_.index);
+      if (!streaming_) return;
+      if (key == "inclino") pendingSensor_ = &entry_.inclino;
+      else if (key == "inclino2") pendingSensor_ = &entry_.inclino2;
+      else if (key == "force") pendingSensor_ = &entry_.force;
+      else if (key == "dlen") pendingSensor_ = &entry_.dlen;
+      if (pendingSensor_) *pendingSensor_ = SensorObject{};  // the last of equal names counts
+    } else {
+      field_ = nullptr;
+      if (key == "raw") field_ = &sensor_->raw;
+      else if (key == "timestamp") field_ = &sensor_->timestamp;
+      else if (key == "val1") field_ = &sensor_->val1;
+      else if (key == "val2") field_ = &sensor_->val2;
+      if (field_) {
+        field_->type = JsonField::Type::absent;
+        field_->text.clear();
+      }
+    }
+  }
+
+  // Called as each value starts, before a container raises the depth.
+  void valueStarts(bool container, bool object) {
+    switch (depth_) {
+      case 0:
+        summary_.topIsObject = object;
+        break;
+      case 1:
+        if (!dataNext_) break;
+        dataNext_ = false;
+        ++summary_.dataMembers;
+        summary_.dataIsArray = container && !object;
+        summary_.firstNonObject = summary_.firstInclino2 = summary_.firstDlen = Summary::none;
+        dataOpen_ = summary_.dataIsArray;
+        streaming_ = dataOpen_ && visit_ && summary_.dataMembers == streamedData_;
+        entry_.index = 0;
+        nextIndex_ = 0;
+        break;
+      case 2:
+        if (!dataOpen_) break;
+        entry_.index = nextIndex_++;
+        if (!object) {
+          summary_.firstNonObject = std::min(summary_.firstNonObject, entry_.index);
+          if (streaming_) emit(false);
+        } else {
+          entryOpen_ = true;
+          if (streaming_) entry_.inclino = entry_.inclino2 = entry_.force = entry_.dlen = SensorObject{};
+        }
+        break;
+      case 3:
+        if (!pendingSensor_) break;
+        pendingSensor_->shape = object ? SensorObject::Shape::object : SensorObject::Shape::notObject;
+        if (object) {
+          sensor_ = pendingSensor_;
+          sensorOpen_ = true;
+        }
+        pendingSensor_ = nullptr;
+        break;
+      case 4:
+        if (field_ && container) {
+          field_->type = JsonField::Type::other;
+          field_ = nullptr;
+        }
+        break;
+      default:
+        break;
+    }
+  }
+
+  bool beginContainer(bool object) {
+    valueStarts(true, object);
+    ++depth_;
+    return true;
+  }
+
+  bool endContainer() {
+    --depth_;
+    if (depth_ == 3) sensorOpen_ = false;
+    if (depth_ == 2 && entryOpen_) {
+      entryOpen_ = false;
+      if (streaming_) emit(true);
+    }
+    if (depth_ == 1) dataOpen_ = streaming_ = false;
+    return true;
+  }
+
+  bool scalar(JsonField::Type type, double number) {
+    valueStarts(false, false);
+    if (field_ && depth_ == 4) {
+      field_->type = type;
+      field_->number = number;
+      field_ = nullptr;
+    }
+    return true;
+  }
+
+  void emit(bool isObject) {
+    entry_.isObject = isObject;
+    (*visit_)(entry_);
+  }
+
+  Summary& summary_;
+  const Visit* visit_;
+  size_t streamedData_;
+  size_t depth_ = 0;
+  bool dataNext_ = false;
+  bool dataOpen_ = false;
+  bool streaming_ = false;
+  bool entryOpen_ = false;
+  bool sensorOpen_ = false;
+  size_t nextIndex_ = 0;
+  std::string key_;
+  RecordingEntry entry_;
+  SensorObject* pendingSensor_ = nullptr;
+  SensorObject* sensor_ = nullptr;
+  JsonField* field_ = nullptr;
+};
+
+JsonFault faultOf(const json::error_code& ec) {
+  if (ec == json::error::too_deep) return JsonFault::tooDeep;
+  if (ec == json::error::incomplete) return JsonFault::incomplete;
+  if (ec == json::error::illegal_leading_surrogate || ec == json::error::illegal_trailing_surrogate)
+    return JsonFault::badSurrogate;
+  return JsonFault::syntax;
+}
+
+bool isJsonSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// One pass over the whole text. The first pass validates; later ones may
+// skip the UTF-8 checks.
+void walk(std::string_view text, Summary& summary, const Visit* visit, size_t streamedData, bool validate) {
+  json::parse_options options;
+  options.max_depth = Recording::kMaxDepth;
+  options.allow_invalid_utf8 = !validate;
+  json::basic_parser<Walker> parser(options, summary, visit, streamedData);
+  json::error_code ec;
+  size_t used = parser.write_some(false, text.data(), text.size(), ec);
+  if (ec) throw JsonParseError(describeJsonError(text, used, faultOf(ec), Recording::kMaxDepth));
+  while (used < text.size() && isJsonSpace(text[used])) ++used;
+  if (used < text.size())
+    throw JsonParseError(describeJsonError(text, used, JsonFault::trailingText, Recording::kMaxDepth));
+}
+
+std::string_view withoutByteOrderMark(std::string_view text) {
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+  return text;
+}
+
+}  // namespace
+
+void validateJson(std::string_view text) {
+  Summary summary;
+  walk(withoutByteOrderMark(text), summary, nullptr, 0, true);
+}
+
+Recording::Recording(const std::string& path) : file_(path), json_(withoutByteOrderMark(file_.bytes())) {
+  TLQ_OP("readRecording");
+  walk(json_, summary_, nullptr, 0, true);
+}
+
+void Recording::requireData() const {
+  if (!summary_.topIsObject) throw ValueError("the recording is not a JSON object");
+  if (summary_.dataMembers == 0) throw KeyError("key not found: data");
+  if (!summary_.dataIsArray) throw ValueError("\"data\" is not a JSON array");
+}
+
+bool Recording::scan(size_t firstHit) const {
+  requireData();
+  if (summary_.firstNonObject < firstHit)
+    throw ValueError("data[" + std::to_string(summary_.firstNonObject) + "] is not a JSON object");
+  return firstHit != Summary::none;
+}
+
+bool Recording::hasInclino2() const {
+  TLQ_OP("hasInclino2");
+  return scan(summary_.firstInclino2);
+}
+
+bool Recording::hasElasto() const {
+  TLQ_OP("hasElasto");
+  return scan(summary_.firstDlen);
+}
+
+void Recording::forEachEntry(const Visit& visit) const {
+  requireData();
+  Summary again;
+  walk(json_, again, &visit, summary_.dataMembers, false);
+}
+
+}  // namespace tlq

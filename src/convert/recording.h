@@ -1,0 +1,93 @@
+// A recording: a JSON document whose "data" array lists the samples.
+//
+// The file is mapped and read in two passes over its bytes, and no tree of
+// the whole document is ever built. The first pass validates the JSON text
+// and notes what the column scans need; the second streams the entries of
+// "data" one by one, each holding only the members the conversion reads.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "platform/file.h"
+
+namespace tlq {
+
+// A member of a sensor object, as the conversion reads it.
+struct JsonField {
+  enum class Type : uint8_t { absent, string, number, other };
+  Type type = Type::absent;
+  std::string text;   // when a string
+  double number = 0;  // when a number
+
+  bool present() const { return type != Type::absent; }
+  // The text of the node; empty for anything but a string.
+  std::string_view textOf() const { return type == Type::string ? std::string_view(text) : ""; }
+  // The value of the node; 0 for anything but a number.
+  double numberOf() const { return type == Type::number ? number : 0.0; }
+};
+
+// "inclino", "inclino2", "force" or "dlen" of one entry.
+struct SensorObject {
+  enum class Shape : uint8_t { absent, object, notObject };
+  Shape shape = Shape::absent;
+  JsonField raw, timestamp, val1, val2;
+};
+
+struct RecordingEntry {
+  size_t index = 0;
+  bool isObject = true;
+  SensorObject inclino, inclino2, force, dlen;
+};
+
+class Recording {
+ public:
+  // Nesting deeper than this is a parse error, long before the stack is at
+  // risk (a recording is four levels deep).
+  static constexpr size_t kMaxDepth = 1000;
+
+  // Reads and validates the file. Raises IoError "cannot open: " + path, or
+  // JsonParseError naming the line and column and what was expected there.
+  explicit Recording(const std::string& path);
+
+  // True when an entry of "data" has a member "inclino2" (or "dlen"). Like
+  // a walk from the first entry that stops at the first hit, these raise
+  // when the document is not an object, "data" is missing or not an array,
+  // or an entry before the first hit is not an object.
+  bool hasInclino2() const;
+  bool hasElasto() const;
+
+  // True when `path` names the recording's own file.
+  bool isFile(const std::string& path) const { return file_.isSameFile(path); }
+
+  // Calls `visit` for every entry of "data", in order. The entry is valid
+  // during the call only.
+  void forEachEntry(const std::function<void(const RecordingEntry&)>& visit) const;
+
+  // What the first pass learned; public for the walker that fills it.
+  struct Summary {
+    static constexpr size_t none = static_cast<size_t>(-1);
+    bool topIsObject = false;
+    size_t dataMembers = 0;  // "data" members of the top level; the last one counts
+    bool dataIsArray = false;
+    size_t firstNonObject = none;  // index of the first entry that is not an object
+    size_t firstInclino2 = none;
+    size_t firstDlen = none;
+  };
+
+ private:
+  void requireData() const;
+  bool scan(size_t firstHit) const;
+
+  MappedFile file_;
+  std::string_view json_;
+  Summary summary_;
+};
+
+// Validates JSON text as a recording's first pass does; raises the same
+// JsonParseError. For tests and tools.
+void validateJson(std::string_view text);
+
+}  // namespace tlq

@@ -1,0 +1,210 @@
+#include "convert/recording.h"
+
+#include <gtest/gtest.h>
+#include <pthread.h>
+
+#include <vector>
+
+#include "error.h"
+#include "test_support.h"
+
+namespace tlq {
+namespace {
+
+std::string parseError(std::string_view json) {
+  try {
+    validateJson(json);
+  } catch (const JsonParseError& e) {
+    return e.message();
+  }
+  return "valid";
+}
+
+TEST(JsonValidation, ErrorsNameLineColumnAndExpectation) {
+  EXPECT_EQ(parseError("{\"data\":[1,}"), "invalid JSON at line 1, column 12: expected a JSON value, found '}'");
+  EXPECT_EQ(parseError("{\"data\":[{\"a\":1}\n  \"x\"]}"),
+            "invalid JSON at line 2, column 3: expected ',' or ']', found '\"'");
+  EXPECT_EQ(parseError("{\"a\" 1}"), "invalid JSON at line 1, column 6: expected ':', found '1'");
+  EXPECT_EQ(parseError("{\"a\":1 \"b\":2}"), "invalid JSON at line 1, column 8: expected ',' or '}', found '\"'");
+  EXPECT_EQ(parseError("{,}"), "invalid JSON at line 1, column 2: expected a member name in double quotes or '}', found ','");
+  EXPECT_EQ(parseError("{\"a\":1,}"), "invalid JSON at line 1, column 8: expected a member name in double quotes, found '}'");
+  EXPECT_EQ(parseError("[tru]"), "invalid JSON at line 1, column 2: expected 'true', found 't'");
+  EXPECT_EQ(parseError("[01]"), "invalid JSON at line 1, column 3: expected ',' or ']', found '1'");
+  EXPECT_EQ(parseError("[1.]"), "invalid JSON at line 1, column 4: expected a digit, found ']'");
+  EXPECT_EQ(parseError("[-]"), "invalid JSON at line 1, column 3: expected a digit, found ']'");
+}
+
+TEST(JsonValidation, StringsAndEndOfInput) {
+  EXPECT_EQ(parseError(""), "invalid JSON at line 1, column 1: expected a JSON value, found end of input");
+  EXPECT_EQ(parseError("  \n "), "invalid JSON at line 2, column 2: expected a JSON value, found end of input");
+  EXPECT_EQ(parseError("{\"data\":[\"abc"), "invalid JSON at line 1, column 14: expected '\"', found end of input");
+  EXPECT_EQ(parseError("[\"a\\x\"]"),
+            "invalid JSON at line 1, column 5: expected an escape character (one of \" \\ / b f n r t u), found 'x'");
+  EXPECT_EQ(parseError("[\"\\u12G4\"]"), "invalid JSON at line 1, column 7: expected a hexadecimal digit, found 'G'");
+  EXPECT_EQ(parseError("[\"a\tb\"]"),
+            "invalid JSON at line 1, column 4: expected a character of a string (control characters are written "
+            "as escapes), found byte 0x09");
+  EXPECT_EQ(parseError("[1] x"), "invalid JSON at line 1, column 5: expected end of input, found 'x'");
+  EXPECT_EQ(parseError("[1] \n\t "), "valid");
+}
+
+TEST(JsonValidation, Utf8IsChecked) {
+  EXPECT_EQ(parseError("[\"\xC3\xA4\xC3\x28\"]"), "invalid JSON at line 1, column 4: expected valid UTF-8, found byte 0xC3");
+  EXPECT_EQ(parseError("[\"\xED\xA0\x80\"]").substr(0, 35), "invalid JSON at line 1, column 3: e");  // encoded surrogate
+  EXPECT_EQ(parseError("[\"\\ud800\"]"),
+            "invalid JSON at line 1, column 9: expected a \\u escape that completes a UTF-16 surrogate pair, found '\"'");
+  EXPECT_EQ(parseError("[\"\\ud83d\\ude00 \xF0\x9F\x98\x80\"]"), "valid");
+  // Columns count characters.
+  EXPECT_EQ(parseError("[\"äö\" x]"), "invalid JSON at line 1, column 7: expected ',' or ']', found 'x'");
+}
+
+TEST(JsonValidation, NumbersOfAnySizeAreValid) {
+  EXPECT_EQ(parseError("[123456789012345678901234567890, -1e400, 1e-400, 0.5E+3]"), "valid");
+  EXPECT_EQ(parseError("\xEF\xBB\xBF{\"data\":[]}"), "valid");  // a byte-order mark is passed over
+  EXPECT_NE(parseError("[1, /* comment */ 2]"), "valid");
+  EXPECT_NE(parseError("[1,2,]"), "valid");
+  EXPECT_NE(parseError("[NaN]"), "valid");
+}
+
+struct DepthCase {
+  size_t depth;
+  std::string result;
+};
+
+void* parseNested(void* arg) {
+  auto* c = static_cast<DepthCase*>(arg);
+  std::string text(c->depth, '[');
+  text += std::string(c->depth, ']');
+  c->result = parseError(text);
+  return nullptr;
+}
+
+// Runs on a thread with the 2 MiB stack that Windows gives a program.
+std::string parseNestedOnSmallStack(size_t depth) {
+  DepthCase c{depth, ""};
+  pthread_attr_t attr;
+  pthread_attr_init(&attr);
+  pthread_attr_setstacksize(&attr, 2 << 20);
+  pthread_t thread;
+  EXPECT_EQ(pthread_create(&thread, &attr, parseNested, &c), 0);
+  pthread_join(thread, nullptr);
+  pthread_attr_destroy(&attr);
+  return c.result;
+}
+
+TEST(JsonValidation, NestingIsLimitedBeforeTheStackIs) {
+  EXPECT_EQ(parseNestedOnSmallStack(Recording::kMaxDepth), "valid");
+  EXPECT_EQ(parseNestedOnSmallStack(Recording::kMaxDepth + 1),
+            "invalid JSON at line 1, column 1001: arrays and objects nested deeper than 1000 levels");
+  EXPECT_NE(parseNestedOnSmallStack(1000000), "valid");
+}
+
+class RecordingFile : public ::testing::Test {
+ protected:
+  Recording open(std::string_view json) {
+    std::string path = dir.file("r.tlq");
+    testing::writeFile(path, json);
+    return Recording(path);
+  }
+
+  std::vector<RecordingEntry> entries(std::string_view json) {
+    std::vector<RecordingEntry> all;
+    open(json).forEachEntry([&](const RecordingEntry& e) { all.push_back(e); });
+    return all;
+  }
+
+  testing::TempDir dir;
+};
+
+template <typename F>
+std::string failure(F&& f) {
+  try {
+    f();
+  } catch (const Error& e) {
+    return std::string(e.kindName()) + ": " + e.message();
+  }
+  return "no error";
+}
+
+TEST_F(RecordingFile, MissingFileCannotBeOpened) {
+  std::string path = dir.file("none.tlq");
+  EXPECT_EQ(failure([&] { Recording r(path); }), "IOError: cannot open: " + path);
+  EXPECT_EQ(failure([&] { Recording r(dir.path()); }), "IOError: cannot open: " + dir.path());
+}
+
+TEST_F(RecordingFile, ScansStopAtTheFirstHit) {
+  Recording r = open(R"({"data":[{}, {"inclino2":null}, 5, {"dlen":{}}]})");
+  EXPECT_TRUE(r.hasInclino2());
+  EXPECT_EQ(failure([&] { r.hasElasto(); }), "ValueError: data[2] is not a JSON object");
+  Recording none = open(R"({"data":[{"inclino":{}}, {"force":{}}]})");
+  EXPECT_FALSE(none.hasInclino2());
+  EXPECT_FALSE(none.hasElasto());
+}
+
+TEST_F(RecordingFile, ShapeErrorsOfTheDocument) {
+  EXPECT_EQ(failure([&] { open("[1]").hasInclino2(); }), "ValueError: the recording is not a JSON object");
+  EXPECT_EQ(failure([&] { open(R"({"dat":[]})").hasInclino2(); }), "KeyError: key not found: data");
+  EXPECT_EQ(failure([&] { open(R"({"data":{}})").hasInclino2(); }), "ValueError: \"data\" is not a JSON array");
+  // Of members with equal names the last counts.
+  EXPECT_EQ(failure([&] { open(R"({"data":[], "data":7})").hasElasto(); }),
+            "ValueError: \"data\" is not a JSON array");
+  EXPECT_TRUE(open(R"({"data":7, "d\u0061ta":[{"dlen":1}]})").hasElasto());
+}
+
+TEST_F(RecordingFile, EntriesCarryTheMembersRead) {
+  auto all = entries(R"({"meta":{"data":[{"inclino":{"raw":"no"}}]},
+    "data":[
+      {"inclino":{"raw":"X\r\n","timestamp":17,"extra":[{"raw":"deep"}]},"other":{"raw":"x"}},
+      [1,2],
+      {"dlen":{"raw":"A=1 x B=2","val1":12,"val2":12.5e0},"force":"text","inclino2":{}},
+      {"inclino":{"raw":"first","raw":"second"},"inclino":{"timestamp":"t"}},
+      {"dlen":{"val1":"7","val2":null,"raw":true}, "force":{"raw":"\u0002 1N\u0003"}}
+    ]})");
+  ASSERT_EQ(all.size(), 5u);
+
+  EXPECT_EQ(all[0].index, 0u);
+  EXPECT_EQ(all[0].inclino.shape, SensorObject::Shape::object);
+  EXPECT_EQ(all[0].inclino.raw.textOf(), "X\r\n");
+  EXPECT_EQ(all[0].inclino.timestamp.type, JsonField::Type::number);
+  EXPECT_EQ(all[0].inclino.timestamp.textOf(), "");
+  EXPECT_EQ(all[0].inclino2.shape, SensorObject::Shape::absent);
+
+  EXPECT_FALSE(all[1].isObject);
+  EXPECT_EQ(all[1].index, 1u);
+
+  EXPECT_EQ(all[2].dlen.val1.numberOf(), 12.0);
+  EXPECT_EQ(all[2].dlen.val2.numberOf(), 12.5);
+  EXPECT_EQ(all[2].force.shape, SensorObject::Shape::notObject);
+  EXPECT_EQ(all[2].inclino2.shape, SensorObject::Shape::object);
+  EXPECT_FALSE(all[2].inclino2.raw.present());
+  EXPECT_EQ(all[2].inclino.shape, SensorObject::Shape::absent);  // nothing carried over
+
+  EXPECT_FALSE(all[3].inclino.raw.present());  // the second "inclino" replaced the first
+  EXPECT_EQ(all[3].inclino.timestamp.textOf(), "t");
+
+  EXPECT_EQ(all[4].dlen.val1.numberOf(), 0.0);
+  EXPECT_TRUE(all[4].dlen.val2.present());
+  EXPECT_EQ(all[4].dlen.raw.type, JsonField::Type::other);
+  EXPECT_EQ(all[4].force.raw.textOf(), "\x02 1N\x03");
+}
+
+TEST_F(RecordingFile, NumbersAreReadExactly) {
+  auto all = entries(
+      R"({"data":[{"dlen":{"raw":"","val1":0.1000000000000000055511151231257827,"val2":123456789012345678901234567890}}]})");
+  ASSERT_EQ(all.size(), 1u);
+  EXPECT_EQ(all[0].dlen.val1.number, 0.1);
+  EXPECT_EQ(all[0].dlen.val2.number, 123456789012345678901234567890.0);
+}
+
+TEST_F(RecordingFile, LongEscapedStringsArriveWhole) {
+  std::string payload(100000, 'a');
+  for (size_t i = 0; i < payload.size(); i += 1000) payload[i] = 'b';
+  std::string escaped;
+  for (char c : payload) escaped += c == 'b' ? std::string("\\u0062") : std::string(1, c);
+  auto all = entries(R"({"data":[{"force":{"raw":")" + escaped + R"("}}]})");
+  ASSERT_EQ(all.size(), 1u);
+  EXPECT_EQ(all[0].force.raw.textOf(), payload);
+}
+
+}  // namespace
+}  // namespace tlq
