@@ -1,0 +1,184 @@
+#include "convert/convert.h"
+
+#include <string_view>
+#include <vector>
+
+#include "convert/recording.h"
+#include "csv/csv.h"
+#include "error.h"
+#include "platform/file.h"
+#include "sensors/force_elasto.h"
+#include "sensors/frames.h"
+#include "sensors/inclino.h"
+#include "text.h"
+
+namespace tlq {
+namespace {
+
+constexpr size_t kAbsent = static_cast<size_t>(-1);
+
+// Where each column of the file stands; kAbsent for a group left out.
+struct Columns {
+  struct Inclino {
+    size_t raw = kAbsent, x = kAbsent, y = kAbsent;
+  };
+  size_t timestamp = kAbsent;
+  Inclino inclino1, inclino2;
+  size_t elastoRaw = kAbsent, elastoRawA = kAbsent, elastoRawB = kAbsent;
+  size_t elastoA = kAbsent, elastoB = kAbsent;
+  size_t forceRaw = kAbsent, forceKg = kAbsent;
+  std::vector<std::string> names;
+
+  Columns(bool withInclino2, bool withElasto) {
+    timestamp = add("timestamp");
+    inclino1 = {add("inclino1_raw"), add("inclino1_x"), add("inclino1_y")};
+    if (withInclino2) inclino2 = {add("inclino2_raw"), add("inclino2_x"), add("inclino2_y")};
+    if (withElasto) {
+      elastoRaw = add("elasto_raw");
+      elastoRawA = add("elasto_raw_a");
+      elastoRawB = add("elasto_raw_b");
+      elastoA = add("elasto_a_um");
+      elastoB = add("elasto_b_um");
+    }
+    forceRaw = add("force_raw");
+    forceKg = add("force_kg");
+  }
+
+ private:
+  size_t add(const char* name) {
+    names.emplace_back(name);
+    return names.size() - 1;
+  }
+};
+
+enum class CrcRule { dropOnBadCrc, keepDq7 };
+
+// Turns entries into CSV lines and writes them.
+class EntryConverter {
+ public:
+  EntryConverter(const Columns& columns, const CsvFormat& format, OutputFile& out)
+      : columns_(columns), format_(format), out_(out), row_(columns.names.size()) {}
+
+  void convert(const RecordingEntry& entry) {
+    TLQ_OP("convertEntry");
+    if (!entry.isObject) throw ValueError(where(entry) + " is not a JSON object");
+    row_.clear();
+    if (const JsonField* raw = rawOf(entry, entry.inclino, "inclino")) {
+      if (entry.inclino.timestamp.present()) row_.text(columns_.timestamp) = entry.inclino.timestamp.textOf();
+      if (!putInclino(raw->textOf(), columns_.inclino1, CrcRule::dropOnBadCrc)) return;
+    }
+    if (const JsonField* raw = rawOf(entry, entry.inclino2, "inclino2")) {
+      if (!putInclino(raw->textOf(), columns_.inclino2, CrcRule::keepDq7)) return;
+    }
+    if (const JsonField* raw = rawOf(entry, entry.force, "force")) putForce(raw->textOf());
+    if (const JsonField* raw = rawOf(entry, entry.dlen, "dlen")) putElasto(raw->textOf(), entry.dlen);
+
+    line_.clear();
+    makeLine(format_, row_, line_);
+    line_ += "\r\n";
+    out_.write(line_);
+  }
+
+ private:
+  static std::string where(const RecordingEntry& entry) {
+    return "data[" + std::to_string(entry.index) + "]";
+  }
+
+  // The sensor's "raw" member when the entry has the sensor and the sensor
+  // has one; a sensor member that is not an object cannot be asked.
+  static const JsonField* rawOf(const RecordingEntry& entry, const SensorObject& sensor, const char* name) {
+    if (sensor.shape == SensorObject::Shape::absent) return nullptr;
+    if (sensor.shape == SensorObject::Shape::notObject)
+      throw ValueError(where(entry) + "." + name + " is not a JSON object");
+    return sensor.raw.present() ? &sensor.raw : nullptr;
+  }
+
+  // Fills one inclinometer's three columns; false when the entry is dropped
+  // for a failed CRC.
+  bool putInclino(std::string_view raw, const Columns::Inclino& cols, CrcRule rule) {
+    double x = 0, y = 0;
+    switch (detectInclinoType(raw)) {
+      case InclinoType::inclinoText: {
+        std::string& text = row_.text(cols.raw);
+        for (size_t i = 0; i < raw.size(); ++i) {
+          if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') {
+            text += ' ';
+            ++i;
+          } else {
+            text += raw[i];
+          }
+        }
+        std::tie(x, y) = parseMeasInclino(raw);
+        break;
+      }
+      case InclinoType::inclinoDq7: {
+        Dq7Inclino frame = parse_dq7_inclino(raw);
+        if (!frame.CRC_OK && rule == CrcRule::dropOnBadCrc) return false;
+        toJson(frame, row_.text(cols.raw));
+        x = frame.A_deg;
+        y = frame.B_deg;
+        break;
+      }
+      case InclinoType::inclinoRk: {
+        RkInclino frame = parse_rk_inclino(raw);
+        if (!frame.CRC_OK) return false;
+        toJson(frame, row_.text(cols.raw));
+        x = frame.X_deg;
+        y = frame.Y_deg;
+        break;
+      }
+    }
+    row_.setNumber(cols.x, roundTo3(x));
+    row_.setNumber(cols.y, roundTo3(y));
+    return true;
+  }
+
+  void putForce(std::string_view raw) {
+    std::string& text = row_.text(columns_.forceRaw);
+    for (char c : raw)
+      if (c != 'N' && c != 'M') text += c;
+    row_.setNumber(columns_.forceKg, parseForce(raw));
+  }
+
+  void putElasto(std::string_view raw, const SensorObject& dlen) {
+    row_.text(columns_.elastoRaw) = raw;
+    auto [a, b] = parseElasto(raw);
+    row_.setNumber(columns_.elastoRawA, a);
+    row_.setNumber(columns_.elastoRawB, b);
+    if (!dlen.val1.present()) throw KeyError("key not found: val1");
+    row_.setNumber(columns_.elastoA, dlen.val1.numberOf());
+    if (!dlen.val2.present()) throw KeyError("key not found: val2");
+    row_.setNumber(columns_.elastoB, dlen.val2.numberOf());
+  }
+
+  const Columns& columns_;
+  const CsvFormat& format_;
+  OutputFile& out_;
+  CsvRow row_;
+  std::string line_;
+};
+
+}  // namespace
+
+std::string mainConvert(const std::string& path) {
+  TLQ_OP("mainConvert");
+  std::string csvPath = csvPathFor(path);
+  Recording recording(path);
+  bool withInclino2 = recording.hasInclino2();
+  bool withElasto = recording.hasElasto();
+  Columns columns(withInclino2, withElasto);
+  CsvFormat format = newCsvFormat(columns.names);
+
+  // Truncating the recording itself would destroy it (a recording named
+  // "*.csv", or a link to it).
+  if (recording.isFile(csvPath))
+    throw IoError("cannot open: " + csvPath + " (it is the recording itself)");
+  OutputFile out(csvPath);
+  out.write(makeHeader(format) + "\r\n");
+  EntryConverter converter(columns, format, out);
+  recording.forEachEntry([&](const RecordingEntry& entry) { converter.convert(entry); });
+  out.close();
+  return csvPath;
+}
+
+}  // namespace tlq

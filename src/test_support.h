@@ -1,0 +1,70 @@
+// Helpers for tests: temporary folders, files, processes, frames.
+#pragma once
+
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tlq::testing {
+
+// A fresh folder, removed with everything in it at the end of the test.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  std::string file(std::string_view name) const { return path_ + "/" + std::string(name); }
+
+ private:
+  std::string path_;
+};
+
+void writeFile(const std::string& path, std::string_view bytes);
+std::string readFile(const std::string& path);
+bool fileExists(const std::string& path);
+
+// Sets an environment variable for the life of the object, then restores it.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value);  // nullptr unsets
+  ~ScopedEnv();
+
+ private:
+  std::string name_;
+  bool had_;
+  std::string old_;
+};
+
+// A registry store file with the given separators (nullptr leaves a value out
+// of the file), selected through $TLQCONVERTER_REGISTRY while alive.
+class SeparatorStore {
+ public:
+  SeparatorStore(const TempDir& dir, const char* list, const char* decimal);
+
+ private:
+  ScopedEnv env_;
+};
+
+struct ProcessResult {
+  int exitCode = -1;
+  std::string out, err;
+};
+
+// Runs a program with arguments (no shell), with extra environment settings.
+ProcessResult runProcess(const std::vector<std::string>& argv,
+                         const std::map<std::string, std::string>& env = {});
+
+std::string base64Encode(std::string_view bytes);
+
+// A frame: the header and body given, then the CRC-16/XMODEM of the body
+// (bytes 2 on), little-endian; `crcDelta` is added to the CRC to spoil it.
+std::string sealFrame(std::string frame, int crcDelta = 0);
+
+// The bundled sample recording.
+std::string samplePath();
+
+}  // namespace tlq::testing
