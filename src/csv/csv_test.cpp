@@ -151,8 +151,9 @@ TEST_F(Separators, LocaleAnswersWhatTheStoreDoesNotHold) {
     EXPECT_EQ(getDecimalSeparator(), '.');
     EXPECT_EQ(getListSeparator(), ',');
   }
-  if (!::newlocale(LC_NUMERIC_MASK, "de_DE.UTF-8", static_cast<locale_t>(0)))
-    GTEST_SKIP() << "locale de_DE.UTF-8 is not installed";
+  locale_t german = ::newlocale(LC_NUMERIC_MASK, "de_DE.UTF-8", static_cast<locale_t>(0));
+  if (!german) GTEST_SKIP() << "locale de_DE.UTF-8 is not installed";
+  ::freelocale(german);
   testing::ScopedEnv lang("LANG", "de_DE.UTF-8");
   EXPECT_EQ(getDecimalSeparator(), ',');
   EXPECT_EQ(getListSeparator(), ';');
