@@ -1,0 +1,122 @@
+#include "error.h"
+#include "platform/file.h"
+#include "platform/win32_text.h"
+
+namespace tlq {
+
+namespace {
+
+HANDLE openForReading(const std::string& path) {
+  return ::CreateFileW(widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+}
+
+bool readAll(HANDLE h, std::string& out) {
+  char buf[1 << 16];
+  for (;;) {
+    DWORD n = 0;
+    if (!::ReadFile(h, buf, sizeof buf, &n, nullptr)) return ::GetLastError() == ERROR_BROKEN_PIPE;
+    if (n == 0) return true;
+    out.append(buf, n);
+  }
+}
+
+bool identityOf(HANDLE h, uint64_t (&identity)[2]) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!::GetFileInformationByHandle(h, &info)) return false;
+  identity[0] = info.dwVolumeSerialNumber;
+  identity[1] = static_cast<uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
+  return true;
+}
+
+}  // namespace
+
+MappedFile::MappedFile(const std::string& path) {
+  HANDLE h = openForReading(path);
+  if (h == INVALID_HANDLE_VALUE) throw IoError("cannot open: " + path);
+  identityOf(h, identity_);
+  LARGE_INTEGER size{};
+  if (::GetFileType(h) == FILE_TYPE_DISK && ::GetFileSizeEx(h, &size) && size.QuadPart > 0) {
+    HANDLE mapping = ::CreateFileMappingW(h, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    if (mapping) {
+      void* view = ::MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
+      ::CloseHandle(mapping);  // the view keeps the mapping alive
+      if (view) {
+        data_ = static_cast<const char*>(view);
+        size_ = static_cast<size_t>(size.QuadPart);
+        mapped_ = true;
+      }
+    }
+  }
+  if (!mapped_) {
+    bool ok = readAll(h, copy_);
+    if (!ok) {
+      ::CloseHandle(h);
+      throw IoError("cannot open: " + path);
+    }
+    data_ = copy_.data();
+    size_ = copy_.size();
+  }
+  ::CloseHandle(h);
+}
+
+MappedFile::~MappedFile() {
+  if (mapped_) ::UnmapViewOfFile(data_);
+}
+
+bool MappedFile::isSameFile(const std::string& path) const {
+  HANDLE h = ::CreateFileW(widen(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  uint64_t other[2] = {0, 0};
+  bool same = identityOf(h, other) && other[0] == identity_[0] && other[1] == identity_[1];
+  ::CloseHandle(h);
+  return same;
+}
+
+std::optional<std::string> readWholeFile(const std::string& path) {
+  HANDLE h = openForReading(path);
+  if (h == INVALID_HANDLE_VALUE) return std::nullopt;
+  std::string text;
+  bool ok = readAll(h, text);
+  ::CloseHandle(h);
+  if (!ok) return std::nullopt;
+  return text;
+}
+
+bool replaceFile(const std::string& path, std::string_view contents) {
+  std::string temp = path + ".new";
+  intptr_t h = file_ops::create(temp);
+  if (h == -1) return false;
+  bool ok = file_ops::write(h, contents.data(), contents.size()) &&
+            ::FlushFileBuffers(reinterpret_cast<HANDLE>(h));
+  ok = file_ops::close(h) && ok;
+  ok = ok && ::MoveFileExW(widen(temp).c_str(), widen(path).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  if (!ok) ::DeleteFileW(widen(temp).c_str());
+  return ok;
+}
+
+namespace file_ops {
+
+intptr_t create(const std::string& path) {
+  HANDLE h = ::CreateFileW(widen(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+  return h == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<intptr_t>(h);
+}
+
+bool write(intptr_t handle, const char* data, size_t size) {
+  while (size > 0) {
+    DWORD chunk = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
+    DWORD written = 0;
+    if (!::WriteFile(reinterpret_cast<HANDLE>(handle), data, chunk, &written, nullptr) || written == 0) return false;
+    data += written;
+    size -= written;
+  }
+  return true;
+}
+
+bool close(intptr_t handle) { return ::CloseHandle(reinterpret_cast<HANDLE>(handle)) != 0; }
+
+}  // namespace file_ops
+
+}  // namespace tlq
