@@ -92,17 +92,14 @@ class Walker {
       else if (key == "inclino2") pendingSensor_ = &entry_.inclino2;
       else if (key == "force") pendingSensor_ = &entry_.force;
       else if (key == "dlen") pendingSensor_ = &entry_.dlen;
-      if (pendingSensor_) *pendingSensor_ = SensorObject{};  // the last of equal names counts
+      if (pendingSensor_) pendingSensor_->reset();  // the last of equal names counts
     } else {
       field_ = nullptr;
       if (key == "raw") field_ = &sensor_->raw;
       else if (key == "timestamp") field_ = &sensor_->timestamp;
       else if (key == "val1") field_ = &sensor_->val1;
       else if (key == "val2") field_ = &sensor_->val2;
-      if (field_) {
-        field_->type = JsonField::Type::absent;
-        field_->text.clear();
-      }
+      if (field_) field_->reset();
     }
   }
 
@@ -131,7 +128,8 @@ class Walker {
           if (streaming_) emit(false);
         } else {
           entryOpen_ = true;
-          if (streaming_) entry_.inclino = entry_.inclino2 = entry_.force = entry_.dlen = SensorObject{};
+          if (streaming_)
+            for (SensorObject* sensor : {&entry_.inclino, &entry_.inclino2, &entry_.force, &entry_.dlen}) sensor->reset();
         }
         break;
       case 3:

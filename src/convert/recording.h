@@ -23,6 +23,11 @@ struct JsonField {
   double number = 0;  // when a number
 
   bool present() const { return type != Type::absent; }
+  // Forgets the value but keeps the text's buffer for the next entry.
+  void reset() {
+    type = Type::absent;
+    text.clear();
+  }
   // The text of the node; empty for anything but a string.
   std::string_view textOf() const { return type == Type::string ? std::string_view(text) : ""; }
   // The value of the node; 0 for anything but a number.
@@ -34,6 +39,11 @@ struct SensorObject {
   enum class Shape : uint8_t { absent, object, notObject };
   Shape shape = Shape::absent;
   JsonField raw, timestamp, val1, val2;
+
+  void reset() {
+    shape = Shape::absent;
+    for (JsonField* f : {&raw, &timestamp, &val1, &val2}) f->reset();
+  }
 };
 
 struct RecordingEntry {

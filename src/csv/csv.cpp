@@ -119,16 +119,18 @@ void makeLine(const CsvFormat& format, const CsvRow& row, std::string& out) {
 }
 
 void quoteString(const CsvFormat& format, std::string_view text, std::string& out) {
-  const char special[] = {format.listSeparator, '"', '\r', '\n'};
-  if (text.find_first_of(std::string_view(special, sizeof special)) == std::string_view::npos) {
+  const char sep = format.listSeparator;
+  auto special = [sep](char c) { return c == sep || c == '"' || c == '\r' || c == '\n'; };
+  if (std::none_of(text.begin(), text.end(), special)) {
     out += text;
     return;
   }
   out += '"';
-  for (char c : text) {
-    if (c == '"') out += '"';
-    out += c;
+  for (size_t quote; (quote = text.find('"')) != std::string_view::npos; text.remove_prefix(quote + 1)) {
+    out.append(text.data(), quote + 1);  // up to and including the quote,
+    out += '"';                          // which is doubled
   }
+  out += text;
   out += '"';
 }
 

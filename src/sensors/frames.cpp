@@ -1,5 +1,6 @@
 #include "frames.h"
 
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <tuple>
@@ -40,13 +41,24 @@ int64_t unpackSignedShort(std::string_view frame, size_t p) {
   return v > 32767 ? v - 65536 : v;
 }
 
+namespace {
+
+// The CRC of every byte value, for a byte at a time instead of a bit.
+constexpr std::array<uint16_t, 256> kCrcTable = [] {
+  std::array<uint16_t, 256> table{};
+  for (unsigned b = 0; b < 256; ++b) {
+    uint16_t crc = static_cast<uint16_t>(b << 8);
+    for (int bit = 0; bit < 8; ++bit) crc = static_cast<uint16_t>(crc & 0x8000 ? crc << 1 ^ 0x1021 : crc << 1);
+    table[b] = crc;
+  }
+  return table;
+}();
+
+}  // namespace
+
 uint16_t crc16Xmodem(std::string_view bytes) {
   uint16_t crc = 0;
-  for (char c : bytes) {
-    crc ^= static_cast<uint16_t>(static_cast<uint8_t>(c) << 8);
-    for (int bit = 0; bit < 8; ++bit)
-      crc = static_cast<uint16_t>(crc & 0x8000 ? crc << 1 ^ 0x1021 : crc << 1);
-  }
+  for (char c : bytes) crc = static_cast<uint16_t>(crc << 8 ^ kCrcTable[(crc >> 8 ^ static_cast<uint8_t>(c)) & 0xFF]);
   return crc;
 }
 
