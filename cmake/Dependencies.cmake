@@ -1,8 +1,20 @@
 # Third-party libraries, always from the system (or the cross toolchain's
 # sysroot); nothing is vendored.
 
-find_package(PkgConfig REQUIRED)
-pkg_check_modules(PCRE2 REQUIRED IMPORTED_TARGET libpcre2-8)
+if(WIN32)
+  # Static PCRE2 from the cross-build's dependency folder.
+  find_path(PCRE2_INCLUDE_DIR pcre2.h REQUIRED)
+  find_library(PCRE2_LIBRARY NAMES pcre2-8-static pcre2-8 REQUIRED)
+  add_library(tlq_pcre2 STATIC IMPORTED)
+  set_target_properties(tlq_pcre2 PROPERTIES
+    IMPORTED_LOCATION ${PCRE2_LIBRARY}
+    INTERFACE_INCLUDE_DIRECTORIES ${PCRE2_INCLUDE_DIR}
+    INTERFACE_COMPILE_DEFINITIONS PCRE2_STATIC)
+else()
+  find_package(PkgConfig REQUIRED)
+  pkg_check_modules(PCRE2 REQUIRED IMPORTED_TARGET libpcre2-8)
+  add_library(tlq_pcre2 ALIAS PkgConfig::PCRE2)
+endif()
 
 # Boost.JSON is used header-only: one translation unit compiles its sources.
 find_path(BOOST_JSON_INCLUDE_DIR boost/json.hpp REQUIRED)

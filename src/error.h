@@ -37,7 +37,19 @@ class TraceFrame {
   static thread_local TraceFrame* top_;
 };
 
-#define TLQ_OP(name) ::tlq::TraceFrame tlq_trace_frame_(__FILE_NAME__, __LINE__, name)
+#ifdef __FILE_NAME__
+#define TLQ_FILE_NAME __FILE_NAME__
+#else
+constexpr const char* fileNameOf(const char* path) {
+  const char* name = path;
+  for (const char* p = path; *p; ++p)
+    if (*p == '/' || *p == '\\') name = p + 1;
+  return name;
+}
+#define TLQ_FILE_NAME ::tlq::fileNameOf(__FILE__)
+#endif
+
+#define TLQ_OP(name) ::tlq::TraceFrame tlq_trace_frame_(TLQ_FILE_NAME, __LINE__, name)
 
 struct TraceEntry {
   enum class Mark { none, reraisedFrom, end };

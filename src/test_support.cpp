@@ -1,26 +1,38 @@
 #include "test_support.h"
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
 #include "sensors/frames.h"
 
+#ifdef _WIN32
+#include "platform/registry.h"
+#include "platform/win32_text.h"
+#else
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 extern char** environ;
+#endif
 
 namespace tlq::testing {
 
 TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "tlqtest-XXXXXX").string();
-  if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
+  std::random_device seed;
+  std::mt19937_64 rng(seed());
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    auto candidate = std::filesystem::temp_directory_path() / ("tlqtest-" + std::to_string(rng() % 1000000000));
+    if (std::filesystem::create_directory(candidate)) {
+      path_ = candidate.string();
+      return;
+    }
+  }
+  throw std::runtime_error("cannot make a temporary folder");
 }
 
 TempDir::~TempDir() {
@@ -30,48 +42,181 @@ TempDir::~TempDir() {
 }
 
 void writeFile(const std::string& path, std::string_view bytes) {
-  std::ofstream f(path, std::ios::binary | std::ios::trunc);
+  std::ofstream f(std::filesystem::u8path(path), std::ios::binary | std::ios::trunc);
   f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   if (!f) throw std::runtime_error("cannot write " + path);
 }
 
 std::string readFile(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
+  std::ifstream f(std::filesystem::u8path(path), std::ios::binary);
   if (!f) throw std::runtime_error("cannot read " + path);
   std::ostringstream s;
   s << f.rdbuf();
   return s.str();
 }
 
-bool fileExists(const std::string& path) { return std::filesystem::exists(path); }
+bool fileExists(const std::string& path) { return std::filesystem::exists(std::filesystem::u8path(path)); }
 
 ScopedEnv::ScopedEnv(const char* name, const char* value) : name_(name) {
   const char* old = std::getenv(name);
   had_ = old != nullptr;
   if (old) old_ = old;
+#ifdef _WIN32
+  ::_putenv_s(name, value ? value : "");
+#else
   if (value)
     ::setenv(name, value, 1);
   else
     ::unsetenv(name);
+#endif
 }
 
 ScopedEnv::~ScopedEnv() {
+#ifdef _WIN32
+  ::_putenv_s(name_.c_str(), had_ ? old_.c_str() : "");
+#else
   if (had_)
     ::setenv(name_.c_str(), old_.c_str(), 1);
   else
     ::unsetenv(name_.c_str());
+#endif
+}
+
+#ifdef _WIN32
+
+namespace {
+const wchar_t* const kInternational = L"Control Panel\\International";
+}
+
+// A value of the user's regional settings as it was before the test.
+struct SeparatorStore::Saved {
+  std::wstring name;
+  bool existed = false;
+  DWORD type = 0;
+  std::string bytes;
+};
+
+SeparatorStore::SeparatorStore(const TempDir&, RegionalValue list, RegionalValue decimal) {
+  HKEY key = nullptr;
+  if (::RegCreateKeyExW(HKEY_CURRENT_USER, kInternational, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS)
+    throw std::runtime_error("cannot open the regional settings");
+  for (auto& [name, value] : {std::pair{L"sList", &list}, std::pair{L"sDecimal", &decimal}}) {
+    Saved s;
+    s.name = name;
+    DWORD size = 0;
+    s.existed = ::RegQueryValueExW(key, name, nullptr, &s.type, nullptr, &size) == ERROR_SUCCESS;
+    if (s.existed) {
+      s.bytes.resize(size);
+      ::RegQueryValueExW(key, name, nullptr, &s.type, reinterpret_cast<BYTE*>(s.bytes.data()), &size);
+    }
+    saved_.push_back(std::move(s));
+    if (auto* text = std::get_if<std::string>(value)) {
+      std::string data = utf8ToUtf16le(*text) + std::string(2, '\0');
+      ::RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.data()), static_cast<DWORD>(data.size()));
+    } else if (auto* number = std::get_if<uint32_t>(value)) {
+      ::RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(number), sizeof *number);
+    } else {
+      ::RegDeleteValueW(key, name);
+    }
+  }
+  ::RegCloseKey(key);
+}
+
+SeparatorStore::~SeparatorStore() {
+  HKEY key = nullptr;
+  if (::RegOpenKeyExW(HKEY_CURRENT_USER, kInternational, 0, KEY_WRITE, &key) != ERROR_SUCCESS) return;
+  for (const Saved& s : saved_) {
+    if (s.existed)
+      ::RegSetValueExW(key, s.name.c_str(), 0, s.type, reinterpret_cast<const BYTE*>(s.bytes.data()),
+                       static_cast<DWORD>(s.bytes.size()));
+    else
+      ::RegDeleteValueW(key, s.name.c_str());
+  }
+  ::RegCloseKey(key);
 }
 
 namespace {
 
-std::string storeText(const char* list, const char* decimal) {
+// One argument as the C runtime splits it again.
+std::wstring quoteArgument(const std::wstring& arg) {
+  if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) return arg;
+  std::wstring q = L"\"";
+  size_t backslashes = 0;
+  for (wchar_t c : arg) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    q.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+    backslashes = 0;
+    q += c;
+  }
+  q.append(2 * backslashes, L'\\');
+  return q + L"\"";
+}
+
+HANDLE inheritableFile(const std::string& path, bool write) {
+  SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+  return ::CreateFileW(widen(path).c_str(), write ? GENERIC_WRITE : GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       &sa, write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+ProcessResult runProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env) {
+  std::vector<ScopedEnv> settings;
+  settings.reserve(env.size());
+  for (const auto& [k, v] : env) settings.emplace_back(k.c_str(), v.c_str());
+
+  std::wstring commandLine;
+  for (const std::string& a : argv) commandLine += (commandLine.empty() ? L"" : L" ") + quoteArgument(widen(a));
+  TempDir io;
+  std::string outPath = io.file("out"), errPath = io.file("err");
+  writeFile(io.file("in"), "");
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdInput = inheritableFile(io.file("in"), false);
+  si.hStdOutput = inheritableFile(outPath, true);
+  si.hStdError = inheritableFile(errPath, true);
+  PROCESS_INFORMATION pi{};
+  BOOL started = ::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+  ::CloseHandle(si.hStdInput);
+  ::CloseHandle(si.hStdOutput);
+  ::CloseHandle(si.hStdError);
+  if (!started) throw std::runtime_error("cannot start " + argv[0]);
+  ::WaitForSingleObject(pi.hProcess, INFINITE);
+  DWORD code = 0;
+  ::GetExitCodeProcess(pi.hProcess, &code);
+  ::CloseHandle(pi.hProcess);
+  ::CloseHandle(pi.hThread);
+  ProcessResult result;
+  result.exitCode = static_cast<int>(code);
+  result.out = readFile(outPath);
+  result.err = readFile(errPath);
+  return result;
+}
+
+#else  // POSIX
+
+struct SeparatorStore::Saved {};
+
+namespace {
+
+std::string storeText(const RegionalValue& list, const RegionalValue& decimal) {
   std::string text = "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Control Panel\\International]\r\n";
-  auto value = [&](const char* name, const char* v) {
+  auto value = [&](const char* name, const RegionalValue& v) {
     text.append("\"").append(name).append("\"=");
-    if (v)
-      text.append("\"").append(v).append("\"");
-    else
+    if (auto* s = std::get_if<std::string>(&v)) {
+      text.append("\"").append(*s).append("\"");
+    } else if (auto* n = std::get_if<uint32_t>(&v)) {
+      char buf[16];
+      std::snprintf(buf, sizeof buf, "dword:%08x", *n);
+      text.append(buf);
+    } else {
       text.append("-");
+    }
     text.append("\r\n");
   };
   value("sList", list);
@@ -79,16 +224,15 @@ std::string storeText(const char* list, const char* decimal) {
   return text;
 }
 
-std::string storeFor(const TempDir& dir, const char* list, const char* decimal) {
-  std::string path = dir.file("registry.reg");
-  writeFile(path, storeText(list, decimal));
-  return path;
-}
-
 }  // namespace
 
-SeparatorStore::SeparatorStore(const TempDir& dir, const char* list, const char* decimal)
-    : env_("TLQCONVERTER_REGISTRY", storeFor(dir, list, decimal).c_str()) {}
+SeparatorStore::SeparatorStore(const TempDir& dir, RegionalValue list, RegionalValue decimal) {
+  std::string path = dir.file("registry.reg");
+  writeFile(path, storeText(list, decimal));
+  env_.emplace("TLQCONVERTER_REGISTRY", path.c_str());
+}
+
+SeparatorStore::~SeparatorStore() = default;
 
 ProcessResult runProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env) {
   std::map<std::string, std::string> merged;
@@ -126,6 +270,8 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const std::map<st
   result.err = readFile(errPath);
   return result;
 }
+
+#endif
 
 std::string base64Encode(std::string_view bytes) {
   static constexpr char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";

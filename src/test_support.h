@@ -1,9 +1,12 @@
 // Helpers for tests: temporary folders, files, processes, frames.
 #pragma once
 
+#include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 namespace tlq::testing {
@@ -39,14 +42,29 @@ class ScopedEnv {
   std::string old_;
 };
 
-// A registry store file with the given separators (nullptr leaves a value out
-// of the file), selected through $TLQCONVERTER_REGISTRY while alive.
+// A separator value as the regional settings hold it: absent, text, or a
+// number (REG_DWORD).
+using RegionalValue = std::variant<std::monostate, std::string, uint32_t>;
+
+// The list and decimal separators the program reads, set for the life of the
+// object: a ".reg" store selected through $TLQCONVERTER_REGISTRY on POSIX,
+// the user's own "Control Panel\International" key under Windows (its old
+// values are put back afterwards).
 class SeparatorStore {
  public:
-  SeparatorStore(const TempDir& dir, const char* list, const char* decimal);
+  SeparatorStore(const TempDir& dir, RegionalValue list, RegionalValue decimal);
+  // nullptr leaves the value out.
+  SeparatorStore(const TempDir& dir, const char* list, const char* decimal)
+      : SeparatorStore(dir, text(list), text(decimal)) {}
+  ~SeparatorStore();
+  SeparatorStore(const SeparatorStore&) = delete;
+  SeparatorStore& operator=(const SeparatorStore&) = delete;
 
  private:
-  ScopedEnv env_;
+  static RegionalValue text(const char* v) { return v ? RegionalValue(std::string(v)) : RegionalValue(); }
+  struct Saved;
+  std::vector<Saved> saved_;
+  std::optional<ScopedEnv> env_;
 };
 
 struct ProcessResult {

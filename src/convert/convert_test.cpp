@@ -236,7 +236,7 @@ TEST_F(Convert, RecordingIsNeverItsOwnCsv) {
 
   std::string linked = dir.file("linked.tlq");
   writeFile(linked, json);
-  std::filesystem::create_symlink(linked, dir.file("linked.csv"));
+  std::filesystem::create_hard_link(linked, dir.file("linked.csv"));
   try {
     mainConvert(linked);
     ADD_FAILURE() << "no error";
@@ -246,7 +246,9 @@ TEST_F(Convert, RecordingIsNeverItsOwnCsv) {
   EXPECT_EQ(readFile(linked), json);
 
   std::filesystem::remove(dir.file("linked.csv"));
-  std::filesystem::create_hard_link(linked, dir.file("linked.csv"));
+  std::error_code noSymlinks;
+  std::filesystem::create_symlink(linked, dir.file("linked.csv"), noSymlinks);
+  if (noSymlinks) return;  // a system without symbolic links for us
   EXPECT_THROW(mainConvert(linked), IoError);
   EXPECT_EQ(readFile(linked), json);
 }
@@ -267,6 +269,8 @@ struct SampleCase {
   const char* decimal;
   const char* expected;
 };
+
+void PrintTo(const SampleCase& c, std::ostream* os) { *os << c.name; }
 
 class Sample : public ::testing::TestWithParam<SampleCase> {};
 

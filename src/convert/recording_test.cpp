@@ -101,8 +101,9 @@ TEST(JsonValidation, NestingIsLimitedBeforeTheStackIs) {
 
 class RecordingFile : public ::testing::Test {
  protected:
+  // Each in a file of its own: a mapped file cannot be rewritten on Windows.
   Recording open(std::string_view json) {
-    std::string path = dir.file("r.tlq");
+    std::string path = dir.file("r" + std::to_string(++files) + ".tlq");
     testing::writeFile(path, json);
     return Recording(path);
   }
@@ -114,6 +115,7 @@ class RecordingFile : public ::testing::Test {
   }
 
   testing::TempDir dir;
+  int files = 0;
 };
 
 template <typename F>

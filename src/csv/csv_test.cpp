@@ -88,8 +88,6 @@ TEST(MakeHeader, NamesAreNeverQuoted) {
   EXPECT_EQ(makeHeader(newCsvFormat({}, ';', ',')), "");
 }
 
-#ifndef _WIN32  // the separators from a store file and the locale
-
 class Separators : public ::testing::Test {
  protected:
   testing::TempDir dir;
@@ -132,16 +130,12 @@ TEST_F(Separators, EmptyValueIsAnIndexError) {
 }
 
 TEST_F(Separators, NumericValueIsAFieldError) {
-  std::string path = dir.file("numeric.reg");
-  testing::writeFile(path,
-                     "Windows Registry Editor Version 5.00\n\n"
-                     "[HKEY_CURRENT_USER\\Control Panel\\International]\n"
-                     "\"sList\"=dword:0000003b\n");
-  testing::ScopedEnv env("TLQCONVERTER_REGISTRY", path.c_str());
+  testing::SeparatorStore store(dir, uint32_t{0x3b}, std::string(","));
   EXPECT_EQ(failure(getListSeparator),
             "FieldError: field 'data' is not accessible for type 'RegData' using 'kind = REG_DWORD'");
 }
 
+#ifndef _WIN32
 TEST_F(Separators, LocaleAnswersWhatTheStoreDoesNotHold) {
   testing::ScopedEnv store("TLQCONVERTER_REGISTRY", dir.file("absent.reg").c_str());
   testing::ScopedEnv lcAll("LC_ALL", nullptr);

@@ -3,7 +3,7 @@
 model and compares the results byte for byte: the CSV left behind (or that
 none was created) and the failure reported on standard error.
 
-    corpus_check.py PROGRAM [--count N] [--seed S] [--keep DIR]
+    corpus_check.py PROGRAM [--count N] [--seed S] [--keep DIR] [--runner WINE]
 
 The recordings mix well-formed samples with the odd and the broken: every
 payload form, spoiled CRCs, short frames, wrong headers, mangled text lines,
@@ -241,7 +241,7 @@ def store_text(sep, dec):
             + value("sList", sep) + value("sDecimal", dec))
 
 
-def check(program, doc, sep, dec, work):
+def check(command, doc, sep, dec, work):
     rec = os.path.join(work, "rec.tlq")
     csv = os.path.join(work, "rec.csv")
     store = os.path.join(work, "store.reg")
@@ -253,7 +253,7 @@ def check(program, doc, sep, dec, work):
     with open(store, "w", encoding="utf-8", newline="") as f:
         f.write(store_text(sep, dec))
     env = dict(os.environ, TLQCONVERTER_REGISTRY=store)
-    run = subprocess.run([program, rec], env=env, capture_output=True, timeout=60)
+    run = subprocess.run(command + [rec], env=env, capture_output=True, timeout=120)
     got_csv = open(csv, "rb").read() if os.path.exists(csv) else None
     want_csv, want_err = reference.convert(doc, sep.encode(), dec.encode())
     problems = []
@@ -281,16 +281,30 @@ def main():
     ap.add_argument("--count", type=int, default=400)
     ap.add_argument("--seed", type=int, default=1)
     ap.add_argument("--keep", help="folder to keep failing recordings in")
+    ap.add_argument("--runner", help="program that starts PROGRAM (wine for a Windows build)")
     args = ap.parse_args()
 
     rng = random.Random(args.seed)
+    command = ([args.runner] if args.runner else []) + [args.program]
+    cases = []
+    for n in range(args.count):
+        doc = recording(rng)
+        cases.append((n, doc) + rng.choice(SEPARATORS))
+    if args.runner:
+        # A Windows build reads the real (wine) registry: set each separator
+        # pair once, for all the recordings that use it.
+        cases.sort(key=lambda c: (c[2], c[3]))
     failures = 0
     outcomes = {"ok": 0, "error": 0}
+    current = None
     with tempfile.TemporaryDirectory() as work:
-        for n in range(args.count):
-            doc = recording(rng)
-            sep, dec = rng.choice(SEPARATORS)
-            problems = check(args.program, doc, sep, dec, work)
+        for n, doc, sep, dec in cases:
+            if args.runner and current != (sep, dec):
+                for name, value in (("sList", sep), ("sDecimal", dec)):
+                    subprocess.run([args.runner, "reg", "add", "HKCU\\Control Panel\\International", "/v", name,
+                                    "/t", "REG_SZ", "/d", value, "/f"], check=True, capture_output=True)
+                current = (sep, dec)
+            problems = check(command, doc, sep, dec, work)
             _, err = reference.convert(doc, sep.encode(), dec.encode())
             outcomes["error" if err else "ok"] += 1
             if problems:

@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# Builds the Windows (mingw-w64) dependencies from Debian's own sources into a
+# cache folder outside the source tree, keyed by their source versions:
+#   PCRE2      static, 8-bit, JIT on        (apt-get source pcre2)
+#   GoogleTest static, for the test programs (/usr/src/googletest)
+#   Boost      headers only                 (a folder with just boost/)
+# Runs that find a finished build of the same version do nothing.
+set -euo pipefail
+
+deps="${TLQ_WIN_DEPS:-$HOME/.cache/tlqconverter/win64}"
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+
+packages=(g++-mingw-w64-x86-64-posix dpkg-dev googletest libboost-json1.81-dev cmake ninja-build)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# Debian's source packages: a deb-src entry beside the system's own archive.
+if ! grep -qs 'deb-src' /etc/apt/sources.list.d/*.sources /etc/apt/sources.list 2>/dev/null; then
+  uri=$(awk '/^URIs:/ && /debian\/?$/ {print $2; exit}' /etc/apt/sources.list.d/*.sources 2>/dev/null || true)
+  $sudo tee /etc/apt/sources.list.d/tlqconverter-deb-src.sources >/dev/null <<SRC
+Types: deb-src
+URIs: ${uri:-http://deb.debian.org/debian}
+Suites: bookworm bookworm-updates
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+SRC
+  $sudo apt-get update -qq
+fi
+
+mkdir -p "$deps/src"
+toolchain="$(cd "$(dirname "$0")/.." && pwd)/cmake/mingw-w64.cmake"
+
+# --- PCRE2 -------------------------------------------------------------------
+version=$(apt-cache showsrc pcre2 | awk '/^Version:/ {print $2}' | sort -V | tail -n 1)
+stamp="$deps/.pcre2-$version"
+if [ ! -e "$stamp" ]; then
+  echo "Building PCRE2 $version for Windows"
+  work="$deps/src/pcre2-$version"
+  rm -rf "$work" && mkdir -p "$work"
+  (cd "$work" && apt-get source --download-only "pcre2=$version" >/dev/null 2>&1 &&
+     dpkg-source --no-check -x ./*.dsc tree >/dev/null)
+  cmake -S "$work/tree" -B "$work/build" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$deps" \
+    -DBUILD_SHARED_LIBS=OFF -DBUILD_STATIC_LIBS=ON -DPCRE2_BUILD_PCRE2_8=ON -DPCRE2_BUILD_PCRE2_16=OFF \
+    -DPCRE2_BUILD_PCRE2_32=OFF -DPCRE2_SUPPORT_JIT=ON -DPCRE2_BUILD_PCRE2GREP=OFF -DPCRE2_BUILD_TESTS=OFF \
+    -DPCRE2_SUPPORT_LIBBZ2=OFF -DPCRE2_SUPPORT_LIBZ=OFF -DPCRE2_SUPPORT_LIBEDIT=OFF \
+    -DPCRE2_SUPPORT_LIBREADLINE=OFF >/dev/null
+  cmake --build "$work/build" >/dev/null
+  cmake --install "$work/build" >/dev/null
+  rm -rf "$work/build"
+  touch "$stamp"
+fi
+
+# --- GoogleTest ----------------------------------------------------------------
+version=$(dpkg-query -W -f='${Version}' googletest)
+stamp="$deps/.googletest-$version"
+if [ ! -e "$stamp" ]; then
+  echo "Building GoogleTest $version for Windows"
+  work="$deps/src/googletest-build"
+  cmake -S /usr/src/googletest -B "$work" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$deps" \
+    -DBUILD_GMOCK=OFF -Dgtest_disable_pthreads=OFF >/dev/null
+  cmake --build "$work" >/dev/null
+  cmake --install "$work" >/dev/null
+  rm -rf "$work"
+  touch "$stamp"
+fi
+
+# --- Boost headers -----------------------------------------------------------
+mkdir -p "$deps/include"
+ln -sfn /usr/include/boost "$deps/include/boost"
+
+echo "Windows dependencies ready in $deps"
