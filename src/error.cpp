@@ -17,6 +17,8 @@ std::string_view kindName(ErrorKind kind) noexcept {
     case ErrorKind::fieldAccess: return "FieldError";
     case ErrorKind::jsonParse: return "JsonParseError";
     case ErrorKind::range: return "RangeError";
+    case ErrorKind::outOfMemory: return "OutOfMemoryError";
+    case ErrorKind::unexpected: return "Exception";
   }
   return "Error";
 }

@@ -22,6 +22,9 @@ class TraceFrame {
   TraceFrame(const TraceFrame&) = delete;
   TraceFrame& operator=(const TraceFrame&) = delete;
 
+  // Records the line now being executed in this operation (see TLQ_LINE).
+  void at(int line) noexcept { line_ = line; }
+
   static const TraceFrame* top() noexcept { return top_; }
   const TraceFrame* outer() const noexcept { return outer_; }
   const char* unit() const noexcept { return unit_; }
@@ -32,7 +35,7 @@ class TraceFrame {
   friend class Error;
   const char* unit_;
   const char* op_;
-  mutable int line_;
+  int line_;
   TraceFrame* outer_;
   static thread_local TraceFrame* top_;
 };
@@ -50,6 +53,10 @@ constexpr const char* fileNameOf(const char* path) {
 #endif
 
 #define TLQ_OP(name) ::tlq::TraceFrame tlq_trace_frame_(TLQ_FILE_NAME, __LINE__, name)
+
+// Marks the line being executed in the operation, before a step that may
+// fail further down, so that the trace points at it.
+#define TLQ_LINE() tlq_trace_frame_.at(__LINE__)
 
 struct TraceEntry {
   enum class Mark { none, reraisedFrom, end };
@@ -69,6 +76,8 @@ enum class ErrorKind {
   fieldAccess,
   jsonParse,
   range,
+  outOfMemory,
+  unexpected,  // a failure of the C++ library, not one of ours
 };
 
 // The name printed for a kind, e.g. "IOError".
@@ -115,6 +124,8 @@ using IndexError = ErrorOf<ErrorKind::index>;
 using FieldError = ErrorOf<ErrorKind::fieldAccess>;
 using JsonParseError = ErrorOf<ErrorKind::jsonParse>;
 using RangeError = ErrorOf<ErrorKind::range>;
+using OutOfMemoryError = ErrorOf<ErrorKind::outOfMemory>;
+using UnexpectedError = ErrorOf<ErrorKind::unexpected>;
 
 // The trace as text, one line per entry with plain line feeds: the location
 // ("unit(line)") padded to column 26, then the operation name.

@@ -168,9 +168,13 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const std::map<st
   std::vector<ScopedEnv> settings;
   settings.reserve(env.size());
   for (const auto& [k, v] : env) settings.emplace_back(k.c_str(), v.c_str());
-
   std::wstring commandLine;
   for (const std::string& a : argv) commandLine += (commandLine.empty() ? L"" : L" ") + quoteArgument(widen(a));
+  return runCommandLine(narrow(commandLine));
+}
+
+ProcessResult runCommandLine(const std::string& line) {
+  std::wstring commandLine = widen(line);
   TempDir io;
   std::string outPath = io.file("out"), errPath = io.file("err");
   writeFile(io.file("in"), "");
@@ -185,7 +189,7 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const std::map<st
   ::CloseHandle(si.hStdInput);
   ::CloseHandle(si.hStdOutput);
   ::CloseHandle(si.hStdError);
-  if (!started) throw std::runtime_error("cannot start " + argv[0]);
+  if (!started) throw std::runtime_error("cannot start " + line);
   ::WaitForSingleObject(pi.hProcess, INFINITE);
   DWORD code = 0;
   ::GetExitCodeProcess(pi.hProcess, &code);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
@@ -25,6 +26,12 @@ class TempDir {
  private:
   std::string path_;
 };
+
+// A path's text in UTF-8.
+inline std::string utf8(const std::filesystem::path& p) {
+  auto s = p.u8string();
+  return std::string(s.begin(), s.end());
+}
 
 void writeFile(const std::string& path, std::string_view bytes);
 std::string readFile(const std::string& path);
@@ -75,6 +82,11 @@ struct ProcessResult {
 // Runs a program with arguments (no shell), with extra environment settings.
 ProcessResult runProcess(const std::vector<std::string>& argv,
                          const std::map<std::string, std::string>& env = {});
+
+#ifdef _WIN32
+// Starts a program with exactly this command line.
+ProcessResult runCommandLine(const std::string& commandLine);
+#endif
 
 std::string base64Encode(std::string_view bytes);
 

@@ -163,20 +163,27 @@ class EntryConverter {
 std::string mainConvert(const std::string& path) {
   TLQ_OP("mainConvert");
   std::string csvPath = csvPathFor(path);
+  TLQ_LINE();
   Recording recording(path);
+  TLQ_LINE();
   bool withInclino2 = recording.hasInclino2();
+  TLQ_LINE();
   bool withElasto = recording.hasElasto();
   Columns columns(withInclino2, withElasto);
+  TLQ_LINE();
   CsvFormat format = newCsvFormat(columns.names);
 
   // Truncating the recording itself would destroy it (a recording named
   // "*.csv", or a link to it).
   if (recording.isFile(csvPath))
     throw IoError("cannot open: " + csvPath + " (it is the recording itself)");
+  TLQ_LINE();
   OutputFile out(csvPath);
   out.write(makeHeader(format) + "\r\n");
   EntryConverter converter(columns, format, out);
+  TLQ_LINE();
   recording.forEachEntry([&](const RecordingEntry& entry) { converter.convert(entry); });
+  TLQ_LINE();
   out.close();
   return csvPath;
 }

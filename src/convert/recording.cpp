@@ -267,6 +267,7 @@ bool Recording::hasElasto() const {
 }
 
 void Recording::forEachEntry(const Visit& visit) const {
+  TLQ_OP("forEachEntry");
   requireData();
   Summary again;
   walk(json_, again, &visit, summary_.dataMembers, false);

@@ -8,7 +8,8 @@ namespace {
 constexpr size_t kBufferSize = 1 << 18;
 }
 
-OutputFile::OutputFile(const std::string& path) : handle_(file_ops::create(path)) {
+OutputFile::OutputFile(const std::string& path, Create how) : handle_(file_ops::create(path, how)) {
+  TLQ_OP("open");
   if (handle_ == -1) throw IoError("cannot open: " + path);
   buffer_.reserve(kBufferSize);
 }
@@ -20,6 +21,7 @@ OutputFile::~OutputFile() {
 }
 
 void OutputFile::write(std::string_view text) {
+  TLQ_OP("write");
   if (buffer_.size() + text.size() > kBufferSize && !flush())
     throw IoError("cannot write string to file");
   if (text.size() >= kBufferSize) {

@@ -36,8 +36,14 @@ class MappedFile {
 // written reaches the file also when the object is destroyed by an error.
 class OutputFile {
  public:
+  enum class Create {
+    truncate,   // an existing file is overwritten
+    exclusive,  // the file must not exist yet (no link is followed); only
+                // its owner may read and write it
+  };
+
   // Raises IoError "cannot open: " + path.
-  explicit OutputFile(const std::string& path);
+  explicit OutputFile(const std::string& path, Create how = Create::truncate);
   ~OutputFile();
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
@@ -61,12 +67,12 @@ std::optional<std::string> readWholeFile(const std::string& path);
 // Replaces the file's contents at once: the new text goes to a temporary
 // file in the same folder (made, with its parents, when missing), which is
 // then renamed over the old one, so that a crash never leaves a torn file.
-// False when that fails.
-bool replaceFile(const std::string& path, std::string_view contents);
+// Raises OsError with the system's text for what failed.
+void replaceFile(const std::string& path, std::string_view contents);
 
 // Low-level calls behind OutputFile, one implementation per platform.
 namespace file_ops {
-intptr_t create(const std::string& path);  // -1 on failure
+intptr_t create(const std::string& path, OutputFile::Create how);  // -1 on failure
 bool write(intptr_t handle, const char* data, size_t size);
 bool close(intptr_t handle);
 }  // namespace file_ops

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include "error.h"
 #include "platform/file.h"
@@ -28,6 +29,7 @@ bool readAll(int fd, std::string& out) {
 }  // namespace
 
 MappedFile::MappedFile(const std::string& path) {
+  TLQ_OP("readFile");
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   struct stat st {};
   if (fd < 0 || ::fstat(fd, &st) != 0) {
@@ -89,24 +91,29 @@ bool makeDirectories(const std::string& dir) {
 
 }  // namespace
 
-bool replaceFile(const std::string& path, std::string_view contents) {
+void replaceFile(const std::string& path, std::string_view contents) {
   size_t cut = path.find_last_of('/');
   std::string dir = cut == std::string::npos ? "." : path.substr(0, cut);
-  if (!makeDirectories(dir)) return false;
+  if (!makeDirectories(dir)) throw OsError(std::strerror(errno));
   std::string temp = path + ".XXXXXX";
   int fd = ::mkstemp(temp.data());
-  if (fd < 0) return false;
+  if (fd < 0) throw OsError(std::strerror(errno));
   bool ok = file_ops::write(fd, contents.data(), contents.size()) && ::fsync(fd) == 0;
   ok = ::close(fd) == 0 && ok;
   ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
-  if (!ok) ::unlink(temp.c_str());
-  return ok;
+  if (!ok) {
+    int error = errno;
+    ::unlink(temp.c_str());
+    throw OsError(std::strerror(error));
+  }
 }
 
 namespace file_ops {
 
-intptr_t create(const std::string& path) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+intptr_t create(const std::string& path, OutputFile::Create how) {
+  int fd = how == OutputFile::Create::exclusive
+               ? ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600)
+               : ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   return fd < 0 ? -1 : fd;
 }
 

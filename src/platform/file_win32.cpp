@@ -32,6 +32,7 @@ bool identityOf(HANDLE h, uint64_t (&identity)[2]) {
 }  // namespace
 
 MappedFile::MappedFile(const std::string& path) {
+  TLQ_OP("readFile");
   HANDLE h = openForReading(path);
   if (h == INVALID_HANDLE_VALUE) throw IoError("cannot open: " + path);
   identityOf(h, identity_);
@@ -84,23 +85,28 @@ std::optional<std::string> readWholeFile(const std::string& path) {
   return text;
 }
 
-bool replaceFile(const std::string& path, std::string_view contents) {
+void replaceFile(const std::string& path, std::string_view contents) {
   std::string temp = path + ".new";
-  intptr_t h = file_ops::create(temp);
-  if (h == -1) return false;
+  intptr_t h = file_ops::create(temp, OutputFile::Create::truncate);
+  if (h == -1) throw OsError(systemMessage(::GetLastError()));
   bool ok = file_ops::write(h, contents.data(), contents.size()) &&
             ::FlushFileBuffers(reinterpret_cast<HANDLE>(h));
   ok = file_ops::close(h) && ok;
   ok = ok && ::MoveFileExW(widen(temp).c_str(), widen(path).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-  if (!ok) ::DeleteFileW(widen(temp).c_str());
-  return ok;
+  if (!ok) {
+    DWORD error = ::GetLastError();
+    ::DeleteFileW(widen(temp).c_str());
+    throw OsError(systemMessage(error));
+  }
 }
 
 namespace file_ops {
 
-intptr_t create(const std::string& path) {
-  HANDLE h = ::CreateFileW(widen(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+intptr_t create(const std::string& path, OutputFile::Create how) {
+  // A handle that child processes do not inherit (no security attributes).
+  HANDLE h = ::CreateFileW(widen(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                           how == OutputFile::Create::exclusive ? CREATE_NEW : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
   return h == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<intptr_t>(h);
 }
 

@@ -240,11 +240,14 @@ void RegStore::createKey(std::string_view keyPath) {
   keys_.try_emplace(upper(path), Key{path, {}});
 }
 
-bool RegStore::deleteTree(std::string_view keyPath) {
+bool RegStore::deleteTree(std::string_view keyPath, bool keepKey) {
   std::string id = upper(canonicalKeyPath(keyPath));
-  if (id.empty() || !keys_.contains(id)) return false;
+  if (id.empty() || !hasKey(keyPath)) return false;
   std::string prefix = id + '\\';
-  std::erase_if(keys_, [&](const auto& entry) { return entry.first == id || entry.first.starts_with(prefix); });
+  std::erase_if(keys_, [&](const auto& entry) {
+    return entry.first.starts_with(prefix) || (!keepKey && entry.first == id);
+  });
+  if (keepKey && keys_.contains(id)) keys_[id].values.clear();
   return true;
 }
 

@@ -40,8 +40,9 @@ class RegStore {
   // Key paths are full: "HKEY_CURRENT_USER\Control Panel". Roots always exist.
   bool hasKey(std::string_view keyPath) const;
   void createKey(std::string_view keyPath);
-  // Deletes the key with all its subkeys; false when it did not exist.
-  bool deleteTree(std::string_view keyPath);
+  // Deletes the key with all its subkeys; false when it did not exist. With
+  // `keepKey` the key stays, emptied of its values and subkeys.
+  bool deleteTree(std::string_view keyPath, bool keepKey = false);
 
   // The value, a removal record ("name"=-), or nullptr when the store says
   // nothing of it.

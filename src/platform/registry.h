@@ -71,6 +71,29 @@ RegData regRead(std::string_view path, std::string_view name);
 // Closes a key from regOpen; never raises.
 void regClose(RegKey key);
 
+// Writing layer: keys opened one level at a time. Each operation raises an
+// OsError whose message is the system's text for what failed.
+
+// The predefined roots.
+constexpr RegKey kClassesRoot = 0x80000000;
+constexpr RegKey kCurrentUser = 0x80000001;
+constexpr RegKey kLocalMachine = 0x80000002;
+constexpr RegKey kUsers = 0x80000003;
+constexpr RegKey kCurrentConfig = 0x80000005;
+
+constexpr uint32_t kKeyRead = 0x20019;   // KEY_READ
+constexpr uint32_t kKeyWrite = 0x20006;  // KEY_WRITE
+
+// Creates the subkey under `parent`, or opens it when it exists.
+RegKey createOrOpen(RegKey parent, std::string_view subkey, uint32_t access);
+// Sets a REG_SZ value; "" names the key's default value.
+void writeString(RegKey key, std::string_view name, std::string_view value);
+// Deletes the subkey with all its subkeys and values; an empty name clears
+// the key itself of its subkeys and values. A missing subkey is an error.
+void delTree(RegKey key, std::string_view subkey);
+// Releases a key; 0 and the roots are ignored. Never raises.
+void close(RegKey key);
+
 // ---- Shared by the platform implementations -------------------------------
 
 enum class RegRoot { classesRoot, currentUser, localMachine, users, currentConfig };

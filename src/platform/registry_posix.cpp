@@ -4,9 +4,12 @@
 #include <langinfo.h>
 #include <locale.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 
+#include "error.h"
 #include "platform/file.h"
 #include "platform/reg_file.h"
 #include "platform/registry.h"
@@ -50,13 +53,24 @@ RegValue textValue(std::string_view name, std::string_view text) {
   return v;
 }
 
+// What the store file holds; an empty store when there is none.
+RegStore loadStoreFile() {
+  std::string path = storePath();
+  std::optional<std::string> text = path.empty() ? std::nullopt : readWholeFile(path);
+  return RegStore::parse(text ? *text : std::string());
+}
+
+void saveStoreFile(const RegStore& store) {
+  std::string path = storePath();
+  if (path.empty()) throw OsError(std::strerror(ENOENT));
+  replaceFile(path, store.serialize());
+}
+
 // The store as the program sees it: the file, with the locale's separators
 // where the file says nothing of them (a "name"=- in the file still removes
 // them).
 RegStore loadStore() {
-  std::string path = storePath();
-  std::optional<std::string> text = path.empty() ? std::nullopt : readWholeFile(path);
-  RegStore store = RegStore::parse(text ? *text : std::string());
+  RegStore store = loadStoreFile();
   bool noDecimal = !store.findValue(kInternational, "sDecimal");
   bool noList = !store.findValue(kInternational, "sList");
   if (noDecimal || noList) {
@@ -73,6 +87,12 @@ std::map<RegKey, std::string>& openKeys() {
   return keys;
 }
 
+RegKey remember(const std::string& path) {
+  static RegKey next = 1;
+  openKeys()[next] = path;
+  return next++;
+}
+
 }  // namespace
 
 RegKey regOpen(std::string_view path, RegMode mode) {
@@ -83,15 +103,15 @@ RegKey regOpen(std::string_view path, RegMode mode) {
   if (!store.hasKey(key)) {
     if (mode != RegMode::create) return 0;
     // Only what the file holds is written back, not the locale's answers.
-    std::string file = storePath();
-    std::optional<std::string> text = file.empty() ? std::nullopt : readWholeFile(file);
-    RegStore stored = RegStore::parse(text ? *text : std::string());
+    RegStore stored = loadStoreFile();
     stored.createKey(key);
-    if (file.empty() || !replaceFile(file, stored.serialize())) return 0;
+    try {
+      saveStoreFile(stored);
+    } catch (const OsError&) {
+      return 0;  // the reading layer reports nothing
+    }
   }
-  static RegKey next = 1;
-  openKeys()[next] = key;
-  return next++;
+  return remember(key);
 }
 
 RegData regRead(std::string_view path, std::string_view name) {
@@ -105,5 +125,59 @@ RegData regRead(std::string_view path, std::string_view name) {
 }
 
 void regClose(RegKey key) { openKeys().erase(key); }
+
+namespace {
+
+// The full path of an open key or a root.
+std::string pathOf(RegKey key) {
+  switch (key) {
+    case kClassesRoot: return std::string(regRootName(RegRoot::classesRoot));
+    case kCurrentUser: return std::string(regRootName(RegRoot::currentUser));
+    case kLocalMachine: return std::string(regRootName(RegRoot::localMachine));
+    case kUsers: return std::string(regRootName(RegRoot::users));
+    case kCurrentConfig: return std::string(regRootName(RegRoot::currentConfig));
+    default: break;
+  }
+  auto it = openKeys().find(key);
+  if (it == openKeys().end()) throw OsError(std::strerror(EBADF));
+  return it->second;
+}
+
+std::string childOf(RegKey parent, std::string_view subkey) {
+  std::string path = pathOf(parent);
+  if (!subkey.empty()) path += "\\" + std::string(subkey);
+  return canonicalKeyPath(path);
+}
+
+}  // namespace
+
+RegKey createOrOpen(RegKey parent, std::string_view subkey, uint32_t) {
+  TLQ_OP("createOrOpen");
+  std::string path = childOf(parent, subkey);
+  RegStore store = loadStoreFile();
+  if (!store.hasKey(path)) {
+    store.createKey(path);
+    saveStoreFile(store);
+  }
+  return remember(path);
+}
+
+void writeString(RegKey key, std::string_view name, std::string_view value) {
+  TLQ_OP("writeString");
+  std::string path = pathOf(key);
+  RegStore store = loadStoreFile();
+  store.setValue(path, textValue(name, value));
+  saveStoreFile(store);
+}
+
+void delTree(RegKey key, std::string_view subkey) {
+  TLQ_OP("delTree");
+  std::string path = childOf(key, subkey);
+  RegStore store = loadStoreFile();
+  if (!store.deleteTree(path, subkey.empty())) throw OsError(std::strerror(ENOENT));
+  saveStoreFile(store);
+}
+
+void close(RegKey key) { openKeys().erase(key); }
 
 }  // namespace tlq

@@ -1,5 +1,6 @@
 // The reading layer over the Windows registry.
 
+#include "error.h"
 #include "platform/registry.h"
 #include "platform/win32_text.h"
 
@@ -64,6 +65,52 @@ RegData regRead(std::string_view path, std::string_view name) {
 
 void regClose(RegKey key) {
   if (key != 0) ::RegCloseKey(reinterpret_cast<HKEY>(key));
+}
+
+namespace {
+
+// The roots' handle values are sign-extended on 64-bit Windows.
+HKEY handleOf(RegKey key) {
+  switch (key) {
+    case kClassesRoot: return HKEY_CLASSES_ROOT;
+    case kCurrentUser: return HKEY_CURRENT_USER;
+    case kLocalMachine: return HKEY_LOCAL_MACHINE;
+    case kUsers: return HKEY_USERS;
+    case kCurrentConfig: return HKEY_CURRENT_CONFIG;
+    default: return reinterpret_cast<HKEY>(key);
+  }
+}
+
+void check(LSTATUS rc) {
+  if (rc != ERROR_SUCCESS) throw OsError(systemMessage(static_cast<DWORD>(rc)));
+}
+
+}  // namespace
+
+RegKey createOrOpen(RegKey parent, std::string_view subkey, uint32_t access) {
+  TLQ_OP("createOrOpen");
+  HKEY result = nullptr;
+  DWORD disposition = 0;
+  check(::RegCreateKeyExW(handleOf(parent), widen(subkey).c_str(), 0, nullptr, 0, access, nullptr, &result,
+                          &disposition));
+  return reinterpret_cast<RegKey>(result);
+}
+
+void writeString(RegKey key, std::string_view name, std::string_view value) {
+  TLQ_OP("writeString");
+  std::wstring data = widen(value);
+  check(::RegSetValueExW(handleOf(key), widen(name).c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                         static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t))));
+}
+
+void delTree(RegKey key, std::string_view subkey) {
+  TLQ_OP("delTree");
+  std::wstring name = widen(subkey);
+  check(::RegDeleteTreeW(handleOf(key), subkey.empty() ? nullptr : name.c_str()));
+}
+
+void close(RegKey key) {
+  if (key != 0 && (key < kClassesRoot || key > kCurrentConfig)) ::RegCloseKey(handleOf(key));
 }
 
 }  // namespace tlq

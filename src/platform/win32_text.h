@@ -27,4 +27,18 @@ inline std::string narrow(std::wstring_view text) {
   return utf8;
 }
 
+// The system's text for an error code, from its message table, in the
+// default language, without inserts or line breaks; "unknown error" when it
+// has none.
+inline std::string systemMessage(DWORD code) {
+  wchar_t* buffer = nullptr;
+  DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
+                                 FORMAT_MESSAGE_MAX_WIDTH_MASK,
+                             nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+  std::string text = n && buffer ? narrow(std::wstring_view(buffer, n)) : std::string();
+  if (buffer) ::LocalFree(buffer);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\r' || text.back() == '\n')) text.pop_back();
+  return text.empty() ? "unknown error" : text;
+}
+
 }  // namespace tlq

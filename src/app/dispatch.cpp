@@ -1,0 +1,65 @@
+#include "app/dispatch.h"
+
+#include <cstdio>
+#include <new>
+#include <string>
+
+#include "app/command_line.h"
+#include "app/registration.h"
+#include "app/report.h"
+#include "convert/convert.h"
+#include "error.h"
+#include "platform/shell.h"
+
+namespace tlq {
+
+namespace {
+
+// Writes the report; when even that fails, the last resort shows the second
+// failure.
+int report(const Error& failure, const std::string& param) {
+  try {
+    std::string path = dumpTrace(formatTrace(failure), param, true);
+#ifndef _WIN32
+    // A command line has standard error to show what happened.
+    std::string line = "tlqconverter: " + failure.message() + " (report: " + path + ")\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
+#endif
+    return exitFailed;
+  } catch (const Error& e) {
+    showLastResort(traceText(e) + "Error: unhandled exception: " + e.message() + " [" + std::string(e.kindName()) +
+                   "]\n");
+    return exitNoReport;
+  }
+}
+
+}  // namespace
+
+int runMain() {
+  std::string param;
+  try {
+    TLQ_OP("main");
+    if (paramCount() == 0) {
+      TLQ_LINE();
+      param = openFileDialog("", {{"Treloqa (*.tlq)", "*.tlq"}});
+      if (param.empty()) return exitOk;  // cancelled
+    } else {
+      TLQ_LINE();
+      param = paramStr(1);
+    }
+    if (param == "--install") return regInstall() ? exitOk : exitFailed;
+    if (param == "--uninstall") return regUninstall() ? exitOk : exitFailed;
+    TLQ_LINE();
+    std::string csv = mainConvert(param);
+    osOpenFile(csv);
+    return exitOk;
+  } catch (const Error& e) {
+    return report(e, param);
+  } catch (const std::bad_alloc&) {
+    return report(OutOfMemoryError("out of memory"), param);
+  } catch (const std::exception& e) {
+    return report(UnexpectedError(e.what()), param);
+  }
+}
+
+}  // namespace tlq

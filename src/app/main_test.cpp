@@ -1,0 +1,284 @@
+// The program as a user starts it: real processes, real files, the opener
+// replaced by a probe that logs what it was asked to open.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "platform/reg_file.h"
+#include "platform/registry.h"
+#include "platform/system.h"
+#include "test_support.h"
+
+#ifdef _WIN32
+#include "platform/win32_text.h"
+#endif
+
+namespace tlq {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::readFile;
+using testing::runProcess;
+using testing::writeFile;
+
+class Program : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directories(fs::u8path(tmp));
+#ifdef _WIN32
+    associate(".txt");
+    associate(".csv");
+#else
+    fs::create_directories(fs::u8path(bin));
+    fs::copy_file(TLQ_ARGS_PROBE_EXE, bin + "/xdg-open");
+#endif
+  }
+
+#ifdef _WIN32
+  void TearDown() override {
+    for (const wchar_t* key : {L".txt", L".csv", L"tlqtest.txt", L"tlqtest.csv"}) ::RegDeleteTreeW(HKEY_CLASSES_ROOT, key);
+  }
+
+  // The desktop opens ".txt" and ".csv" files with the probe.
+  static void associate(const char* extension) {
+    std::wstring progIdKey = L"tlqtest" + widen(extension);
+    HKEY key = nullptr;
+    ::RegCreateKeyExW(HKEY_CLASSES_ROOT, widen(extension).c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
+    ::RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(progIdKey.c_str()),
+                     static_cast<DWORD>((progIdKey.size() + 1) * 2));
+    ::RegCloseKey(key);
+    std::wstring command = L"\"" + widen(TLQ_ARGS_PROBE_EXE) + L"\" \"%1\"";
+    ::RegCreateKeyExW(HKEY_CLASSES_ROOT, (progIdKey + L"\\shell\\open\\command").c_str(), 0, nullptr, 0, KEY_WRITE,
+                      nullptr, &key, nullptr);
+    ::RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
+                     static_cast<DWORD>((command.size() + 1) * 2));
+    ::RegCloseKey(key);
+  }
+#endif
+
+  testing::ProcessResult run(std::vector<std::string> args, std::map<std::string, std::string> env = {}) {
+    args.insert(args.begin(), TLQ_CONVERTER_EXE);
+    env.emplace("TMP", tmp);
+    env.emplace("TLQ_PROBE_LOG", openerLog);
+#ifndef _WIN32
+    env.emplace("PATH", bin + ":" + getEnv("PATH").value_or("/usr/bin:/bin"));
+    env.emplace("DISPLAY", "");
+    env.emplace("WAYLAND_DISPLAY", "");
+#endif
+    return runProcess(args, env);
+  }
+
+  // What the opener was asked to open; waits a while, since it runs detached.
+  std::string opened(bool expectSomething = true) {
+    for (int i = 0; i < (expectSomething ? 200 : 10); ++i) {
+      if (testing::fileExists(openerLog)) return readFile(openerLog);
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return "";
+  }
+
+  std::vector<std::string> reports() {
+    std::vector<std::string> all;
+    for (const auto& e : fs::directory_iterator(fs::u8path(tmp))) all.push_back(testing::utf8(e.path()));
+    return all;
+  }
+
+  testing::TempDir dir;
+  std::string tmp = dir.file("tmp");
+  std::string bin = dir.file("bin");
+  std::string openerLog = dir.file("opened.log");
+};
+
+TEST_F(Program, ConvertsTheRecordingAndOpensTheCsv) {
+  testing::SeparatorStore store(dir, ";", ",");
+  std::string folder = dir.file("Mess daten");
+  fs::create_directory(fs::u8path(folder));
+  std::string recording = folder + "/Messung Höhe 1.tlq";
+  writeFile(recording, R"({"data":[{"inclino":{"raw":"X=+01.235\r\nY=-12.346","timestamp":"Süd"}}]})");
+  auto r = run({recording});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  std::string csv = folder + "/Messung Höhe 1.csv";
+  EXPECT_EQ(readFile(csv),
+            "timestamp;inclino1_raw;inclino1_x;inclino1_y;force_raw;force_kg\r\n"
+            "Süd;X=+01.235 Y=-12.346;1,235;-12,346;;\r\n");
+  EXPECT_EQ(fs::u8path(opened().substr(0, opened().find('\n'))), fs::u8path(csv));
+}
+
+TEST_F(Program, ConvertsTheSample) {
+  testing::SeparatorStore store(dir, ",", ".");
+  std::string copy = dir.file("sample.tlq");
+  writeFile(copy, readFile(testing::samplePath()));
+  auto r = run({copy});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(readFile(dir.file("sample.csv")),
+            readFile(std::string(TLQ_SOURCE_DIR) + "/examples/sample.expected-comma-point.csv"));
+}
+
+TEST_F(Program, FailureEndsInAnOpenedReport) {
+  std::string missing = dir.file("missing.tlq");
+  auto r = run({missing, "second word", ""});
+  EXPECT_EQ(r.exitCode, 2);
+  auto files = reports();
+  ASSERT_EQ(files.size(), 1u);
+  std::string report = files[0];
+#ifndef _WIN32
+  EXPECT_EQ(r.err, "tlqconverter: cannot open: " + missing + " (report: " + report + ")\n");
+#endif
+  std::string text = readFile(report);
+  std::string head = "Please send this error report to " TLQ_SUPPORT_EMAIL "\r\n" + std::string(55, '-') +
+                     "\r\n\r\nCMD: " + std::string(TLQ_CONVERTER_EXE) + " " + missing +
+                     " \"second word\" \"\"\r\n\r\nparam: " + missing + "\r\n";
+  EXPECT_EQ(text.substr(0, head.size()), head);
+  std::string trace = text.substr(head.size());
+  EXPECT_TRUE(trace.starts_with("dispatch.cpp(")) << trace;
+  EXPECT_NE(trace.find("main\r\n"), std::string::npos);
+  EXPECT_NE(trace.find("mainConvert\r\n"), std::string::npos);
+  EXPECT_EQ(trace.find('\n'), trace.find("\r\n") + 1);  // no bare line feed
+  EXPECT_EQ(std::count(trace.begin(), trace.end(), '\n'), std::count(trace.begin(), trace.end(), '\r'));
+  EXPECT_EQ(fs::u8path(opened().substr(0, opened().find('\n'))), fs::u8path(report));
+}
+
+TEST_F(Program, SwitchesAreExactAndAnEmptyArgumentIsAPath) {
+  auto r = run({"--INSTALL"});
+  EXPECT_EQ(r.exitCode, 2);
+  ASSERT_EQ(reports().size(), 1u);
+  EXPECT_NE(readFile(reports()[0]).find("\r\nparam: --INSTALL\r\n"), std::string::npos);
+  fs::remove(fs::u8path(reports()[0]));
+
+  auto empty = run({""});
+  EXPECT_EQ(empty.exitCode, 2);
+  ASSERT_EQ(reports().size(), 1u);
+  std::string text = readFile(reports()[0]);
+  EXPECT_NE(text.find(std::string(TLQ_CONVERTER_EXE) + " \"\"\r\n\r\nparam: \r\n"), std::string::npos) << text;
+}
+
+TEST_F(Program, NoArgumentAndNoDialogIsAQuietCancel) {
+  auto r = run({});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "");
+  EXPECT_TRUE(reports().empty());
+  EXPECT_EQ(opened(false), "");
+}
+
+TEST_F(Program, ReportGoesToTheFirstUsableTemporaryFolder) {
+  std::string temp = dir.file("temp2");
+  fs::create_directory(fs::u8path(temp));
+  auto r = run({dir.file("missing.tlq")}, {{"TMP", dir.file("no such folder")}, {"TEMP", temp}});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_TRUE(reports().empty());
+  ASSERT_EQ(std::distance(fs::directory_iterator(fs::u8path(temp)), fs::directory_iterator()), 1);
+}
+
+#ifdef _WIN32
+TEST_F(Program, NoTemporaryFolderIsTheLastResort) {
+  std::string none = dir.file("none");
+  auto r = run({dir.file("missing.tlq")}, {{"TMP", none}, {"TEMP", none}, {"LOCALAPPDATA", none}, {"USERPROFILE", none}});
+  EXPECT_EQ(r.exitCode, 1);  // after a message box, which returns at once without a display
+  EXPECT_TRUE(reports().empty());
+}
+
+TEST(CommandLine, SplitFromTheRealCommandLine) {
+  auto r = testing::runCommandLine("\"" + std::string(TLQ_ARGS_PROBE_EXE) +
+                                   "\" \"a b\" x\\\"y \"\" c\\\\\"d e\" \"q\"\"q\"");
+  EXPECT_EQ(r.out, std::string(TLQ_ARGS_PROBE_EXE) + "\na b\nx\"y\n\nc\\d e\nq\"q\n");
+}
+#endif
+
+// The file type's verb: registry keys (a ".reg" store outside Windows) and,
+// outside Windows, the desktop's MIME type and entry.
+class Registration : public Program {
+ protected:
+#ifdef _WIN32
+  void SetUp() override {
+    Program::SetUp();
+    ::RegDeleteTreeW(HKEY_CLASSES_ROOT, L"OstrelTlqFile");
+  }
+  void TearDown() override {
+    ::RegDeleteTreeW(HKEY_CLASSES_ROOT, L"OstrelTlqFile");
+    Program::TearDown();
+  }
+
+  std::optional<std::string> value(const std::string& key, const std::string& name) {
+    HKEY k = nullptr;
+    if (::RegOpenKeyExW(HKEY_CLASSES_ROOT, widen(key).c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return std::nullopt;
+    wchar_t buf[1024];
+    DWORD size = sizeof buf, type = 0;
+    LSTATUS rc = ::RegQueryValueExW(k, widen(name).c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buf), &size);
+    ::RegCloseKey(k);
+    if (rc != ERROR_SUCCESS) return std::nullopt;
+    return narrow(std::wstring_view(buf, size / 2 - 1));
+  }
+  bool keyExists(const std::string& key) {
+    HKEY k = nullptr;
+    if (::RegOpenKeyExW(HKEY_CLASSES_ROOT, widen(key).c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return false;
+    ::RegCloseKey(k);
+    return true;
+  }
+  std::map<std::string, std::string> env() { return {}; }
+  std::string missingText() { return systemMessage(ERROR_FILE_NOT_FOUND); }
+#else
+  RegStore store() { return RegStore::parse(testing::fileExists(storeFile) ? readFile(storeFile) : ""); }
+  std::optional<std::string> value(const std::string& key, const std::string& name) {
+    RegStore all = store();
+    const RegValue* v = all.findValue("HKEY_CLASSES_ROOT\\" + key, name);
+    if (!v) return std::nullopt;
+    return regDataFromValue(v->type, v->bytes).data();
+  }
+  bool keyExists(const std::string& key) { return store().hasKey("HKEY_CLASSES_ROOT\\" + key); }
+  std::map<std::string, std::string> env() { return {{"TLQCONVERTER_REGISTRY", storeFile}, {"XDG_DATA_HOME", data}}; }
+  std::string missingText() { return "No such file or directory"; }
+
+  std::string storeFile = dir.file("config/registry.reg");
+  std::string data = dir.file("data");
+#endif
+};
+
+TEST_F(Registration, InstallWritesTheVerb) {
+  for (int twice = 0; twice < 2; ++twice) {
+    auto r = run({"--install"}, env());
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_EQ(r.out, "");
+  }
+  std::string exe = testing::utf8(fs::u8path(TLQ_CONVERTER_EXE).make_preferred());
+  std::string exeDir = testing::utf8(fs::u8path(exe).parent_path());
+  EXPECT_EQ(value("OstrelTlqFile", ""), "Treloqa file");
+  EXPECT_TRUE(keyExists("OstrelTlqFile\\shell"));
+  EXPECT_EQ(value("OstrelTlqFile\\shell\\tlqconverter", ""), "Open with Excel");
+  EXPECT_EQ(value("OstrelTlqFile\\shell\\tlqconverter", "Icon"), joinPath(exeDir, "treloqview.exe,0"));
+  EXPECT_EQ(value("OstrelTlqFile\\shell\\tlqconverter\\command", ""), "\"" + exe + "\" \"%1\"");
+#ifndef _WIN32
+  std::string entry = readFile(data + "/applications/tlqconverter.desktop");
+  EXPECT_NE(entry.find("Exec=" + exe + " %f\n"), std::string::npos) << entry;
+  EXPECT_NE(entry.find("MimeType=application/x-treloqa-recording;\n"), std::string::npos);
+  EXPECT_NE(readFile(data + "/mime/packages/tlqconverter.xml").find("<glob pattern=\"*.tlq\"/>"), std::string::npos);
+#endif
+}
+
+TEST_F(Registration, UninstallRemovesTheVerbOnly) {
+  ASSERT_EQ(run({"--install"}, env()).exitCode, 0);
+  auto r = run({"--uninstall"}, env());
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+  EXPECT_EQ(r.out, "");
+  EXPECT_FALSE(keyExists("OstrelTlqFile\\shell\\tlqconverter"));
+  EXPECT_TRUE(keyExists("OstrelTlqFile\\shell"));
+  EXPECT_EQ(value("OstrelTlqFile", ""), "Treloqa file");
+#ifndef _WIN32
+  EXPECT_FALSE(testing::fileExists(data + "/applications/tlqconverter.desktop"));
+#endif
+}
+
+TEST_F(Registration, UninstallWithNothingRegisteredPrintsTheFailure) {
+  auto r = run({"--uninstall"}, env());
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_EQ(r.out, "[OSError]: " + missingText() + "\n");
+  EXPECT_TRUE(keyExists("OstrelTlqFile\\shell"));  // created on the way, and left
+  EXPECT_EQ(value("OstrelTlqFile", ""), std::nullopt);
+  EXPECT_TRUE(reports().empty());
+}
+
+}  // namespace
+}  // namespace tlq

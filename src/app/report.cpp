@@ -1,0 +1,62 @@
+#include "app/report.h"
+
+#include "app/command_line.h"
+#include "error.h"
+#include "platform/shell.h"
+#include "platform/system.h"
+#include "platform/temp_files.h"
+
+#ifndef TLQ_SUPPORT_EMAIL
+#error "TLQ_SUPPORT_EMAIL is set by the build"
+#endif
+
+namespace tlq {
+
+std::string quoteShellWindows(std::string_view arg) {
+  bool quote = arg.empty() || arg.find_first_of(" \t") != std::string_view::npos;
+  std::string out = quote ? "\"" : "";
+  size_t held = 0;  // backslashes not written yet
+  for (char c : arg) {
+    if (c == '\\') {
+      ++held;
+    } else if (c == '"') {
+      out.append(2 * held, '\\');
+      out += "\\\"";
+      held = 0;
+    } else {
+      out.append(held, '\\');
+      out += c;
+      held = 0;
+    }
+  }
+  out.append(held, '\\');
+  if (quote) {
+    out.append(held, '\\');
+    out += '"';
+  }
+  return out;
+}
+
+std::string getFullCommandLine() {
+  std::string line = getAppFilename();
+  for (const std::string& arg : commandLineParams()) line += " " + quoteShellWindows(arg);
+  return line;
+}
+
+std::string getErrorReportPrefix() {
+  return "Please send this error report to " TLQ_SUPPORT_EMAIL "\r\n" + std::string(55, '-') + "\r\n\r\nCMD: " +
+         getFullCommandLine() + "\r\n";
+}
+
+std::string dumpTrace(const std::string& trace, const std::string& param, bool open) {
+  TLQ_OP("dumpTrace");
+  TempFile report = mkstemp("tlqconverter_error_", ".txt", "");
+  report.file->write(getErrorReportPrefix() + "\r\n");
+  report.file->write("param: " + param + "\r\n");
+  report.file->write(trace);
+  report.file->close();
+  if (open) osOpenFile(report.path);
+  return report.path;
+}
+
+}  // namespace tlq

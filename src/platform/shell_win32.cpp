@@ -1,0 +1,42 @@
+#include <commdlg.h>
+#include <shellapi.h>
+
+#include "platform/shell.h"
+#include "platform/win32_text.h"
+
+namespace tlq {
+
+std::string openFileDialog(const std::string& title, const FileFilters& filters) {
+  std::string filter;
+  for (const auto& [name, pattern] : filters) {
+    filter += name;
+    filter += '\0';
+    filter += pattern;
+    filter += '\0';
+  }
+  filter.append("All Files (*.*)\0*.*\0\0", 21);
+  std::wstring wideFilter = widen(filter);
+  std::wstring wideTitle = widen(title);
+  std::wstring path(65536 + 1, L'\0');
+
+  OPENFILENAMEW request{};
+  request.lStructSize = sizeof request;  // 152 on 64-bit Windows
+  request.lpstrFilter = wideFilter.c_str();
+  request.lpstrFile = path.data();
+  request.nMaxFile = 65536;
+  request.lpstrTitle = wideTitle.c_str();
+  request.Flags = OFN_EXPLORER;
+  ::GetOpenFileNameW(&request);  // a cancel leaves the buffer empty
+  return narrow(std::wstring_view(path.c_str()));
+}
+
+void osOpenFile(const std::string& path) {
+  ::ShellExecuteW(nullptr, nullptr, widen(path).c_str(), nullptr, nullptr, SW_SHOW);
+}
+
+void registerDesktopFileType(const std::string&) {}
+void unregisterDesktopFileType() {}
+
+void showLastResort(const std::string& text) { ::MessageBoxA(nullptr, text.c_str(), nullptr, 0); }
+
+}  // namespace tlq

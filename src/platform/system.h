@@ -1,0 +1,42 @@
+// The running process: its program file, its arguments, its environment and
+// the system's random source.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tlq {
+
+// The full path of the running program file, and its folder.
+std::string getAppFilename();
+std::string getAppDir();
+
+// `dir` and `name` joined by the path separator, without doubling it.
+std::string joinPath(std::string_view dir, std::string_view name);
+
+// The process's command line as a list: element 0 is the program. Under
+// Windows it is split from GetCommandLineW by splitCommandLine; elsewhere it
+// is what main received (see setProcessArguments).
+std::vector<std::string> processArguments();
+
+// Where the system splits the command line itself: hands main's arguments
+// over before anything asks for them.
+void setProcessArguments(int argc, char** argv);
+
+// An environment variable's value; nothing when it is not set.
+std::optional<std::string> getEnv(const char* name);
+
+// Fills `size` bytes from the system's cryptographic random source.
+bool systemRandom(void* bytes, size_t size);
+
+// A folder exists at `path`; a file (not a folder) exists at `path`.
+bool dirExists(const std::string& path);
+bool fileExists(const std::string& path);
+
+// Deletes a file; false when it could not.
+bool removeFile(const std::string& path);
+
+}  // namespace tlq

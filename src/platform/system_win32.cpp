@@ -1,0 +1,60 @@
+#include <bcrypt.h>
+
+#include <cstdlib>
+
+#include "app/command_line.h"
+#include "platform/system.h"
+#include "platform/win32_text.h"
+
+namespace tlq {
+
+std::string getAppFilename() {
+  std::wstring buf(MAX_PATH, L'\0');
+  for (;;) {
+    DWORD n = ::GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
+    if (n < buf.size()) return narrow(std::wstring_view(buf.data(), n));
+    buf.resize(buf.size() * 2);
+  }
+}
+
+std::string getAppDir() {
+  std::string file = getAppFilename();
+  size_t cut = file.find_last_of("\\/");
+  return cut == std::string::npos ? "." : file.substr(0, cut);
+}
+
+std::string joinPath(std::string_view dir, std::string_view name) {
+  std::string path(dir);
+  if (!path.empty() && path.back() != '\\' && path.back() != '/') path += '\\';
+  path += name;
+  return path;
+}
+
+std::vector<std::string> processArguments() { return splitCommandLine(narrow(::GetCommandLineW())); }
+
+void setProcessArguments(int, char**) {}  // Windows gives the whole command line
+
+std::optional<std::string> getEnv(const char* name) {
+  const wchar_t* v = ::_wgetenv(widen(name).c_str());
+  if (!v) return std::nullopt;
+  return narrow(v);
+}
+
+bool systemRandom(void* bytes, size_t size) {
+  return BCRYPT_SUCCESS(::BCryptGenRandom(nullptr, static_cast<PUCHAR>(bytes), static_cast<ULONG>(size),
+                                          BCRYPT_USE_SYSTEM_PREFERRED_RNG));
+}
+
+bool dirExists(const std::string& path) {
+  DWORD attributes = ::GetFileAttributesW(widen(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool fileExists(const std::string& path) {
+  DWORD attributes = ::GetFileAttributesW(widen(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool removeFile(const std::string& path) { return ::DeleteFileW(widen(path).c_str()) != 0; }
+
+}  // namespace tlq
