@@ -164,18 +164,15 @@ HANDLE inheritableFile(const std::string& path, bool write) {
 
 }  // namespace
 
-ProcessResult runProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env) {
+namespace {
+
+// The child inherits `env` on top of this process's environment.
+ProcessResult start(const std::string& line, const std::map<std::string, std::string>& env) {
+  std::wstring commandLine = widen(line);
+  TempDir io;  // before the environment changes: it may move the temporary folder
   std::vector<ScopedEnv> settings;
   settings.reserve(env.size());
   for (const auto& [k, v] : env) settings.emplace_back(k.c_str(), v.c_str());
-  std::wstring commandLine;
-  for (const std::string& a : argv) commandLine += (commandLine.empty() ? L"" : L" ") + quoteArgument(widen(a));
-  return runCommandLine(narrow(commandLine));
-}
-
-ProcessResult runCommandLine(const std::string& line) {
-  std::wstring commandLine = widen(line);
-  TempDir io;
   std::string outPath = io.file("out"), errPath = io.file("err");
   writeFile(io.file("in"), "");
   STARTUPINFOW si{};
@@ -201,6 +198,16 @@ ProcessResult runCommandLine(const std::string& line) {
   result.err = readFile(errPath);
   return result;
 }
+
+}  // namespace
+
+ProcessResult runProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env) {
+  std::wstring commandLine;
+  for (const std::string& a : argv) commandLine += (commandLine.empty() ? L"" : L" ") + quoteArgument(widen(a));
+  return start(narrow(commandLine), env);
+}
+
+ProcessResult runCommandLine(const std::string& line) { return start(line, {}); }
 
 #else  // POSIX
 
@@ -294,6 +301,10 @@ std::string sealFrame(std::string frame, int crcDelta) {
   frame += static_cast<char>(crc & 0xFF);
   frame += static_cast<char>(crc >> 8);
   return frame;
+}
+
+std::string fullPath(const std::string& path) {
+  return utf8(std::filesystem::absolute(std::filesystem::u8path(path)).make_preferred());
 }
 
 std::string samplePath() { return std::string(TLQ_SOURCE_DIR) + "/examples/sample.tlq"; }

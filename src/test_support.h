@@ -94,6 +94,9 @@ std::string base64Encode(std::string_view bytes);
 // (bytes 2 on), little-endian; `crcDelta` is added to the CRC to spoil it.
 std::string sealFrame(std::string frame, int crcDelta = 0);
 
+// A program's full path as the system names it to the program itself.
+std::string fullPath(const std::string& path);
+
 // The bundled sample recording.
 std::string samplePath();
 

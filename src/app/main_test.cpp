@@ -129,7 +129,7 @@ TEST_F(Program, FailureEndsInAnOpenedReport) {
 #endif
   std::string text = readFile(report);
   std::string head = "Please send this error report to " TLQ_SUPPORT_EMAIL "\r\n" + std::string(55, '-') +
-                     "\r\n\r\nCMD: " + std::string(TLQ_CONVERTER_EXE) + " " + missing +
+                     "\r\n\r\nCMD: " + testing::fullPath(TLQ_CONVERTER_EXE) + " " + missing +
                      " \"second word\" \"\"\r\n\r\nparam: " + missing + "\r\n";
   EXPECT_EQ(text.substr(0, head.size()), head);
   std::string trace = text.substr(head.size());
@@ -152,7 +152,7 @@ TEST_F(Program, SwitchesAreExactAndAnEmptyArgumentIsAPath) {
   EXPECT_EQ(empty.exitCode, 2);
   ASSERT_EQ(reports().size(), 1u);
   std::string text = readFile(reports()[0]);
-  EXPECT_NE(text.find(std::string(TLQ_CONVERTER_EXE) + " \"\"\r\n\r\nparam: \r\n"), std::string::npos) << text;
+  EXPECT_NE(text.find(testing::fullPath(TLQ_CONVERTER_EXE) + " \"\"\r\n\r\nparam: \r\n"), std::string::npos) << text;
 }
 
 TEST_F(Program, NoArgumentAndNoDialogIsAQuietCancel) {
@@ -243,7 +243,7 @@ TEST_F(Registration, InstallWritesTheVerb) {
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
     EXPECT_EQ(r.out, "");
   }
-  std::string exe = testing::utf8(fs::u8path(TLQ_CONVERTER_EXE).make_preferred());
+  std::string exe = testing::fullPath(TLQ_CONVERTER_EXE);
   std::string exeDir = testing::utf8(fs::u8path(exe).parent_path());
   EXPECT_EQ(value("OstrelTlqFile", ""), "Treloqa file");
   EXPECT_TRUE(keyExists("OstrelTlqFile\\shell"));

@@ -1,8 +1,9 @@
+#include "platform/win32_text.h"  // windows.h first
+
 #include <commdlg.h>
 #include <shellapi.h>
 
 #include "platform/shell.h"
-#include "platform/win32_text.h"
 
 namespace tlq {
 

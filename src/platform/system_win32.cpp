@@ -1,10 +1,11 @@
+#include "platform/win32_text.h"  // windows.h first: bcrypt.h builds on it
+
 #include <bcrypt.h>
 
 #include <cstdlib>
 
 #include "app/command_line.h"
 #include "platform/system.h"
-#include "platform/win32_text.h"
 
 namespace tlq {
 
