@@ -173,6 +173,34 @@ TEST_F(Program, ReportGoesToTheFirstUsableTemporaryFolder) {
   ASSERT_EQ(std::distance(fs::directory_iterator(fs::u8path(temp)), fs::directory_iterator()), 1);
 }
 
+#ifndef _WIN32
+// In a graphical session the dialog is zenity's; a stub answers for the user.
+TEST_F(Program, DialogPathIsConvertedLikeAnArgument) {
+  testing::SeparatorStore store(dir, ",", ".");
+  std::string recording = dir.file("chosen run.tlq");
+  writeFile(recording, R"({"data":[{"force":{"raw":"-  150N.."}}]})");
+  writeFile(bin + "/zenity", "#!/bin/sh\nprintf '%s\\n' \"$*\" > \"" + dir.file("zenity.args") +
+                                 "\"\nprintf '%s\\n' '" + recording + "'\n");
+  fs::permissions(bin + "/zenity", fs::perms::owner_all);
+  auto r = run({}, {{"DISPLAY", ":42"}});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(readFile(dir.file("chosen run.csv")), "timestamp,inclino1_raw,inclino1_x,inclino1_y,force_raw,force_kg\r\n"
+                                                 ",,,,-  150..,-150.0\r\n");
+  EXPECT_EQ(readFile(dir.file("zenity.args")),
+            "--file-selection --title=Open --file-filter=Treloqa (*.tlq) | *.tlq --file-filter=All Files (*.*) | *\n");
+}
+
+TEST_F(Program, CancelledDialogEndsQuietly) {
+  writeFile(bin + "/zenity", "#!/bin/sh\nexit 1\n");
+  fs::permissions(bin + "/zenity", fs::perms::owner_all);
+  auto r = run({}, {{"DISPLAY", ":42"}});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_TRUE(reports().empty());
+  EXPECT_EQ(opened(false), "");
+}
+#endif
+
 #ifdef _WIN32
 TEST_F(Program, NoTemporaryFolderIsTheLastResort) {
   std::string none = dir.file("none");
