@@ -10,7 +10,20 @@
 #include <variant>
 #include <vector>
 
+#include "error.h"
+
 namespace tlq::testing {
+
+// "Kind: message" of the error that `f` raises, or "no error".
+template <typename F>
+std::string failureOf(F&& f) {
+  try {
+    f();
+  } catch (const Error& e) {
+    return std::string(e.kindName()) + ": " + e.message();
+  }
+  return "no error";
+}
 
 // A fresh folder, removed with everything in it at the end of the test.
 class TempDir {

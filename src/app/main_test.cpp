@@ -190,6 +190,19 @@ TEST_F(Program, DialogPathIsConvertedLikeAnArgument) {
             "--file-selection --title=Open --file-filter=Treloqa (*.tlq) | *.tlq --file-filter=All Files (*.*) | *\n");
 }
 
+// /proc is a folder in which nobody, root included, can make a file.
+TEST_F(Program, ReportThatCannotBeWrittenIsTheLastResort) {
+  if (!fs::is_directory("/proc")) GTEST_SKIP() << "no /proc";
+  auto r = run({dir.file("missing.tlq")}, {{"TMP", "/proc"}});
+  EXPECT_EQ(r.exitCode, 1);
+  // The trace of the second failure: the report's own.
+  EXPECT_TRUE(r.err.starts_with("report.cpp(")) << r.err;
+  EXPECT_NE(r.err.find(" dumpTrace\n"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(" mkstemp\n"), std::string::npos) << r.err;
+  EXPECT_TRUE(r.err.ends_with("\nError: unhandled exception: Unable to create temporary file [IOError]\n")) << r.err;
+  EXPECT_EQ(opened(false), "");
+}
+
 TEST_F(Program, CancelledDialogEndsQuietly) {
   writeFile(bin + "/zenity", "#!/bin/sh\nexit 1\n");
   fs::permissions(bin + "/zenity", fs::perms::owner_all);

@@ -33,12 +33,7 @@ class Convert : public ::testing::Test {
   // Converts `json`, expecting a failure: "Kind: message".
   std::string failureOf(std::string_view json) {
     writeFile(recording, json);
-    try {
-      mainConvert(recording);
-    } catch (const Error& e) {
-      return std::string(e.kindName()) + ": " + e.message();
-    }
-    return "no error";
+    return testing::failureOf([&] { mainConvert(recording); });
   }
 
   testing::TempDir dir;

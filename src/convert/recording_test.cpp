@@ -118,37 +118,27 @@ class RecordingFile : public ::testing::Test {
   int files = 0;
 };
 
-template <typename F>
-std::string failure(F&& f) {
-  try {
-    f();
-  } catch (const Error& e) {
-    return std::string(e.kindName()) + ": " + e.message();
-  }
-  return "no error";
-}
-
 TEST_F(RecordingFile, MissingFileCannotBeOpened) {
   std::string path = dir.file("none.tlq");
-  EXPECT_EQ(failure([&] { Recording r(path); }), "IOError: cannot open: " + path);
-  EXPECT_EQ(failure([&] { Recording r(dir.path()); }), "IOError: cannot open: " + dir.path());
+  EXPECT_EQ(testing::failureOf([&] { Recording r(path); }), "IOError: cannot open: " + path);
+  EXPECT_EQ(testing::failureOf([&] { Recording r(dir.path()); }), "IOError: cannot open: " + dir.path());
 }
 
 TEST_F(RecordingFile, ScansStopAtTheFirstHit) {
   Recording r = open(R"({"data":[{}, {"inclino2":null}, 5, {"dlen":{}}]})");
   EXPECT_TRUE(r.hasInclino2());
-  EXPECT_EQ(failure([&] { r.hasElasto(); }), "ValueError: data[2] is not a JSON object");
+  EXPECT_EQ(testing::failureOf([&] { r.hasElasto(); }), "ValueError: data[2] is not a JSON object");
   Recording none = open(R"({"data":[{"inclino":{}}, {"force":{}}]})");
   EXPECT_FALSE(none.hasInclino2());
   EXPECT_FALSE(none.hasElasto());
 }
 
 TEST_F(RecordingFile, ShapeErrorsOfTheDocument) {
-  EXPECT_EQ(failure([&] { open("[1]").hasInclino2(); }), "ValueError: the recording is not a JSON object");
-  EXPECT_EQ(failure([&] { open(R"({"dat":[]})").hasInclino2(); }), "KeyError: key not found: data");
-  EXPECT_EQ(failure([&] { open(R"({"data":{}})").hasInclino2(); }), "ValueError: \"data\" is not a JSON array");
+  EXPECT_EQ(testing::failureOf([&] { open("[1]").hasInclino2(); }), "ValueError: the recording is not a JSON object");
+  EXPECT_EQ(testing::failureOf([&] { open(R"({"dat":[]})").hasInclino2(); }), "KeyError: key not found: data");
+  EXPECT_EQ(testing::failureOf([&] { open(R"({"data":{}})").hasInclino2(); }), "ValueError: \"data\" is not a JSON array");
   // Of members with equal names the last counts.
-  EXPECT_EQ(failure([&] { open(R"({"data":[], "data":7})").hasElasto(); }),
+  EXPECT_EQ(testing::failureOf([&] { open(R"({"data":[], "data":7})").hasElasto(); }),
             "ValueError: \"data\" is not a JSON array");
   EXPECT_TRUE(open(R"({"data":7, "d\u0061ta":[{"dlen":1}]})").hasElasto());
 }

@@ -93,15 +93,6 @@ class Separators : public ::testing::Test {
   testing::TempDir dir;
 };
 
-std::string failure(char (*get)()) {
-  try {
-    get();
-  } catch (const Error& e) {
-    return std::string(e.kindName()) + ": " + e.message();
-  }
-  return "no error";
-}
-
 TEST_F(Separators, ReadFromTheStore) {
   testing::SeparatorStore store(dir, ";;", ",");
   EXPECT_EQ(getListSeparator(), ';');  // only the first character counts
@@ -119,19 +110,19 @@ TEST_F(Separators, NonAsciiGivesItsFirstByte) {
 
 TEST_F(Separators, MissingValueIsAFieldError) {
   testing::SeparatorStore store(dir, nullptr, ",");
-  EXPECT_EQ(failure(getListSeparator),
+  EXPECT_EQ(testing::failureOf(getListSeparator),
             "FieldError: field 'data' is not accessible for type 'RegData' using 'kind = REG_ERROR'");
   EXPECT_EQ(getDecimalSeparator(), ',');
 }
 
 TEST_F(Separators, EmptyValueIsAnIndexError) {
   testing::SeparatorStore store(dir, ";", "");
-  EXPECT_EQ(failure(getDecimalSeparator), "IndexError: index out of bounds, the container is empty");
+  EXPECT_EQ(testing::failureOf(getDecimalSeparator), "IndexError: index out of bounds, the container is empty");
 }
 
 TEST_F(Separators, NumericValueIsAFieldError) {
   testing::SeparatorStore store(dir, uint32_t{0x3b}, std::string(","));
-  EXPECT_EQ(failure(getListSeparator),
+  EXPECT_EQ(testing::failureOf(getListSeparator),
             "FieldError: field 'data' is not accessible for type 'RegData' using 'kind = REG_DWORD'");
 }
 

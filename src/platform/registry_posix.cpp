@@ -96,9 +96,8 @@ RegKey remember(const std::string& path) {
 }  // namespace
 
 RegKey regOpen(std::string_view path, RegMode mode) {
-  std::optional<RegPath> parsed = parseRegPath(path);
-  if (!parsed || !parsed->computer.empty()) return 0;  // no remote registries here
-  std::string key = canonicalKeyPath(path);
+  std::string key = canonicalKeyPath(path);  // empty for an unknown root or a remote registry
+  if (key.empty()) return 0;
   RegStore store = loadStore();
   if (!store.hasKey(key)) {
     if (mode != RegMode::create) return 0;
@@ -115,9 +114,9 @@ RegKey regOpen(std::string_view path, RegMode mode) {
 }
 
 RegData regRead(std::string_view path, std::string_view name) {
-  if (!parseRegPath(path) || !parseRegPath(path)->computer.empty()) return RegData();
+  std::string key = canonicalKeyPath(path);  // empty for an unknown root or a remote registry
+  if (key.empty()) return RegData();
   RegStore store = loadStore();
-  std::string key = canonicalKeyPath(path);
   if (!store.hasKey(key)) return RegData();
   const RegValue* value = store.findValue(key, name);
   if (!value || value->removed) return RegData();

@@ -3,17 +3,14 @@
 #include <gtest/gtest.h>
 
 #include "error.h"
+#include "test_support.h"
 
 namespace tlq {
 namespace {
 
 std::string errorOf(std::string_view text) {
-  try {
-    base64::decode(text);
-  } catch (const ValueError& e) {
-    return e.message();
-  }
-  return "no error";
+  std::string failure = testing::failureOf([&] { base64::decode(text); });
+  return failure.starts_with("ValueError: ") ? failure.substr(12) : failure;
 }
 
 TEST(Base64, DecodesStandardAndUrlSafeAlphabetsMixed) {

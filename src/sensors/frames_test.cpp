@@ -27,16 +27,6 @@ std::string rkFrame(std::string body11, int crcDelta = 0) {
   return base64Encode(sealFrame("\xF0\x01" + body11, crcDelta));
 }
 
-template <typename F>
-std::string errorOf(F&& f) {
-  try {
-    f();
-  } catch (const Error& e) {
-    return std::string(e.kindName()) + ": " + e.message();
-  }
-  return "no error";
-}
-
 TEST(Crc16Xmodem, CheckValue) { EXPECT_EQ(crc16Xmodem("123456789"), 0x31C3); }
 
 TEST(Dq7, ZeroBodyWithMatchingCrc) {
@@ -92,18 +82,18 @@ TEST(Dq7, AppendedBytesMoveTheCrc) {
 TEST(Dq7, WrongSecondHeaderByteFailsTheAssertion) {
   std::string payload = base64Encode(sealFrame("\xFF\xFE" + std::string(12, '\0')));
   ASSERT_TRUE(payload.starts_with("//"));
-  EXPECT_EQ(errorOf([&] { parse_dq7_inclino(payload); }),
+  EXPECT_EQ(testing::failureOf([&] { parse_dq7_inclino(payload); }),
             "AssertionError: tlqconverter(135, 5) `header == 65535` ");
 }
 
 TEST(Dq7, ShortFramesFailAtTheFirstMissingByte) {
-  EXPECT_EQ(errorOf([] { parse_dq7_inclino(""); }), "IndexError: index out of bounds, the container is empty");
-  EXPECT_EQ(errorOf([] { parse_dq7_inclino(base64Encode("\xFF")); }), "IndexError: index 1 not in 0 .. 0");
-  EXPECT_EQ(errorOf([] { parse_dq7_inclino(base64Encode(std::string("\xFF\xFF\x00\x00", 4))); }),
+  EXPECT_EQ(testing::failureOf([] { parse_dq7_inclino(""); }), "IndexError: index out of bounds, the container is empty");
+  EXPECT_EQ(testing::failureOf([] { parse_dq7_inclino(base64Encode("\xFF")); }), "IndexError: index 1 not in 0 .. 0");
+  EXPECT_EQ(testing::failureOf([] { parse_dq7_inclino(base64Encode(std::string("\xFF\xFF\x00\x00", 4))); }),
             "IndexError: index 4 not in 0 .. 3");
-  EXPECT_EQ(errorOf([] { parse_dq7_inclino(base64Encode(std::string("\xFF\xFF", 2) + std::string(10, '\0'))); }),
+  EXPECT_EQ(testing::failureOf([] { parse_dq7_inclino(base64Encode(std::string("\xFF\xFF", 2) + std::string(10, '\0'))); }),
             "IndexError: index 12 not in 0 .. 11");
-  EXPECT_EQ(errorOf([] { parse_dq7_inclino(base64Encode(std::string("\xFF\xFF", 2) + std::string(13, '\0'))); }),
+  EXPECT_EQ(testing::failureOf([] { parse_dq7_inclino(base64Encode(std::string("\xFF\xFF", 2) + std::string(13, '\0'))); }),
             "IndexError: index 15 not in 0 .. 14");
 }
 
@@ -142,13 +132,13 @@ TEST(Rk, StatusOverlapsRsErrorsInA15ByteFrame) {
 TEST(Rk, HeaderAndLengthFailures) {
   std::string wrong = base64Encode(sealFrame("\xF0\x02" + std::string(11, '\0')));
   ASSERT_TRUE(wrong.starts_with("8A"));
-  EXPECT_EQ(errorOf([&] { parse_rk_inclino(wrong); }), "AssertionError: tlqconverter(190, 5) `header == 61441` ");
-  EXPECT_EQ(errorOf([] { parse_rk_inclino(base64Encode("\xF0")); }), "IndexError: index 1 not in 0 .. 0");
-  EXPECT_EQ(errorOf([] { parse_rk_inclino(base64Encode(std::string("\xF0\x01", 2) + std::string(6, '\0'))); }),
+  EXPECT_EQ(testing::failureOf([&] { parse_rk_inclino(wrong); }), "AssertionError: tlqconverter(190, 5) `header == 61441` ");
+  EXPECT_EQ(testing::failureOf([] { parse_rk_inclino(base64Encode("\xF0")); }), "IndexError: index 1 not in 0 .. 0");
+  EXPECT_EQ(testing::failureOf([] { parse_rk_inclino(base64Encode(std::string("\xF0\x01", 2) + std::string(6, '\0'))); }),
             "IndexError: index 8 not in 0 .. 7");
-  EXPECT_EQ(errorOf([] { parse_rk_inclino(base64Encode(std::string("\xF0\x01", 2) + std::string(12, '\0'))); }),
+  EXPECT_EQ(testing::failureOf([] { parse_rk_inclino(base64Encode(std::string("\xF0\x01", 2) + std::string(12, '\0'))); }),
             "IndexError: index 14 not in 0 .. 13");
-  EXPECT_EQ(errorOf([] { parse_rk_inclino("8A!!"); }),
+  EXPECT_EQ(testing::failureOf([] { parse_rk_inclino("8A!!"); }),
             "ValueError: Invalid base64 format character `!` (ord 33) at location 2.");
 }
 
