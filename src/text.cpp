@@ -28,6 +28,14 @@ void appendFloat(std::string& out, double value) {
 
 double roundTo3(double value) {
   if (!std::isfinite(value)) return value;
+  // Fast path, exact: below 1e6 the product is within 1e-7 of value * 1000,
+  // so away from a tie it rounds to the same integer k, and k / 1000 is the
+  // double nearest to the decimal text "%.3f" gives.
+  if (std::fabs(value) < 1e6) {
+    double scaled = value * 1000.0;
+    double whole = std::round(scaled);
+    if (std::fabs(std::fabs(scaled - whole) - 0.5) > 1e-6) return whole / 1000.0;
+  }
   char buf[400];  // fixed notation of the largest double needs 309 digits
   auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, 3);
   double rounded = value;

@@ -68,6 +68,27 @@ TEST(RoundTo3, RoundsTheExactBinaryValue) {
   EXPECT_EQ(roundTo3(-std::numeric_limits<double>::infinity()), -std::numeric_limits<double>::infinity());
 }
 
+TEST(RoundTo3, AgreesWithPrintfAndStrtod) {
+  std::mt19937_64 rng(11);
+  std::uniform_real_distribution<double> angle(-100.0, 100.0);
+  std::uniform_int_distribution<int> thousandths(-100000, 100000);
+  auto reference = [](double v) {
+    char buf[400];
+    std::snprintf(buf, sizeof buf, "%.3f", v);
+    return std::strtod(buf, nullptr);
+  };
+  for (int i = 0; i < 100000; ++i) {
+    double v = angle(rng);
+    if (i % 4 == 1) v = (thousandths(rng) + 0.5) / 1000.0;  // ties and near-ties
+    if (i % 4 == 2) v = std::nextafter((thousandths(rng) + 0.5) / 1000.0, i % 8 < 4 ? 1e9 : -1e9);
+    if (i % 4 == 3) v = std::ldexp(angle(rng), static_cast<int>(rng() % 80) - 40);
+    double expected = reference(v);
+    double got = roundTo3(v);
+    ASSERT_EQ(std::signbit(got), std::signbit(expected)) << v;
+    ASSERT_EQ(got, expected) << std::hexfloat << v;
+  }
+}
+
 TEST(ParseDecimal, SignedAndUnsigned) {
   EXPECT_EQ(parseDecimal("+01.234"), 1.234);
   EXPECT_EQ(parseDecimal("-00.567"), -0.567);
