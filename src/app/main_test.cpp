@@ -270,7 +270,10 @@ class Registration : public Program {
     return regDataFromValue(v->type, v->bytes).data();
   }
   bool keyExists(const std::string& key) { return store().hasKey("HKEY_CLASSES_ROOT\\" + key); }
-  std::map<std::string, std::string> env() { return {{"TLQCONVERTER_REGISTRY", storeFile}, {"XDG_DATA_HOME", data}}; }
+  // Everything the switches write stays in the test's folder.
+  std::map<std::string, std::string> env() {
+    return {{"TLQCONVERTER_REGISTRY", storeFile}, {"XDG_DATA_HOME", data}, {"XDG_CONFIG_HOME", dir.file("config")}};
+  }
   std::string missingText() { return "No such file or directory"; }
 
   std::string storeFile = dir.file("config/registry.reg");

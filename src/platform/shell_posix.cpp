@@ -148,6 +148,7 @@ void registerDesktopFileType(const std::string& program) {
               "<mime-info xmlns=\"http://www.freedesktop.org/standards/shared-mime-info\">\n"
               "  <mime-type type=\"" + std::string(kMimeType) + "\">\n"
               "    <comment>Treloqa file</comment>\n"
+              "    <sub-class-of type=\"application/json\"/>\n"
               "    <glob pattern=\"*.tlq\"/>\n"
               "  </mime-type>\n"
               "</mime-info>\n");
