@@ -15,10 +15,11 @@ size_t formatFloat(char (&buf)[32], double value) {
   }
   // General format with 16 significant digits is exactly "%.16g".
   auto res = std::to_chars(buf, buf + 29, value, std::chars_format::general, 16);
-  std::string_view text(buf, static_cast<size_t>(res.ptr - buf));
-  if (text.find_first_not_of("-0123456789") != std::string_view::npos) return text.size();
+  size_t size = static_cast<size_t>(res.ptr - buf);
+  bool integral = std::all_of(buf, res.ptr, [](char c) { return c == '-' || (c >= '0' && c <= '9'); });
+  if (!integral) return size;
   std::copy_n(".0", 2, res.ptr);
-  return text.size() + 2;
+  return size + 2;
 }
 
 void appendFloat(std::string& out, double value) {

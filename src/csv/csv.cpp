@@ -126,11 +126,14 @@ void quoteString(const CsvFormat& format, std::string_view text, std::string& ou
     return;
   }
   out += '"';
-  for (size_t quote; (quote = text.find('"')) != std::string_view::npos; text.remove_prefix(quote + 1)) {
-    out.append(text.data(), quote + 1);  // up to and including the quote,
-    out += '"';                          // which is doubled
+  const char* run = text.data();  // the characters not yet copied
+  for (const char* p = run; p != text.data() + text.size(); ++p) {
+    if (*p != '"') continue;
+    out.append(run, static_cast<size_t>(p - run + 1));  // up to and including the quote,
+    out += '"';                                         // which is doubled
+    run = p + 1;
   }
-  out += text;
+  out.append(run, static_cast<size_t>(text.data() + text.size() - run));
   out += '"';
 }
 
