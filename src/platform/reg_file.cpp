@@ -1,7 +1,6 @@
 #include "platform/reg_file.h"
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 
 #include "platform/registry.h"
@@ -9,13 +8,7 @@
 namespace tlq {
 namespace {
 
-std::string upper(std::string_view s) {
-  std::string u(s);
-  for (char& c : u) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return u;
-}
-
-bool sameName(std::string_view a, std::string_view b) { return upper(a) == upper(b); }
+bool sameName(std::string_view a, std::string_view b) { return asciiUpper(a) == asciiUpper(b); }
 
 std::string_view trim(std::string_view s) {
   size_t b = s.find_first_not_of(" \t\r");
@@ -225,7 +218,7 @@ std::string RegStore::serialize() const {
 }
 
 bool RegStore::hasKey(std::string_view keyPath) const {
-  std::string id = upper(canonicalKeyPath(keyPath));
+  std::string id = asciiUpper(canonicalKeyPath(keyPath));
   return !id.empty() && (id.find('\\') == std::string::npos || keys_.contains(id));
 }
 
@@ -235,13 +228,13 @@ void RegStore::createKey(std::string_view keyPath) {
   // Like the registry, a key exists only below existing parents.
   for (size_t cut = path.find('\\'); cut != std::string::npos; cut = path.find('\\', cut + 1)) {
     std::string parent = path.substr(0, cut);
-    if (parent.find('\\') != std::string::npos) keys_.try_emplace(upper(parent), Key{parent, {}});
+    if (parent.find('\\') != std::string::npos) keys_.try_emplace(asciiUpper(parent), Key{parent, {}});
   }
-  keys_.try_emplace(upper(path), Key{path, {}});
+  keys_.try_emplace(asciiUpper(path), Key{path, {}});
 }
 
 bool RegStore::deleteTree(std::string_view keyPath, bool keepKey) {
-  std::string id = upper(canonicalKeyPath(keyPath));
+  std::string id = asciiUpper(canonicalKeyPath(keyPath));
   if (id.empty() || !hasKey(keyPath)) return false;
   std::string prefix = id + '\\';
   std::erase_if(keys_, [&](const auto& entry) {
@@ -252,7 +245,7 @@ bool RegStore::deleteTree(std::string_view keyPath, bool keepKey) {
 }
 
 const RegValue* RegStore::findValue(std::string_view keyPath, std::string_view name) const {
-  auto it = keys_.find(upper(canonicalKeyPath(keyPath)));
+  auto it = keys_.find(asciiUpper(canonicalKeyPath(keyPath)));
   if (it == keys_.end()) return nullptr;
   for (const RegValue& v : it->second.values)
     if (sameName(v.name, name)) return &v;
@@ -261,7 +254,7 @@ const RegValue* RegStore::findValue(std::string_view keyPath, std::string_view n
 
 void RegStore::setValue(std::string_view keyPath, RegValue value) {
   createKey(keyPath);
-  auto it = keys_.find(upper(canonicalKeyPath(keyPath)));
+  auto it = keys_.find(asciiUpper(canonicalKeyPath(keyPath)));
   if (it == keys_.end()) return;
   for (RegValue& v : it->second.values) {
     if (sameName(v.name, value.name)) {

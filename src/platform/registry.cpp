@@ -1,7 +1,6 @@
 #include "platform/registry.h"
 
 #include <array>
-#include <cctype>
 
 #include "error.h"
 
@@ -42,12 +41,6 @@ uint64_t littleEndian(std::string_view bytes, size_t count) {
   return v;
 }
 
-std::string upper(std::string_view s) {
-  std::string u(s);
-  for (char& c : u) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return u;
-}
-
 void appendUtf8(std::string& out, uint32_t cp) {
   if (cp < 0x80) {
     out += static_cast<char>(cp);
@@ -67,6 +60,13 @@ void appendUtf8(std::string& out, uint32_t cp) {
 }
 
 }  // namespace
+
+std::string asciiUpper(std::string_view text) {
+  std::string u(text);
+  for (char& c : u)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return u;
+}
 
 std::string_view regKindName(RegKind kind) { return kKindNames[static_cast<size_t>(kind)]; }
 
@@ -117,7 +117,7 @@ std::optional<RegPath> parseRegPath(std::string_view path) {
     path = cut == std::string_view::npos ? std::string_view() : path.substr(cut + 1);
   }
   size_t cut = path.find('\\');
-  std::string root = upper(path.substr(0, cut));
+  std::string root = asciiUpper(path.substr(0, cut));
   if (cut != std::string_view::npos) result.subkey = path.substr(cut + 1);
   result.view64 = root.ends_with("64");
   if (result.view64) root.resize(root.size() - 2);

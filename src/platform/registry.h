@@ -116,6 +116,10 @@ std::string_view regRootName(RegRoot root);
 // "value out of range".
 RegData regDataFromValue(uint32_t type, std::string_view bytes);
 
+// The text with ASCII letters in upper case: how key paths and value names
+// compare.
+std::string asciiUpper(std::string_view text);
+
 // UTF-16LE bytes to UTF-8; unpaired surrogates become U+FFFD. An odd last
 // byte is ignored.
 std::string utf16leToUtf8(std::string_view bytes);
