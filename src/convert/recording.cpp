@@ -117,7 +117,6 @@ class Walker {
         summary_.firstNonObject = summary_.firstInclino2 = summary_.firstDlen = Summary::none;
         dataOpen_ = summary_.dataIsArray;
         streaming_ = dataOpen_ && visit_ && summary_.dataMembers == streamedData_;
-        entry_.index = 0;
         nextIndex_ = 0;
         break;
       case 2:

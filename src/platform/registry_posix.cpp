@@ -5,7 +5,6 @@
 #include <locale.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <map>
 
@@ -13,6 +12,7 @@
 #include "platform/file.h"
 #include "platform/reg_file.h"
 #include "platform/registry.h"
+#include "platform/system.h"
 
 namespace tlq {
 
@@ -20,9 +20,10 @@ namespace {
 
 constexpr std::string_view kInternational = "HKEY_CURRENT_USER\\Control Panel\\International";
 
+// The variable's value, or `fallback` when it is unset or empty.
 std::string envOr(const char* name, std::string fallback) {
-  const char* v = std::getenv(name);
-  return v && *v ? std::string(v) : fallback;
+  std::optional<std::string> v = getEnv(name);
+  return v && !v->empty() ? *v : fallback;
 }
 
 // $TLQCONVERTER_REGISTRY, else ${XDG_CONFIG_HOME:-$HOME/.config}/tlqconverter/registry.reg.
