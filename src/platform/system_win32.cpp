@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 
-#include "app/command_line.h"
+#include "platform/split_command_line.h"
 #include "platform/system.h"
 
 namespace tlq {
