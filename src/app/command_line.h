@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-
 namespace tlq {
 
 // The process's arguments, computed once on first use: paramStr(0) is the
