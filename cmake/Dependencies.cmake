@@ -24,6 +24,17 @@ target_compile_definitions(boost_json_headers INTERFACE BOOST_JSON_NO_LIB BOOST_
 
 if(TLQ_BUILD_TESTS)
   find_package(GTest REQUIRED)
+  # MPFR gives the exact reference values some tests compare with; where it is
+  # missing (the Windows cross-build) those tests are left out.
+  find_path(MPFR_INCLUDE_DIR mpfr.h)
+  find_library(MPFR_LIBRARY mpfr)
+  find_library(GMP_LIBRARY gmp)
+  if(MPFR_INCLUDE_DIR AND MPFR_LIBRARY AND GMP_LIBRARY)
+    add_library(tlq_mpfr INTERFACE)
+    target_include_directories(tlq_mpfr SYSTEM INTERFACE ${MPFR_INCLUDE_DIR})
+    target_link_libraries(tlq_mpfr INTERFACE ${MPFR_LIBRARY} ${GMP_LIBRARY})
+    target_compile_definitions(tlq_mpfr INTERFACE TLQ_HAVE_MPFR)
+  endif()
 endif()
 if(TLQ_BUILD_BENCHMARKS)
   find_package(benchmark REQUIRED)

@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   libpcre2-dev libboost-json1.81-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  locales python3
+  libmpfr-dev locales python3
 )
 
 missing=()

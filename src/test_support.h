@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -112,5 +113,42 @@ std::string fullPath(const std::string& path);
 
 // The bundled sample recording.
 std::string samplePath();
+
+// Pseudo-random 64-bit words from integer arithmetic alone (splitmix64), so
+// that every platform and standard library draws the same sequence.
+class SplitMix64 {
+ public:
+  explicit SplitMix64(uint64_t seed) : state_(seed) {}
+  uint64_t next() {
+    uint64_t z = state_ += 0x9E3779B97F4A7C15u;
+    z = (z ^ z >> 30) * 0xBF58476D1CE4E5B9u;
+    z = (z ^ z >> 27) * 0x94D049BB133111EBu;
+    return z ^ z >> 31;
+  }
+  // Uniform in 0 .. n - 1 (the slight bias does not matter here).
+  uint64_t below(uint64_t n) { return next() % n; }
+
+ private:
+  uint64_t state_;
+};
+
+// FNV-1a over a sequence of results: the bytes of texts, the bit patterns of
+// doubles. Tests pin a digest so that a platform giving other bits fails.
+class Digest {
+ public:
+  void add(std::string_view bytes) {
+    for (char c : bytes) hash_ = (hash_ ^ static_cast<uint8_t>(c)) * 0x100000001B3u;
+  }
+  void add(double value) {
+    uint64_t bits;
+    static_assert(sizeof bits == sizeof value);
+    std::memcpy(&bits, &value, sizeof bits);
+    for (int i = 0; i < 8; ++i) hash_ = (hash_ ^ (bits >> 8 * i & 0xFF)) * 0x100000001B3u;
+  }
+  uint64_t value() const { return hash_; }
+
+ private:
+  uint64_t hash_ = 0xCBF29CE484222325u;
+};
 
 }  // namespace tlq::testing

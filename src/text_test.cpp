@@ -2,10 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <limits>
 #include <random>
+
+#ifdef TLQ_HAVE_MPFR
+#include <mpfr.h>
+#endif
+
+#include "sensors/tilt.h"
+#include "test_support.h"
 
 namespace tlq {
 namespace {
@@ -94,6 +102,152 @@ TEST(ParseDecimal, SignedAndUnsigned) {
   EXPECT_EQ(parseDecimal("-00.567"), -0.567);
   EXPECT_EQ(parseDecimal("150"), 150.0);
   EXPECT_EQ(parseDecimal(std::string(400, '9')), std::numeric_limits<double>::infinity());
+}
+
+// ---- The same digits on every platform -------------------------------------
+//
+// Number text, rounding and parsing use the standard library's charconv
+// (linked into the program, independent of the C library), std::round and
+// IEEE arithmetic. The tests below pin digests of their results on a million
+// values drawn with integer arithmetic alone, so every platform checks the
+// same values; where glibc or MPFR is at hand each result is also compared
+// with an exact reference (glibc's printf and strtod are exact).
+
+// Values of every kind the output holds, and the ties of both roundings.
+double drawValue(testing::SplitMix64& rng, int i) {
+  uint64_t r = rng.next();
+  int64_t sign = r & 1 ? -1 : 1;
+  switch (i % 8) {
+    case 0: {  // any finite double
+      uint64_t bits = r;
+      if ((bits >> 52 & 0x7FF) == 0x7FF) bits ^= 1ull << 62;
+      double v;
+      std::memcpy(&v, &bits, sizeof v);
+      return v;
+    }
+    case 1: return sign * static_cast<double>(r >> 1 & 0x3FFFFFFF) / 1000.0;  // rounded values
+    case 2: {  // dq7 angles
+      int64_t a = (r >> 8 & 0xFFF) - (r >> 20 & 0xFFF);
+      return static_cast<double>(a * static_cast<int64_t>(r >> 32 & 0xFFFF)) / 10000.0 / 1000.0;
+    }
+    case 3: return tiltDegrees(static_cast<int16_t>(r >> 16));
+    case 4: return sign * static_cast<double>(r >> 1 & 0xFFFFF) / 100.0 * 1000.0 / 9.8084;  // forces
+    case 5: return sign * (static_cast<double>(1000000000000000 + (r >> 2) % 8000000000000000) + 0.5);  // "%.16g" ties
+    case 6: return sign * static_cast<double>((r >> 1 & 0xFFFFFF) | 1) / 16.0;  // "%.3f" ties
+    default: {  // near the ties, and plain fractions
+      double v = sign * static_cast<double>(r >> 11) * 0x1p-53 * 1000.0;
+      return r & 2 ? std::nextafter((std::round(v * 1000.0) + 0.5) / 1000.0, sign * 1e9) : v;
+    }
+  }
+}
+
+constexpr int kValues = 1000000;
+
+TEST(SameOnEveryPlatform, FloatText) {
+  testing::SplitMix64 rng(1);
+  testing::Digest digest;
+  for (int i = 0; i < kValues; ++i) {
+    double v = drawValue(rng, i);
+    std::string text = floatText(v);
+#ifdef __GLIBC__
+    std::string expected = printf16g(v);
+    if (expected.find_first_not_of("-0123456789") == std::string::npos) expected += ".0";
+    ASSERT_EQ(text, expected) << std::hexfloat << v;
+#endif
+    digest.add(text);
+  }
+  EXPECT_EQ(digest.value(), 0xbf24283133c4dcc0u) << std::hex << digest.value();
+}
+
+TEST(SameOnEveryPlatform, RoundTo3) {
+  testing::SplitMix64 rng(2);
+  testing::Digest digest;
+  for (int i = 0; i < kValues; ++i) {
+    double v = drawValue(rng, i);
+    double rounded = roundTo3(v);
+#ifdef __GLIBC__
+    char buf[400];
+    std::snprintf(buf, sizeof buf, "%.3f", v);
+    double expected = std::strtod(buf, nullptr);
+    ASSERT_EQ(std::signbit(rounded), std::signbit(expected)) << std::hexfloat << v;
+    ASSERT_EQ(rounded, expected) << std::hexfloat << v;
+#endif
+    digest.add(rounded);
+  }
+  EXPECT_EQ(digest.value(), 0x1ca96b5c41e503e3u) << std::hex << digest.value();
+}
+
+// Decimal texts as instruments and recordings hold them, long ones, and the
+// exact midpoints between two doubles (ties) with their near neighbours.
+std::string drawDecimal(testing::SplitMix64& rng, int i, bool withExponent) {
+  std::string s = i % 3 == 0 ? "-" : i % 3 == 1 ? "+" : "";
+  if (withExponent && s == "+") s.clear();  // JSON has no plus sign
+  auto digits = [&](size_t n) {
+    std::string d;
+    for (size_t k = 0; k < n; ++k) d += static_cast<char>('0' + rng.below(10));
+    return d;
+  };
+  if (i % 4 == 0) {
+    // (2m + 1) * 2^-(j+1) with an integer part in [2^(52-j), 2^(53-j)):
+    // exactly halfway between two neighbouring doubles.
+    unsigned j = static_cast<unsigned>(rng.below(18));
+    uint64_t whole = (1ull << (52 - j)) + rng.below(1ull << (52 - j));
+    uint64_t odd = 2 * rng.below(1ull << j) + 1, scale = 1;
+    for (unsigned k = 0; k <= j; ++k) scale *= 5;
+    std::string fraction = std::to_string(odd * scale);
+    s += std::to_string(whole) + "." + std::string(j + 1 - fraction.size(), '0') + fraction;
+    if (rng.below(3) == 0) s += "000000000000000000001";
+    if (rng.below(3) == 0) s.back() = static_cast<char>(s.back() - 1);
+  } else {
+    s += digits(1 + rng.below(i % 4 == 1 ? 40 : 20));
+    if (rng.below(4)) s += "." + digits(1 + rng.below(i % 4 == 1 ? 40 : 20));
+  }
+  if (withExponent && rng.below(2)) s += "e" + std::to_string(static_cast<int>(rng.below(601)) - 300);
+  return s;
+}
+
+#ifdef TLQ_HAVE_MPFR
+double mpfrParse(const std::string& text) {
+  mpfr_t v;
+  mpfr_init2(v, 53);
+  mpfr_strtofr(v, text.c_str(), nullptr, 10, MPFR_RNDN);
+  double result = mpfr_get_d(v, MPFR_RNDN);
+  mpfr_clear(v);
+  return result;
+}
+#endif
+
+TEST(SameOnEveryPlatform, ParseDecimal) {
+  testing::SplitMix64 rng(3);
+  testing::Digest digest;
+  for (int i = 0; i < kValues; ++i) {
+    std::string text = drawDecimal(rng, i, false);
+    double v = parseDecimal(text);
+#ifdef TLQ_HAVE_MPFR
+    ASSERT_EQ(v, mpfrParse(text)) << text;
+#endif
+    digest.add(v);
+  }
+  EXPECT_EQ(digest.value(), 0x2112817108c0e188u) << std::hex << digest.value();
+}
+
+// The recording reader takes every non-integer JSON number through
+// std::from_chars; the values that overflow or underflow a double are out of
+// its range and keep the JSON parser's own value, so they are left out here.
+TEST(SameOnEveryPlatform, JsonNumbers) {
+  testing::SplitMix64 rng(4);
+  testing::Digest digest;
+  for (int i = 0; i < kValues; ++i) {
+    std::string text = drawDecimal(rng, i, true);
+    double v = 0;
+    if (std::from_chars(text.data(), text.data() + text.size(), v).ec != std::errc()) continue;
+#ifdef TLQ_HAVE_MPFR
+    ASSERT_EQ(v, mpfrParse(text)) << text;
+#endif
+    digest.add(text);
+    digest.add(v);
+  }
+  EXPECT_EQ(digest.value(), 0x1d51344bc4df4ac3u) << std::hex << digest.value();
 }
 
 TEST(CsvPath, ReplacesOrAddsTheExtension) {

@@ -2,11 +2,11 @@
 
 #include <array>
 #include <charconv>
-#include <cmath>
 #include <tuple>
 
 #include "error.h"
 #include "sensors/base64.h"
+#include "sensors/tilt.h"
 #include "text.h"
 
 namespace tlq {
@@ -87,10 +87,6 @@ double dq7Angle(int64_t low, int64_t high, int64_t cal) {
   return static_cast<double>((low - high) * cal) / 10000.0 / 1000.0;
 }
 
-double rkAngle(int64_t acc) {
-  return std::asin(static_cast<double>(acc) * 0.000030517578125) / 3.141592653589793 * 180.0;
-}
-
 std::string_view frameScratch(std::string_view payload) {
   static thread_local std::string frame;
   base64::decode(payload, frame);
@@ -129,8 +125,8 @@ RkInclino parse_rk_inclino(std::string_view payload) {
   r.STATUS = unpackUnsignedShort(frame, 13);
   r.CRC_OK = rk_check_crc(frame);
   r.RAW_B64 = payload;
-  r.X_deg = rkAngle(r.ACCX);
-  r.Y_deg = rkAngle(r.ACCY);
+  r.X_deg = tiltDegrees(static_cast<int16_t>(r.ACCX));
+  r.Y_deg = tiltDegrees(static_cast<int16_t>(r.ACCY));
   return r;
 }
 

@@ -7,9 +7,11 @@ convert(document_bytes, list_sep, dec_sep) returns (csv_bytes or None,
 it creates no file) and the failure it reports.
 """
 
+import functools
 import json
 import math
 import re
+from decimal import Decimal, getcontext, localcontext
 
 NAN = float("nan")
 
@@ -147,8 +149,42 @@ def parse_dq7(raw: bytes):
     return fields, a_deg, b_deg
 
 
+def _sin_cos(y: Decimal):
+    """Taylor series of sin and cos, to the context's precision."""
+    s, c = Decimal(0), Decimal(0)
+    term, k = Decimal(1), 0  # y^k / k!
+    while True:
+        part = term if k % 4 < 2 else -term
+        if k % 2:
+            s += part
+        else:
+            c += part
+        k += 1
+        term = term * y / k
+        if term == 0 or abs(term) < Decimal(10) ** -(getcontext().prec + 5):
+            return s, c
+
+
+@functools.lru_cache(maxsize=None)
+def exact_asin(acc: int) -> float:
+    """The double nearest to asin(acc / 32768): Newton's method on sin y = x
+    in 60-digit decimals, from the C library's value, then one rounding."""
+    if acc == 0:
+        return 0.0
+    if abs(acc) == 32768:
+        return math.copysign(math.pi / 2, acc)
+    with localcontext() as ctx:
+        ctx.prec = 60
+        x = Decimal(acc) / 32768  # exact: 2^-15 has 15 decimals
+        y = Decimal(math.asin(acc / 32768))
+        for _ in range(4):
+            s, c = _sin_cos(y)
+            y -= (s - x) / c
+        return float(y)  # correctly rounded
+
+
 def rk_angle(acc):
-    return math.asin(float(acc) * 0.000030517578125) / 3.141592653589793 * 180.0
+    return exact_asin(acc) / 3.141592653589793 * 180.0
 
 
 def parse_rk(raw: bytes):
