@@ -1,12 +1,14 @@
 // One sample's decoding steps, each on its own.
 #include <benchmark/benchmark.h>
 
+#include <cmath>
 #include <string>
 
 #include "csv/csv.h"
 #include "sensors/force_elasto.h"
 #include "sensors/frames.h"
 #include "sensors/inclino.h"
+#include "sensors/tilt.h"
 #include "text.h"
 
 namespace {
@@ -36,6 +38,26 @@ void BM_ParseRk(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_ParseRk);
+
+// The first use of each acceleration value: the correctly rounded arcsine
+// against the C library's (the frame parser keeps its results).
+void BM_ArcsineCorrectlyRounded(benchmark::State& state) {
+  int acc = 1;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(asinCorrectlyRounded(acc * 0.000030517578125));
+    acc = acc * 5 % 32749;
+  }
+}
+BENCHMARK(BM_ArcsineCorrectlyRounded);
+
+void BM_ArcsineLibrary(benchmark::State& state) {
+  int acc = 1;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(std::asin(acc * 0.000030517578125));
+    acc = acc * 5 % 32749;
+  }
+}
+BENCHMARK(BM_ArcsineLibrary);
 
 void BM_ParseMeasInclino(benchmark::State& state) {
   const std::string plain = "X=-04.372\r\nY=-06.960";

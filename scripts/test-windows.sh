@@ -39,29 +39,78 @@ trap cleanup EXIT
 # One test at a time: the tests share the user's registry.
 ctest --preset windows
 
-# The same sample through both builds, separators set the way a user's
-# system holds them: byte for byte the same CSV.
-linux=build/release/src/tlqconverter
-[ -x "$linux" ] || { cmake --preset release >/dev/null && cmake --build --preset release >/dev/null; }
+# The Windows program against the Linux one and the reference model, with
+# the separators set the way a user's system holds them: the sample, a
+# recording of some megabytes whose rk frames meet every acceleration, and one
+# that fails deep inside. The CSV (partial or whole), the exit code, the
+# failure and the report's trace must all be the same.
+release=build/release
+if [ ! -x "$release/src/tlqconverter" ] || [ ! -x "$release/tools/gen_recording" ]; then
+  cmake --preset release >/dev/null && cmake --build --preset release >/dev/null
+fi
 work="$(dirname "$WINEPREFIX")/compare"
-mkdir -p "$work/Mess daten"
+mkdir -p "$work/Mess daten" "$work/tmp"
+cp examples/sample.tlq "$work/sample.tlq"
+"$release/tools/gen_recording" --entries 32000 --all-tilts --seed 7 "$work/tilts.tlq"
+"$release/tools/gen_recording" --entries 24000 --all-tilts --seed 8 --fail-at 23000 "$work/failing.tlq"
+
+pairs=(";|," ",|." "	|,")
+for p in 0 1 2; do
+  pair="${pairs[$p]}"
+  recordings=("$work/sample.tlq" "$work/tilts.tlq" "$work/failing.tlq")
+  [ "$p" -lt 2 ] || recordings=("$work/sample.tlq")
+  jobs=()
+  for rec in "${recordings[@]}"; do jobs+=("$rec" "$work/$(basename "$rec" .tlq).$p.model.csv"); done
+  python3 tools/reference/reference.py "${pair%%|*}" "${pair##*|}" "${jobs[@]}" &
+done
+wait
+
+trace() { tail -n +7 "$1"; }  # the report from its trace on (the lines above name paths)
+same() { if [ -e "$1" ] || [ -e "$2" ]; then cmp -s "$1" "$2"; fi; }  # also when neither exists
+reports() { find "$WINEPREFIX/drive_c/users" -name 'tlqconverter_error_*.txt'; }
 passed=0 failed=0
-for pair in ";|," ",|." "	|,"; do
-  list="$(printf "${pair%%|*}")" decimal="${pair##*|}"
+for p in 0 1 2; do
+  pair="${pairs[$p]}"
+  list="${pair%%|*}" decimal="${pair##*|}"
   "$wine" reg add 'HKCU\Control Panel\International' /v sList /t REG_SZ /d "$list" /f </dev/null >/dev/null 2>&1
   "$wine" reg add 'HKCU\Control Panel\International' /v sDecimal /t REG_SZ /d "$decimal" /f </dev/null >/dev/null 2>&1
-  cp examples/sample.tlq "$work/Mess daten/Messung Höhe 1.tlq"
-  "$wine" build/windows/src/tlqconverter.exe "$work/Mess daten/Messung Höhe 1.tlq" </dev/null
-  mv "$work/Mess daten/Messung Höhe 1.csv" "$work/windows.csv"
   printf 'Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Control Panel\\International]\n"sList"="%s"\n"sDecimal"="%s"\n' \
     "$list" "$decimal" >"$work/store.reg"
-  TLQCONVERTER_REGISTRY="$work/store.reg" "$linux" "$work/Mess daten/Messung Höhe 1.tlq"
-  if cmp -s "$work/windows.csv" "$work/Mess daten/Messung Höhe 1.csv"; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "separators '$list' '$decimal': the Windows and Linux builds differ"
-  fi
+  for name in sample tilts failing; do
+    model="$work/$name.$p.model.csv"
+    [ -e "$model" ] || [ -e "$model.error" ] || continue
+    rec="$work/Mess daten/Messung Höhe 1.tlq" csv="$work/Mess daten/Messung Höhe 1.csv"
+    cp "$work/$name.tlq" "$rec"
+    rm -f "$csv" "$work"/*.out.csv "$work"/tmp/* $(reports)
+    wrc=0 lrc=0
+    "$wine" build/windows/src/tlqconverter.exe "$rec" </dev/null >/dev/null 2>&1 || wrc=$?
+    [ ! -e "$csv" ] || mv "$csv" "$work/windows.out.csv"
+    TLQCONVERTER_REGISTRY="$work/store.reg" TMPDIR="$work/tmp" TMP= TEMP= \
+      "$release/src/tlqconverter" "$rec" >/dev/null 2>"$work/linux.err" || lrc=$?
+    [ ! -e "$csv" ] || mv "$csv" "$work/linux.out.csv"
+    problems=()
+    [ "$wrc" = "$lrc" ] || problems+=("exit codes $wrc (Windows) and $lrc (Linux)")
+    same "$work/windows.out.csv" "$work/linux.out.csv" || problems+=("the Windows and Linux CSV differ")
+    same "$model" "$work/linux.out.csv" || problems+=("the Linux CSV differs from the model's")
+    if [ -e "$model.error" ]; then
+      message="$(cut -d' ' -f2- "$model.error")"
+      grep -qF "tlqconverter: $message (report: " "$work/linux.err" || problems+=("not the model's failure: $(cat "$work/linux.err")")
+      wreport="$(reports)" lreport="$(ls "$work"/tmp/tlqconverter_error_*.txt 2>/dev/null)"
+      if [ -z "$wreport" ] || [ -z "$lreport" ]; then
+        problems+=("a report is missing")
+      elif ! cmp -s <(trace "$wreport") <(trace "$lreport"); then
+        problems+=("the reports' traces differ")
+      fi
+    elif [ "$lrc" != 0 ]; then
+      problems+=("the conversion failed: $(cat "$work/linux.err")")
+    fi
+    if ((${#problems[@]})); then
+      failed=$((failed + 1))
+      printf '%s, separators %q %q: %s\n' "$name" "$list" "$decimal" "${problems[*]}"
+    else
+      passed=$((passed + 1))
+    fi
+  done
 done
-echo "Windows against Linux on the sample: $passed passed, $failed failed"
+echo "Windows against Linux and the model: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

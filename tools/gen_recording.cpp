@@ -3,7 +3,13 @@
 // a field crew's files hold) or large ones for benchmarks.
 //
 //   gen_recording --sample OUT.tlq
-//   gen_recording --entries N [--seed S] OUT.tlq
+//   gen_recording --entries N [--seed S] [--all-tilts] [--fail-at K] OUT.tlq
+//
+// --all-tilts: the second inclinometer is an rk unit throughout, and every rk
+// frame takes its accelerations from a walk through all 65,536 values, so
+// that about 26,300 entries meet each of them (as X or Y) at least once.
+// --fail-at K: entry K (from 0) holds an rk frame with a wrong header, on
+// which the conversion fails after writing the lines before it.
 
 #include <cinttypes>
 #include <cstdio>
@@ -59,7 +65,7 @@ std::string sealed(std::string frame, bool corrupt) {
 
 class Generator {
  public:
-  explicit Generator(uint32_t seed) : rng_(seed) {}
+  explicit Generator(uint32_t seed, bool allTilts = false) : rng_(seed), allTilts_(allTilts) {}
 
   int uniform(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng_); }
   bool chance(double p) { return std::bernoulli_distribution(p)(rng_); }
@@ -90,14 +96,24 @@ class Generator {
     frame[0] = '\xF0';
     frame[1] = '\x01';
     for (size_t i = 2; i < 7; ++i) frame[i] = static_cast<char>(uniform(0, 255));
-    putShort(frame, 7, static_cast<uint16_t>(static_cast<int16_t>(uniform(-4000, 4000))));
-    putShort(frame, 9, static_cast<uint16_t>(static_cast<int16_t>(uniform(-4000, 4000))));
+    putShort(frame, 7, acceleration());
+    putShort(frame, 9, acceleration());
     frame[11] = static_cast<char>(chance(0.05) ? uniform(1, 3) : 0);
     frame[12] = static_cast<char>(chance(0.05) ? 1 : 0);
     frame[13] = static_cast<char>(chance(0.05) ? uniform(1, 9) : 0);
     frame[14] = static_cast<char>(chance(0.5) ? 1 : 0);
     return sealed(frame, corrupt);
   }
+
+  // Small tilts as in the field, or the next step of a walk through every
+  // 16-bit value (an odd step meets each once in 65,536).
+  uint16_t acceleration() {
+    if (!allTilts_) return static_cast<uint16_t>(static_cast<int16_t>(uniform(-4000, 4000)));
+    walk_ = static_cast<uint16_t>(walk_ + 40503);
+    return walk_;
+  }
+
+  bool allTilts() const { return allTilts_; }
 
   std::string inclino(int form, bool corrupt) {
     switch (form) {
@@ -135,6 +151,8 @@ class Generator {
 
  private:
   std::mt19937 rng_;
+  bool allTilts_;
+  uint16_t walk_ = 0;
 };
 
 std::string quoted(std::string_view s) {
@@ -177,7 +195,8 @@ std::string sample(Generator& g, long i, bool sampleFile) {
   }
   std::string e = "{\"inclino\":{\"raw\":" + quoted(g.inclino(static_cast<int>(i % 4), corrupt1)) +
                   ",\"timestamp\":" + quoted(timestamp(i * 2)) + "}";
-  e += ",\"inclino2\":{\"raw\":" + quoted(g.inclino(static_cast<int>((i / 4 + i) % 4), corrupt2)) + "}";
+  int form2 = g.allTilts() ? 3 : static_cast<int>((i / 4 + i) % 4);
+  e += ",\"inclino2\":{\"raw\":" + quoted(g.inclino(form2, corrupt2)) + "}";
   e += ",\"force\":{\"raw\":" + quoted(g.force(static_cast<int>(i % (sampleFile ? 5 : 4)))) + "}";
   double a = 0, b = 0;
   std::string line = g.elasto(a, b);
@@ -202,18 +221,21 @@ const char* const kSpecials[] = {
 }  // namespace
 
 int main(int argc, char** argv) {
-  long entries = 0;
+  long entries = 0, failAt = -1;
   uint32_t seed = 20261117;
-  bool sampleFile = false;
+  bool sampleFile = false, allTilts = false;
   const char* out = nullptr;
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--sample")) sampleFile = true;
     else if (!std::strcmp(argv[i], "--entries") && i + 1 < argc) entries = std::atol(argv[++i]);
     else if (!std::strcmp(argv[i], "--seed") && i + 1 < argc) seed = static_cast<uint32_t>(std::atol(argv[++i]));
+    else if (!std::strcmp(argv[i], "--all-tilts")) allTilts = true;
+    else if (!std::strcmp(argv[i], "--fail-at") && i + 1 < argc) failAt = std::atol(argv[++i]);
     else out = argv[i];
   }
   if (!out || (!sampleFile && entries <= 0)) {
-    std::fputs("usage: gen_recording --sample OUT.tlq | --entries N [--seed S] OUT.tlq\n", stderr);
+    std::fputs("usage: gen_recording --sample OUT.tlq | --entries N [--seed S] [--all-tilts] [--fail-at K] OUT.tlq\n",
+               stderr);
     return 2;
   }
   if (sampleFile) entries = 40;
@@ -223,7 +245,7 @@ int main(int argc, char** argv) {
     std::perror(out);
     return 1;
   }
-  Generator g(seed);
+  Generator g(seed, allTilts);
   std::fputs("{\"format\":3,\"device\":{\"serial\":\"TQ-0412\",\"firmware\":\"2.7.1\"},"
               "\"site\":\"Messfeld S\\u00fcd\",\"data\":[\n",
               f);
@@ -232,6 +254,7 @@ int main(int argc, char** argv) {
     if (i > 0) std::fputs(",\n", f);
     bool placeSpecial = special < specialCount && i % 5 == 3;
     std::string e = placeSpecial ? kSpecials[special++] : sample(g, i, sampleFile);
+    if (i == failAt) e = R"({"inclino":{"raw":"8AIAAAAAAAAAAAAAAAAAAA==","timestamp":"2026-11-17T23:59:59.900"}})";
     std::fwrite(e.data(), 1, e.size(), f);
   }
   std::fputs("\n]}\n", f);

@@ -11,6 +11,7 @@ import functools
 import json
 import math
 import re
+import sys
 from decimal import Decimal, getcontext, localcontext
 
 NAN = float("nan")
@@ -168,16 +169,16 @@ def _sin_cos(y: Decimal):
 @functools.lru_cache(maxsize=None)
 def exact_asin(acc: int) -> float:
     """The double nearest to asin(acc / 32768): Newton's method on sin y = x
-    in 60-digit decimals, from the C library's value, then one rounding."""
+    in 50-digit decimals, from the C library's value, then one rounding."""
     if acc == 0:
         return 0.0
     if abs(acc) == 32768:
         return math.copysign(math.pi / 2, acc)
     with localcontext() as ctx:
-        ctx.prec = 60
+        ctx.prec = 50
         x = Decimal(acc) / 32768  # exact: 2^-15 has 15 decimals
         y = Decimal(math.asin(acc / 32768))
-        for _ in range(4):
+        for _ in range(3):
             s, c = _sin_cos(y)
             y -= (s - x) / c
         return float(y)  # correctly rounded
@@ -403,3 +404,28 @@ def convert(document: bytes, sep: bytes, dec: bytes):
     except Failure as f:
         return (b"".join(lines) if created else None), (f.kind, f.message)
     return b"".join(lines), None
+
+
+def main(argv):
+    """reference.py LIST DECIMAL RECORDING OUT [RECORDING OUT ...]: for each
+    recording, writes OUT with the CSV the model expects (no file when the
+    program would create none) and, when the conversion fails, OUT.error
+    with "Kind: message". One process shares the arcsines it computed."""
+    if len(argv) < 5 or len(argv) % 2 == 0:
+        print("usage: reference.py LIST DECIMAL RECORDING OUT [RECORDING OUT ...]", file=sys.stderr)
+        return 2
+    sep, dec = argv[1].encode(), argv[2].encode()
+    for recording, out in zip(argv[3::2], argv[4::2]):
+        with open(recording, "rb") as f:
+            csv, error = convert(f.read(), sep, dec)
+        if csv is not None:
+            with open(out, "wb") as f:
+                f.write(csv)
+        if error is not None:
+            with open(out + ".error", "wb") as f:
+                f.write(error[0].encode() + b": " + error[1] + b"\n")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
