@@ -26,6 +26,23 @@ class TraceFrame {
   void at(int line) noexcept { line_ = line; }
 
   static const TraceFrame* top() noexcept { return top_; }
+
+  // Makes the calling thread's trace continue from `outer`, a frame of the
+  // thread that started it, for the life of the object: a failure raised
+  // here lists `outer` and the frames around it first, as if the work ran
+  // on the starting thread. Those frames must outlive the object and keep
+  // their lines meanwhile.
+  class Continuation {
+   public:
+    explicit Continuation(const TraceFrame* outer) noexcept : saved_(top_) { top_ = const_cast<TraceFrame*>(outer); }
+    ~Continuation() { top_ = saved_; }
+    Continuation(const Continuation&) = delete;
+    Continuation& operator=(const Continuation&) = delete;
+
+   private:
+    TraceFrame* saved_;
+  };
+
   const TraceFrame* outer() const noexcept { return outer_; }
   const char* unit() const noexcept { return unit_; }
   const char* op() const noexcept { return op_; }

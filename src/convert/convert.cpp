@@ -1,12 +1,18 @@
 #include "convert/convert.h"
 
+#include <algorithm>
+#include <charconv>
+#include <optional>
 #include <string_view>
+#include <thread>
 #include <vector>
 
+#include "convert/ordered_work.h"
 #include "convert/recording.h"
 #include "csv/csv.h"
 #include "error.h"
 #include "platform/file.h"
+#include "platform/system.h"
 #include "sensors/force_elasto.h"
 #include "sensors/frames.h"
 #include "sensors/inclino.h"
@@ -53,13 +59,16 @@ struct Columns {
 
 enum class CrcRule { dropOnBadCrc, keepDq7 };
 
-// Turns entries into CSV lines and writes them.
+// Turns entries into CSV lines. With an output file, each line is written
+// at once; without, lines gather in the caller's buffer.
 class EntryConverter {
  public:
-  EntryConverter(const Columns& columns, const CsvFormat& format, OutputFile& out)
+  EntryConverter(const Columns& columns, const CsvFormat& format, OutputFile* out = nullptr)
       : columns_(columns), format_(format), out_(out), row_(columns.names.size()) {}
 
-  void convert(const RecordingEntry& entry) {
+  // Appends the entry's line to `lines`; nothing for an entry dropped for a
+  // failed CRC, nor for one that fails.
+  void convert(const RecordingEntry& entry, std::string& lines) {
     TLQ_OP("convertEntry");
     if (!entry.isObject) throw ValueError(where(entry) + " is not a JSON object");
     row_.clear();
@@ -73,10 +82,12 @@ class EntryConverter {
     if (const JsonField* raw = rawOf(entry, entry.force, "force")) putForce(raw->textOf());
     if (const JsonField* raw = rawOf(entry, entry.dlen, "dlen")) putElasto(raw->textOf(), entry.dlen);
 
-    line_.clear();
-    makeLine(format_, row_, line_);
-    line_ += "\r\n";
-    out_.write(line_);
+    makeLine(format_, row_, lines);
+    lines += "\r\n";
+    if (out_) {
+      out_->write(lines);
+      lines.clear();
+    }
   }
 
  private:
@@ -153,10 +164,56 @@ class EntryConverter {
 
   const Columns& columns_;
   const CsvFormat& format_;
-  OutputFile& out_;
+  OutputFile* out_;
   CsvRow row_;
-  std::string line_;
 };
+
+// Recordings below this size convert on the calling thread: starting
+// threads would cost more than they save.
+constexpr size_t kParallelFrom = 256 << 10;
+// Threads used unless TLQCONVERTER_THREADS says otherwise.
+constexpr unsigned kMaxThreads = 8;
+
+// TLQCONVERTER_THREADS when it is a whole number from 1 on (1 converts on
+// the calling thread, more always in parallel); else the hardware's threads,
+// up to kMaxThreads, for recordings of kParallelFrom bytes and more.
+unsigned threadCount(size_t recordingBytes) {
+  if (std::optional<std::string> text = getEnv("TLQCONVERTER_THREADS")) {
+    unsigned n = 0;
+    auto [end, ec] = std::from_chars(text->data(), text->data() + text->size(), n);
+    if (ec == std::errc() && end == text->data() + text->size() && n >= 1) return std::min(n, 256u);
+  }
+  if (recordingBytes < kParallelFrom) return 1;
+  return std::clamp(std::thread::hardware_concurrency(), 1u, kMaxThreads);
+}
+
+// Writes the lines of every entry, in order: on this thread, or in ranges of
+// entries on worker threads, each range into a buffer of its own, written
+// strictly in entry order. Either way a failure at entry k leaves the lines
+// of the entries before k written, and nothing after.
+void convertEntries(const Recording& recording, const Columns& columns, const CsvFormat& format,
+                    OutputFile& out) {
+  unsigned threads = threadCount(recording.size());
+  std::vector<EntryRange> ranges;
+  if (threads > 1) {
+    // Pieces small enough to share out evenly and to keep few in memory.
+    size_t bytes = std::clamp<size_t>(recording.size() / (16 * threads), 1, 1 << 20);
+    ranges = recording.ranges(bytes);
+  }
+  if (ranges.size() < 2) {
+    EntryConverter converter(columns, format, &out);
+    std::string line;
+    recording.forEachEntry([&](const RecordingEntry& entry) { converter.convert(entry, line); });
+    return;
+  }
+  runInOrder(
+      ranges.size(), threads,
+      [&](size_t i, std::string& lines) {
+        EntryConverter converter(columns, format);
+        recording.forEachEntry([&](const RecordingEntry& entry) { converter.convert(entry, lines); }, ranges[i]);
+      },
+      [&](std::string& lines) { out.write(lines); });
+}
 
 }  // namespace
 
@@ -180,9 +237,8 @@ std::string mainConvert(const std::string& path) {
   TLQ_LINE();
   OutputFile out(csvPath);
   out.write(makeHeader(format) + "\r\n");
-  EntryConverter converter(columns, format, out);
   TLQ_LINE();
-  recording.forEachEntry([&](const RecordingEntry& entry) { converter.convert(entry); });
+  convertEntries(recording, columns, format, out);
   TLQ_LINE();
   out.close();
   return csvPath;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "error.h"
@@ -257,6 +258,51 @@ TEST_F(Convert, RecordingIsNotModified) {
   EXPECT_EQ(std::filesystem::last_write_time(recording), before);
 }
 
+// A recording of `count` ordinary entries of every form, with the entries
+// named in `broken` replaced by ones that fail in different ways.
+std::string mixedRecording(int count, std::initializer_list<int> broken) {
+  const std::string forms[] = {"X=+01.234\\r\\nY=-00.567", dq7(0), rk(0), dq7(1), rk(1)};
+  std::string json = "{\"data\":[\n";
+  for (int i = 0; i < count; ++i) {
+    if (i) json += ",\n";
+    if (std::find(broken.begin(), broken.end(), i) != broken.end()) {
+      switch (i % 3) {
+        case 0: json += R"({"inclino":{"raw":"8AIAAAAAAAAAAAAAAAAAAA=="}})"; break;  // wrong header
+        case 1: json += R"({"dlen":{"raw":"A=1 2 B=3","val1":1}})"; break;       // no val2
+        default: json += "[" + std::to_string(i) + "]"; break;                   // not an object
+      }
+      continue;
+    }
+    json += R"({"inclino":{"raw":")" + forms[i % 5] + R"(","timestamp":"t)" + std::to_string(i) +
+            R"("},"inclino2":{"raw":")" + forms[(i / 5) % 5] + R"("},"force":{"raw":"\u0002+  )" +
+            std::to_string(i % 30) + R"(.25N\u0003"},"dlen":{"raw":"A=)" + std::to_string(i) + R"( 0 B=7","val1":)" +
+            std::to_string(i) + R"(.5,"val2":-0.125}})";
+  }
+  return json + "\n]}";
+}
+
+// The CSV left behind and the failure with its whole trace.
+std::string outcome(const std::string& recording, const std::string& csv, const char* threads) {
+  testing::ScopedEnv env("TLQCONVERTER_THREADS", threads);
+  std::string failure = "no error";
+  try {
+    mainConvert(recording);
+  } catch (const Error& e) {
+    failure = std::string(e.kindName()) + ": " + e.message() + "\n" + traceText(e);
+  }
+  return failure + "\n" + readFile(csv);
+}
+
+TEST_F(Convert, EveryPathGivesTheSameFileAndFailure) {
+  const std::initializer_list<int> cases[] = {{}, {0}, {1}, {2}, {151}, {299}, {250, 120}, {298, 3}};
+  for (const auto& broken : cases) {
+    writeFile(recording, mixedRecording(300, broken));
+    std::string sequential = outcome(recording, csv, "1");
+    EXPECT_EQ(sequential.starts_with("no error"), broken.size() == 0);
+    for (const char* threads : {"2", "3", "8"}) EXPECT_EQ(outcome(recording, csv, threads), sequential) << threads;
+  }
+}
+
 // The bundled sample against its reviewed CSV tables.
 struct SampleCase {
   const char* name;
@@ -275,8 +321,11 @@ TEST_P(Sample, MatchesTheExpectedTable) {
   testing::SeparatorStore store(dir, list, decimal);
   std::string copy = dir.file("sample.tlq");
   writeFile(copy, readFile(testing::samplePath()));
-  std::string csv = mainConvert(copy);
-  EXPECT_EQ(readFile(csv), readFile(std::string(TLQ_SOURCE_DIR) + "/examples/" + expected));
+  for (const char* threads : {"1", "4"}) {  // on this thread; in ranges of one entry
+    testing::ScopedEnv env("TLQCONVERTER_THREADS", threads);
+    std::string csv = mainConvert(copy);
+    EXPECT_EQ(readFile(csv), readFile(std::string(TLQ_SOURCE_DIR) + "/examples/" + expected)) << threads;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Separators, Sample,

@@ -15,6 +15,8 @@ namespace json = boost::json;
 using Summary = Recording::Summary;
 using Visit = std::function<void(const RecordingEntry&)>;
 
+bool isJsonSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
 // The SAX handler of both passes. It follows the nesting depth: the
 // document's top object is depth 1, the "data" array depth 2, an entry
 // depth 3 and a sensor object depth 4; anything else is skipped over.
@@ -26,9 +28,18 @@ class Walker {
   static constexpr size_t max_string_size = static_cast<size_t>(-1);
 
   // With `visit`, streams the entries of the "data" member numbered
-  // `streamedData` (counting from 1).
-  Walker(Summary& summary, const Visit* visit, size_t streamedData)
-      : summary_(summary), visit_(visit), streamedData_(streamedData) {}
+  // `streamedData` (counting from 1); without, marks where some entries
+  // start in `text`, the whole text being parsed.
+  Walker(Summary& summary, const Visit* visit, size_t streamedData, std::string_view text)
+      : summary_(summary), visit_(visit), streamedData_(streamedData), text_(text), marking_(!visit) {}
+
+  // Parses entries one by one from here on, the first one numbered `index`:
+  // the text given to the parser starts inside the streamed "data" array.
+  void startAtEntry(size_t index) {
+    depth_ = 2;
+    dataOpen_ = streaming_ = true;
+    nextIndex_ = index;
+  }
 
   bool on_document_begin(json::error_code&) { return true; }
   bool on_document_end(json::error_code&) { return true; }
@@ -43,7 +54,10 @@ class Walker {
   }
   bool on_key(json::string_view s, size_t, json::error_code&) {
     if (wantsKey()) {
+      bool whole = key_.empty();  // no part came before
       key_.append(s.data(), s.size());
+      if (depth_ == 1) firstEntryAt_ = Summary::none;
+      if (marking_ && whole) markAtKey(s);
       onKey(key_);
     }
     key_.clear();
@@ -84,6 +98,7 @@ class Walker {
     if (depth_ == 1) {
       dataNext_ = key == "data";
     } else if (depth_ == 3) {
+      firstKey_ = false;
       pendingSensor_ = nullptr;
       if (key == "inclino2") summary_.firstInclino2 = std::min(summary_.firstInclino2, entry_.index);
       if (key == "dlen") summary_.firstDlen = std::min(summary_.firstDlen, entry_.index);
@@ -103,6 +118,41 @@ class Walker {
     }
   }
 
+  // Entries are marked where a key shows their position: the parser hands a
+  // key over as a view of the text itself when it holds no escapes. The
+  // "data" key places the first entry; an entry's first key, its own.
+  void markAtKey(std::string_view key) {
+    auto at = reinterpret_cast<uintptr_t>(key.data()), base = reinterpret_cast<uintptr_t>(text_.data());
+    if (at <= base || at > base + text_.size() || text_[at - base - 1] != '"') return;  // a copy
+    size_t pos = at - base - 1;  // the opening quote
+    if (depth_ == 1 && key == "data") {
+      size_t i = pos + key.size() + 2;
+      auto expect = [&](char c) {
+        while (i < text_.size() && isJsonSpace(text_[i])) ++i;
+        return i < text_.size() && text_[i++] == c;
+      };
+      if (!expect(':') || !expect('[')) return;
+      while (i < text_.size() && isJsonSpace(text_[i])) ++i;
+      firstEntryAt_ = i;
+    } else if (depth_ == 3 && firstKey_ && markWanted_) {
+      while (pos > 0 && isJsonSpace(text_[pos - 1])) --pos;
+      if (pos > 0 && text_[pos - 1] == '{') addMark(entry_.index, pos - 1);
+    }
+  }
+
+  void addMark(size_t index, size_t offset) {
+    static constexpr size_t kMaxMarks = 4096;
+    std::vector<Recording::Mark>& marks = summary_.marks;
+    marks.push_back({index, offset});
+    markWanted_ = false;
+    if (marks.size() == kMaxMarks) {  // keep every other one, and mark half as often
+      for (size_t i = 1; i < kMaxMarks / 2; ++i) marks[i] = marks[2 * i];
+      marks.resize(kMaxMarks / 2);
+      markEvery_ *= 2;
+    }
+    nextMark_ = marks.back().index + markEvery_;
+  }
+
   // Called as each value starts, before a container raises the depth.
   void valueStarts(bool container, bool object) {
     switch (depth_) {
@@ -117,11 +167,21 @@ class Walker {
         summary_.firstNonObject = summary_.firstInclino2 = summary_.firstDlen = Summary::none;
         dataOpen_ = summary_.dataIsArray;
         streaming_ = dataOpen_ && visit_ && summary_.dataMembers == streamedData_;
-        nextIndex_ = 0;
+        nextIndex_ = summary_.entries = 0;
+        summary_.marks.clear();
+        markEvery_ = 1;
+        nextMark_ = 0;
+        markWanted_ = false;
+        if (marking_ && dataOpen_ && firstEntryAt_ != Summary::none) addMark(0, firstEntryAt_);
         break;
       case 2:
         if (!dataOpen_) break;
         entry_.index = nextIndex_++;
+        summary_.entries = nextIndex_;
+        if (marking_) {
+          firstKey_ = object;
+          markWanted_ = markWanted_ || entry_.index >= nextMark_;
+        }
         if (!object) {
           summary_.firstNonObject = std::min(summary_.firstNonObject, entry_.index);
           if (streaming_) emit(false);
@@ -186,6 +246,13 @@ class Walker {
   Summary& summary_;
   const Visit* visit_;
   size_t streamedData_;
+  std::string_view text_;
+  bool marking_;
+  size_t firstEntryAt_ = Summary::none;  // after the last "data" key read
+  size_t markEvery_ = 1;
+  size_t nextMark_ = 0;
+  bool markWanted_ = false;
+  bool firstKey_ = false;  // the next key is an entry's first
   size_t depth_ = 0;
   bool dataNext_ = false;
   bool dataOpen_ = false;
@@ -208,21 +275,38 @@ JsonFault faultOf(const json::error_code& ec) {
   return JsonFault::syntax;
 }
 
-bool isJsonSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-
 // One pass over the whole text. The first pass validates; later ones may
 // skip the UTF-8 checks.
 void walk(std::string_view text, Summary& summary, const Visit* visit, size_t streamedData, bool validate) {
   json::parse_options options;
   options.max_depth = Recording::kMaxDepth;
   options.allow_invalid_utf8 = !validate;
-  json::basic_parser<Walker> parser(options, summary, visit, streamedData);
+  json::basic_parser<Walker> parser(options, summary, visit, streamedData, text);
   json::error_code ec;
   size_t used = parser.write_some(false, text.data(), text.size(), ec);
   if (ec) throw JsonParseError(describeJsonError(text, used, faultOf(ec), Recording::kMaxDepth));
   while (used < text.size() && isJsonSpace(text[used])) ++used;
   if (used < text.size())
     throw JsonParseError(describeJsonError(text, used, JsonFault::trailingText, Recording::kMaxDepth));
+}
+
+// The entries of one range, each parsed on its own from where it starts.
+void walkRange(std::string_view text, const EntryRange& range, const Visit& visit) {
+  json::parse_options options;
+  options.max_depth = Recording::kMaxDepth;
+  options.allow_invalid_utf8 = true;
+  Summary unused;
+  json::basic_parser<Walker> parser(options, unused, &visit, 0, text);
+  parser.handler().startAtEntry(range.first);
+  size_t at = range.offset;
+  for (size_t n = 0; n < range.count; ++n) {
+    // The first pass validated the text: no error is left to find, and
+    // each entry ends where the next one's comma stands.
+    json::error_code ec;
+    at += parser.write_some(false, text.data() + at, text.size() - at, ec);
+    while (at < text.size() && (isJsonSpace(text[at]) || text[at] == ',')) ++at;
+    parser.reset();
+  }
 }
 
 std::string_view withoutByteOrderMark(std::string_view text) {
@@ -265,11 +349,26 @@ bool Recording::hasElasto() const {
   return scan(summary_.firstDlen);
 }
 
-void Recording::forEachEntry(const Visit& visit) const {
+void Recording::forEachEntry(const Visit& visit, const EntryRange& range) const {
   TLQ_OP("forEachEntry");
   requireData();
+  if (range.offset != EntryRange::wholeDocument) return walkRange(json_, range, visit);
   Summary again;
   walk(json_, again, &visit, summary_.dataMembers, false);
+}
+
+std::vector<EntryRange> Recording::ranges(size_t bytes) const {
+  const std::vector<Mark>& marks = summary_.marks;
+  std::vector<EntryRange> ranges;
+  if (summary_.entries == 0 || marks.empty() || marks.front().index != 0) return ranges;
+  Mark start = marks.front();
+  for (const Mark& m : marks) {
+    if (m.index == start.index || m.offset - start.offset < bytes) continue;
+    ranges.push_back({start.index, m.index - start.index, start.offset});
+    start = m;
+  }
+  ranges.push_back({start.index, summary_.entries - start.index, start.offset});
+  return ranges;
 }
 
 }  // namespace tlq

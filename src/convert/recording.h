@@ -10,6 +10,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/file.h"
 
@@ -46,6 +47,14 @@ struct SensorObject {
   }
 };
 
+// Consecutive entries of "data" that can be walked on their own.
+struct EntryRange {
+  static constexpr size_t wholeDocument = static_cast<size_t>(-1);
+  size_t first = 0;  // index of the first entry
+  size_t count = 0;
+  size_t offset = wholeDocument;  // where the first entry starts in the text
+};
+
 struct RecordingEntry {
   size_t index = 0;
   bool isObject = true;
@@ -69,12 +78,31 @@ class Recording {
   bool hasInclino2() const;
   bool hasElasto() const;
 
+  // The size of the JSON text in bytes.
+  size_t size() const { return json_.size(); }
+
   // True when `path` names the recording's own file.
   bool isFile(const std::string& path) const { return file_.isSameFile(path); }
 
-  // Calls `visit` for every entry of "data", in order. The entry is valid
-  // during the call only.
-  void forEachEntry(const std::function<void(const RecordingEntry&)>& visit) const;
+  // Calls `visit` for every entry of "data" in the range (by default all of
+  // them), in order. The entry is valid during the call only. Ranges from
+  // `ranges` may be walked on several threads at once.
+  void forEachEntry(const std::function<void(const RecordingEntry&)>& visit,
+                    const EntryRange& range = EntryRange()) const;
+
+  // The entries of "data" cut into ranges of about `bytes` of text each (a
+  // range is never shorter than the distance between two entries the first
+  // pass marked: at most 4,096 marks are kept, so one range in 4,096 at
+  // worst). Empty when there are no entries, or when the first cannot be
+  // placed (a "data" key written with escapes; such recordings are walked
+  // whole).
+  std::vector<EntryRange> ranges(size_t bytes) const;
+
+  // Where an entry starts in the text.
+  struct Mark {
+    size_t index;
+    size_t offset;
+  };
 
   // What the first pass learned; public for the walker that fills it.
   struct Summary {
@@ -85,6 +113,8 @@ class Recording {
     size_t firstNonObject = none;  // index of the first entry that is not an object
     size_t firstInclino2 = none;
     size_t firstDlen = none;
+    size_t entries = 0;       // in the "data" array that counts
+    std::vector<Mark> marks;  // of some of those entries, by rising index
   };
 
  private:

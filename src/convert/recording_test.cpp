@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "error.h"
@@ -196,6 +197,73 @@ TEST_F(RecordingFile, LongEscapedStringsArriveWhole) {
   auto all = entries(R"({"data":[{"force":{"raw":")" + escaped + R"("}}]})");
   ASSERT_EQ(all.size(), 1u);
   EXPECT_EQ(all[0].force.raw.textOf(), payload);
+}
+
+// What a walk shows of each entry, one line per entry.
+std::string walkText(const Recording& r, const std::vector<EntryRange>& ranges) {
+  std::string text;
+  auto note = [&](const RecordingEntry& e) {
+    text += std::to_string(e.index) + (e.isObject ? " {" : " -") + std::string(e.inclino.raw.textOf()) + "|" +
+            std::string(e.force.raw.textOf()) + "|" + std::to_string(e.dlen.val1.numberOf()) + "\n";
+  };
+  if (ranges.empty()) r.forEachEntry(note);
+  for (const EntryRange& range : ranges) r.forEachEntry(note, range);
+  return text;
+}
+
+// Ranges follow each other from entry 0 to the last, none empty.
+void expectContiguous(const std::vector<EntryRange>& ranges, size_t entries) {
+  size_t next = 0;
+  for (const EntryRange& range : ranges) {
+    EXPECT_EQ(range.first, next);
+    EXPECT_GT(range.count, 0u);
+    next += range.count;
+  }
+  EXPECT_EQ(next, entries);
+}
+
+TEST_F(RecordingFile, RangesWalkLikeTheWholeDocument) {
+  Recording r = open("{\"meta\":{\"data\":[{\"x\":1}]}, \"data\" :\n [ \t"
+                     R"({"inclino":{"raw":"a,b"}},5 , {}, [1,{"force":{"raw":"no"}}],"text",)"
+                     R"({ "d\u0061ta":[1], "force":{"raw":"\u0002x"}},{"\u0066orce":{"raw":"y"}},)"
+                     R"({"dlen":{"raw":"","val1":1.5e1,"val2":0}},{"force":{"raw":"]},{"}} ]})");
+  std::string whole = walkText(r, {});
+  ASSERT_EQ(std::count(whole.begin(), whole.end(), '\n'), 9);
+  for (size_t bytes : {size_t{1}, size_t{40}, size_t{1} << 20}) {
+    std::vector<EntryRange> ranges = r.ranges(bytes);
+    ASSERT_FALSE(ranges.empty());
+    expectContiguous(ranges, 9);
+    EXPECT_EQ(walkText(r, ranges), whole) << bytes;
+  }
+  EXPECT_EQ(r.ranges(1 << 20).size(), 1u);
+  EXPECT_EQ(r.ranges(1).size(), 3u);  // entries without a plain first key join the range before
+}
+
+TEST_F(RecordingFile, RangesOfALongRecordingStayFew) {
+  std::string json = R"({"data":[)";
+  for (int i = 0; i < 10000; ++i) json += (i ? "," : "") + std::string(R"({"dlen":{"val1":)") + std::to_string(i) + "}}";
+  json += "]}";
+  Recording r = open(json);
+  std::vector<EntryRange> ranges = r.ranges(1);
+  EXPECT_LE(ranges.size(), 4096u);
+  EXPECT_GE(ranges.size(), 2048u);
+  expectContiguous(ranges, 10000);
+  EXPECT_EQ(walkText(r, ranges), walkText(r, {}));
+}
+
+TEST_F(RecordingFile, RangesOnlyWhereTheFirstEntryIsPlaced) {
+  EXPECT_TRUE(open(R"({"data":[]})").ranges(1).empty());
+  // Entry 0 is placed by the "data" key or by its own first key.
+  EXPECT_TRUE(open(R"({"d\u0061ta":[5,{"force":{}}]})").ranges(1).empty());
+  Recording ownKey = open(R"({"d\u0061ta":[{"force":{"raw":"z"}},{"c":1}]})");
+  expectContiguous(ownKey.ranges(1), 2);
+  EXPECT_EQ(walkText(ownKey, ownKey.ranges(1)), "0 {|z|0.000000\n1 {||0.000000\n");
+  // The last "data" counts, also for the ranges.
+  Recording r = open(R"({"data":[{"a":1},{"b":2},{"c":3}], "data":[5, {"force":{"raw":"z"}}, {"c":1}]})");
+  std::vector<EntryRange> ranges = r.ranges(1);
+  expectContiguous(ranges, 3);
+  EXPECT_EQ(walkText(r, ranges), "0 -||0.000000\n1 {|z|0.000000\n2 {||0.000000\n");
+  EXPECT_TRUE(open(R"({"data":[{"a":1},{"b":2}], "d\u0061ta":[5,{"force":{"raw":"z"}}]})").ranges(1).empty());
 }
 
 }  // namespace

@@ -23,7 +23,8 @@ double parseForce(std::string_view raw) {
   // Tried in this order; the first match decides. Group 1 is the sign
   // character, group 2 the value. The third form also takes every line the
   // fifth does, so the fifth never decides; the order is kept all the same.
-  static ForceForm forms[] = {
+  // Patterns keep the state of their last match: one set per thread.
+  static thread_local ForceForm forms[] = {
       {Pattern(R"(^\x02(.)\s+(\d+\.\d\d)[NM]\x03)"), true},
       {Pattern(R"(^(.)\s+(\d+\.\d\d)[NM]\x03\x02)"), true},
       {Pattern(R"(^(.)\s+(\d+)[NM].+)"), false},
@@ -41,8 +42,8 @@ double parseForce(std::string_view raw) {
 
 std::pair<double, double> parseElasto(std::string_view raw) {
   TLQ_OP("parseElasto");
-  static Pattern aPart(R"(^A=(\d+) .+$)");
-  static Pattern bPart(R"(.+ B=(\d+)$)");
+  static thread_local Pattern aPart(R"(^A=(\d+) .+$)");
+  static thread_local Pattern bPart(R"(.+ B=(\d+)$)");
   double a = aPart.match(raw) ? parseDecimal(aPart.group(1)) : kNaN;
   double b = bPart.match(raw) ? parseDecimal(bPart.group(1)) : kNaN;
   return {a, b};

@@ -18,8 +18,9 @@ InclinoType detectInclinoType(std::string_view payload) {
 
 std::pair<double, double> parseMeasInclino(std::string_view payload) {
   TLQ_OP("parseMeasInclino");
-  static Pattern xLine(R"(^X=([+-]\d\d\.\d\d\d)\r\n.+$)");
-  static Pattern yLine(R"(^.+\r\nY=([+-]\d\d\.\d\d\d)$)");
+  // Patterns keep the state of their last match: one pair per thread.
+  static thread_local Pattern xLine(R"(^X=([+-]\d\d\.\d\d\d)\r\n.+$)");
+  static thread_local Pattern yLine(R"(^.+\r\nY=([+-]\d\d\.\d\d\d)$)");
   static thread_local std::string decoded;
 
   std::string_view text = payload;

@@ -1,0 +1,89 @@
+#include "convert/ordered_work.h"
+
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "error.h"
+
+namespace tlq {
+
+void runInOrder(size_t count, unsigned threads, const std::function<void(size_t, std::string&)>& work,
+                const std::function<void(std::string&)>& take) {
+  struct Piece {
+    std::string out;
+    std::exception_ptr error;
+    bool done = false;
+  };
+  std::vector<Piece> pieces(count);
+  std::mutex mutex;
+  std::condition_variable changed;
+  size_t next = 0;   // the next piece a worker takes up
+  size_t taken = 0;  // pieces handed to `take`
+  bool stop = false;
+  const size_t ahead = 2 * static_cast<size_t>(threads);
+  const TraceFrame* caller = TraceFrame::top();
+
+  auto worker = [&] {
+    TraceFrame::Continuation trace(caller);
+    for (;;) {
+      size_t i;
+      {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return stop || next == count || next < taken + ahead; });
+        if (stop || next == count) return;
+        i = next++;
+      }
+      Piece& piece = pieces[i];
+      try {
+        work(i, piece.out);
+      } catch (...) {
+        piece.error = std::current_exception();
+      }
+      {
+        std::lock_guard lock(mutex);
+        piece.done = true;
+        stop = stop || piece.error;  // pieces before this one are all under way
+      }
+      changed.notify_all();
+    }
+  };
+
+  // Stops the workers and waits for them on every way out, errors included.
+  struct Crew {
+    std::vector<std::thread> threads;
+    std::mutex& mutex;
+    std::condition_variable& changed;
+    bool& stop;
+    ~Crew() {
+      {
+        std::lock_guard lock(mutex);
+        stop = true;
+      }
+      changed.notify_all();
+      for (std::thread& t : threads) t.join();
+    }
+  } crew{{}, mutex, changed, stop};
+  crew.threads.reserve(threads);
+  for (unsigned t = 0; t < threads; ++t) crew.threads.emplace_back(worker);
+
+  for (size_t i = 0; i < count; ++i) {
+    Piece& piece = pieces[i];
+    {
+      std::unique_lock lock(mutex);
+      changed.wait(lock, [&] { return piece.done; });
+    }
+    take(piece.out);
+    std::string().swap(piece.out);
+    if (piece.error) std::rethrow_exception(piece.error);
+    {
+      std::lock_guard lock(mutex);
+      taken = i + 1;
+    }
+    changed.notify_all();
+  }
+}
+
+}  // namespace tlq
