@@ -1,60 +1,156 @@
 #!/usr/bin/env python3
-"""Whole-process speed and memory on a large generated recording, against
-what the machine needs to read the recording and write a file of the CSV's
-size.
+"""Whole-process speed and memory of the converter on generated recordings,
+side by side with the machine's own floor and with what a user might run
+instead.
 
-    bench_process.py BUILD_DIR [--megabytes 200]
+    bench_process.py BUILD_DIR [--sizes 1,20,200,1000] [--runs 3] [--work DIR]
+                     [--no-alternatives]
 
-Prints the conversion's time and peak memory and their ratios to the
-baseline; the goal is at most 2x the time and 1.3x the recording's size.
+For each size a realistic recording is generated (every sensor and payload
+form, a few CRC failures), then, round after round, the floor and the
+converter run one after the other:
+
+  floor      cat REC >/dev/null; head -c SIZE /dev/zero >OUT
+             (SIZE: the CSV's size; OUT on the same file system)
+  converter  tlqconverter REC, its opener stubbed out
+
+and the medians are printed with MB/s (of the recording) and peak resident
+memory (/usr/bin/time -v). On the 20 MB recording the same is measured for
+jq flattening each entry's members to CSV without decoding anything, and for
+the project's Python model of the conversion. The sample's start-to-exit
+time is the median of 50 runs. The last line is the 200 MB ratio.
 """
 
 import argparse
 import os
-import resource
+import platform
+import re
+import shutil
+import statistics
 import subprocess
+import sys
 import tempfile
 import time
 
+HERE = os.path.dirname(os.path.abspath(__file__))
+BYTES_PER_ENTRY = 240  # what the generator writes, about
 
-def timed(argv, env=None):
+
+def run(argv, env=None):
+    """Wall time in seconds and peak resident memory in bytes."""
     start = time.perf_counter()
-    subprocess.run(argv, check=True, env=env, stdout=subprocess.DEVNULL)
-    return time.perf_counter() - start
+    done = subprocess.run(["/usr/bin/time", "-v"] + argv, env=env, stdout=subprocess.DEVNULL,
+                          stderr=subprocess.PIPE, check=False)
+    wall = time.perf_counter() - start
+    text = done.stderr.decode(errors="replace")
+    if done.returncode != 0:
+        sys.exit("failed: %s\n%s" % (" ".join(argv), text))
+    peak = int(re.search(r"Maximum resident set size \(kbytes\): (\d+)", text).group(1)) * 1024
+    return wall, peak
+
+
+def machine():
+    cpu = "?"
+    try:
+        for line in open("/proc/cpuinfo"):
+            if line.startswith("model name"):
+                cpu = line.split(":", 1)[1].strip()
+                break
+    except OSError:
+        pass
+    mem = os.sysconf("SC_PAGE_SIZE") * os.sysconf("SC_PHYS_PAGES") / 2**30
+    return "%s, %d cores, %.0f GiB, Linux %s" % (cpu, os.cpu_count(), mem, platform.release())
+
+
+def row(name, size, walls, peak, floor=None):
+    wall = statistics.median(walls)
+    cells = ["%-22s" % name, "%8.1f" % (size / 1e6), "%9.3f" % wall, "%8.0f" % (size / 1e6 / wall),
+             "%8.0f" % (peak / 1e6), "%6.2f" % (peak / size)]
+    if floor is not None:
+        cells += ["%8.3f" % floor, "%6.2f" % (wall / floor)]
+    print(" ".join(cells), flush=True)
+    return wall
 
 
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("build")
-    ap.add_argument("--megabytes", type=int, default=200)
+    ap.add_argument("--sizes", default="1,20,200,1000", help="recording sizes in MB")
+    ap.add_argument("--runs", type=int, default=3)
+    ap.add_argument("--work", help="folder for the recordings (default: a temporary one)")
+    ap.add_argument("--no-alternatives", action="store_true", help="skip jq and the Python model")
     args = ap.parse_args()
-    program = os.path.join(args.build, "src", "tlqconverter")
-    generator = os.path.join(args.build, "tools", "gen_recording")
+    program = os.path.abspath(os.path.join(args.build, "src", "tlqconverter"))
+    generator = os.path.abspath(os.path.join(args.build, "tools", "gen_recording"))
+    sizes = [int(s) for s in args.sizes.split(",")]
 
-    with tempfile.TemporaryDirectory() as work:
-        recording = os.path.join(work, "big.tlq")
-        entries = args.megabytes * 1_000_000 // 240  # about 240 bytes a sample
-        subprocess.run([generator, "--entries", str(entries), recording], check=True)
+    with tempfile.TemporaryDirectory(dir=args.work) as work:
+        # The opener is stubbed out; separators from a store of our own.
+        stub = os.path.join(work, "bin")
+        os.mkdir(stub)
+        for name in ("xdg-open", "open"):
+            with open(os.path.join(stub, name), "w") as f:
+                f.write("#!/bin/sh\nexit 0\n")
+            os.chmod(os.path.join(stub, name), 0o755)
         store = os.path.join(work, "store.reg")
         with open(store, "w") as f:
             f.write('[HKEY_CURRENT_USER\\Control Panel\\International]\n"sList"=";"\n"sDecimal"=","\n')
-        env = dict(os.environ, TLQCONVERTER_REGISTRY=store, TMP=work, PATH="/usr/bin:/bin", DISPLAY="")
-        size = os.path.getsize(recording)
+        env = dict(os.environ, TLQCONVERTER_REGISTRY=store, TMPDIR=work, PATH=stub + ":/usr/bin:/bin")
+        env.pop("DISPLAY", None)
 
-        timed(["cat", recording])  # warm the page cache
-        convert = min(timed([program, recording], env) for _ in range(3))
-        peak = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss * 1024
-        csv = os.path.join(work, "big.csv")
-        csv_size = os.path.getsize(csv)
-        copy = os.path.join(work, "copy.bin")
-        read = min(timed(["sh", "-c", 'cat "$0" > /dev/null', recording]) for _ in range(3))
-        write = min(timed(["dd", "if=/dev/zero", "of=" + copy, "bs=1M", "count=%d" % (csv_size >> 20),
-                           "status=none"]) for _ in range(3))
-        baseline = read + write
-        print("recording %.0f MB (%d samples), CSV %.0f MB" % (size / 1e6, entries, csv_size / 1e6))
-        print("read %.3f s + write %.3f s = baseline %.3f s" % (read, write, baseline))
-        print("conversion %.3f s = %.2f x baseline (goal <= 2)" % (convert, convert / baseline))
-        print("peak memory %.0f MB = %.2f x recording (goal <= 1.3)" % (peak / 1e6, peak / size))
+        print("machine: " + machine())
+        print("%-22s %8s %9s %8s %8s %6s %8s %6s" % ("what", "MB", "median s", "MB/s", "peak MB", "x rec",
+                                                    "floor s", "ratio"))
+        sample = os.path.join(work, "sample.tlq")
+        shutil.copy(os.path.join(HERE, "..", "examples", "sample.tlq"), sample)
+        walls = []
+        for _ in range(50):
+            start = time.perf_counter()
+            subprocess.run([program, sample], env=env, check=True)
+            walls.append(time.perf_counter() - start)
+        print("%-22s %8.3f %9.4f   (start to exit, median of 50)" % ("sample", os.path.getsize(sample) / 1e6,
+                                                                     statistics.median(walls)), flush=True)
+
+        ratios = {}
+        for mb in sizes:
+            recording = os.path.join(work, "r%d.tlq" % mb)
+            subprocess.run([generator, "--entries", str(mb * 1_000_000 // BYTES_PER_ENTRY), recording], check=True)
+            size = os.path.getsize(recording)
+            csv = recording[:-3] + "csv"
+            subprocess.run([program, recording], env=env, check=True)  # the CSV's size; warms the cache
+            csv_size = os.path.getsize(csv)
+            floor_out = os.path.join(work, "floor.out")
+            floor_cmd = ["sh", "-c", 'cat "$0" >/dev/null; head -c "$1" /dev/zero >"$2"', recording,
+                         str(csv_size), floor_out]
+            floors, walls, peak = [], [], 0
+            for _ in range(args.runs):  # side by side, round after round
+                floors.append(run(floor_cmd)[0])
+                os.remove(floor_out)
+                wall, p = run([program, recording], env)
+                walls.append(wall)
+                peak = max(peak, p)
+            floor = statistics.median(floors)
+            wall = row("tlqconverter %d MB" % mb, size, walls, peak, floor)
+            ratios[mb] = (wall, floor)
+
+            if mb == 20 and not args.no_alternatives:
+                out = os.path.join(work, "alt.csv")
+                jq = ["sh", "-c", 'jq -r \'.data[] | [.inclino.timestamp, .inclino.raw, .inclino2.raw, '
+                      '.force.raw, .dlen.raw, .dlen.val1, .dlen.val2] | @csv\' "$0" >"$1"', recording, out]
+                model = [sys.executable, os.path.join(HERE, "reference", "reference.py"), ";", ",", recording, out]
+                for name, argv in (("jq flattening 20 MB", jq), ("python model 20 MB", model)):
+                    if shutil.which("jq") is None and argv is jq:
+                        print("%-22s (jq is not installed)" % name)
+                        continue
+                    results = [run(argv) for _ in range(args.runs)]
+                    alt = row(name, size, [r[0] for r in results], max(r[1] for r in results), floor)
+                    print("%-22s %.1f times the converter's time" % ("", alt / wall), flush=True)
+            os.remove(recording)
+            os.remove(csv)
+
+        if 200 in ratios:
+            wall, floor = ratios[200]
+            print("200 MB: converter %.3f s, floor %.3f s, ratio %.2f" % (wall, floor, wall / floor))
 
 
 if __name__ == "__main__":

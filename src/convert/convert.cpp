@@ -73,7 +73,7 @@ class EntryConverter {
     if (!entry.isObject) throw ValueError(where(entry) + " is not a JSON object");
     row_.clear();
     if (const JsonField* raw = rawOf(entry, entry.inclino, "inclino")) {
-      if (entry.inclino.timestamp.present()) row_.text(columns_.timestamp) = entry.inclino.timestamp.textOf();
+      if (entry.inclino.timestamp.present()) row_.setText(columns_.timestamp, entry.inclino.timestamp.textOf());
       if (!putInclino(raw->textOf(), columns_.inclino1, CrcRule::dropOnBadCrc)) return;
     }
     if (const JsonField* raw = rawOf(entry, entry.inclino2, "inclino2")) {
@@ -125,7 +125,7 @@ class EntryConverter {
       case InclinoType::inclinoDq7: {
         Dq7Inclino frame = parse_dq7_inclino(raw);
         if (!frame.CRC_OK && rule == CrcRule::dropOnBadCrc) return false;
-        toJson(frame, row_.text(cols.raw));
+        toCsvField(frame, row_.csvText(cols.raw));
         x = frame.A_deg;
         y = frame.B_deg;
         break;
@@ -133,7 +133,7 @@ class EntryConverter {
       case InclinoType::inclinoRk: {
         RkInclino frame = parse_rk_inclino(raw);
         if (!frame.CRC_OK) return false;
-        toJson(frame, row_.text(cols.raw));
+        toCsvField(frame, row_.csvText(cols.raw));
         x = frame.X_deg;
         y = frame.Y_deg;
         break;
@@ -152,7 +152,7 @@ class EntryConverter {
   }
 
   void putElasto(std::string_view raw, const SensorObject& dlen) {
-    row_.text(columns_.elastoRaw) = raw;
+    row_.setText(columns_.elastoRaw, raw);
     auto [a, b] = parseElasto(raw);
     row_.setNumber(columns_.elastoRawA, a);
     row_.setNumber(columns_.elastoRawB, b);

@@ -54,22 +54,34 @@ class Walker {
   }
   bool on_key(json::string_view s, size_t, json::error_code&) {
     if (wantsKey()) {
+      std::string_view key(s.data(), s.size());
       bool whole = key_.empty();  // no part came before
-      key_.append(s.data(), s.size());
+      if (!whole) key = key_.append(key);
       if (depth_ == 1) firstEntryAt_ = Summary::none;
-      if (marking_ && whole) markAtKey(s);
-      onKey(key_);
+      if (marking_ && whole) markAtKey(key);
+      onKey(key);
     }
     key_.clear();
     return true;
   }
 
   bool on_string_part(json::string_view s, size_t, json::error_code&) {
-    if (field_) field_->text.append(s.data(), s.size());
+    if (field_) field_->copy.append(s.data(), s.size());
+    stringParts_ = true;
     return true;
   }
   bool on_string(json::string_view s, size_t, json::error_code&) {
-    if (field_) field_->text.append(s.data(), s.size());
+    if (field_) {
+      // A string without escapes is a view of the text itself; others are
+      // unescaped into a copy.
+      if (!stringParts_ && inText(s.data())) {
+        field_->text = {s.data(), s.size()};
+      } else {
+        field_->copy.append(s.data(), s.size());
+        field_->text = field_->copy;
+      }
+    }
+    stringParts_ = false;
     return scalar(JsonField::Type::string, 0);
   }
   bool on_number_part(json::string_view, json::error_code&) { return true; }
@@ -121,10 +133,14 @@ class Walker {
   // Entries are marked where a key shows their position: the parser hands a
   // key over as a view of the text itself when it holds no escapes. The
   // "data" key places the first entry; an entry's first key, its own.
+  bool inText(const char* p) const {
+    auto at = reinterpret_cast<uintptr_t>(p), base = reinterpret_cast<uintptr_t>(text_.data());
+    return at > base && at <= base + text_.size();
+  }
+
   void markAtKey(std::string_view key) {
-    auto at = reinterpret_cast<uintptr_t>(key.data()), base = reinterpret_cast<uintptr_t>(text_.data());
-    if (at <= base || at > base + text_.size() || text_[at - base - 1] != '"') return;  // a copy
-    size_t pos = at - base - 1;  // the opening quote
+    if (!inText(key.data()) || key.data()[-1] != '"') return;  // a copy
+    size_t pos = static_cast<size_t>(key.data() - text_.data()) - 1;  // the opening quote
     if (depth_ == 1 && key == "data") {
       size_t i = pos + key.size() + 2;
       auto expect = [&](char c) {
@@ -253,6 +269,7 @@ class Walker {
   size_t nextMark_ = 0;
   bool markWanted_ = false;
   bool firstKey_ = false;  // the next key is an entry's first
+  bool stringParts_ = false;  // of the string being read
   size_t depth_ = 0;
   bool dataNext_ = false;
   bool dataOpen_ = false;

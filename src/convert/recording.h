@@ -20,17 +20,30 @@ namespace tlq {
 struct JsonField {
   enum class Type : uint8_t { absent, string, number, other };
   Type type = Type::absent;
-  std::string text;   // when a string
-  double number = 0;  // when a number
+  std::string_view text;  // when a string: in the recording's text, or in `copy`
+  std::string copy;       // a string that had escapes, unescaped
+  double number = 0;      // when a number
+
+  JsonField() = default;
+  JsonField(const JsonField& other) { *this = other; }
+  JsonField& operator=(const JsonField& other) {
+    bool copied = other.text.data() == other.copy.data();
+    type = other.type;
+    copy = other.copy;
+    text = copied ? std::string_view(copy) : other.text;
+    number = other.number;
+    return *this;
+  }
 
   bool present() const { return type != Type::absent; }
-  // Forgets the value but keeps the text's buffer for the next entry.
+  // Forgets the value but keeps the copy's buffer for the next entry.
   void reset() {
     type = Type::absent;
-    text.clear();
+    text = {};
+    copy.clear();
   }
   // The text of the node; empty for anything but a string.
-  std::string_view textOf() const { return type == Type::string ? std::string_view(text) : ""; }
+  std::string_view textOf() const { return type == Type::string ? text : ""; }
   // The value of the node; 0 for anything but a number.
   double numberOf() const { return type == Type::number ? number : 0.0; }
 };

@@ -4,6 +4,7 @@
 #include <pthread.h>
 
 #include <algorithm>
+#include <memory>
 #include <vector>
 
 #include "error.h"
@@ -109,14 +110,20 @@ class RecordingFile : public ::testing::Test {
     return Recording(path);
   }
 
+  // The entries' texts are views of the recording, which stays open for the
+  // rest of the test.
   std::vector<RecordingEntry> entries(std::string_view json) {
+    std::string path = dir.file("r" + std::to_string(++files) + ".tlq");
+    testing::writeFile(path, json);
+    kept.push_back(std::make_unique<Recording>(path));
     std::vector<RecordingEntry> all;
-    open(json).forEachEntry([&](const RecordingEntry& e) { all.push_back(e); });
+    kept.back()->forEachEntry([&](const RecordingEntry& e) { all.push_back(e); });
     return all;
   }
 
   testing::TempDir dir;
   int files = 0;
+  std::vector<std::unique_ptr<Recording>> kept;
 };
 
 TEST_F(RecordingFile, MissingFileCannotBeOpened) {

@@ -74,6 +74,7 @@ CsvFormat newCsvFormat(std::vector<std::string> header, char listSeparator,
 
 void CsvRow::set(size_t column, CsvField field) {
   slots_[column].present = true;
+  slots_[column].text = Text::own;
   slots_[column].field = std::move(field);
 }
 
@@ -84,12 +85,22 @@ void CsvRow::setNumber(size_t column, double number) {
   s.field.number = number;
 }
 
-std::string& CsvRow::text(size_t column) {
+std::string& CsvRow::ownText(size_t column, Text form) {
   Slot& s = slots_[column];
   s.present = true;
+  s.text = form;
   s.field.kind = CsvFieldKind::fieldString;
   s.field.text.clear();
   return s.field.text;
+}
+
+std::string& CsvRow::text(size_t column) { return ownText(column, Text::own); }
+
+std::string& CsvRow::csvText(size_t column) { return ownText(column, Text::csv); }
+
+void CsvRow::setText(size_t column, std::string_view text) {
+  ownText(column, Text::borrowed);
+  slots_[column].borrowed = text;
 }
 
 std::string makeHeader(const CsvFormat& format) {
@@ -104,14 +115,21 @@ std::string makeHeader(const CsvFormat& format) {
 void makeLine(const CsvFormat& format, const CsvRow& row, std::string& out) {
   for (size_t i = 0; i < format.header.size(); ++i) {
     if (i > 0) out += format.listSeparator;
-    const CsvField* f = i < row.size() ? row.get(i) : nullptr;
-    if (!f) continue;
-    switch (f->kind) {
-      case CsvFieldKind::fieldString: quoteString(format, f->text, out); break;
-      case CsvFieldKind::fieldFloat: localizeFloat(format, f->number, out); break;
+    if (i >= row.size() || !row.slots_[i].present) continue;
+    const CsvRow::Slot& slot = row.slots_[i];
+    const CsvField& f = slot.field;
+    switch (f.kind) {
+      case CsvFieldKind::fieldString:
+        switch (slot.text) {
+          case CsvRow::Text::own: quoteString(format, f.text, out); break;
+          case CsvRow::Text::borrowed: quoteString(format, slot.borrowed, out); break;
+          case CsvRow::Text::csv: out += f.text; break;
+        }
+        break;
+      case CsvFieldKind::fieldFloat: localizeFloat(format, f.number, out); break;
       case CsvFieldKind::fieldInt: {
         char buf[24];
-        appendNumberText(format, {buf, std::to_chars(buf, buf + sizeof buf, f->integer).ptr}, out);
+        appendNumberText(format, {buf, std::to_chars(buf, buf + sizeof buf, f.integer).ptr}, out);
         break;
       }
     }

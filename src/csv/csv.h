@@ -53,17 +53,25 @@ class CsvRow {
   void setNumber(size_t column, double number);
   // A text field, emptied, to be filled in place.
   std::string& text(size_t column);
+  // A text field that refers to `text`, which must stay valid until the line
+  // is made.
+  void setText(size_t column, std::string_view text);
+  // A text field already in its CSV form (quoted where it must be), emptied,
+  // to be filled in place; the line takes it as it stands.
+  std::string& csvText(size_t column);
 
   size_t size() const { return slots_.size(); }
-  const CsvField* get(size_t column) const {
-    return slots_[column].present ? &slots_[column].field : nullptr;
-  }
 
  private:
+  friend void makeLine(const CsvFormat& format, const CsvRow& row, std::string& out);
+  enum class Text : uint8_t { own, borrowed, csv };
   struct Slot {
     bool present = false;
+    Text text = Text::own;
     CsvField field;
+    std::string_view borrowed;
   };
+  std::string& ownText(size_t column, Text form);
   std::vector<Slot> slots_;
 };
 

@@ -132,10 +132,12 @@ RkInclino parse_rk_inclino(std::string_view payload) {
 
 namespace {
 
-// Writes compact JSON members, one call per member, in order.
+// Writes compact JSON members, one call per member, in order. Every double
+// quote it writes is `quote`: "\"" for JSON text, "\"\"" for JSON text inside
+// a quoted CSV field.
 class JsonObjectWriter {
  public:
-  explicit JsonObjectWriter(std::string& out) : out_(out) { out_ += '{'; }
+  JsonObjectWriter(std::string& out, std::string_view quote) : out_(out), quote_(quote) { out_ += '{'; }
   ~JsonObjectWriter() { out_ += '}'; }
 
   void member(std::string_view key, int64_t v) {
@@ -153,46 +155,53 @@ class JsonObjectWriter {
   }
   void member(std::string_view key, std::string_view v) {
     name(key);
-    out_ += '"';
-    for (char c : v) {
+    out_ += quote_;
+    const char* run = v.data();  // characters not yet copied
+    const char* end = v.data() + v.size();
+    for (const char* p = run; p != end; ++p) {
+      auto c = static_cast<unsigned char>(*p);
+      if (c >= 0x20 && c != '"' && c != '\\') continue;
+      out_.append(run, p);
+      run = p + 1;
       switch (c) {
-        case '"': out_ += "\\\""; break;
+        case '"':
+          out_ += '\\';
+          out_ += quote_;
+          break;
         case '\\': out_ += "\\\\"; break;
         case '\b': out_ += "\\b"; break;
         case '\f': out_ += "\\f"; break;
         case '\n': out_ += "\\n"; break;
         case '\r': out_ += "\\r"; break;
         case '\t': out_ += "\\t"; break;
-        default:
-          if (static_cast<unsigned char>(c) < 0x20) {
-            static constexpr char hex[] = "0123456789ABCDEF";
-            out_ += "\\u00";
-            out_ += hex[c >> 4];
-            out_ += hex[c & 0x0F];
-          } else {
-            out_ += c;
-          }
+        default: {
+          static constexpr char hex[] = "0123456789ABCDEF";
+          out_ += "\\u00";
+          out_ += hex[c >> 4];
+          out_ += hex[c & 0x0F];
+        }
       }
     }
-    out_ += '"';
+    out_.append(run, end);
+    out_ += quote_;
   }
 
  private:
   void name(std::string_view key) {
     if (!first_) out_ += ',';
     first_ = false;
-    out_ += '"';
+    out_ += quote_;
     out_ += key;
-    out_ += "\":";
+    out_ += quote_;
+    out_ += ':';
   }
   std::string& out_;
+  std::string_view quote_;
   bool first_ = true;
 };
 
-}  // namespace
-
-void toJson(const Dq7Inclino& r, std::string& out) {
-  JsonObjectWriter o(out);
+void write(const Dq7Inclino& r, std::string& out, std::string_view quote) {
+  JsonObjectWriter o(out, quote);
   o.member("A_deg", r.A_deg);
   o.member("B_deg", r.B_deg);
   o.member("A0L", r.A0L);
@@ -207,8 +216,8 @@ void toJson(const Dq7Inclino& r, std::string& out) {
   o.member("RAW_B64", r.RAW_B64);
 }
 
-void toJson(const RkInclino& r, std::string& out) {
-  JsonObjectWriter o(out);
+void write(const RkInclino& r, std::string& out, std::string_view quote) {
+  JsonObjectWriter o(out, quote);
   o.member("ACCX", r.ACCX);
   o.member("ACCY", r.ACCY);
   o.member("MUR_OVERFLOWS", r.MUR_OVERFLOWS);
@@ -220,5 +229,19 @@ void toJson(const RkInclino& r, std::string& out) {
   o.member("X_deg", r.X_deg);
   o.member("Y_deg", r.Y_deg);
 }
+
+template <typename Record>
+void writeCsvField(const Record& r, std::string& out) {
+  out += '"';
+  write(r, out, "\"\"");
+  out += '"';
+}
+
+}  // namespace
+
+void toJson(const Dq7Inclino& r, std::string& out) { write(r, out, "\""); }
+void toJson(const RkInclino& r, std::string& out) { write(r, out, "\""); }
+void toCsvField(const Dq7Inclino& r, std::string& out) { writeCsvField(r, out); }
+void toCsvField(const RkInclino& r, std::string& out) { writeCsvField(r, out); }
 
 }  // namespace tlq

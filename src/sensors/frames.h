@@ -63,4 +63,9 @@ RkInclino parse_rk_inclino(std::string_view payload);
 void toJson(const Dq7Inclino& record, std::string& out);
 void toJson(const RkInclino& record, std::string& out);
 
+// Appends the same text as one CSV field: in double quotes, every double
+// quote in it doubled (the text always holds some).
+void toCsvField(const Dq7Inclino& record, std::string& out);
+void toCsvField(const RkInclino& record, std::string& out);
+
 }  // namespace tlq
