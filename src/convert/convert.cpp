@@ -209,6 +209,9 @@ void convertEntries(const Recording& recording, const Columns& columns, const Cs
   runInOrder(
       ranges.size(), threads,
       [&](size_t i, std::string& lines) {
+        // The lines take about one and a half times the entries' text.
+        size_t end = i + 1 < ranges.size() ? ranges[i + 1].offset : recording.size();
+        lines.reserve((end - ranges[i].offset) * 2);
         EntryConverter converter(columns, format);
         recording.forEachEntry([&](const RecordingEntry& entry) { converter.convert(entry, lines); }, ranges[i]);
       },

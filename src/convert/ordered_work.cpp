@@ -25,6 +25,9 @@ void runInOrder(size_t count, unsigned threads, const std::function<void(size_t,
   bool stop = false;
   const size_t ahead = 2 * static_cast<size_t>(threads);
   const TraceFrame* caller = TraceFrame::top();
+  // Outputs already taken, emptied, for later pieces: their memory is
+  // reused instead of returned to the system and faulted in again.
+  std::vector<std::string> spare;
 
   auto worker = [&] {
     TraceFrame::Continuation trace(caller);
@@ -35,6 +38,10 @@ void runInOrder(size_t count, unsigned threads, const std::function<void(size_t,
         changed.wait(lock, [&] { return stop || next == count || next < taken + ahead; });
         if (stop || next == count) return;
         i = next++;
+        if (!spare.empty()) {
+          pieces[i].out.swap(spare.back());
+          spare.pop_back();
+        }
       }
       Piece& piece = pieces[i];
       try {
@@ -76,11 +83,12 @@ void runInOrder(size_t count, unsigned threads, const std::function<void(size_t,
       changed.wait(lock, [&] { return piece.done; });
     }
     take(piece.out);
-    std::string().swap(piece.out);
     if (piece.error) std::rethrow_exception(piece.error);
+    piece.out.clear();
     {
       std::lock_guard lock(mutex);
       taken = i + 1;
+      spare.push_back(std::move(piece.out));
     }
     changed.notify_all();
   }

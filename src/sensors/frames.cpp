@@ -1,5 +1,6 @@
 #include "frames.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <tuple>
@@ -132,30 +133,34 @@ RkInclino parse_rk_inclino(std::string_view payload) {
 
 namespace {
 
-// Writes compact JSON members, one call per member, in order. Every double
-// quote it writes is `quote`: "\"" for JSON text, "\"\"" for JSON text inside
-// a quoted CSV field.
+// Writes compact JSON members, one call per member, in order. Inside a
+// quoted CSV field (`kInCsv`) every double quote it writes is doubled.
+template <bool kInCsv>
 class JsonObjectWriter {
  public:
-  JsonObjectWriter(std::string& out, std::string_view quote) : out_(out), quote_(quote) { out_ += '{'; }
+  explicit JsonObjectWriter(std::string& out) : out_(out) { out_ += '{'; }
   ~JsonObjectWriter() { out_ += '}'; }
 
-  void member(std::string_view key, int64_t v) {
+  template <size_t N>
+  void member(const char (&key)[N], int64_t v) {
     name(key);
     char buf[24];
     out_.append(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
   }
-  void member(std::string_view key, double v) {
+  template <size_t N>
+  void member(const char (&key)[N], double v) {
     name(key);
     appendFloat(out_, v);
   }
-  void member(std::string_view key, bool v) {
+  template <size_t N>
+  void member(const char (&key)[N], bool v) {
     name(key);
     out_ += v ? "true" : "false";
   }
-  void member(std::string_view key, std::string_view v) {
+  template <size_t N>
+  void member(const char (&key)[N], std::string_view v) {
     name(key);
-    out_ += quote_;
+    out_ += kQuote;
     const char* run = v.data();  // characters not yet copied
     const char* end = v.data() + v.size();
     for (const char* p = run; p != end; ++p) {
@@ -166,7 +171,7 @@ class JsonObjectWriter {
       switch (c) {
         case '"':
           out_ += '\\';
-          out_ += quote_;
+          out_ += kQuote;
           break;
         case '\\': out_ += "\\\\"; break;
         case '\b': out_ += "\\b"; break;
@@ -183,25 +188,33 @@ class JsonObjectWriter {
       }
     }
     out_.append(run, end);
-    out_ += quote_;
+    out_ += kQuote;
   }
 
  private:
-  void name(std::string_view key) {
-    if (!first_) out_ += ',';
+  static constexpr std::string_view kQuote = kInCsv ? "\"\"" : "\"";
+
+  // The separator, the quoted key and the colon, in one append.
+  template <size_t N>
+  void name(const char (&key)[N]) {
+    char buf[2 * kQuote.size() + N + 1];
+    char* p = buf;
+    if (!first_) *p++ = ',';
     first_ = false;
-    out_ += quote_;
-    out_ += key;
-    out_ += quote_;
-    out_ += ':';
+    p = std::copy(kQuote.begin(), kQuote.end(), p);
+    p = std::copy_n(key, N - 1, p);
+    p = std::copy(kQuote.begin(), kQuote.end(), p);
+    *p++ = ':';
+    out_.append(buf, static_cast<size_t>(p - buf));
   }
+
   std::string& out_;
-  std::string_view quote_;
   bool first_ = true;
 };
 
-void write(const Dq7Inclino& r, std::string& out, std::string_view quote) {
-  JsonObjectWriter o(out, quote);
+template <bool kInCsv>
+void write(const Dq7Inclino& r, std::string& out) {
+  JsonObjectWriter<kInCsv> o(out);
   o.member("A_deg", r.A_deg);
   o.member("B_deg", r.B_deg);
   o.member("A0L", r.A0L);
@@ -216,8 +229,9 @@ void write(const Dq7Inclino& r, std::string& out, std::string_view quote) {
   o.member("RAW_B64", r.RAW_B64);
 }
 
-void write(const RkInclino& r, std::string& out, std::string_view quote) {
-  JsonObjectWriter o(out, quote);
+template <bool kInCsv>
+void write(const RkInclino& r, std::string& out) {
+  JsonObjectWriter<kInCsv> o(out);
   o.member("ACCX", r.ACCX);
   o.member("ACCY", r.ACCY);
   o.member("MUR_OVERFLOWS", r.MUR_OVERFLOWS);
@@ -233,14 +247,14 @@ void write(const RkInclino& r, std::string& out, std::string_view quote) {
 template <typename Record>
 void writeCsvField(const Record& r, std::string& out) {
   out += '"';
-  write(r, out, "\"\"");
+  write<true>(r, out);
   out += '"';
 }
 
 }  // namespace
 
-void toJson(const Dq7Inclino& r, std::string& out) { write(r, out, "\""); }
-void toJson(const RkInclino& r, std::string& out) { write(r, out, "\""); }
+void toJson(const Dq7Inclino& r, std::string& out) { write<false>(r, out); }
+void toJson(const RkInclino& r, std::string& out) { write<false>(r, out); }
 void toCsvField(const Dq7Inclino& r, std::string& out) { writeCsvField(r, out); }
 void toCsvField(const RkInclino& r, std::string& out) { writeCsvField(r, out); }
 
