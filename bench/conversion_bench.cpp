@@ -1,4 +1,5 @@
-// A whole conversion of a generated recording, in process.
+// A whole conversion of a generated recording, in process, on one thread
+// and on two.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -29,10 +30,14 @@ void BM_MainConvert(benchmark::State& state) {
     state.SkipWithError("gen_recording failed");
     return;
   }
+  std::string threads = std::to_string(state.range(1));
+  ::setenv("TLQCONVERTER_THREADS", threads.c_str(), 1);
   for (auto _ : state) benchmark::DoNotOptimize(tlq::mainConvert(recording));
+  ::unsetenv("TLQCONVERTER_THREADS");
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(fs::file_size(recording)));
   fs::remove_all(dir);
 }
-BENCHMARK(BM_MainConvert)->Arg(20000)->Unit(benchmark::kMillisecond);
+// Entries, threads: the sequential path against two workers, side by side.
+BENCHMARK(BM_MainConvert)->Args({20000, 1})->Args({20000, 2})->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace

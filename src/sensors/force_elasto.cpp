@@ -23,30 +23,29 @@ double parseForce(std::string_view raw) {
   // Tried in this order; the first match decides. Group 1 is the sign
   // character, group 2 the value. The third form also takes every line the
   // fifth does, so the fifth never decides; the order is kept all the same.
-  // Patterns keep the state of their last match: one set per thread.
-  static thread_local ForceForm forms[] = {
+  static const ForceForm forms[] = {
       {Pattern(R"(^\x02(.)\s+(\d+\.\d\d)[NM]\x03)"), true},
       {Pattern(R"(^(.)\s+(\d+\.\d\d)[NM]\x03\x02)"), true},
       {Pattern(R"(^(.)\s+(\d+)[NM].+)"), false},
       {Pattern(R"(^\x02(.)\s+(\d+)[NM]\x03)"), false},
       {Pattern(R"(^(.)\s+(\d+)[NM]\x03\x02)"), false},
   };
-  for (ForceForm& form : forms) {
-    if (!form.pattern.match(raw)) continue;
-    double value = parseDecimal(form.pattern.group(2));
+  for (const ForceForm& form : forms) {
+    Pattern::Match m = form.pattern.match(raw);
+    if (!m) continue;
+    double value = parseDecimal(m.group(2));
     if (form.newtons) value = value * 1000.0 / 9.8084;
-    return form.pattern.group(1) == "-" ? -value : value;
+    return m.group(1) == "-" ? -value : value;
   }
   return kNaN;
 }
 
 std::pair<double, double> parseElasto(std::string_view raw) {
   TLQ_OP("parseElasto");
-  static thread_local Pattern aPart(R"(^A=(\d+) .+$)");
-  static thread_local Pattern bPart(R"(.+ B=(\d+)$)");
-  double a = aPart.match(raw) ? parseDecimal(aPart.group(1)) : kNaN;
-  double b = bPart.match(raw) ? parseDecimal(bPart.group(1)) : kNaN;
-  return {a, b};
+  static const Pattern aPart(R"(^A=(\d+) .+$)");
+  static const Pattern bPart(R"(.+ B=(\d+)$)");
+  Pattern::Match a = aPart.match(raw), b = bPart.match(raw);
+  return {a ? parseDecimal(a.group(1)) : kNaN, b ? parseDecimal(b.group(1)) : kNaN};
 }
 
 }  // namespace tlq

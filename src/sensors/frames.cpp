@@ -88,17 +88,11 @@ double dq7Angle(int64_t low, int64_t high, int64_t cal) {
   return static_cast<double>((low - high) * cal) / 10000.0 / 1000.0;
 }
 
-std::string_view frameScratch(std::string_view payload) {
-  static thread_local std::string frame;
-  base64::decode(payload, frame);
-  return frame;
-}
-
 }  // namespace
 
 Dq7Inclino parse_dq7_inclino(std::string_view payload) {
   TLQ_OP("parse_dq7_inclino");
-  std::string_view frame = frameScratch(payload);
+  std::string frame = base64::decode(payload);
   if (header(frame) != 65535) throw AssertionError("tlqconverter(135, 5) `header == 65535` ");
   Dq7Inclino r;
   std::tie(r.A0L, r.A0H) = unpack24BitsFrom3Bytes(frame, 2);
@@ -115,7 +109,7 @@ Dq7Inclino parse_dq7_inclino(std::string_view payload) {
 
 RkInclino parse_rk_inclino(std::string_view payload) {
   TLQ_OP("parse_rk_inclino");
-  std::string_view frame = frameScratch(payload);
+  std::string frame = base64::decode(payload);
   if (header(frame) != 61441) throw AssertionError("tlqconverter(190, 5) `header == 61441` ");
   RkInclino r;
   r.ACCX = unpackSignedShort(frame, 7);

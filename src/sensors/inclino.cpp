@@ -18,20 +18,19 @@ InclinoType detectInclinoType(std::string_view payload) {
 
 std::pair<double, double> parseMeasInclino(std::string_view payload) {
   TLQ_OP("parseMeasInclino");
-  // Patterns keep the state of their last match: one pair per thread.
-  static thread_local Pattern xLine(R"(^X=([+-]\d\d\.\d\d\d)\r\n.+$)");
-  static thread_local Pattern yLine(R"(^.+\r\nY=([+-]\d\d\.\d\d\d)$)");
-  static thread_local std::string decoded;
+  static const Pattern xLine(R"(^X=([+-]\d\d\.\d\d\d)\r\n.+$)");
+  static const Pattern yLine(R"(^.+\r\nY=([+-]\d\d\.\d\d\d)$)");
 
+  std::string decoded;
   std::string_view text = payload;
   if (payload.starts_with("WD")) {  // base64 of a leading "X"
     base64::decode(payload, decoded);
     text = decoded;
   }
-  double x = std::numeric_limits<double>::quiet_NaN();
-  if (xLine.match(text)) x = parseDecimal(xLine.group(1));
-  if (!yLine.match(text)) return {-999.0, -999.0};
-  return {x, parseDecimal(yLine.group(1))};
+  Pattern::Match xMatch = xLine.match(text), yMatch = yLine.match(text);
+  double x = xMatch ? parseDecimal(xMatch.group(1)) : std::numeric_limits<double>::quiet_NaN();
+  if (!yMatch) return {-999.0, -999.0};
+  return {x, parseDecimal(yMatch.group(1))};
 }
 
 }  // namespace tlq

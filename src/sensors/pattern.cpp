@@ -3,11 +3,41 @@
 
 #include <pcre2.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "error.h"
 
 namespace tlq {
+
+namespace {
+
+// PCRE2 wants its match data from an allocator. Each match takes it from a
+// block on the caller's stack instead of the heap (what does not fit, such
+// as the interpreter's frames where there is no JIT, comes from the heap and
+// goes back to it), so matching needs no state kept between calls.
+class StackArena {
+ public:
+  static void* allocate(size_t size, void* arena) { return static_cast<StackArena*>(arena)->take(size); }
+  static void release(void* p, void* arena) {
+    if (!static_cast<StackArena*>(arena)->owns(p)) std::free(p);
+  }
+
+ private:
+  void* take(size_t size) {
+    size = (size + 15) & ~size_t{15};
+    if (size > sizeof block_ - used_) return std::malloc(size);
+    void* p = block_ + used_;
+    used_ += size;
+    return p;
+  }
+  bool owns(const void* p) const { return p >= block_ && p < block_ + sizeof block_; }
+
+  alignas(16) unsigned char block_[512];
+  size_t used_ = 0;
+};
+
+}  // namespace
 
 Pattern::Pattern(std::string_view pattern) {
   pcre2_compile_context* context = pcre2_compile_context_create(nullptr);
@@ -27,31 +57,29 @@ Pattern::Pattern(std::string_view pattern) {
                      reinterpret_cast<const char*>(text));
   }
   pcre2_jit_compile(code_, PCRE2_JIT_COMPLETE);  // where there is no JIT, the interpreter runs
-  matchData_ = pcre2_match_data_create_from_pattern(code_, nullptr);
 }
 
-Pattern::~Pattern() {
-  pcre2_match_data_free(matchData_);
-  pcre2_code_free(code_);
-}
+Pattern::~Pattern() { pcre2_code_free(code_); }
 
-bool Pattern::match(std::string_view subject) {
-  subject_ = subject;
+Pattern::Match Pattern::match(std::string_view subject) const {
+  StackArena arena;
+  pcre2_general_context* memory = pcre2_general_context_create(StackArena::allocate, StackArena::release, &arena);
+  pcre2_match_data* data = pcre2_match_data_create(Match::kMaxGroups, memory);
+  Match result;
   const char* bytes = subject.data() ? subject.data() : "";
-  int rc = pcre2_match(code_, reinterpret_cast<PCRE2_SPTR>(bytes), subject.size(), 0, 0,
-                       matchData_, nullptr);
-  if (rc < 0) subject_ = {};
-  return rc >= 0;
-}
-
-std::string_view Pattern::group(int n) const {
-  if (subject_.data() == nullptr || n < 0 ||
-      static_cast<uint32_t>(n) >= pcre2_get_ovector_count(matchData_))
-    return {};
-  const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(matchData_);
-  PCRE2_SIZE begin = ovector[2 * n], end = ovector[2 * n + 1];
-  if (begin == PCRE2_UNSET) return {};
-  return subject_.substr(begin, end - begin);
+  // The count of pairs set: the highest group that took part, plus one.
+  int set = pcre2_match(code_, reinterpret_cast<PCRE2_SPTR>(bytes), subject.size(), 0, 0, data, nullptr);
+  if (set >= 0) {
+    result.matched_ = true;
+    const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(data);
+    for (int n = 0; n < set && n < Match::kMaxGroups; ++n) {
+      if (ovector[2 * n] == PCRE2_UNSET) continue;
+      result.groups_[n] = subject.substr(ovector[2 * n], ovector[2 * n + 1] - ovector[2 * n]);
+    }
+  }
+  pcre2_match_data_free(data);
+  pcre2_general_context_free(memory);
+  return result;
 }
 
 }  // namespace tlq

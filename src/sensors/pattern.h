@@ -1,17 +1,33 @@
 // A fixed Perl-compatible pattern, compiled once and matched anchored at the
-// first byte of the subject.
+// first byte of the subject. A pattern keeps no state of its matches, so one
+// pattern serves every thread at once.
 #pragma once
 
 #include <cstddef>
 #include <string_view>
 
 typedef struct pcre2_real_code_8 pcre2_code_8;
-typedef struct pcre2_real_match_data_8 pcre2_match_data_8;
 
 namespace tlq {
 
 class Pattern {
  public:
+  // The outcome of one match: whether it matched, and its capture groups as
+  // views of the subject.
+  class Match {
+   public:
+    static constexpr int kMaxGroups = 4;  // group 0 (the whole match) and 1 to 3
+
+    explicit operator bool() const { return matched_; }
+    // Capture group n; empty when it did not take part or does not exist.
+    std::string_view group(int n) const { return n >= 0 && n < kMaxGroups ? groups_[n] : std::string_view(); }
+
+   private:
+    friend class Pattern;
+    bool matched_ = false;
+    std::string_view groups_[kMaxGroups];
+  };
+
   // Compiles with the newline convention set to LF and no other option
   // (no case folding, no multi-line mode, no UTF): "." matches every byte but
   // LF and "$" matches at the end or before a single final LF. A pattern that
@@ -21,16 +37,12 @@ class Pattern {
   Pattern(const Pattern&) = delete;
   Pattern& operator=(const Pattern&) = delete;
 
-  // True when the pattern matches at the first byte of `subject`; the match
-  // need not reach the end unless the pattern says so. Afterwards group(n)
-  // views capture group n of `subject` (empty when it did not take part).
-  bool match(std::string_view subject);
-  std::string_view group(int n) const;
+  // Matches at the first byte of `subject`; the match need not reach the end
+  // unless the pattern says so.
+  Match match(std::string_view subject) const;
 
  private:
   pcre2_code_8* code_ = nullptr;
-  pcre2_match_data_8* matchData_ = nullptr;
-  std::string_view subject_;
 };
 
 }  // namespace tlq
