@@ -41,31 +41,37 @@ uint32_t sextet(std::string_view text, size_t at) {
 
 // Decodes `n` (2 to 4) characters at `i` into n - 1 bytes, checking the
 // characters strictly from left to right.
-void decodeGroup(std::string_view text, size_t i, size_t n, std::string& out) {
+char* decodeGroup(std::string_view text, size_t i, size_t n, char* out) {
   uint32_t v = 0;
   for (size_t k = 0; k < n; ++k) v |= sextet(text, i + k) << (18 - 6 * k);
-  for (size_t k = 0; k + 1 < n; ++k) out += static_cast<char>(v >> (16 - 8 * k));
+  for (size_t k = 0; k + 1 < n; ++k) *out++ = static_cast<char>(v >> (16 - 8 * k));
+  return out;
 }
 
 }  // namespace
 
-void decode(std::string_view text, std::string& out) {
+size_t decode(std::string_view text, char* out) {
   TLQ_OP("decode");
-  out.clear();
+  char* start = out;
   size_t end = text.size();
   while (end > 0 && (isBreak(text[end - 1]) || text[end - 1] == '=')) --end;
-  out.reserve(end / 4 * 3 + 2);
 
   size_t i = 0;
   while (end - i >= 4) {
     while (isBreak(text[i])) ++i;  // stops before `end`: text[end - 1] is no break
     if (end - i < 4) break;        // what the skipped breaks left is the remainder
-    decodeGroup(text, i, 4, out);
+    out = decodeGroup(text, i, 4, out);
     i += 4;
   }
   // A remainder of two or three characters gives one or two bytes; a single
   // character carries no whole byte and is ignored.
-  if (end - i >= 2) decodeGroup(text, i, end - i, out);
+  if (end - i >= 2) out = decodeGroup(text, i, end - i, out);
+  return static_cast<size_t>(out - start);
+}
+
+void decode(std::string_view text, std::string& out) {
+  out.resize(decodedCapacity(text.size()));
+  out.resize(decode(text, out.data()));
 }
 
 }  // namespace tlq::base64

@@ -13,6 +13,13 @@ namespace tlq::base64 {
 // location I." with its zero-based index.
 void decode(std::string_view text, std::string& out);
 
+// The most bytes `size` characters decode to.
+constexpr size_t decodedCapacity(size_t size) { return size / 4 * 3 + 2; }
+
+// Decodes into `out`, which holds decodedCapacity(text.size()) bytes, and
+// returns the count written; raises as above.
+size_t decode(std::string_view text, char* out);
+
 inline std::string decode(std::string_view text) {
   std::string out;
   decode(text, out);
