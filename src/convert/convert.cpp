@@ -168,9 +168,9 @@ class EntryConverter {
   CsvRow row_;
 };
 
-// Recordings below this size convert on the calling thread: starting
-// threads costs more than it saves (measured: even at 480 KB, faster by a
-// millisecond at 960 KB on two cores).
+// Recordings below this size convert on the calling thread, where starting
+// threads costs more than it saves (measured on two cores: no gain at
+// 480 KB, a millisecond saved at 960 KB).
 constexpr size_t kParallelFrom = 512 << 10;
 // Threads used unless TLQCONVERTER_THREADS says otherwise.
 constexpr unsigned kMaxThreads = 8;
