@@ -14,7 +14,8 @@ namespace {
 #ifdef __SIZEOF_INT128__
 using uint128 = unsigned __int128;
 
-constexpr uint64_t kPow10[22] = {1u,
+// 10^0 to 10^19, all that fit in 64 bits.
+constexpr uint64_t kPow10[20] = {1u,
                                  10u,
                                  100u,
                                  1000u,
@@ -33,9 +34,7 @@ constexpr uint64_t kPow10[22] = {1u,
                                  10000000000000000u,
                                  100000000000000000u,
                                  1000000000000000000u,
-                                 10000000000000000000u,
-                                 0,
-                                 0};
+                                 10000000000000000000u};
 
 // The eight decimal digits of v < 10^8, two at a time.
 void writeDigits8(char* out, uint32_t v) {
