@@ -14,6 +14,9 @@ converter run one after the other:
              (SIZE: the CSV's size; OUT on the same file system)
   converter  tlqconverter REC, its opener stubbed out
 
+Both write a new file (OUT and the CSV are removed before each run):
+truncating a large file that is there already costs time of its own.
+
 and the medians are printed with MB/s (of the recording) and peak resident
 memory (/usr/bin/time -v). On the 20 MB recording the same is measured for
 jq flattening each entry's members to CSV without decoding anything, and for
@@ -123,9 +126,10 @@ def main():
             floor_cmd = ["sh", "-c", 'cat "$0" >/dev/null; head -c "$1" /dev/zero >"$2"', recording,
                          str(csv_size), floor_out]
             floors, walls, peak = [], [], 0
-            for _ in range(args.runs):  # side by side, round after round
+            for _ in range(args.runs):  # side by side, round after round; both write a new file
                 floors.append(run(floor_cmd)[0])
                 os.remove(floor_out)
+                os.remove(csv)
                 wall, p = run([program, recording], env)
                 walls.append(wall)
                 peak = max(peak, p)
