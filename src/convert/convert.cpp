@@ -225,7 +225,7 @@ std::string mainConvert(const std::string& path) {
   TLQ_OP("mainConvert");
   std::string csvPath = csvPathFor(path);
   TLQ_LINE();
-  Recording recording(path);
+  Recording recording(path, threadCount);
   TLQ_LINE();
   bool withInclino2 = recording.hasInclino2();
   TLQ_LINE();

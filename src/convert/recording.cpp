@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <charconv>
+#include <thread>
+#include <vector>
 
 #include "convert/json_error.h"
 #include "error.h"
@@ -34,12 +36,16 @@ class Walker {
       : summary_(summary), visit_(visit), streamedData_(streamedData), text_(text), marking_(!visit) {}
 
   // Parses entries one by one from here on, the first one numbered `index`:
-  // the text given to the parser starts inside the streamed "data" array.
+  // the text given to the parser starts inside the "data" array that counts.
   void startAtEntry(size_t index) {
     depth_ = 2;
-    dataOpen_ = streaming_ = true;
+    dataOpen_ = true;
+    streaming_ = visit_ != nullptr;
     nextIndex_ = index;
   }
+
+  // True between two entries of the "data" array that counts.
+  bool inEntries() const { return depth_ == 2 && dataOpen_; }
 
   bool on_document_begin(json::error_code&) { return true; }
   bool on_document_end(json::error_code&) { return true; }
@@ -307,6 +313,142 @@ void walk(std::string_view text, Summary& summary, const Visit* visit, size_t st
     throw JsonParseError(describeJsonError(text, used, JsonFault::trailingText, Recording::kMaxDepth));
 }
 
+// ---- The first pass on several threads ----------------------------------
+//
+// In valid JSON a raw line feed is always whitespace, so a line that starts
+// with "{" after a line ending in "," may be where an entry of "data"
+// starts. The text is cut at such places: the head is parsed as usual, but
+// incrementally, up to the first cut; every other piece entry by entry, with
+// the commas between them checked by hand; then the head's parser is given an
+// empty entry and the text after the array, so that the end of the document
+// is checked in place. Each piece must end exactly where the next begins.
+// Anything else (a cut inside an entry, several "data" members, any error,
+// deep nesting) gives up, and the caller walks the whole text as usual: only
+// that walk words errors.
+
+// An entry of "data" may start at `at`: a "{" first on its line, the line
+// before ending in ",".
+bool entryMayStartAt(std::string_view text, size_t at) {
+  if (at >= text.size() || text[at] != '{') return false;
+  size_t i = at;
+  while (i > 0 && text[i - 1] != '\n') {
+    if (!isJsonSpace(text[i - 1])) return false;
+    --i;
+  }
+  while (i > 0 && isJsonSpace(text[i - 1])) --i;
+  return i > 0 && text[i - 1] == ',';
+}
+
+// The first place at or after `from` where an entry may start, or npos.
+size_t nextCut(std::string_view text, size_t from) {
+  for (size_t at = text.find('\n', from); at != std::string_view::npos; at = text.find('\n', at + 1)) {
+    size_t start = at + 1;
+    while (start < text.size() && isJsonSpace(text[start])) ++start;
+    if (entryMayStartAt(text, start)) return start;
+  }
+  return std::string_view::npos;
+}
+
+struct Piece {
+  size_t begin = 0, end = 0;  // `end`: the next piece's begin, or where "]" stands
+  Summary summary;            // indices from 0 within the piece
+  bool ok = false;
+};
+
+// Parses the entries of [begin, end) one by one; for the last piece (`end`
+// npos) up to the "]" that closes the array, which then becomes `end`.
+void walkPiece(std::string_view text, Piece& piece, bool last) {
+  json::parse_options options;
+  options.max_depth = Recording::kMaxDepth - 10;  // deeper entries: the whole walk decides
+  json::basic_parser<Walker> parser(options, piece.summary, nullptr, 0, text);
+  parser.handler().startAtEntry(0);
+  size_t at = piece.begin;
+  for (;;) {
+    json::error_code ec;
+    at += parser.write_some(false, text.data() + at, text.size() - at, ec);
+    if (ec) return;
+    parser.reset();
+    while (at < text.size() && isJsonSpace(text[at])) ++at;
+    if (last && at < text.size() && text[at] == ']') {
+      piece.end = at;
+      piece.ok = true;
+      return;
+    }
+    if (at >= text.size() || text[at] != ',') return;
+    ++at;
+    while (at < text.size() && isJsonSpace(text[at])) ++at;
+    if (!last && at >= piece.end) {
+      piece.ok = at == piece.end;
+      return;
+    }
+  }
+}
+
+// Adds a piece's findings to the head's, its entries numbered from `base`.
+void merge(Summary& into, const Summary& piece, size_t base) {
+  auto shifted = [base](size_t index) { return index == Summary::none ? index : base + index; };
+  into.firstNonObject = std::min(into.firstNonObject, shifted(piece.firstNonObject));
+  into.firstInclino2 = std::min(into.firstInclino2, shifted(piece.firstInclino2));
+  into.firstDlen = std::min(into.firstDlen, shifted(piece.firstDlen));
+  for (const Recording::Mark& m : piece.marks) into.marks.push_back({base + m.index, m.offset});
+}
+
+// The first pass over `text` on `threads` threads; false when it gives up.
+bool walkInPieces(std::string_view text, Summary& summary, unsigned threads) {
+  std::vector<Piece> pieces;
+  for (unsigned k = 1; k < threads; ++k) {
+    size_t from = std::max(text.size() / threads * k, pieces.empty() ? 0 : pieces.back().begin + 1);
+    size_t cut = nextCut(text, from);
+    if (cut == std::string_view::npos) break;
+    pieces.push_back({cut, 0, {}, false});
+  }
+  if (pieces.empty()) return false;
+  for (size_t i = 0; i + 1 < pieces.size(); ++i) pieces[i].end = pieces[i + 1].begin;
+
+  std::vector<std::thread> workers;
+  bool workersStarted = true;
+  try {
+    for (size_t i = 0; i < pieces.size(); ++i)
+      workers.emplace_back([&text, &pieces, i] { walkPiece(text, pieces[i], i + 1 == pieces.size()); });
+  } catch (...) {
+    workersStarted = false;  // no thread to be had: the whole walk does it
+  }
+
+  json::parse_options options;
+  options.max_depth = Recording::kMaxDepth;
+  json::basic_parser<Walker> head(options, summary, nullptr, 0, text);
+  json::error_code ec;
+  size_t used = head.write_some(true, text.data(), pieces.front().begin, ec);
+  bool ok = !ec && used == pieces.front().begin && head.handler().inEntries() && summary.dataMembers == 1;
+  size_t headEntries = summary.entries;
+  for (std::thread& t : workers) t.join();
+  if (!ok || !workersStarted) return false;
+  for (const Piece& p : pieces)
+    if (!p.ok) return false;
+
+  // The end of the document, checked in place after an empty entry.
+  static constexpr char kEmptyEntry[] = "{}";
+  head.write_some(true, kEmptyEntry, 2, ec);
+  std::string_view tail = text.substr(pieces.back().end);
+  used = ec ? 0 : head.write_some(false, tail.data(), tail.size(), ec);
+  while (used < tail.size() && isJsonSpace(tail[used])) ++used;
+  if (ec || used < tail.size() || summary.dataMembers != 1) return false;
+
+  size_t base = headEntries;
+  for (const Piece& p : pieces) {
+    merge(summary, p.summary, base);
+    base += p.summary.entries;
+  }
+  summary.entries = base;
+  // As many marks as one walk keeps, evenly.
+  std::vector<Recording::Mark>& marks = summary.marks;
+  while (marks.size() > 4096) {
+    for (size_t i = 1; 2 * i < marks.size(); ++i) marks[i] = marks[2 * i];
+    marks.resize((marks.size() + 1) / 2);
+  }
+  return true;
+}
+
 // The entries of one range, each parsed on its own from where it starts.
 void walkRange(std::string_view text, const EntryRange& range, const Visit& visit) {
   json::parse_options options;
@@ -338,8 +480,12 @@ void validateJson(std::string_view text) {
   walk(withoutByteOrderMark(text), summary, nullptr, 0, true);
 }
 
-Recording::Recording(const std::string& path) : file_(path), json_(withoutByteOrderMark(file_.bytes())) {
+Recording::Recording(const std::string& path, const std::function<unsigned(size_t)>& threadsFor)
+    : file_(path), json_(withoutByteOrderMark(file_.bytes())) {
   TLQ_OP("readRecording");
+  unsigned threads = threadsFor ? threadsFor(json_.size()) : 1;
+  if (threads > 1 && walkInPieces(json_, summary_, threads)) return;
+  summary_ = Summary();
   walk(json_, summary_, nullptr, 0, true);
 }
 

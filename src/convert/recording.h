@@ -80,9 +80,11 @@ class Recording {
   // risk (a recording is four levels deep).
   static constexpr size_t kMaxDepth = 1000;
 
-  // Reads and validates the file. Raises IoError "cannot open: " + path, or
-  // JsonParseError naming the line and column and what was expected there.
-  explicit Recording(const std::string& path);
+  // Reads and validates the file, on as many threads as `threadsFor` gives
+  // for the text's size (by default one). Raises IoError "cannot open: " +
+  // path, or JsonParseError naming the line and column and what was expected
+  // there.
+  explicit Recording(const std::string& path, const std::function<unsigned(size_t bytes)>& threadsFor = {});
 
   // True when an entry of "data" has a member "inclino2" (or "dlen"). Like
   // a walk from the first entry that stops at the first hit, these raise

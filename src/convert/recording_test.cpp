@@ -273,5 +273,70 @@ TEST_F(RecordingFile, RangesOnlyWhereTheFirstEntryIsPlaced) {
   EXPECT_TRUE(open(R"({"data":[{"a":1},{"b":2}], "d\u0061ta":[5,{"force":{"raw":"z"}}]})").ranges(1).empty());
 }
 
+// What a recording shows of itself, or the failure reading it raises.
+std::string observed(const std::string& path, unsigned threads) {
+  std::string seen;
+  try {
+    Recording r(path, [threads](size_t) { return threads; });
+    seen += testing::failureOf([&] { seen += r.hasInclino2() ? "inclino2 " : "- "; });
+    seen += testing::failureOf([&] { seen += r.hasElasto() ? "dlen " : "- "; });
+    // Where the marks fall may differ; what the ranges walk may not.
+    std::vector<EntryRange> ranges = r.ranges(1);
+    seen += ranges.empty() ? "whole\n" : "ranges\n";
+    seen += testing::failureOf([&] { seen += walkText(r, ranges); });
+  } catch (const Error& e) {
+    seen += std::string(e.kindName()) + ": " + e.message();
+  }
+  return seen;
+}
+
+TEST_F(RecordingFile, ValidationInPiecesAgreesWithTheWholeWalk) {
+  std::string deep = std::string(995, '[') + std::string(995, ']');
+  const std::string documents[] = {
+      // Valid, with entries of every shape and members after "data".
+      "{\"format\":3,\"data\":[\n{\"inclino\":{\"raw\":\"a\"}},\n5,\n  {\"inclino2\":{}},\n{\"dlen\":{\"val1\":1}},\n"
+      "{},\n{\"force\":{\"raw\":\"\\u0002x\"}},\n[1,2],\n{\"dlen\":{\"val1\":2.5e0}}\n],\"site\":\"x\"}\n",
+      // A line that looks like an entry's start inside an entry.
+      "{\"data\":[\n{\"x\":[1,\n{\"a\":1},\n{\"b\":2}]},\n{\"force\":{\"raw\":\"f\"}},\n{\"y\":[\n{},\n{}]},\n{}\n]}",
+      // Such lines after the array, and a second "data" that counts.
+      "{\"data\":[\n{\"a\":1},\n{\"b\":2}\n],\"meta\":[\n{\"c\":1},\n{\"d\":2}]}",
+      "{\"data\":[\n{\"a\":1},\n{\"b\":2}\n],\"data\":[\n{\"inclino2\":{}},\n{\"dlen\":{}}]}",
+      // Failures that name an entry in a later piece.
+      "{\"data\":[\n{\"a\":1},\n{\"b\":2},\n{\"c\":3},\n{\"d\":4},\n7,\n{\"dlen\":{}},\n{\"inclino2\":{}}\n]}",
+      "{\"data\":[\n{\"a\":1},\n{\"b\":2},\n{\"c\":3},\n{\"d\":4},\n{\"e\":5},\n{\"dlen\":{}},\n\"x\"\n]}",
+      // Broken in a later piece, between pieces, and at the end.
+      "{\"data\":[\n{\"a\":1},\n{\"b\":2},\n{\"c\":3},\n{\"d\":4} {\"e\":5},\n{\"f\":6}\n]}",
+      "{\"data\":[\n{\"a\":1},\n{\"b\":2},\n{\"force\":{\"raw\":\"\xC3\x28\"}},\n{\"d\":4}\n]}",
+      "{\"data\":[\n{\"a\":1},\n{\"b\":2} {\"c\":3},\n{\"d\":4}\n]}",
+      "{\"data\":[\n{\"a\":1},\n{\"b\":2},\n{\"c\":3},\n]}",
+      "{\"data\":[\n{\"a\":1},\n{\"b\":2},\n{\"c\":3}\n] x}",
+      "{\"data\":[\n{\"a\":1},\n{\"b\":2},\n{\"c\":3}\n]",
+      "{\"data\":[\n{\"a\":1},\n{\"b\":2}, // note\n{\"c\":3}\n]}",
+      "{\"data\":[\n{\"a\":1},\n{\"b\":\"two\nlines\"},\n{\"c\":3}\n]}",
+      // Nesting at the limit and past it, inside a later piece.
+      "{\"data\":[\n{\"a\":1},\n{\"b\":2},\n{\"deep\":" + std::string(996, '[') + std::string(996, ']') + "}\n]}",
+      "{\"data\":[\n{\"a\":1},\n{\"b\":2},\n{\"deep\":" + std::string(997, '[') + std::string(997, ']') + "}\n]}",
+      "{\"data\":[\n{\"a\":1},\n{\"b\":2},\n" + deep + ",\n{\"c\":3}\n]}",
+  };
+  for (const std::string& json : documents) {
+    std::string path = dir.file("r" + std::to_string(++files) + ".tlq");
+    testing::writeFile(path, json);
+    std::string whole = observed(path, 1);
+    for (unsigned threads : {2u, 3u, 5u}) EXPECT_EQ(observed(path, threads), whole) << json.substr(0, 60) << " on " << threads;
+  }
+}
+
+TEST_F(RecordingFile, ValidationInPiecesOfALongRecording) {
+  std::string json = "{\"data\":[\n";
+  for (int i = 0; i < 20000; ++i)
+    json += (i ? ",\n" : "") + std::string(i % 7 == 3 ? R"({"inclino2":{"raw":"r"}})" : R"({"dlen":{"val1":)" + std::to_string(i) + "}}");
+  json += "\n]}\n";
+  std::string path = dir.file("long.tlq");
+  testing::writeFile(path, json);
+  std::string whole = observed(path, 1);
+  EXPECT_TRUE(observed(path, 2) == whole);
+  EXPECT_TRUE(observed(path, 8) == whole);
+}
+
 }  // namespace
 }  // namespace tlq
