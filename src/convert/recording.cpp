@@ -19,6 +19,17 @@ using Visit = std::function<void(const RecordingEntry&)>;
 
 bool isJsonSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
+// Entry marks kept at most; beyond, every other one is dropped (the first
+// stays), so that they stay evenly spread.
+constexpr size_t kMaxMarks = 4096;
+
+void thinOut(std::vector<Recording::Mark>& marks) {
+  while (marks.size() > kMaxMarks) {
+    for (size_t i = 1; 2 * i < marks.size(); ++i) marks[i] = marks[2 * i];
+    marks.resize((marks.size() + 1) / 2);
+  }
+}
+
 // The SAX handler of both passes. It follows the nesting depth: the
 // document's top object is depth 1, the "data" array depth 2, an entry
 // depth 3 and a sensor object depth 4; anything else is skipped over.
@@ -136,14 +147,15 @@ class Walker {
     }
   }
 
-  // Entries are marked where a key shows their position: the parser hands a
-  // key over as a view of the text itself when it holds no escapes. The
-  // "data" key places the first entry; an entry's first key, its own.
+  // True when `p` points into the text being parsed, past its first byte.
   bool inText(const char* p) const {
     auto at = reinterpret_cast<uintptr_t>(p), base = reinterpret_cast<uintptr_t>(text_.data());
     return at > base && at <= base + text_.size();
   }
 
+  // Entries are marked where a key shows their position: the parser hands a
+  // key over as a view of the text itself when it holds no escapes. The
+  // "data" key places the first entry; an entry's first key, its own.
   void markAtKey(std::string_view key) {
     if (!inText(key.data()) || key.data()[-1] != '"') return;  // a copy
     size_t pos = static_cast<size_t>(key.data() - text_.data()) - 1;  // the opening quote
@@ -163,13 +175,11 @@ class Walker {
   }
 
   void addMark(size_t index, size_t offset) {
-    static constexpr size_t kMaxMarks = 4096;
     std::vector<Recording::Mark>& marks = summary_.marks;
     marks.push_back({index, offset});
     markWanted_ = false;
-    if (marks.size() == kMaxMarks) {  // keep every other one, and mark half as often
-      for (size_t i = 1; i < kMaxMarks / 2; ++i) marks[i] = marks[2 * i];
-      marks.resize(kMaxMarks / 2);
+    if (marks.size() > kMaxMarks) {  // keep every other one, and mark half as often
+      thinOut(marks);
       markEvery_ *= 2;
     }
     nextMark_ = marks.back().index + markEvery_;
@@ -355,8 +365,8 @@ struct Piece {
   bool ok = false;
 };
 
-// Parses the entries of [begin, end) one by one; for the last piece (`end`
-// npos) up to the "]" that closes the array, which then becomes `end`.
+// Parses the entries of [begin, end) one by one; the `last` piece goes on to
+// the "]" that closes the array, which then becomes its `end`.
 void walkPiece(std::string_view text, Piece& piece, bool last) {
   json::parse_options options;
   options.max_depth = Recording::kMaxDepth - 10;  // deeper entries: the whole walk decides
@@ -440,12 +450,7 @@ bool walkInPieces(std::string_view text, Summary& summary, unsigned threads) {
     base += p.summary.entries;
   }
   summary.entries = base;
-  // As many marks as one walk keeps, evenly.
-  std::vector<Recording::Mark>& marks = summary.marks;
-  while (marks.size() > 4096) {
-    for (size_t i = 1; 2 * i < marks.size(); ++i) marks[i] = marks[2 * i];
-    marks.resize((marks.size() + 1) / 2);
-  }
+  thinOut(summary.marks);
   return true;
 }
 

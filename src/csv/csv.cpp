@@ -85,7 +85,7 @@ void CsvRow::setNumber(size_t column, double number) {
   s.field.number = number;
 }
 
-std::string& CsvRow::ownText(size_t column, Text form) {
+std::string& CsvRow::textSlot(size_t column, Text form) {
   Slot& s = slots_[column];
   s.present = true;
   s.text = form;
@@ -94,12 +94,12 @@ std::string& CsvRow::ownText(size_t column, Text form) {
   return s.field.text;
 }
 
-std::string& CsvRow::text(size_t column) { return ownText(column, Text::own); }
+std::string& CsvRow::text(size_t column) { return textSlot(column, Text::own); }
 
-std::string& CsvRow::csvText(size_t column) { return ownText(column, Text::csv); }
+std::string& CsvRow::csvText(size_t column) { return textSlot(column, Text::csv); }
 
 void CsvRow::setText(size_t column, std::string_view text) {
-  ownText(column, Text::borrowed);
+  textSlot(column, Text::borrowed);
   slots_[column].borrowed = text;
 }
 

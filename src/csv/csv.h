@@ -71,7 +71,7 @@ class CsvRow {
     CsvField field;
     std::string_view borrowed;
   };
-  std::string& ownText(size_t column, Text form);
+  std::string& textSlot(size_t column, Text form);  // marked present, emptied
   std::vector<Slot> slots_;
 };
 
