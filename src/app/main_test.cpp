@@ -14,6 +14,8 @@
 
 #ifdef _WIN32
 #include "platform/win32_text.h"
+#else
+#include <sys/stat.h>
 #endif
 
 namespace tlq {
@@ -212,6 +214,69 @@ TEST_F(Program, ReportThatCannotBeWrittenIsTheLastResort) {
   EXPECT_NE(r.err.find(" mkstemp\n"), std::string::npos) << r.err;
   EXPECT_TRUE(r.err.ends_with("\nError: unhandled exception: Unable to create temporary file [IOError]\n")) << r.err;
   EXPECT_EQ(opened(false), "");
+}
+
+// A pipe, a device or a folder in place of a recording: "cannot open" at
+// once, with its report; a pipe must not wait for a writer.
+TEST_F(Program, OnlyARegularFileIsARecording) {
+  std::string fifo = dir.file("f.tlq");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {fifo, std::string("/dev/null"), dir.path()}) {
+    auto r = run({path});
+    EXPECT_EQ(r.exitCode, 2) << path;
+    ASSERT_EQ(reports().size(), 1u) << path;
+    EXPECT_TRUE(r.err.starts_with("tlqconverter: cannot open: " + path + " (report: ")) << r.err;
+    fs::remove(fs::u8path(reports()[0]));
+  }
+}
+
+// Another program cuts the recording short while it is converted, at
+// several moments: the conversion ends, never by a signal, either whole or
+// with the file error and its report, and the CSV holds no line made from
+// the lost bytes.
+TEST_F(Program, RecordingCutShortDuringTheConversion) {
+  std::string json = "{\"data\":[";
+  const int entries = 200000;
+  for (int i = 0; i < entries; ++i)
+    json += (i ? ",\n" : "\n") + std::string(R"({"inclino":{"raw":"X=+01.235\r\nY=-12.346","timestamp":"t"}})");
+  json += "]}";
+  const std::string line = "t,X=+01.235 Y=-12.346,1.235,-12.346,,\r\n";
+  for (int delay : {0, 2, 5, 10, 20, 40, 80}) {
+    std::string recording = dir.file("cut" + std::to_string(delay) + ".tlq");
+    writeFile(recording, json);
+    for (const char* threads : {"1", "2"}) {
+      std::thread cutter([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+        testing::runProcess({"/usr/bin/truncate", "-s", "100000", recording});
+      });
+      auto r = run({recording}, {{"TLQCONVERTER_THREADS", threads}});
+      cutter.join();
+      SCOPED_TRACE(std::to_string(delay) + " ms, threads " + threads);
+      std::string csvPath = dir.file("cut" + std::to_string(delay) + ".csv");
+      std::string header = "timestamp,inclino1_raw,inclino1_x,inclino1_y,force_raw,force_kg\r\n";
+      std::string csv = testing::fileExists(csvPath) ? readFile(csvPath) : header;  // none when cut before
+      fs::remove(fs::u8path(csvPath));
+      ASSERT_TRUE(csv.starts_with(header)) << csv.substr(0, 200);
+      size_t lines = (csv.size() - header.size()) / line.size();
+      EXPECT_EQ(csv.size(), header.size() + lines * line.size());
+      for (size_t i = 0; i < lines; ++i)
+        ASSERT_EQ(csv.compare(header.size() + i * line.size(), line.size(), line), 0)
+            << r.exitCode << r.err << csv.substr(header.size() + i * line.size(), 200);
+      if (r.exitCode == 0) {
+        EXPECT_EQ(lines, size_t{entries});
+      } else {
+        EXPECT_EQ(r.exitCode, 2) << r.err;
+        EXPECT_LT(lines, size_t{entries});
+        EXPECT_TRUE(r.err.starts_with("tlqconverter: cannot read: " + recording +
+                                      " (the file changed while it was read) (report: ") ||
+                    r.err.starts_with("tlqconverter: invalid JSON"))  // cut before it was opened
+            << r.err;
+        ASSERT_EQ(reports().size(), 1u);
+        fs::remove(fs::u8path(reports()[0]));
+      }
+      writeFile(recording, json);
+    }
+  }
 }
 
 TEST_F(Program, CancelledDialogEndsQuietly) {

@@ -59,12 +59,11 @@ struct Columns {
 
 enum class CrcRule { dropOnBadCrc, keepDq7 };
 
-// Turns entries into CSV lines. With an output file, each line is written
-// at once; without, lines gather in the caller's buffer.
+// Turns entries into CSV lines, gathered in the caller's buffer.
 class EntryConverter {
  public:
-  EntryConverter(const Columns& columns, const CsvFormat& format, OutputFile* out = nullptr)
-      : columns_(columns), format_(format), out_(out), row_(columns.names.size()) {}
+  EntryConverter(const Columns& columns, const CsvFormat& format)
+      : columns_(columns), format_(format), row_(columns.names.size()) {}
 
   // Appends the entry's line to `lines`; nothing for an entry dropped for a
   // failed CRC, nor for one that fails.
@@ -84,10 +83,6 @@ class EntryConverter {
 
     makeLine(format_, row_, lines);
     lines += "\r\n";
-    if (out_) {
-      out_->write(lines);
-      lines.clear();
-    }
   }
 
  private:
@@ -164,7 +159,6 @@ class EntryConverter {
 
   const Columns& columns_;
   const CsvFormat& format_;
-  OutputFile* out_;
   CsvRow row_;
 };
 
@@ -188,10 +182,14 @@ unsigned threadCount(size_t recordingBytes) {
   return std::clamp(std::thread::hardware_concurrency(), 1u, kMaxThreads);
 }
 
+// Lines gathered on this thread before they are checked and written.
+constexpr size_t kLinesPerWrite = 64 << 10;
+
 // Writes the lines of every entry, in order: on this thread, or in ranges of
 // entries on worker threads, each range into a buffer of its own, written
 // strictly in entry order. Either way a failure at entry k leaves the lines
-// of the entries before k written, and nothing after.
+// of the entries before k written, and nothing after. Lines are written only
+// once the recording is known not to have changed under them.
 void convertEntries(const Recording& recording, const Columns& columns, const CsvFormat& format,
                     OutputFile& out) {
   unsigned threads = threadCount(recording.size());
@@ -201,10 +199,28 @@ void convertEntries(const Recording& recording, const Columns& columns, const Cs
     size_t bytes = std::clamp<size_t>(recording.size() / (16 * threads), 1, 1 << 20);
     ranges = recording.ranges(bytes);
   }
+  auto write = [&](std::string& lines) {
+    recording.requireUnchanged();
+    out.write(lines);
+    lines.clear();
+  };
   if (ranges.size() < 2) {
-    EntryConverter converter(columns, format, &out);
-    std::string line;
-    recording.forEachEntry([&](const RecordingEntry& entry) { converter.convert(entry, line); });
+    EntryConverter converter(columns, format);
+    std::string lines;
+    bool writing = false;
+    try {
+      recording.forEachEntry([&](const RecordingEntry& entry) {
+        converter.convert(entry, lines);
+        if (lines.size() < kLinesPerWrite) return;
+        writing = true;
+        write(lines);
+        writing = false;
+      });
+    } catch (...) {
+      if (!writing) write(lines);  // the lines before the failing entry
+      throw;
+    }
+    write(lines);
     return;
   }
   runInOrder(
@@ -216,7 +232,7 @@ void convertEntries(const Recording& recording, const Columns& columns, const Cs
         EntryConverter converter(columns, format);
         recording.forEachEntry([&](const RecordingEntry& entry) { converter.convert(entry, lines); }, ranges[i]);
       },
-      [&](std::string& lines) { out.write(lines); });
+      write);
 }
 
 }  // namespace

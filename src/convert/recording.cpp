@@ -486,12 +486,23 @@ void validateJson(std::string_view text) {
 }
 
 Recording::Recording(const std::string& path, const std::function<unsigned(size_t)>& threadsFor)
-    : file_(path), json_(withoutByteOrderMark(file_.bytes())) {
+    : path_(path), file_(path), json_(withoutByteOrderMark(file_.bytes())) {
   TLQ_OP("readRecording");
   unsigned threads = threadsFor ? threadsFor(json_.size()) : 1;
-  if (threads > 1 && walkInPieces(json_, summary_, threads)) return;
-  summary_ = Summary();
-  walk(json_, summary_, nullptr, 0, true);
+  try {
+    if (threads <= 1 || !walkInPieces(json_, summary_, threads)) {
+      summary_ = Summary();
+      walk(json_, summary_, nullptr, 0, true);
+    }
+  } catch (const JsonParseError&) {
+    requireUnchanged();  // zeros where the file was cut short are no fault of its text
+    throw;
+  }
+  requireUnchanged();
+}
+
+void Recording::requireUnchanged() const {
+  if (file_.changed()) throw IoError("cannot read: " + path_ + " (the file changed while it was read)");
 }
 
 void Recording::requireData() const {
@@ -522,7 +533,12 @@ void Recording::forEachEntry(const Visit& visit, const EntryRange& range) const 
   requireData();
   if (range.offset != EntryRange::wholeDocument) return walkRange(json_, range, visit);
   Summary again;
-  walk(json_, again, &visit, summary_.dataMembers, false);
+  try {
+    walk(json_, again, &visit, summary_.dataMembers, false);
+  } catch (const JsonParseError&) {
+    requireUnchanged();  // the first pass found the text valid
+    throw;
+  }
 }
 
 std::vector<EntryRange> Recording::ranges(size_t bytes) const {

@@ -99,6 +99,13 @@ class Recording {
   // True when `path` names the recording's own file.
   bool isFile(const std::string& path) const { return file_.isSameFile(path); }
 
+  // Raises IoError "cannot read: " + path + " (the file changed while it was
+  // read)" when another program has changed the file's size since it was
+  // opened: what was read from it since then cannot be trusted. The first
+  // pass checks this itself; whoever uses entries checks it before keeping
+  // what it made of them.
+  void requireUnchanged() const;
+
   // Calls `visit` for every entry of "data" in the range (by default all of
   // them), in order. The entry is valid during the call only. Ranges from
   // `ranges` may be walked on several threads at once.
@@ -136,6 +143,7 @@ class Recording {
   void requireData() const;
   bool scan(size_t firstHit) const;
 
+  std::string path_;
   MappedFile file_;
   std::string_view json_;
   Summary summary_;

@@ -338,5 +338,39 @@ TEST_F(RecordingFile, ValidationInPiecesOfALongRecording) {
   EXPECT_TRUE(observed(path, 8) == whole);
 }
 
+#ifndef _WIN32
+// Another program cuts the recording short between the passes, or before the
+// first one ends: a file error, never a signal or an error about its text.
+TEST_F(RecordingFile, CutShortWhileRead) {
+  std::string json = "{\"data\":[";
+  for (int i = 0; i < 20000; ++i) json += (i ? ",\n" : "\n") + std::string(R"({"force":{"raw":"N+0012.50M"}})");
+  json += "]}";
+  std::string path = dir.file("cut.tlq");
+  std::string changed = "IOError: cannot read: " + path + " (the file changed while it was read)";
+  for (size_t cut : {size_t{100}, json.size() / 2}) {
+    testing::writeFile(path, json);
+    Recording recording(path);
+    ASSERT_EQ(testing::runProcess({"/usr/bin/truncate", "-s", std::to_string(cut), path}).exitCode, 0);
+    size_t seen = 0;
+    EXPECT_EQ(testing::failureOf([&] {
+                recording.forEachEntry([&](const RecordingEntry&) { ++seen; });
+                recording.requireUnchanged();
+              }),
+              changed);
+    EXPECT_LT(seen, 20000u);
+  }
+  // Cut short after it was mapped, before the first pass: the pass reads
+  // zeros, and says the file changed.
+  testing::writeFile(path, json);
+  EXPECT_EQ(testing::failureOf([&] {
+              Recording recording(path, [&](size_t) {
+                testing::runProcess({"/usr/bin/truncate", "-s", "5000", path});
+                return 1u;
+              });
+            }),
+            changed);
+}
+#endif
+
 }  // namespace
 }  // namespace tlq

@@ -9,11 +9,12 @@
 
 namespace tlq {
 
-// A whole file's bytes, read-only. Mapped where the file allows it, read into
-// memory otherwise (a pipe, say).
+// A regular file's bytes, read-only, through a memory mapping. The file stays
+// open while the object lives, so that a change to it can be noticed.
 class MappedFile {
  public:
-  // Raises IoError "cannot open: " + path.
+  // Raises IoError "cannot open: " + path, also at once for anything but a
+  // regular file (a pipe, a device, a socket, a folder).
   explicit MappedFile(const std::string& path);
   ~MappedFile();
   MappedFile(const MappedFile&) = delete;
@@ -24,12 +25,21 @@ class MappedFile {
   // True when `path` names this very file, also through a link.
   bool isSameFile(const std::string& path) const;
 
+  // True when the file is no longer what `bytes` shows: its size or its time
+  // of last change differ, or another program cut it short under the mapping. Bytes lost that way
+  // read as zeros instead of stopping the program, so whatever was made from
+  // them must be checked with this before it is trusted.
+  bool changed() const;
+
  private:
   const char* data_ = nullptr;
   size_t size_ = 0;
   bool mapped_ = false;
   std::string copy_;  // the bytes when the file could not be mapped
+  intptr_t handle_ = -1;
+  int guard_ = -1;  // where the mapping is watched for lost pages, if it is
   uint64_t identity_[2] = {0, 0};  // device and file number
+  uint64_t modified_[2] = {0, 0};  // time of the last change, as the system gives it
 };
 
 // A file created (or truncated) for writing, in binary, buffered. What was

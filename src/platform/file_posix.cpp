@@ -1,11 +1,14 @@
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "error.h"
 #include "platform/file.h"
@@ -26,29 +29,105 @@ bool readAll(int fd, std::string& out) {
   }
 }
 
+// ---- Pages lost under a mapping ------------------------------------------
+//
+// When another program cuts a mapped file short, reading a page past its new
+// end raises SIGBUS, which would kill the program without a word. Mappings
+// are watched: the handler puts zeros in place of the rest of the mapping
+// from the lost page on, notes the loss, and lets the read go on;
+// MappedFile::changed() then reports it. A SIGBUS anywhere else goes where
+// it went before.
+
+struct Guard {
+  std::atomic<uintptr_t> begin{0}, end{0};
+  std::atomic<bool> lost{false};
+};
+
+constexpr int kGuards = 16;
+Guard guards[kGuards];
+struct sigaction previousAction;
+uintptr_t pageSize = 4096;
+
+void onSigbus(int signal, siginfo_t* info, void* context) {
+  auto at = reinterpret_cast<uintptr_t>(info->si_addr);
+  for (Guard& g : guards) {
+    uintptr_t begin = g.begin.load(), end = g.end.load();
+    if (at < begin || at >= end) continue;
+    uintptr_t page = at & ~(pageSize - 1);
+    void* zeros = ::mmap(reinterpret_cast<void*>(page), end - page, PROT_READ,
+                         MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
+    if (zeros == MAP_FAILED) break;
+    g.lost.store(true);
+    return;
+  }
+  if ((previousAction.sa_flags & SA_SIGINFO) && previousAction.sa_sigaction) {
+    previousAction.sa_sigaction(signal, info, context);
+  } else if (previousAction.sa_handler != SIG_DFL && previousAction.sa_handler != SIG_IGN) {
+    previousAction.sa_handler(signal);
+  } else {
+    ::sigaction(SIGBUS, &previousAction, nullptr);  // the read is retried, and ends the program
+  }
+}
+
+// A guard watching [data, data + size), or -1 when all are taken.
+int watch(const char* data, size_t size) {
+  static std::once_flag installed;
+  std::call_once(installed, [] {
+    pageSize = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
+    struct sigaction action {};
+    action.sa_sigaction = onSigbus;
+    action.sa_flags = SA_SIGINFO | SA_NODEFER;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGBUS, &action, &previousAction);
+  });
+  auto begin = reinterpret_cast<uintptr_t>(data);
+  for (int i = 0; i < kGuards; ++i) {
+    uintptr_t free = 0;
+    if (!guards[i].begin.compare_exchange_strong(free, begin)) continue;
+    guards[i].lost.store(false);
+    guards[i].end.store(begin + size);
+    return i;
+  }
+  return -1;
+}
+
+void unwatch(int guard) {
+  guards[guard].end.store(0);
+  guards[guard].begin.store(0);
+}
+
 }  // namespace
 
 MappedFile::MappedFile(const std::string& path) {
   TLQ_OP("readFile");
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Opening a pipe for reading would wait for a writer: open without
+  // waiting, and take nothing but a regular file.
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   struct stat st {};
-  if (fd < 0 || ::fstat(fd, &st) != 0) {
+  if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     if (fd >= 0) ::close(fd);
     throw IoError("cannot open: " + path);
   }
+  handle_ = fd;
   identity_[0] = static_cast<uint64_t>(st.st_dev);
   identity_[1] = static_cast<uint64_t>(st.st_ino);
-  if (S_ISREG(st.st_mode) && st.st_size > 0) {
+  modified_[0] = static_cast<uint64_t>(st.st_mtim.tv_sec);
+  modified_[1] = static_cast<uint64_t>(st.st_mtim.tv_nsec);
+  if (st.st_size > 0) {
     void* p = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
-    if (p != MAP_FAILED) {
-      ::madvise(p, static_cast<size_t>(st.st_size), MADV_SEQUENTIAL);
+    guard_ = p == MAP_FAILED ? -1 : watch(static_cast<const char*>(p), static_cast<size_t>(st.st_size));
+    if (guard_ >= 0) {
       data_ = static_cast<const char*>(p);
       size_ = static_cast<size_t>(st.st_size);
       mapped_ = true;
+      ::madvise(p, size_, MADV_SEQUENTIAL);
+    } else if (p != MAP_FAILED) {
+      ::munmap(p, static_cast<size_t>(st.st_size));  // not watched: not safe to map
     }
   }
-  if (!mapped_) {
-    bool ok = readAll(fd, copy_);
+  if (!mapped_) {  // empty as far as stat knows (some system files), unmappable or unwatched: a copy
+    int flags = ::fcntl(fd, F_GETFL);
+    bool ok = flags != -1 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0 && readAll(fd, copy_);
     if (!ok) {
       ::close(fd);
       throw IoError("cannot open: " + path);
@@ -56,17 +135,27 @@ MappedFile::MappedFile(const std::string& path) {
     data_ = copy_.data();
     size_ = copy_.size();
   }
-  ::close(fd);
 }
 
 MappedFile::~MappedFile() {
+  if (guard_ >= 0) unwatch(guard_);
   if (mapped_) ::munmap(const_cast<char*>(data_), size_);
+  ::close(static_cast<int>(handle_));
 }
 
 bool MappedFile::isSameFile(const std::string& path) const {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && static_cast<uint64_t>(st.st_dev) == identity_[0] &&
          static_cast<uint64_t>(st.st_ino) == identity_[1];
+}
+
+bool MappedFile::changed() const {
+  if (!mapped_) return false;  // the copy is ours
+  if (guard_ >= 0 && guards[guard_].lost.load()) return true;
+  struct stat st {};
+  return ::fstat(static_cast<int>(handle_), &st) != 0 || static_cast<size_t>(st.st_size) != size_ ||
+         static_cast<uint64_t>(st.st_mtim.tv_sec) != modified_[0] ||
+         static_cast<uint64_t>(st.st_mtim.tv_nsec) != modified_[1];
 }
 
 std::optional<std::string> readWholeFile(const std::string& path) {

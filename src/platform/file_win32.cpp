@@ -29,15 +29,28 @@ bool identityOf(HANDLE h, uint64_t (&identity)[2]) {
   return true;
 }
 
+bool modifiedOf(HANDLE h, uint64_t (&modified)[2]) {
+  FILETIME written{};
+  if (!::GetFileTime(h, nullptr, nullptr, &written)) return false;
+  modified[0] = static_cast<uint64_t>(written.dwHighDateTime) << 32 | written.dwLowDateTime;
+  return true;
+}
+
 }  // namespace
 
 MappedFile::MappedFile(const std::string& path) {
   TLQ_OP("readFile");
   HANDLE h = openForReading(path);
   if (h == INVALID_HANDLE_VALUE) throw IoError("cannot open: " + path);
+  if (::GetFileType(h) != FILE_TYPE_DISK) {  // a pipe or a device
+    ::CloseHandle(h);
+    throw IoError("cannot open: " + path);
+  }
+  handle_ = reinterpret_cast<intptr_t>(h);
   identityOf(h, identity_);
+  modifiedOf(h, modified_);
   LARGE_INTEGER size{};
-  if (::GetFileType(h) == FILE_TYPE_DISK && ::GetFileSizeEx(h, &size) && size.QuadPart > 0) {
+  if (::GetFileSizeEx(h, &size) && size.QuadPart > 0) {
     HANDLE mapping = ::CreateFileMappingW(h, nullptr, PAGE_READONLY, 0, 0, nullptr);
     if (mapping) {
       void* view = ::MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
@@ -58,11 +71,22 @@ MappedFile::MappedFile(const std::string& path) {
     data_ = copy_.data();
     size_ = copy_.size();
   }
-  ::CloseHandle(h);
 }
 
 MappedFile::~MappedFile() {
   if (mapped_) ::UnmapViewOfFile(data_);
+  ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
+}
+
+// A mapped file cannot be cut short on Windows, but it can grow or be
+// written to.
+bool MappedFile::changed() const {
+  if (!mapped_) return false;  // the copy is ours
+  HANDLE h = reinterpret_cast<HANDLE>(handle_);
+  LARGE_INTEGER size{};
+  uint64_t modified[2] = {0, 0};
+  return !::GetFileSizeEx(h, &size) || static_cast<size_t>(size.QuadPart) != size_ || !modifiedOf(h, modified) ||
+         modified[0] != modified_[0];
 }
 
 bool MappedFile::isSameFile(const std::string& path) const {

@@ -1,0 +1,117 @@
+// The recording's file as other programs can leave it: not a regular file,
+// or changed while it is mapped.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/file.h"
+#include "test_support.h"
+
+#ifndef _WIN32
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+#endif
+
+namespace tlq {
+namespace {
+
+using testing::failureOf;
+using testing::runProcess;
+
+std::string openFailure(const std::string& path) {
+  return failureOf([&] { MappedFile file(path); });
+}
+
+TEST(MappedFile, OnlyARegularFileIsOpened) {
+  testing::TempDir dir;
+  EXPECT_EQ(openFailure(dir.path()), "IOError: cannot open: " + dir.path());
+  EXPECT_EQ(openFailure(dir.file("none")), "IOError: cannot open: " + dir.file("none"));
+#ifndef _WIN32
+  // A pipe nobody writes to: opening it for reading would wait for ever.
+  std::string fifo = dir.file("f.tlq");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_EQ(openFailure(fifo), "IOError: cannot open: " + fifo);
+  EXPECT_EQ(openFailure("/dev/zero"), "IOError: cannot open: /dev/zero");
+  std::string socketPath = dir.file("s.tlq");
+  int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  socketPath.copy(address.sun_path, sizeof address.sun_path - 1);
+  ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  EXPECT_EQ(openFailure(socketPath), "IOError: cannot open: " + socketPath);
+  ::close(s);
+#else
+  EXPECT_EQ(openFailure("NUL"), "IOError: cannot open: NUL");
+#endif
+}
+
+TEST(MappedFile, EmptyFileHasNoBytes) {
+  testing::TempDir dir;
+  testing::writeFile(dir.file("e"), "");
+  MappedFile file(dir.file("e"));
+  EXPECT_EQ(file.bytes(), "");
+  EXPECT_FALSE(file.changed());
+}
+
+TEST(MappedFile, GrowingIsAChange) {
+  testing::TempDir dir;
+  std::string path = dir.file("g");
+  testing::writeFile(path, std::string(10000, 'a'));
+  MappedFile file(path);
+  EXPECT_FALSE(file.changed());
+#ifdef _WIN32
+  auto r = runProcess({"cmd.exe", "/c", "echo more>>" + path});
+#else
+  auto r = runProcess({"/bin/sh", "-c", "echo more >>\"$0\"", path});
+#endif
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(file.changed());
+  EXPECT_EQ(file.bytes(), std::string(10000, 'a'));
+}
+
+#ifndef _WIN32
+// Another program cuts the file short under the mapping, at several points:
+// reading on costs no signal, the lost bytes read as zeros, and the change
+// is known. (A mapped file cannot be cut short on Windows.)
+TEST(MappedFile, CutShortUnderTheMapping) {
+  testing::TempDir dir;
+  const size_t size = 1 << 20;
+  std::string text(size, 'x');
+  for (size_t cut : {size_t{0}, size_t{1}, size_t{5000}, size_t{8192}, size / 2, size - 1}) {
+    std::string path = dir.file("c" + std::to_string(cut));
+    testing::writeFile(path, text);
+    MappedFile file(path);
+    std::string_view bytes = file.bytes();
+    EXPECT_EQ(bytes[100], 'x');  // mapped in before the cut
+    auto r = runProcess({"/usr/bin/truncate", "-s", std::to_string(cut), path});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    size_t kept = 0, zeros = 0;
+    for (char c : bytes) (c == 'x' ? kept : zeros) += 1;
+    EXPECT_EQ(kept + zeros, size);
+    EXPECT_LE(kept, (cut + 4095) / 4096 * 4096) << cut;
+    EXPECT_GE(kept, cut) << cut;
+    EXPECT_TRUE(file.changed()) << cut;
+  }
+}
+
+TEST(MappedFile, SeveralMappingsCutShortAtOnce) {
+  testing::TempDir dir;
+  std::vector<std::unique_ptr<MappedFile>> files;
+  for (int i = 0; i < 20; ++i) {  // more than are watched for lost pages
+    std::string path = dir.file("m" + std::to_string(i));
+    testing::writeFile(path, std::string(3 * 4096, 'y'));
+    files.push_back(std::make_unique<MappedFile>(path));
+  }
+  ASSERT_EQ(runProcess({"/usr/bin/truncate", "-s", "4096", dir.file("m3")}).exitCode, 0);
+  std::string_view bytes = files[3]->bytes();
+  EXPECT_EQ(bytes[0], 'y');
+  EXPECT_EQ(bytes.back(), '\0');
+  EXPECT_TRUE(files[3]->changed());
+  EXPECT_FALSE(files[4]->changed());
+}
+#endif
+
+}  // namespace
+}  // namespace tlq
