@@ -8,6 +8,7 @@ packages=(
   libpcre2-dev libboost-json1.81-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libmpfr-dev locales python3
+  clang-16 libclang-rt-16-dev gcovr
 )
 
 missing=()

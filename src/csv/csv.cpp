@@ -41,12 +41,10 @@ char separator(const char* valueName) {
   return data[0];
 }
 
-// Numbers are not quoted unless their text would otherwise split the field.
+// Numbers are not quoted unless their text would otherwise not stay one
+// field: a separator that is the list separator, a double quote, CR or LF.
 void appendNumberText(const CsvFormat& format, std::string_view text, std::string& out) {
-  if (text.find(format.listSeparator) == std::string_view::npos)
-    out += text;
-  else
-    quoteString(format, text, out);
+  quoteString(format, text, out);
 }
 
 }  // namespace

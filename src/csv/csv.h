@@ -87,7 +87,8 @@ void quoteString(const CsvFormat& format, std::string_view text, std::string& ou
 
 // A number as "%.16g" (with ".0" where it would read as an integer) and the
 // decimal separator for ".". Not-a-number is an empty field. A number whose
-// text holds the list separator is put in double quotes, to stay one field.
+// text then holds the list separator, a double quote, CR or LF (a decimal
+// separator set to one of them) is put in double quotes, to stay one field.
 void localizeFloat(const CsvFormat& format, double number, std::string& out);
 
 }  // namespace tlq

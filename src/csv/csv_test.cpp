@@ -43,6 +43,10 @@ TEST(LocalizeFloat, NumberHoldingTheListSeparatorIsQuoted) {
   EXPECT_EQ(number(',', ',', 1.25), "\"1,25\"");
   EXPECT_EQ(number(',', ',', 3.0), "\"3,0\"");
   EXPECT_EQ(number(',', ',', 1e-05), "1e-05");  // no separator in it: unquoted
+  // A decimal separator no reader could tell from the field's end (found by
+  // the CSV line fuzz target).
+  EXPECT_EQ(number(';', '"', 1.25), "\"1\"\"25\"");
+  EXPECT_EQ(number(';', '\n', 1.25), "\"1\n25\"");
 }
 
 TEST(QuoteString, QuotesOnlyWhatWouldBreakTheField) {

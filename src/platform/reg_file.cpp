@@ -133,7 +133,10 @@ std::string valueText(const RegValue& v) {
   std::string_view b = v.bytes;
   if (v.type == 1 && b.size() >= 2 && b.size() % 2 == 0 && b.ends_with(std::string_view("\0\0", 2))) {
     std::string text = utf16leToUtf8(b.substr(0, b.size() - 2));
-    if (text.find('\0') == std::string::npos && utf8ToUtf16le(text) == b.substr(0, b.size() - 2))
+    // A line break cannot stand inside a line: such strings are written as
+    // hex(1), like anything else that does not read back the same.
+    if (text.find_first_of(std::string_view("\0\r\n", 3)) == std::string::npos &&
+        utf8ToUtf16le(text) == b.substr(0, b.size() - 2))
       return quote(text);
   }
   static constexpr char hex[] = "0123456789abcdef";
@@ -168,6 +171,7 @@ std::string canonicalKeyPath(std::string_view path) {
   std::string key(regRootName(parsed->root));
   std::string_view sub = parsed->subkey;
   while (sub.ends_with('\\')) sub.remove_suffix(1);
+  if (sub.starts_with('\\') || sub.find("\\\\") != std::string_view::npos) return {};  // a key has a name
   if (!sub.empty()) key += '\\' + std::string(sub);
   return key;
 }

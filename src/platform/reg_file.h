@@ -60,7 +60,7 @@ class RegStore {
 
 // The canonical form of a full key path: its root spelled out
 // ("HKCU\x" -> "HKEY_CURRENT_USER\x") and no trailing backslash; empty when
-// the root is not known.
+// the root is not known or a key on the way has an empty name ("HKCU\\x").
 std::string canonicalKeyPath(std::string_view path);
 
 }  // namespace tlq

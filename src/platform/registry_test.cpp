@@ -123,6 +123,16 @@ TEST(RegStore, ParsesTheRegFormat) {
   EXPECT_EQ(store.findValue(key, "Missing"), nullptr);
 }
 
+// Found by the store's fuzz target: a key with an empty name on its way was
+// kept, and written back as a different key.
+TEST(RegStore, KeyPathsWithAnEmptyNameAreUnusable) {
+  RegStore store = RegStore::parse("[HKEY_CURRENT_USER\\\\Control]\r\n\"a\"=\"1\"\r\n[HKEY_CURRENT_USER\\x]\r\n");
+  EXPECT_FALSE(store.hasKey("HKEY_CURRENT_USER\\\\Control"));
+  EXPECT_EQ(store.findValue("HKEY_CURRENT_USER\\\\Control", "a"), nullptr);
+  EXPECT_EQ(store.serialize(), "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\x]\r\n");
+  EXPECT_EQ(RegStore::parse(store.serialize()).serialize(), store.serialize());
+}
+
 TEST(RegStore, Utf16FileAndKeyDeletion) {
   std::string text =
       "Windows Registry Editor Version 5.00\r\n\r\n"
@@ -142,12 +152,15 @@ TEST(RegStore, SerializeReadsBackTheSame) {
   RegValue text{"Name \"q\"", 1, utf16z("C:\\Tools\\tlqconverter.exe \"%1\""), false};
   RegValue raw{"", 3, std::string("\x00\x10", 2), false};
   RegValue odd{"odd", 1, utf8ToUtf16le("no terminator"), false};
+  RegValue lines{"lines", 1, utf16z("one\r\ntwo\n"), false};  // found by the store's fuzz target
   store.setValue("HKCR\\OstrelTlqFile\\shell", text);
+  store.setValue("HKCR\\OstrelTlqFile\\shell", lines);
   store.setValue("HKCR\\OstrelTlqFile\\shell", raw);
   store.setValue("HKCR\\OstrelTlqFile", odd);
   RegStore again = RegStore::parse(store.serialize());
   for (const auto& [key, value] : {std::pair{"HKEY_CLASSES_ROOT\\OstrelTlqFile\\shell", text},
                                    std::pair{"HKEY_CLASSES_ROOT\\OstrelTlqFile\\shell", raw},
+                                   std::pair{"HKEY_CLASSES_ROOT\\OstrelTlqFile\\shell", lines},
                                    std::pair{"HKEY_CLASSES_ROOT\\OstrelTlqFile", odd}}) {
     const RegValue* v = again.findValue(key, value.name);
     ASSERT_NE(v, nullptr) << value.name;

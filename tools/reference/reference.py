@@ -282,7 +282,7 @@ def number(v: float, sep: bytes, dec: bytes) -> bytes:
     if s == b"nan":
         return b""
     s = s.replace(b".", dec)
-    return quote(s, sep) if sep in s else s
+    return quote(s, sep)  # quoted only when it would not stay one field
 
 
 def round3(v: float) -> float:
