@@ -2,6 +2,7 @@
 // replaced by a probe that logs what it was asked to open.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <regex>
 #include <filesystem>
@@ -225,7 +226,7 @@ TEST_F(Program, OnlyARegularFileIsARecording) {
     auto r = run({path});
     EXPECT_EQ(r.exitCode, 2) << path;
     ASSERT_EQ(reports().size(), 1u) << path;
-    EXPECT_TRUE(r.err.starts_with("tlqconverter: cannot open: " + path + " (report: ")) << r.err;
+    EXPECT_TRUE(r.err.starts_with("tlqconverter: cannot open: " + path + " (report: ")) << path << ": " << r.err;
     fs::remove(fs::u8path(reports()[0]));
   }
 }
@@ -277,6 +278,62 @@ TEST_F(Program, RecordingCutShortDuringTheConversion) {
       writeFile(recording, json);
     }
   }
+}
+
+// A full disk, made real by a limit on the size of files the program may
+// write (with the signal that would kill it ignored, so that writes fail
+// as on a full disk): the CSV fails with its report, and with no room for
+// the report either, the last resort speaks.
+TEST_F(Program, FullDiskForTheCsvAndForTheReport) {
+  testing::SeparatorStore store(dir, ",", ".");
+  std::string recording = dir.file("full.tlq");
+  writeFile(recording, readFile(testing::samplePath()));
+  // Only the program is limited: its messages pass through a pipe, and its
+  // exit code follows them.
+  auto limited = [&](int kilobytes) {
+    auto r = runProcess({"/bin/sh", "-c",
+                         "trap '' XFSZ; { (ulimit -f " + std::to_string(kilobytes) +
+                             "; exec \"$0\" \"$1\"); echo \" exit $?\"; } 2>&1 | cat",
+                         TLQ_CONVERTER_EXE, recording},
+                        {{"TMP", tmp}, {"PATH", bin + ":/usr/bin:/bin"}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""},
+                         {"TLQ_PROBE_LOG", openerLog}});
+    size_t at = r.out.rfind(" exit ");
+    if (at != std::string::npos) {
+      r.exitCode = std::stoi(r.out.substr(at + 6));
+      r.err = r.out.substr(0, at);
+    }
+    return r;
+  };
+  auto r = limited(4);  // the sample's CSV takes about 10 KB; a report, less than one
+  EXPECT_EQ(r.exitCode, 2) << r.err;
+  EXPECT_TRUE(r.err.starts_with("tlqconverter: cannot write string to file (report: ")) << r.err;
+  ASSERT_EQ(reports().size(), 1u);
+  EXPECT_NE(readFile(reports()[0]).find("\r\nparam: " + recording + "\r\n"), std::string::npos);
+  std::string expected = readFile(std::string(TLQ_SOURCE_DIR) + "/examples/sample.expected-comma-point.csv");
+  std::string csv = readFile(dir.file("full.csv"));
+  EXPECT_LE(csv.size(), 4096u);
+  EXPECT_EQ(csv, expected.substr(0, csv.size()));  // what reached the disk is right
+  fs::remove(fs::u8path(reports()[0]));
+
+  r = limited(0);
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  EXPECT_NE(r.err.find("Error: unhandled exception: cannot write string to file [IOError]"), std::string::npos)
+      << r.err << r.out;
+  EXPECT_TRUE(reports().empty());  // not an empty one left behind
+}
+
+// A recording of one long string (64 MB here; 1 GB was tried by hand) goes
+// through whole.
+TEST_F(Program, OneLongString) {
+  testing::SeparatorStore store(dir, ",", ".");
+  std::string stamp(64 << 20, 's');
+  std::string recording = dir.file("long.tlq");
+  writeFile(recording, R"({"data":[{"inclino":{"raw":"X=+01.235\r\nY=-12.346","timestamp":")" + stamp + "\"}}]}");
+  auto r = run({recording});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(readFile(dir.file("long.csv")),
+            "timestamp,inclino1_raw,inclino1_x,inclino1_y,force_raw,force_kg\r\n" + stamp +
+                ",X=+01.235 Y=-12.346,1.235,-12.346,,\r\n");
 }
 
 TEST_F(Program, CancelledDialogEndsQuietly) {
@@ -390,6 +447,51 @@ TEST_F(Registration, UninstallRemovesTheVerbOnly) {
   EXPECT_FALSE(testing::fileExists(data + "/applications/tlqconverter.desktop"));
 #endif
 }
+
+#ifndef _WIN32
+// The store as other programs may leave it: a folder, a large file, text
+// that makes no sense, or rewritten while --install writes it.
+TEST_F(Registration, StoreInOddShapes) {
+  fs::create_directories(fs::u8path(storeFile));  // a folder: it cannot be replaced
+  auto r = run({"--install"}, env());
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_TRUE(r.out.starts_with("[OSError]: ")) << r.out;
+  fs::remove_all(fs::u8path(storeFile));
+
+  // Junk and a large amount of it: read past, kept, and the verb added.
+  std::string junk = "Windows Registry Editor Version 5.00\r\n\x01\x02 nonsense [ \"x\"=\r\n";
+  for (int i = 0; i < 200000; ++i) junk += "[HKEY_CURRENT_USER\\Software\\Bulk\\K" + std::to_string(i) + "]\r\n\"v\"=dword:00000001\r\n";
+  writeFile(storeFile, junk);
+  r = run({"--install"}, env());
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+  EXPECT_EQ(value("OstrelTlqFile\\shell\\tlqconverter", ""), "Open with Excel");
+  EXPECT_TRUE(store().hasKey("HKEY_CURRENT_USER\\Software\\Bulk\\K199999"));
+}
+
+TEST_F(Registration, StoreRewrittenDuringInstall) {
+  fs::create_directories(fs::u8path(dir.file("config")));
+  const std::string other = "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Other]\r\n\"v\"=\"1\"\r\n";
+  writeFile(storeFile, other);
+  std::atomic<bool> done = false;
+  std::thread writer([&] {  // another program, replacing the store as fast as it can
+    for (int i = 0; !done; ++i) {
+      std::string temp = storeFile + ".other" + std::to_string(i % 2);
+      writeFile(temp, other);
+      fs::rename(fs::u8path(temp), fs::u8path(storeFile));
+    }
+  });
+  for (int i = 0; i < 10; ++i) {
+    auto r = run({"--install"}, env());
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    // Whichever wrote last, the file is one whole version.
+    std::string text = readFile(storeFile);
+    EXPECT_TRUE(text == other || RegStore::parse(text).hasKey("HKEY_CLASSES_ROOT\\OstrelTlqFile\\shell\\tlqconverter"))
+        << text;
+  }
+  done = true;
+  writer.join();
+}
+#endif
 
 TEST_F(Registration, UninstallWithNothingRegisteredPrintsTheFailure) {
   auto r = run({"--uninstall"}, env());

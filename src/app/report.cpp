@@ -51,10 +51,18 @@ std::string getErrorReportPrefix() {
 std::string dumpTrace(const std::string& trace, const std::string& param, bool open) {
   TLQ_OP("dumpTrace");
   TempFile report = mkstemp("tlqconverter_error_", ".txt", "");
-  report.file->write(getErrorReportPrefix() + "\r\n");
-  report.file->write("param: " + param + "\r\n");
-  report.file->write(trace);
-  report.file->close();
+  try {
+    report.file->write(getErrorReportPrefix() + "\r\n");
+    report.file->write("param: " + param + "\r\n");
+    report.file->write(trace);
+    report.file->close();
+  } catch (const Error&) {
+    // A report cut short (a full disk) would only mislead: it goes, and the
+    // failure with it.
+    report.file.reset();
+    removeFile(report.path);
+    throw;
+  }
   if (open) osOpenFile(report.path);
   return report.path;
 }

@@ -60,6 +60,17 @@ TEST(JsonValidation, Utf8IsChecked) {
   EXPECT_EQ(parseError("[\"äö\" x]"), "invalid JSON at line 1, column 7: expected ',' or ']', found 'x'");
 }
 
+// Files that are not what they claim: text in UTF-16, a NUL byte inside a
+// string (as an escape it is a character like any other).
+TEST(JsonValidation, ForeignTexts) {
+  EXPECT_EQ(parseError(std::string("\xFF\xFE{\0}\0", 6)),
+            "invalid JSON at line 1, column 1: expected a JSON value, found byte 0xFF");
+  EXPECT_EQ(parseError(std::string("{\"data\":[\"a\0\"]}", 15)),
+            "invalid JSON at line 1, column 12: expected a character of a string (control characters are written as "
+            "escapes), found byte 0x00");
+  EXPECT_EQ(parseError(R"({"data":["a\u0000"]})"), "valid");
+}
+
 TEST(JsonValidation, NumbersOfAnySizeAreValid) {
   EXPECT_EQ(parseError("[123456789012345678901234567890, -1e400, 1e-400, 0.5E+3]"), "valid");
   EXPECT_EQ(parseError("\xEF\xBB\xBF{\"data\":[]}"), "valid");  // a byte-order mark is passed over
