@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libmpfr-dev locales python3
   clang-16 libclang-rt-16-dev gcovr
+  dpkg-dev fakeroot lintian desktop-file-utils man-db nsis
 )
 
 missing=()

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Cross-builds tlqconverter.exe and its tests for 64-bit Windows and runs the
-# whole suite under wine, in a fresh wine prefix that is removed afterwards.
+# whole suite under wine, in a fresh wine prefix that is removed afterwards:
+# the unit and process tests, the comparison with the Linux program, and the
+# setup program end to end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -116,3 +118,6 @@ for p in 0 1 2; do
 done
 echo "Windows against Linux and the model: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
+
+# The setup program, in this same prefix.
+bash scripts/test-setup-windows.sh

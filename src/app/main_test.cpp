@@ -431,6 +431,7 @@ TEST_F(Registration, InstallWritesTheVerb) {
   std::string entry = readFile(data + "/applications/tlqconverter.desktop");
   EXPECT_NE(entry.find("Exec=" + exe + " %f\n"), std::string::npos) << entry;
   EXPECT_NE(entry.find("MimeType=application/x-treloqa-recording;\n"), std::string::npos);
+  EXPECT_NE(entry.find("Name=Open as Spreadsheet Table\n"), std::string::npos);  // what happens on Linux
   EXPECT_NE(readFile(data + "/mime/packages/tlqconverter.xml").find("<glob pattern=\"*.tlq\"/>"), std::string::npos);
 #endif
 }
@@ -460,12 +461,12 @@ TEST_F(Registration, StoreInOddShapes) {
 
   // Junk and a large amount of it: read past, kept, and the verb added.
   std::string junk = "Windows Registry Editor Version 5.00\r\n\x01\x02 nonsense [ \"x\"=\r\n";
-  for (int i = 0; i < 200000; ++i) junk += "[HKEY_CURRENT_USER\\Software\\Bulk\\K" + std::to_string(i) + "]\r\n\"v\"=dword:00000001\r\n";
+  for (int i = 0; i < 20000; ++i) junk += "[HKEY_CURRENT_USER\\Software\\Bulk\\K" + std::to_string(i) + "]\r\n\"v\"=dword:00000001\r\n";
   writeFile(storeFile, junk);
   r = run({"--install"}, env());
   EXPECT_EQ(r.exitCode, 0) << r.out;
   EXPECT_EQ(value("OstrelTlqFile\\shell\\tlqconverter", ""), "Open with Excel");
-  EXPECT_TRUE(store().hasKey("HKEY_CURRENT_USER\\Software\\Bulk\\K199999"));
+  EXPECT_TRUE(store().hasKey("HKEY_CURRENT_USER\\Software\\Bulk\\K19999"));
 }
 
 TEST_F(Registration, StoreRewrittenDuringInstall) {

@@ -14,6 +14,7 @@
 
 #include "error.h"
 #include "platform/file.h"
+#include "platform/desktop_entry.h"
 #include "platform/shell.h"
 #include "platform/system.h"
 
@@ -22,8 +23,6 @@ extern char** environ;
 namespace tlq {
 
 namespace {
-
-constexpr const char* kMimeType = "application/x-treloqa-recording";
 
 // Starts a program found on PATH with its output going to `out` (or nowhere)
 // and no input. Waits for it unless `detach`. Nothing when it cannot start.
@@ -90,24 +89,6 @@ std::string dataHome() {
   return *home + "/.local/share";
 }
 
-// An argument of a desktop entry's Exec key, quoted where it must be.
-std::string execArgument(const std::string& arg) {
-  if (arg.find_first_of(" \t\n\"'\\><~|&;$*?#()`") == std::string::npos) return arg;
-  std::string q = "\"";
-  for (char c : arg) {
-    if (c == '"' || c == '`' || c == '$' || c == '\\') q += '\\';
-    q += c;
-  }
-  q += '"';
-  // The desktop entry's own string escaping doubles every backslash.
-  std::string escaped;
-  for (char c : q) {
-    if (c == '\\') escaped += '\\';
-    escaped += c;
-  }
-  return escaped;
-}
-
 }  // namespace
 
 std::string openFileDialog(const std::string& title, const FileFilters& filters) {
@@ -143,27 +124,11 @@ void osOpenFile(const std::string& path) {
 
 void registerDesktopFileType(const std::string& program) {
   std::string data = dataHome();
-  replaceFile(data + "/mime/packages/tlqconverter.xml",
-              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-              "<mime-info xmlns=\"http://www.freedesktop.org/standards/shared-mime-info\">\n"
-              "  <mime-type type=\"" + std::string(kMimeType) + "\">\n"
-              "    <comment>Treloqa file</comment>\n"
-              "    <sub-class-of type=\"application/json\"/>\n"
-              "    <glob pattern=\"*.tlq\"/>\n"
-              "  </mime-type>\n"
-              "</mime-info>\n");
-  replaceFile(data + "/applications/tlqconverter.desktop",
-              "[Desktop Entry]\n"
-              "Type=Application\n"
-              "Name=Open with Excel\n"
-              "Comment=Convert the recording into a CSV table and open it\n"
-              "Exec=" + execArgument(program) + " %f\n"
-              "MimeType=" + std::string(kMimeType) + ";\n"
-              "NoDisplay=true\n"
-              "Terminal=false\n");
+  replaceFile(data + "/mime/packages/tlqconverter.xml", mimeInfoText());
+  replaceFile(data + "/applications/tlqconverter.desktop", desktopEntryText(program));
   spawn({"update-mime-database", data + "/mime"}, nullptr, false);
   spawn({"update-desktop-database", data + "/applications"}, nullptr, false);
-  spawn({"xdg-mime", "default", "tlqconverter.desktop", kMimeType}, nullptr, false);
+  spawn({"xdg-mime", "default", "tlqconverter.desktop", kRecordingMimeType}, nullptr, false);
 }
 
 void unregisterDesktopFileType() {

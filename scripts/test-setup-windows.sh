@@ -1,0 +1,111 @@
+#!/usr/bin/env bash
+# The Windows setup program end to end under wine: built by cpack in the
+# Windows cross-build, installed silently into a folder of its own, checked
+# (files, version resource, the verb, the ".tlq" mapping it adds, the
+# uninstall entry), used to convert the sample, installed again over itself
+# as a newer version, and uninstalled: what it added goes, and a ".tlq" type
+# that was there before stays as it was. Runs in $WINEPREFIX when the
+# Windows suite has one, else in a fresh prefix of its own.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+wine=/usr/lib/wine/wine64
+wineserver=/usr/lib/wine/wineserver
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=C.UTF-8
+if [ -z "${WINEPREFIX:-}" ]; then
+  export WINEPREFIX
+  WINEPREFIX="$(mktemp -d)/wine"
+  trap '"$wineserver" -k </dev/null >/dev/null 2>&1 || true; rm -rf "$(dirname "$WINEPREFIX")"' EXIT
+  "$wine" wineboot -i </dev/null >/dev/null 2>&1
+  "$wineserver" -w </dev/null >/dev/null 2>&1
+fi
+
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/windows/CMakeCache.txt)
+setup="build/windows/tlqconverter-${version}-setup.exe"
+(cd build/windows && cpack >/dev/null)
+newer_dir=$(mktemp -d)
+(cd build/windows && cpack -D CPACK_PACKAGE_VERSION=9.9.9 -D CPACK_PACKAGE_VERSION_MAJOR=9 -D CPACK_PACKAGE_VERSION_MINOR=9 \
+  -D CPACK_PACKAGE_VERSION_PATCH=9 -D CPACK_PACKAGE_FILE_NAME=newer-setup -B "$newer_dir" >/dev/null)
+newer="$newer_dir/newer-setup.exe"
+
+failures=0
+check() {  # description, then a command that must succeed
+  local what=$1
+  shift
+  if "$@"; then echo "  ok: $what"; else echo "  FAILED: $what"; failures=$((failures + 1)); fi
+}
+run() { "$wine" "$@" </dev/null >/dev/null 2>&1; local rc=$?; "$wineserver" -w; return $rc; }
+# A value's data, "" when the value or its key is missing ("" names the default value).
+value() {
+  local args=(/v "$2")
+  [ -n "$2" ] || args=(/ve)
+  "$wine" reg query "$1" "${args[@]}" </dev/null 2>/dev/null | tr -d '\r' |
+    awk '/REG_/ { sub(/^[ \t]*[^ \t]+([ \t]+[^ \t]+)*[ \t]+REG_[A-Z_]+[ \t]+/, ""); print; exit }' || true
+}
+has_key() { "$wine" reg query "$1" </dev/null >/dev/null 2>&1; }
+lacks_key() { ! has_key "$1"; }
+equals() { [ "$1" = "$2" ] || { echo "    got [$1], expected [$2]"; return 1; }; }
+
+# (NSIS reads "/D=" from the raw command line, unquoted: wine would quote a
+# folder with blanks, so the test's folder has none.)
+dir_win='C:\tlqtest\Programs\tlqconverter'
+dir_unix="$WINEPREFIX/drive_c/tlqtest/Programs/tlqconverter"
+exe_win="$dir_win\\tlqconverter.exe"
+uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\tlqconverter'
+verb='HKCR\OstrelTlqFile\shell\tlqconverter'
+
+for before in none viewer; do
+  echo "setup program, .tlq before: $before"
+  run reg delete 'HKCR\.tlq' /f || true
+  run reg delete 'HKCR\OstrelTlqFile' /f || true
+  if [ "$before" = viewer ]; then  # the viewer that normally owns the type
+    run reg add 'HKCR\.tlq' /ve /d OstrelTlqFile /f
+    run reg add 'HKCR\OstrelTlqFile' /ve /d 'Treloqa file' /f
+    run reg add 'HKCR\OstrelTlqFile\shell\open\command' /ve /d '"C:\viewer\treloqview.exe" "%1"' /f
+  fi
+
+  check "silent install succeeds" run "$setup" /S "/D=$dir_win"
+  check "program installed" test -f "$dir_unix/tlqconverter.exe"
+  check "uninstaller installed" test -f "$dir_unix/uninstall.exe"
+  check "version resource" equals "$(python3 packaging/windows/pe_version.py "$dir_unix/tlqconverter.exe" | grep -E '^(ProductVersion|OriginalFilename|asInvoker)=' | tr '\n' ' ')" \
+    "OriginalFilename=tlqconverter.exe ProductVersion=$version asInvoker=yes "
+  check "verb name" equals "$(value "$verb" "")" "Open with Excel"
+  check "verb command" equals "$(value "$verb\\command" "")" "\"$exe_win\" \"%1\""
+  check ".tlq maps to the file type" equals "$(value 'HKCR\.tlq' "")" OstrelTlqFile
+  check "DisplayName" equals "$(value "$uninstall_key" DisplayName)" tlqconverter
+  check "DisplayVersion" equals "$(value "$uninstall_key" DisplayVersion)" "$version"
+  check "Publisher" equals "$(value "$uninstall_key" Publisher)" "The tlqconverter developers"
+  check "InstallLocation" equals "$(value "$uninstall_key" InstallLocation)" "$dir_win"
+  check "UninstallString" equals "$(value "$uninstall_key" UninstallString)" "\"$dir_win\\uninstall.exe\""
+  check "QuietUninstallString" equals "$(value "$uninstall_key" QuietUninstallString)" "\"$dir_win\\uninstall.exe\" /S"
+  check "NoModify, NoRepair" equals "$(value "$uninstall_key" NoModify) $(value "$uninstall_key" NoRepair)" "0x1 0x1"
+  check "EstimatedSize" test -n "$(value "$uninstall_key" EstimatedSize)"
+
+  # The installed program converts the sample.
+  run reg add 'HKCU\Control Panel\International' /v sList /t REG_SZ /d ';' /f
+  run reg add 'HKCU\Control Panel\International' /v sDecimal /t REG_SZ /d ',' /f
+  cp examples/sample.tlq "$WINEPREFIX/drive_c/tlqtest/sample.tlq"
+  check "installed program converts the sample" run "$dir_unix/tlqconverter.exe" 'C:\tlqtest\sample.tlq'
+  check "its table" cmp -s "$WINEPREFIX/drive_c/tlqtest/sample.csv" examples/sample.expected-semicolon-comma.csv
+
+  # A newer version over it: upgraded in place.
+  check "newer version installs over it" run "$newer" /S
+  check "one entry, newer version" equals "$(value "$uninstall_key" DisplayVersion)" 9.9.9
+  check "same folder" equals "$(value "$uninstall_key" InstallLocation)" "$dir_win"
+  check "verb still there" equals "$(value "$verb\\command" "")" "\"$exe_win\" \"%1\""
+
+  check "silent uninstall succeeds" run "$dir_unix/uninstall.exe" /S
+  check "files and folder gone" test ! -e "$dir_unix"
+  check "verb gone" lacks_key "$verb"
+  check "uninstall entry gone" lacks_key "$uninstall_key"
+  if [ "$before" = none ]; then
+    check ".tlq mapping it added gone" lacks_key 'HKCR\.tlq'
+    check "file type it added gone" lacks_key 'HKCR\OstrelTlqFile'
+  else
+    check ".tlq type left as it was" equals "$(value 'HKCR\.tlq' "")" OstrelTlqFile
+    check "viewer's verb left" equals "$(value 'HKCR\OstrelTlqFile\shell\open\command' "")" '"C:\viewer\treloqview.exe" "%1"'
+    check "file type's name left" equals "$(value 'HKCR\OstrelTlqFile' "")" "Treloqa file"
+  fi
+done
+rm -rf "$newer_dir"
+echo "setup program: $(stat -c %s "$setup") bytes, $failures failed"
+[ "$failures" -eq 0 ]

@@ -1,0 +1,20 @@
+// Writes the MIME type and the desktop entry the Debian package ships, the
+// same texts --install writes for one user, with the program found on PATH.
+//
+//   desktop_files OUT_DIR
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "platform/desktop_entry.h"
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fputs("usage: desktop_files OUT_DIR\n", stderr);
+    return 2;
+  }
+  std::string dir = argv[1];
+  std::ofstream(dir + "/tlqconverter.xml", std::ios::binary) << tlq::mimeInfoText();
+  std::ofstream(dir + "/tlqconverter.desktop", std::ios::binary) << tlq::desktopEntryText("tlqconverter");
+  return 0;
+}
