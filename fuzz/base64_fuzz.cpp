@@ -15,22 +15,6 @@ bool inAlphabet(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/' ||
          c == '-' || c == '_';
 }
-
-std::string encode(std::string_view bytes, bool urlSafe, size_t lineLength, bool pad) {
-  const char* alphabet = urlSafe ? "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_"
-                                 : "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  for (size_t i = 0; i < bytes.size(); i += 3) {
-    uint32_t v = 0;
-    size_t n = std::min<size_t>(3, bytes.size() - i);
-    for (size_t k = 0; k < n; ++k) v |= static_cast<uint32_t>(static_cast<uint8_t>(bytes[i + k])) << (16 - 8 * k);
-    for (size_t k = 0; k < n + 1; ++k) out += alphabet[v >> (18 - 6 * k) & 63];
-    if (pad) out.append(3 - n, '=');
-    if (lineLength && i / 3 % lineLength == lineLength - 1) out += "\r\n";
-  }
-  return out;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -64,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string bytes = in.ConsumeRandomLengthString(4096);
   bool urlSafe = in.ConsumeBool(), pad = in.ConsumeBool();
   size_t lineLength = in.ConsumeIntegralInRange<size_t>(0, 30);
-  std::string encoded = encode(bytes, urlSafe, lineLength, pad);
+  std::string encoded = fuzz::encodeBase64(bytes, urlSafe, lineLength, pad);
   FUZZ_CHECK(base64::decode(encoded) == bytes);
   return 0;
 }
