@@ -17,6 +17,7 @@ if [ -z "${WINEPREFIX:-}" ]; then
   trap '"$wineserver" -k </dev/null >/dev/null 2>&1 || true; rm -rf "$(dirname "$WINEPREFIX")"' EXIT
   "$wine" wineboot -i </dev/null >/dev/null 2>&1
   "$wineserver" -w </dev/null >/dev/null 2>&1
+  "$wineserver" -p </dev/null >/dev/null 2>&1  # like the Windows suite's
 fi
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/windows/CMakeCache.txt)
@@ -33,7 +34,19 @@ check() {  # description, then a command that must succeed
   shift
   if "$@"; then echo "  ok: $what"; else echo "  FAILED: $what"; failures=$((failures + 1)); fi
 }
-run() { "$wine" "$@" </dev/null >/dev/null 2>&1; local rc=$?; "$wineserver" -w; return $rc; }
+# wine waits for the program it starts (the setup program waits for
+# "--install" in turn); not for the server, which the Windows suite keeps
+# running.
+run() { "$wine" "$@" </dev/null >/dev/null 2>&1; }
+# The uninstaller copies itself away and returns at once; it is done when
+# its folder and its entry are gone (or after a minute).
+uninstall() {
+  run "$@" || return
+  for _ in $(seq 120); do
+    [ ! -e "$dir_unix" ] && lacks_key "$uninstall_key" && return 0
+    sleep 0.5
+  done
+}
 # A value's data, "" when the value or its key is missing ("" names the default value).
 value() {
   local args=(/v "$2")
@@ -93,7 +106,7 @@ for before in none viewer; do
   check "same folder" equals "$(value "$uninstall_key" InstallLocation)" "$dir_win"
   check "verb still there" equals "$(value "$verb\\command" "")" "\"$exe_win\" \"%1\""
 
-  check "silent uninstall succeeds" run "$dir_unix/uninstall.exe" /S
+  check "silent uninstall succeeds" uninstall "$dir_unix/uninstall.exe" /S
   check "files and folder gone" test ! -e "$dir_unix"
   check "verb gone" lacks_key "$verb"
   check "uninstall entry gone" lacks_key "$uninstall_key"
