@@ -12,7 +12,7 @@ shift || true
 targets=("$@")
 ((${#targets[@]})) || targets=(base64 frames decoders csv_line reg_store command_line conversion)
 
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh fuzz
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz >/dev/null
 

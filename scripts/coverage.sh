@@ -4,7 +4,7 @@
 # layer, and an HTML report in build/coverage/coverage.html.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh coverage
 cmake --preset coverage >/dev/null
 cmake --build --preset coverage >/dev/null
 find build/coverage -name '*.gcda' -delete

@@ -1,6 +1,10 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need.
-# Does nothing when they are all present already.
+# Installs the Debian packages the build and the tests need, and those of
+# the named extras: fuzz (clang 16 and libFuzzer), coverage (gcovr), package
+# (the Debian package's tools), setup (makensis, for the Windows setup
+# program). Does nothing when they are all present already.
+#
+#   install-deps.sh [fuzz] [coverage] [package] [setup]
 set -euo pipefail
 
 packages=(
@@ -8,9 +12,16 @@ packages=(
   libpcre2-dev libboost-json1.81-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libmpfr-dev locales python3
-  clang-16 libclang-rt-16-dev gcovr
-  dpkg-dev fakeroot lintian desktop-file-utils man-db nsis
 )
+for extra in "$@"; do
+  case "$extra" in
+    fuzz) packages+=(clang-16 libclang-rt-16-dev) ;;
+    coverage) packages+=(gcovr) ;;
+    package) packages+=(dpkg-dev fakeroot lintian desktop-file-utils man-db) ;;
+    setup) packages+=(nsis) ;;
+    *) echo "install-deps.sh: unknown extra: $extra" >&2; exit 2 ;;
+  esac
+done
 
 missing=()
 for p in "${packages[@]}"; do

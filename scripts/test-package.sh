@@ -4,7 +4,7 @@
 # entry, the manual page, and the packaged program converting the sample.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh package
 bash scripts/build.sh release >/dev/null
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/release/CMakeCache.txt)
 deb="build/release/tlqconverter_${version}_amd64.deb"

@@ -8,6 +8,7 @@
 # Windows suite has one, else in a fresh prefix of its own.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh setup
 wine=/usr/lib/wine/wine64
 wineserver=/usr/lib/wine/wineserver
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=C.UTF-8

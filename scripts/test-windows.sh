@@ -12,6 +12,7 @@ if ! dpkg-query -W -f='${Status}' wine64 2>/dev/null | grep -q 'install ok insta
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends wine64 >/dev/null
 fi
+bash scripts/install-deps.sh setup  # makensis, for the setup program
 bash scripts/build-windows-deps.sh
 cmake --preset windows >/dev/null
 cmake --build --preset windows
