@@ -41,12 +41,6 @@ char separator(const char* valueName) {
   return data[0];
 }
 
-// Numbers are not quoted unless their text would otherwise not stay one
-// field: a separator that is the list separator, a double quote, CR or LF.
-void appendNumberText(const CsvFormat& format, std::string_view text, std::string& out) {
-  quoteString(format, text, out);
-}
-
 }  // namespace
 
 char getListSeparator() {
@@ -127,7 +121,8 @@ void makeLine(const CsvFormat& format, const CsvRow& row, std::string& out) {
       case CsvFieldKind::fieldFloat: localizeFloat(format, f.number, out); break;
       case CsvFieldKind::fieldInt: {
         char buf[24];
-        appendNumberText(format, {buf, std::to_chars(buf, buf + sizeof buf, f.integer).ptr}, out);
+        // Quoted, like a number's text, only when it would not stay one field.
+        quoteString(format, {buf, std::to_chars(buf, buf + sizeof buf, f.integer).ptr}, out);
         break;
       }
     }
@@ -158,7 +153,7 @@ void localizeFloat(const CsvFormat& format, double number, std::string& out) {
   std::string_view text(buf, formatFloat(buf, number));
   if (text == "nan") return;
   std::replace(buf, buf + text.size(), '.', format.decimalSeparator);
-  appendNumberText(format, text, out);
+  quoteString(format, text, out);  // quoted only when a separator would split it
 }
 
 }  // namespace tlq

@@ -151,7 +151,7 @@ bool MappedFile::isSameFile(const std::string& path) const {
 
 bool MappedFile::changed() const {
   if (!mapped_) return false;  // the copy is ours
-  if (guard_ >= 0 && guards[guard_].lost.load()) return true;
+  if (guards[guard_].lost.load()) return true;  // a mapping is always watched
   struct stat st {};
   return ::fstat(static_cast<int>(handle_), &st) != 0 || static_cast<size_t>(st.st_size) != size_ ||
          static_cast<uint64_t>(st.st_mtim.tv_sec) != modified_[0] ||
