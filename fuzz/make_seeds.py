@@ -43,6 +43,7 @@ def main():
     for i, rec in enumerate(recordings):
         if len(rec) < 200_000:
             write(os.path.join(out, "conversion"), "r%03d.tlq" % i, rec)
+            write(os.path.join(out, "entry_scan"), "r%03d.tlq" % i, rec)
         try:
             texts.update(payloads(json.loads(rec)))
         except ValueError:

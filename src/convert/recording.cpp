@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "convert/entry_scan.h"
 #include "convert/json_error.h"
 #include "error.h"
 
@@ -214,13 +215,13 @@ class Walker {
           firstKey_ = object;
           markWanted_ = markWanted_ || entry_.index >= nextMark_;
         }
+        if (streaming_)
+          for (SensorObject* sensor : {&entry_.inclino, &entry_.inclino2, &entry_.force, &entry_.dlen}) sensor->reset();
         if (!object) {
           summary_.firstNonObject = std::min(summary_.firstNonObject, entry_.index);
           if (streaming_) emit(false);
         } else {
           entryOpen_ = true;
-          if (streaming_)
-            for (SensorObject* sensor : {&entry_.inclino, &entry_.inclino2, &entry_.force, &entry_.dlen}) sensor->reset();
         }
         break;
       case 3:
@@ -454,28 +455,68 @@ bool walkInPieces(std::string_view text, Summary& summary, unsigned threads) {
   return true;
 }
 
-// The entries of one range, each parsed on its own from where it starts.
-void walkRange(std::string_view text, const EntryRange& range, const Visit& visit) {
+// The entries of one range, each read on its own from where it starts: by
+// the quick scan where it can, else by the full parser.
+void walkRange(std::string_view text, const EntryRange& range, const Visit& visit, EntryReader reader) {
   json::parse_options options;
   options.max_depth = Recording::kMaxDepth;
   options.allow_invalid_utf8 = true;
   Summary unused;
   json::basic_parser<Walker> parser(options, unused, &visit, 0, text);
-  parser.handler().startAtEntry(range.first);
+  RecordingEntry entry;
   size_t at = range.offset;
   for (size_t n = 0; n < range.count; ++n) {
-    // The first pass validated the text: no error is left to find, and
-    // each entry ends where the next one's comma stands.
-    json::error_code ec;
-    at += parser.write_some(false, text.data() + at, text.size() - at, ec);
+    size_t end = reader == EntryReader::quick ? scanEntry(text, at, entry) : kEntryNotScanned;
+    if (end != kEntryNotScanned) {
+      entry.index = range.first + n;
+      visit(entry);
+      at = end;
+    } else {
+      // The first pass validated the text: no error is left to find, and
+      // each entry ends where the next one's comma stands.
+      parser.handler().startAtEntry(range.first + n);
+      json::error_code ec;
+      at += parser.write_some(false, text.data() + at, text.size() - at, ec);
+      parser.reset();
+    }
     while (at < text.size() && (isJsonSpace(text[at]) || text[at] == ',')) ++at;
-    parser.reset();
   }
 }
 
 std::string_view withoutByteOrderMark(std::string_view text) {
   if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
   return text;
+}
+
+void requireDataIn(const Summary& summary) {
+  if (!summary.topIsObject) throw ValueError("the recording is not a JSON object");
+  if (summary.dataMembers == 0) throw KeyError("key not found: data");
+  if (!summary.dataIsArray) throw ValueError("\"data\" is not a JSON array");
+}
+
+std::vector<EntryRange> rangesOf(const Summary& summary, size_t bytes) {
+  const std::vector<Recording::Mark>& marks = summary.marks;
+  std::vector<EntryRange> ranges;
+  if (summary.entries == 0 || marks.empty() || marks.front().index != 0) return ranges;
+  Recording::Mark start = marks.front();
+  for (const Recording::Mark& m : marks) {
+    if (m.index == start.index || m.offset - start.offset < bytes) continue;
+    ranges.push_back({start.index, m.index - start.index, start.offset});
+    start = m;
+  }
+  ranges.push_back({start.index, summary.entries - start.index, start.offset});
+  return ranges;
+}
+
+// The entries of a range, or of the whole "data" array: as one range where
+// its first entry is placed, else in a walk of the whole text.
+void walkEntries(std::string_view text, const Summary& summary, const Visit& visit, const EntryRange& range,
+                 EntryReader reader) {
+  if (range.offset != EntryRange::wholeDocument) return walkRange(text, range, visit, reader);
+  if (std::vector<EntryRange> all = rangesOf(summary, static_cast<size_t>(-1)); all.size() == 1)
+    return walkRange(text, all.front(), visit, reader);
+  Summary again;
+  walk(text, again, &visit, summary.dataMembers, false);
 }
 
 }  // namespace
@@ -505,11 +546,7 @@ void Recording::requireUnchanged() const {
   if (file_.changed()) throw IoError("cannot read: " + path_ + " (the file changed while it was read)");
 }
 
-void Recording::requireData() const {
-  if (!summary_.topIsObject) throw ValueError("the recording is not a JSON object");
-  if (summary_.dataMembers == 0) throw KeyError("key not found: data");
-  if (!summary_.dataIsArray) throw ValueError("\"data\" is not a JSON array");
-}
+void Recording::requireData() const { requireDataIn(summary_); }
 
 bool Recording::scan(size_t firstHit) const {
   requireData();
@@ -528,31 +565,25 @@ bool Recording::hasElasto() const {
   return scan(summary_.firstDlen);
 }
 
-void Recording::forEachEntry(const Visit& visit, const EntryRange& range) const {
+void Recording::forEachEntry(const Visit& visit, const EntryRange& range, EntryReader reader) const {
   TLQ_OP("forEachEntry");
   requireData();
-  if (range.offset != EntryRange::wholeDocument) return walkRange(json_, range, visit);
-  Summary again;
   try {
-    walk(json_, again, &visit, summary_.dataMembers, false);
+    walkEntries(json_, summary_, visit, range, reader);
   } catch (const JsonParseError&) {
     requireUnchanged();  // the first pass found the text valid
     throw;
   }
 }
 
-std::vector<EntryRange> Recording::ranges(size_t bytes) const {
-  const std::vector<Mark>& marks = summary_.marks;
-  std::vector<EntryRange> ranges;
-  if (summary_.entries == 0 || marks.empty() || marks.front().index != 0) return ranges;
-  Mark start = marks.front();
-  for (const Mark& m : marks) {
-    if (m.index == start.index || m.offset - start.offset < bytes) continue;
-    ranges.push_back({start.index, m.index - start.index, start.offset});
-    start = m;
-  }
-  ranges.push_back({start.index, summary_.entries - start.index, start.offset});
-  return ranges;
+std::vector<EntryRange> Recording::ranges(size_t bytes) const { return rangesOf(summary_, bytes); }
+
+void readEntries(std::string_view text, const Visit& visit, EntryReader reader) {
+  text = withoutByteOrderMark(text);
+  Summary summary;
+  walk(text, summary, nullptr, 0, true);
+  requireDataIn(summary);
+  walkEntries(text, summary, visit, EntryRange(), reader);
 }
 
 }  // namespace tlq

@@ -68,6 +68,9 @@ struct EntryRange {
   size_t offset = wholeDocument;  // where the first entry starts in the text
 };
 
+// How the second pass reads entries.
+enum class EntryReader : uint8_t { quick, fullParser };
+
 struct RecordingEntry {
   size_t index = 0;
   bool isObject = true;
@@ -108,9 +111,11 @@ class Recording {
 
   // Calls `visit` for every entry of "data" in the range (by default all of
   // them), in order. The entry is valid during the call only. Ranges from
-  // `ranges` may be walked on several threads at once.
+  // `ranges` may be walked on several threads at once. Entries are read by
+  // a quick scan where their shape allows, else by the full parser; tests
+  // ask for the full parser alone to compare the two.
   void forEachEntry(const std::function<void(const RecordingEntry&)>& visit,
-                    const EntryRange& range = EntryRange()) const;
+                    const EntryRange& range = EntryRange(), EntryReader reader = EntryReader::quick) const;
 
   // The entries of "data" cut into ranges of about `bytes` of text each (a
   // range is never shorter than the distance between two entries the first
@@ -152,5 +157,11 @@ class Recording {
 // Validates JSON text as a recording's first pass does; raises the same
 // JsonParseError. For tests and tools.
 void validateJson(std::string_view text);
+
+// Validates JSON text as a recording's first pass does, then calls `visit`
+// for every entry of its "data" array as Recording::forEachEntry does; raises
+// the same errors. For tests and tools.
+void readEntries(std::string_view text, const std::function<void(const RecordingEntry&)>& visit,
+                 EntryReader reader = EntryReader::quick);
 
 }  // namespace tlq

@@ -1,0 +1,276 @@
+#include "convert/entry_scan.h"
+
+#include <bit>
+#include <charconv>
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+namespace tlq {
+namespace {
+
+bool isSpace(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
+
+class Scanner {
+ public:
+  Scanner(std::string_view text, size_t at) : begin_(text.data()), p_(text.data() + at), end_(text.data() + text.size()) {}
+
+  size_t offset() const { return static_cast<size_t>(p_ - begin_); }
+
+  // The entry's members; false for a shape left to the full parser.
+  bool entry(RecordingEntry& entry) {
+    if (!take('{')) return false;
+    for (SensorObject* s : {&entry.inclino, &entry.inclino2, &entry.force, &entry.dlen}) s->reset();
+    return members([&](std::string_view key) {
+      SensorObject* sensor = key == "inclino"    ? &entry.inclino
+                             : key == "inclino2" ? &entry.inclino2
+                             : key == "force"    ? &entry.force
+                             : key == "dlen"     ? &entry.dlen
+                                                 : nullptr;
+      if (!sensor) return skipValue();
+      sensor->reset();  // of members with equal names the last counts
+      skipSpace();
+      if (p_ == end_ || *p_ != '{') {
+        sensor->shape = SensorObject::Shape::notObject;
+        return skipValue();
+      }
+      sensor->shape = SensorObject::Shape::object;
+      ++p_;
+      return sensorMembers(*sensor);
+    });
+  }
+
+ private:
+  bool sensorMembers(SensorObject& sensor) {
+    return members([&](std::string_view key) {
+      JsonField* field = key == "raw"         ? &sensor.raw
+                         : key == "timestamp" ? &sensor.timestamp
+                         : key == "val1"      ? &sensor.val1
+                         : key == "val2"      ? &sensor.val2
+                                              : nullptr;
+      if (!field) return skipValue();
+      field->reset();
+      return value(*field);
+    });
+  }
+
+  // The members of an object whose "{" is read, up to and including its
+  // "}"; `member` reads the value of each.
+  template <class Member>
+  bool members(Member&& member) {
+    if (take('}')) return true;
+    do {
+      std::string_view key;
+      if (!take('"') || !plainString(key) || !take(':') || !member(key)) return false;
+    } while (take(','));
+    return take('}');
+  }
+
+  bool value(JsonField& field) {
+    skipSpace();
+    if (p_ == end_) return false;
+    switch (*p_) {
+      case '"': {
+        ++p_;
+        const char* body = p_;
+        bool escaped = false;
+        if (!skipString(escaped)) return false;
+        std::string_view text(body, static_cast<size_t>(p_ - 1 - body));
+        if (escaped) {
+          if (!unescape(text, field.copy)) return false;
+          text = field.copy;
+        }
+        field.type = JsonField::Type::string;
+        field.text = text;
+        return true;
+      }
+      case '{':
+      case '[':
+      case 't':
+      case 'f':
+      case 'n':
+        field.type = JsonField::Type::other;
+        return skipValue();
+      default:
+        field.type = JsonField::Type::number;
+        return number(field.number);
+    }
+  }
+
+  // A number as the full parser hands it over: an integer of up to 18
+  // digits as its 64-bit value (so "-0" is +0), anything with a fraction or
+  // an exponent correctly rounded. Longer integers and numbers beyond a
+  // double's range are left to the full parser.
+  bool number(double& out) {
+    const char* start = p_;
+    bool integer = true;
+    while (p_ != end_ && ((*p_ >= '0' && *p_ <= '9') || *p_ == '-' || *p_ == '+' || *p_ == '.' ||
+                          *p_ == 'e' || *p_ == 'E')) {
+      integer = integer && *p_ != '.' && *p_ != 'e' && *p_ != 'E';
+      ++p_;
+    }
+    if (integer) {
+      bool negative = start != p_ && *start == '-';
+      const char* digits = start + negative;
+      if (p_ == digits || p_ - digits > 18) return false;
+      int64_t n = 0;
+      for (const char* d = digits; d != p_; ++d) {
+        if (*d < '0' || *d > '9') return false;
+        n = n * 10 + (*d - '0');
+      }
+      out = static_cast<double>(negative ? -n : n);
+      return true;
+    }
+    auto [end, ec] = std::from_chars(start, p_, out);
+    return ec == std::errc() && end == p_;
+  }
+
+  // A key or string without escapes, its opening quote read.
+  bool plainString(std::string_view& text) {
+    const char* body = p_;
+    bool escaped = false;
+    if (!skipString(escaped) || escaped) return false;
+    text = {body, static_cast<size_t>(p_ - 1 - body)};
+    return true;
+  }
+
+  // Past the closing quote of a string whose opening quote is read.
+  bool skipString(bool& escaped) {
+    escaped = false;
+    for (;;) {
+      p_ = quoteOrBackslash(p_, end_);
+      if (p_ == end_) return false;
+      if (*p_++ == '"') return true;
+      escaped = true;
+      if (p_++ == end_) return false;  // the escaped character
+    }
+  }
+
+  // The first '"' or '\\' from `p` on, or `end`. Eight bytes at a time: a
+  // byte equal to the one looked for is zero after the exclusive or, and the
+  // lowest byte whose high bit survives the subtraction is the first zero.
+  static const char* quoteOrBackslash(const char* p, const char* end) {
+    if constexpr (std::endian::native == std::endian::little) {
+      constexpr uint64_t ones = 0x0101010101010101, highs = 0x8080808080808080;
+      for (; end - p >= 8; p += 8) {
+        uint64_t word;
+        std::memcpy(&word, p, 8);
+        uint64_t quotes = word ^ (ones * '"'), backslashes = word ^ (ones * '\\');
+        uint64_t found = (((quotes - ones) & ~quotes) | ((backslashes - ones) & ~backslashes)) & highs;
+        if (found) return p + std::countr_zero(found) / 8;
+      }
+    }
+    while (p != end && *p != '"' && *p != '\\') ++p;
+    return p;
+  }
+
+  // The escapes; a surrogate pair is left to the full parser.
+  static bool unescape(std::string_view text, std::string& out) {
+    out.clear();
+    for (;;) {
+      size_t slash = text.find('\\');
+      out.append(text.substr(0, slash));
+      if (slash == std::string_view::npos) return true;
+      if (slash + 1 == text.size()) return false;
+      switch (text[slash + 1]) {
+        case '"': out += '"'; break;
+        case '\\': out += '\\'; break;
+        case '/': out += '/'; break;
+        case 'b': out += '\b'; break;
+        case 'f': out += '\f'; break;
+        case 'n': out += '\n'; break;
+        case 'r': out += '\r'; break;
+        case 't': out += '\t'; break;
+        case 'u': {
+          unsigned code = 0;
+          for (size_t i = slash + 2; i < slash + 6; ++i) {
+            if (i >= text.size()) return false;
+            code = code << 4 | hexValue(text[i]);
+          }
+          if (code > 0xFFFF || (code >= 0xD800 && code < 0xE000)) return false;  // a surrogate pair, or no hex
+          appendUtf8(code, out);
+          text.remove_prefix(slash + 6);
+          continue;
+        }
+        default: return false;
+      }
+      text.remove_prefix(slash + 2);
+    }
+  }
+
+  // 0 to 15 for a hexadecimal digit; more than 0xFFFF in the end for anything else.
+  static unsigned hexValue(char c) {
+    if (c >= '0' && c <= '9') return static_cast<unsigned>(c - '0');
+    if (c >= 'a' && c <= 'f') return static_cast<unsigned>(c - 'a' + 10);
+    if (c >= 'A' && c <= 'F') return static_cast<unsigned>(c - 'A' + 10);
+    return 0x10000;
+  }
+
+  static void appendUtf8(unsigned code, std::string& out) {
+    if (code < 0x80) {
+      out += static_cast<char>(code);
+    } else if (code < 0x800) {
+      out += static_cast<char>(0xC0 | code >> 6);
+      out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+      out += static_cast<char>(0xE0 | code >> 12);
+      out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+      out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+  }
+
+  // Any value, nested ones included.
+  bool skipValue() {
+    skipSpace();
+    size_t depth = 0;
+    while (p_ != end_) {
+      char c = *p_++;
+      switch (c) {
+        case '"': {
+          bool escaped = false;
+          if (!skipString(escaped)) return false;
+          break;
+        }
+        case '{':
+        case '[': ++depth; break;
+        case '}':
+        case ']':
+          if (depth == 0) return false;
+          --depth;
+          break;
+        default:
+          if (depth > 0) break;
+          // A number or a literal runs up to what follows it.
+          while (p_ != end_ && !isSpace(*p_) && *p_ != ',' && *p_ != '}' && *p_ != ']') ++p_;
+          return true;
+      }
+      if (depth == 0) return true;
+    }
+    return false;
+  }
+
+  void skipSpace() {
+    while (p_ != end_ && isSpace(*p_)) ++p_;
+  }
+
+  bool take(char c) {
+    skipSpace();
+    if (p_ == end_ || *p_ != c) return false;
+    ++p_;
+    return true;
+  }
+
+  const char* begin_;
+  const char* p_;
+  const char* end_;
+};
+
+}  // namespace
+
+size_t scanEntry(std::string_view text, size_t at, RecordingEntry& entry) {
+  if (at >= text.size()) return kEntryNotScanned;
+  Scanner scanner(text, at);
+  return scanner.entry(entry) ? scanner.offset() : kEntryNotScanned;
+}
+
+}  // namespace tlq
