@@ -36,13 +36,19 @@ constexpr uint64_t kPow10[20] = {1u,
                                  1000000000000000000u,
                                  10000000000000000000u};
 
-// The eight decimal digits of v < 10^8, two at a time.
-void writeDigits8(char* out, uint32_t v) {
+// The sixteen decimal digits of n < 10^16, in four independent groups of
+// four, two digits at a time.
+void writeDigits16(char* out, uint64_t n) {
   static constexpr char kPairs[] =
       "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
       "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
       "8081828384858687888990919293949596979899";
-  for (int i = 6; i >= 0; i -= 2, v /= 100) std::copy_n(kPairs + 2 * (v % 100), 2, out + i);
+  auto high = static_cast<uint32_t>(n / 100000000), low = static_cast<uint32_t>(n % 100000000);
+  uint32_t groups[4] = {high / 10000, high % 10000, low / 10000, low % 10000};
+  for (int g = 0; g < 4; ++g) {
+    std::copy_n(kPairs + 2 * (groups[g] / 100), 2, out + 4 * g);
+    std::copy_n(kPairs + 2 * (groups[g] % 100), 2, out + 4 * g + 2);
+  }
 }
 
 // "%.16g" of a value with 1e-5 <= |value| < 1e15 (the numbers a recording
@@ -85,9 +91,7 @@ size_t format16g(char* buf, double value) {
     break;
   }
   char d[16];
-  uint64_t n = static_cast<uint64_t>(digits);
-  writeDigits8(d, static_cast<uint32_t>(n / 100000000));
-  writeDigits8(d + 8, static_cast<uint32_t>(n % 100000000));
+  writeDigits16(d, static_cast<uint64_t>(digits));
   int last = 15;  // the last significant digit
   while (last > 0 && d[last] == '0') --last;
 

@@ -1,10 +1,33 @@
 // Number and text helpers shared by the decoders and the CSV output.
 #pragma once
 
+#include <bit>
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
 namespace tlq {
+
+// The first byte from `p` on that equals one of `bytes`, or `end`. Eight
+// bytes at a time: a byte equal to the one looked for is zero after the
+// exclusive or, and the lowest byte whose high bit survives the subtraction
+// below is the first zero.
+template <class... Bytes>
+inline const char* findAnyOf(const char* p, const char* end, Bytes... bytes) {
+  if constexpr (std::endian::native == std::endian::little) {
+    constexpr uint64_t ones = 0x0101010101010101, highs = 0x8080808080808080;
+    auto zeros = [](uint64_t w) { return (w - ones) & ~w; };
+    for (; end - p >= 8; p += 8) {
+      uint64_t word;
+      std::memcpy(&word, p, 8);
+      uint64_t found = (zeros(word ^ (ones * static_cast<uint8_t>(bytes))) | ...) & highs;
+      if (found) return p + std::countr_zero(found) / 8;
+    }
+  }
+  while (p != end && ((*p != bytes) && ...)) ++p;
+  return p;
+}
 
 // Appends `value` as printf's "%.16g" would (C locale), then ".0" when the
 // text has neither a point nor a letter: 3 -> "3.0", 1e-05 -> "1e-05".

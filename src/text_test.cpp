@@ -270,3 +270,33 @@ TEST(CsvPath, ReplacesOrAddsTheExtension) {
 
 }  // namespace
 }  // namespace tlq
+
+namespace tlq {
+namespace {
+
+// Against a plain search: every start and length over texts that mix the
+// bytes looked for with bytes just beside them and bytes with the high bit
+// set, where a word-at-a-time search goes wrong if it is wrong at all.
+TEST(FindAnyOf, FindsTheFirstOfTheBytes) {
+  const char alphabet[] = {'a', '"', '#', '!', ';', ':', '\\', ']', '\r', '\n', '\x0c', '\0', '\x7f', '\x80', '\xa2', '\xff'};
+  std::mt19937 random(20261208);
+  for (int round = 0; round < 2000; ++round) {
+    std::string text(40, 'a');
+    for (char& c : text) c = alphabet[random() % sizeof alphabet];
+    for (size_t from = 0; from <= 8; ++from) {
+      for (size_t to = from; to <= text.size(); ++to) {
+        const char* p = text.data() + from;
+        const char* end = text.data() + to;
+        const char* two = p;
+        while (two != end && *two != '"' && *two != '\\') ++two;
+        ASSERT_EQ(findAnyOf(p, end, '"', '\\'), two) << text << " " << from << " " << to;
+        const char* four = p;
+        while (four != end && *four != ';' && *four != '\x80' && *four != '\r' && *four != '\n') ++four;
+        ASSERT_EQ(findAnyOf(p, end, ';', '\x80', '\r', '\n'), four) << text << " " << from << " " << to;
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tlq

@@ -1,10 +1,9 @@
 #include "convert/entry_scan.h"
 
-#include <bit>
 #include <charconv>
-#include <cstdint>
-#include <cstring>
 #include <string>
+
+#include "text.h"
 
 namespace tlq {
 namespace {
@@ -138,30 +137,12 @@ class Scanner {
   bool skipString(bool& escaped) {
     escaped = false;
     for (;;) {
-      p_ = quoteOrBackslash(p_, end_);
+      p_ = findAnyOf(p_, end_, '"', '\\');
       if (p_ == end_) return false;
       if (*p_++ == '"') return true;
       escaped = true;
       if (p_++ == end_) return false;  // the escaped character
     }
-  }
-
-  // The first '"' or '\\' from `p` on, or `end`. Eight bytes at a time: a
-  // byte equal to the one looked for is zero after the exclusive or, and the
-  // lowest byte whose high bit survives the subtraction is the first zero.
-  static const char* quoteOrBackslash(const char* p, const char* end) {
-    if constexpr (std::endian::native == std::endian::little) {
-      constexpr uint64_t ones = 0x0101010101010101, highs = 0x8080808080808080;
-      for (; end - p >= 8; p += 8) {
-        uint64_t word;
-        std::memcpy(&word, p, 8);
-        uint64_t quotes = word ^ (ones * '"'), backslashes = word ^ (ones * '\\');
-        uint64_t found = (((quotes - ones) & ~quotes) | ((backslashes - ones) & ~backslashes)) & highs;
-        if (found) return p + std::countr_zero(found) / 8;
-      }
-    }
-    while (p != end && *p != '"' && *p != '\\') ++p;
-    return p;
   }
 
   // The escapes; a surrogate pair is left to the full parser.

@@ -130,9 +130,8 @@ void makeLine(const CsvFormat& format, const CsvRow& row, std::string& out) {
 }
 
 void quoteString(const CsvFormat& format, std::string_view text, std::string& out) {
-  const char sep = format.listSeparator;
-  auto special = [sep](char c) { return c == sep || c == '"' || c == '\r' || c == '\n'; };
-  if (std::none_of(text.begin(), text.end(), special)) {
+  const char* end = text.data() + text.size();
+  if (findAnyOf(text.data(), end, format.listSeparator, '"', '\r', '\n') == end) {
     out += text;
     return;
   }

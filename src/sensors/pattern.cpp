@@ -3,7 +3,8 @@
 
 #include <pcre2.h>
 
-#include <cstdlib>
+#include <memory>
+#include <new>
 #include <string>
 
 #include "error.h"
@@ -12,30 +13,18 @@ namespace tlq {
 
 namespace {
 
-// PCRE2 wants its match data from an allocator. Each match takes it from a
-// block on the caller's stack instead of the heap (what does not fit, such
-// as the interpreter's frames where there is no JIT, comes from the heap and
-// goes back to it), so matching needs no state kept between calls.
-class StackArena {
- public:
-  static void* allocate(size_t size, void* arena) { return static_cast<StackArena*>(arena)->take(size); }
-  static void release(void* p, void* arena) {
-    if (!static_cast<StackArena*>(arena)->owns(p)) std::free(p);
-  }
-
- private:
-  void* take(size_t size) {
-    size = (size + 15) & ~size_t{15};
-    if (size > sizeof block_ - used_) return std::malloc(size);
-    void* p = block_ + used_;
-    used_ += size;
-    return p;
-  }
-  bool owns(const void* p) const { return p >= block_ && p < block_ + sizeof block_; }
-
-  alignas(16) unsigned char block_[512];
-  size_t used_ = 0;
-};
+// The match data of the calling thread, made on its first match and kept
+// for the thread's life: matching needs somewhere to put the capture
+// offsets (and, without the JIT, the interpreter's frames), and making it
+// anew for every match costs more than many a match.
+pcre2_match_data* threadMatchData() {
+  struct Free {
+    void operator()(pcre2_match_data* data) const { pcre2_match_data_free(data); }
+  };
+  thread_local std::unique_ptr<pcre2_match_data, Free> data(pcre2_match_data_create(Pattern::Match::kMaxGroups, nullptr));
+  if (!data) throw std::bad_alloc();
+  return data.get();
+}
 
 }  // namespace
 
@@ -62,9 +51,7 @@ Pattern::Pattern(std::string_view pattern) {
 Pattern::~Pattern() { pcre2_code_free(code_); }
 
 Pattern::Match Pattern::match(std::string_view subject) const {
-  StackArena arena;
-  pcre2_general_context* memory = pcre2_general_context_create(StackArena::allocate, StackArena::release, &arena);
-  pcre2_match_data* data = pcre2_match_data_create(Match::kMaxGroups, memory);
+  pcre2_match_data* data = threadMatchData();
   Match result;
   const char* bytes = subject.data() ? subject.data() : "";
   // The count of pairs set: the highest group that took part, plus one.
@@ -77,8 +64,6 @@ Pattern::Match Pattern::match(std::string_view subject) const {
       result.groups_[n] = subject.substr(ovector[2 * n], ovector[2 * n + 1] - ovector[2 * n]);
     }
   }
-  pcre2_match_data_free(data);
-  pcre2_general_context_free(memory);
   return result;
 }
 

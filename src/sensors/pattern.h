@@ -1,6 +1,7 @@
 // A fixed Perl-compatible pattern, compiled once and matched anchored at the
-// first byte of the subject. A pattern keeps no state of its matches, so one
-// pattern serves every thread at once.
+// first byte of the subject. A pattern keeps no state of its matches (each
+// thread matches with match data of its own), so one pattern serves every
+// thread at once.
 #pragma once
 
 #include <cstddef>
