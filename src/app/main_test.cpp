@@ -16,6 +16,7 @@
 #ifdef _WIN32
 #include "platform/win32_text.h"
 #else
+#include <locale.h>
 #include <sys/stat.h>
 #endif
 
@@ -120,6 +121,23 @@ TEST_F(Program, ConvertsTheSample) {
   EXPECT_EQ(readFile(dir.file("sample.csv")),
             readFile(std::string(TLQ_SOURCE_DIR) + "/examples/sample.expected-comma-point.csv"));
 }
+
+#ifndef _WIN32
+// Without separators in the store, the program takes them from the locale:
+// it must be linked so that the C library can load one.
+TEST_F(Program, TheLocaleGivesTheSeparatorsTheStoreLacks) {
+  locale_t german = ::newlocale(LC_NUMERIC_MASK, "de_DE.UTF-8", static_cast<locale_t>(0));
+  if (!german) GTEST_SKIP() << "locale de_DE.UTF-8 is not installed";
+  ::freelocale(german);
+  std::string recording = dir.file("r.tlq");
+  writeFile(recording, R"({"data":[{"inclino":{"raw":"X=+01.235\r\nY=-12.346"}}]})");
+  auto r = run({recording}, {{"TLQCONVERTER_REGISTRY", dir.file("absent.reg")}, {"LC_ALL", "de_DE.UTF-8"}});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(readFile(dir.file("r.csv")),
+            "timestamp;inclino1_raw;inclino1_x;inclino1_y;force_raw;force_kg\r\n"
+            ";X=+01.235 Y=-12.346;1,235;-12,346;;\r\n");
+}
+#endif
 
 TEST_F(Program, FailureEndsInAnOpenedReport) {
   std::string missing = dir.file("missing.tlq");

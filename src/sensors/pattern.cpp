@@ -45,17 +45,35 @@ Pattern::Pattern(std::string_view pattern) {
     throw ValueError("cannot compile pattern " + std::string(pattern) + ": " +
                      reinterpret_cast<const char*>(text));
   }
-  pcre2_jit_compile(code_, PCRE2_JIT_COMPLETE);  // where there is no JIT, the interpreter runs
 }
 
-Pattern::~Pattern() { pcre2_code_free(code_); }
+Pattern::~Pattern() {
+  pcre2_code_free(jit_.load());
+  pcre2_code_free(code_);
+}
+
+// The compiled copy once there is one. The thread whose match is the
+// kMatchesBeforeJit-th makes it, while the others go on in the interpreter;
+// where there is no JIT the interpreter runs for good.
+const pcre2_code* Pattern::codeForMatch() const {
+  if (const pcre2_code* jit = jit_.load(std::memory_order_acquire)) return jit;
+  if (matches_.fetch_add(1, std::memory_order_relaxed) + 1 == kMatchesBeforeJit) {
+    pcre2_code* copy = pcre2_code_copy(code_);
+    if (copy && pcre2_jit_compile(copy, PCRE2_JIT_COMPLETE) == 0) {
+      jit_.store(copy, std::memory_order_release);
+      return copy;
+    }
+    pcre2_code_free(copy);
+  }
+  return code_;
+}
 
 Pattern::Match Pattern::match(std::string_view subject) const {
   pcre2_match_data* data = threadMatchData();
   Match result;
   const char* bytes = subject.data() ? subject.data() : "";
   // The count of pairs set: the highest group that took part, plus one.
-  int set = pcre2_match(code_, reinterpret_cast<PCRE2_SPTR>(bytes), subject.size(), 0, 0, data, nullptr);
+  int set = pcre2_match(codeForMatch(), reinterpret_cast<PCRE2_SPTR>(bytes), subject.size(), 0, 0, data, nullptr);
   if (set >= 0) {
     result.matched_ = true;
     const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(data);

@@ -4,7 +4,9 @@
 // thread at once.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 typedef struct pcre2_real_code_8 pcre2_code_8;
@@ -32,7 +34,10 @@ class Pattern {
   // Compiles with the newline convention set to LF and no other option
   // (no case folding, no multi-line mode, no UTF): "." matches every byte but
   // LF and "$" matches at the end or before a single final LF. A pattern that
-  // does not compile raises a ValueError.
+  // does not compile raises a ValueError. Matching starts in the interpreter;
+  // after kMatchesBeforeJit matches a copy compiled to machine code takes
+  // over where the platform has a JIT, so that a small recording does not
+  // pay for compiling what it barely uses.
   explicit Pattern(std::string_view pattern);
   ~Pattern();
   Pattern(const Pattern&) = delete;
@@ -42,8 +47,14 @@ class Pattern {
   // unless the pattern says so.
   Match match(std::string_view subject) const;
 
+  static constexpr uint64_t kMatchesBeforeJit = 1024;
+
  private:
-  pcre2_code_8* code_ = nullptr;
+  const pcre2_code_8* codeForMatch() const;
+
+  pcre2_code_8* code_ = nullptr;                       // for the interpreter
+  mutable std::atomic<pcre2_code_8*> jit_ = nullptr;   // published once compiled
+  mutable std::atomic<uint64_t> matches_ = 0;          // until then
 };
 
 }  // namespace tlq
