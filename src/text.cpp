@@ -124,7 +124,9 @@ size_t format16g(char*, double) { return 0; }
 
 }  // namespace
 
-size_t formatFloat(char (&buf)[32], double value) {
+size_t formatFloat(char (&buf)[32], double value) { return formatFloatInto(buf, value); }
+
+size_t formatFloatInto(char* buf, double value) {
   if (std::isnan(value)) {
     std::copy_n("nan", 3, buf);
     return 3;

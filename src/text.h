@@ -29,6 +29,49 @@ inline const char* findAnyOf(const char* p, const char* end, Bytes... bytes) {
   return p;
 }
 
+// Appends to a string through a block of its own, so that each of the many
+// short pieces of a line costs a copy rather than a call into the string.
+// What was put reaches the string at flush(), which the owner calls when
+// done (an appender dropped by an exception loses what it held).
+class Appender {
+ public:
+  static constexpr size_t kBlock = 1024;
+
+  explicit Appender(std::string& out) : out_(out) {}
+  Appender(const Appender&) = delete;
+  Appender& operator=(const Appender&) = delete;
+
+  void put(char c) {
+    if (used_ == kBlock) flush();
+    block_[used_++] = c;
+  }
+  void put(std::string_view s) {
+    if (s.size() > kBlock - used_) {
+      flush();
+      if (s.size() > kBlock) return out_.append(s), void();
+    }
+    std::memcpy(block_ + used_, s.data(), s.size());
+    used_ += s.size();
+  }
+  // Room for up to `n` (at most kBlock) bytes, written in place and then
+  // kept with commit().
+  char* room(size_t n) {
+    if (n > kBlock - used_) flush();
+    return block_ + used_;
+  }
+  void commit(size_t n) { used_ += n; }
+
+  void flush() {
+    out_.append(block_, used_);
+    used_ = 0;
+  }
+
+ private:
+  std::string& out_;
+  size_t used_ = 0;
+  char block_[kBlock];
+};
+
 // Appends `value` as printf's "%.16g" would (C locale), then ".0" when the
 // text has neither a point nor a letter: 3 -> "3.0", 1e-05 -> "1e-05".
 // Every not-a-number is "nan"; the infinities are "inf" and "-inf".
@@ -36,6 +79,10 @@ void appendFloat(std::string& out, double value);
 
 // The same text written to `buf`; returns its length (at most 26).
 size_t formatFloat(char (&buf)[32], double value);
+size_t formatFloatInto(char* buf, double value);  // `buf` holds 32 bytes
+
+// The same text put into `out`.
+inline void appendFloat(Appender& out, double value) { out.commit(formatFloatInto(out.room(32), value)); }
 
 // `value` correctly rounded to three decimals, as "%.3f" followed by reading
 // the text back. Not-a-number and the infinities pass through.

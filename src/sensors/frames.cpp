@@ -12,13 +12,19 @@
 
 namespace tlq {
 
+namespace {
+
+// Out of line, so that the reads that do not fail stay short.
+[[noreturn, gnu::cold, gnu::noinline]] void outOfBounds(std::string_view frame, size_t p) {
+  TLQ_OP("byteAt");
+  if (frame.empty()) throw IndexError("index out of bounds, the container is empty");
+  throw IndexError("index " + std::to_string(p) + " not in 0 .. " + std::to_string(frame.size() - 1));
+}
+
+}  // namespace
+
 uint8_t byteAt(std::string_view frame, size_t p) {
-  if (p >= frame.size()) {
-    TLQ_OP("byteAt");
-    if (frame.empty()) throw IndexError("index out of bounds, the container is empty");
-    throw IndexError("index " + std::to_string(p) + " not in 0 .. " +
-                     std::to_string(frame.size() - 1));
-  }
+  if (p >= frame.size()) outOfBounds(frame, p);
   return static_cast<uint8_t>(frame[p]);
 }
 
@@ -153,14 +159,14 @@ namespace {
 template <bool kInCsv>
 class JsonObjectWriter {
  public:
-  explicit JsonObjectWriter(std::string& out) : out_(out) { out_ += '{'; }
-  ~JsonObjectWriter() { out_ += '}'; }
+  explicit JsonObjectWriter(Appender& out) : out_(out) { out_.put('{'); }
+  ~JsonObjectWriter() { out_.put('}'); }
 
   template <size_t N>
   void member(const char (&key)[N], int64_t v) {
     name(key);
-    char buf[24];
-    out_.append(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
+    char* room = out_.room(24);
+    out_.commit(static_cast<size_t>(std::to_chars(room, room + 24, v).ptr - room));
   }
   template <size_t N>
   void member(const char (&key)[N], double v) {
@@ -170,65 +176,65 @@ class JsonObjectWriter {
   template <size_t N>
   void member(const char (&key)[N], bool v) {
     name(key);
-    out_ += v ? "true" : "false";
+    out_.put(v ? std::string_view("true") : std::string_view("false"));
   }
   template <size_t N>
   void member(const char (&key)[N], std::string_view v) {
     name(key);
-    out_ += kQuote;
+    out_.put(kQuote);
     const char* run = v.data();  // characters not yet copied
     const char* end = v.data() + v.size();
     for (const char* p = run; p != end; ++p) {
       auto c = static_cast<unsigned char>(*p);
       if (c >= 0x20 && c != '"' && c != '\\') continue;
-      out_.append(run, p);
+      out_.put(std::string_view(run, static_cast<size_t>(p - run)));
       run = p + 1;
       switch (c) {
         case '"':
-          out_ += '\\';
-          out_ += kQuote;
+          out_.put('\\');
+          out_.put(kQuote);
           break;
-        case '\\': out_ += "\\\\"; break;
-        case '\b': out_ += "\\b"; break;
-        case '\f': out_ += "\\f"; break;
-        case '\n': out_ += "\\n"; break;
-        case '\r': out_ += "\\r"; break;
-        case '\t': out_ += "\\t"; break;
+        case '\\': out_.put("\\\\"); break;
+        case '\b': out_.put("\\b"); break;
+        case '\f': out_.put("\\f"); break;
+        case '\n': out_.put("\\n"); break;
+        case '\r': out_.put("\\r"); break;
+        case '\t': out_.put("\\t"); break;
         default: {
           static constexpr char hex[] = "0123456789ABCDEF";
-          out_ += "\\u00";
-          out_ += hex[c >> 4];
-          out_ += hex[c & 0x0F];
+          out_.put("\\u00");
+          out_.put(hex[c >> 4]);
+          out_.put(hex[c & 0x0F]);
         }
       }
     }
-    out_.append(run, end);
-    out_ += kQuote;
+    out_.put(std::string_view(run, static_cast<size_t>(end - run)));
+    out_.put(kQuote);
   }
 
  private:
   static constexpr std::string_view kQuote = kInCsv ? "\"\"" : "\"";
 
-  // The separator, the quoted key and the colon, in one append.
+  // The separator, the quoted key and the colon.
   template <size_t N>
   void name(const char (&key)[N]) {
-    char buf[2 * kQuote.size() + N + 1];
-    char* p = buf;
+    char* p = out_.room(2 * kQuote.size() + N + 1);
+    char* start = p;
     if (!first_) *p++ = ',';
     first_ = false;
     p = std::copy(kQuote.begin(), kQuote.end(), p);
     p = std::copy_n(key, N - 1, p);
     p = std::copy(kQuote.begin(), kQuote.end(), p);
     *p++ = ':';
-    out_.append(buf, static_cast<size_t>(p - buf));
+    out_.commit(static_cast<size_t>(p - start));
   }
 
-  std::string& out_;
+  Appender& out_;
   bool first_ = true;
 };
 
 template <bool kInCsv>
-void write(const Dq7Inclino& r, std::string& out) {
+void write(const Dq7Inclino& r, Appender& out) {
   JsonObjectWriter<kInCsv> o(out);
   o.member("A_deg", r.A_deg);
   o.member("B_deg", r.B_deg);
@@ -245,7 +251,7 @@ void write(const Dq7Inclino& r, std::string& out) {
 }
 
 template <bool kInCsv>
-void write(const RkInclino& r, std::string& out) {
+void write(const RkInclino& r, Appender& out) {
   JsonObjectWriter<kInCsv> o(out);
   o.member("ACCX", r.ACCX);
   o.member("ACCY", r.ACCY);
@@ -260,16 +266,25 @@ void write(const RkInclino& r, std::string& out) {
 }
 
 template <typename Record>
+void writeJson(const Record& r, std::string& out) {
+  Appender a(out);
+  write<false>(r, a);
+  a.flush();
+}
+
+template <typename Record>
 void writeCsvField(const Record& r, std::string& out) {
-  out += '"';
-  write<true>(r, out);
-  out += '"';
+  Appender a(out);
+  a.put('"');
+  write<true>(r, a);
+  a.put('"');
+  a.flush();
 }
 
 }  // namespace
 
-void toJson(const Dq7Inclino& r, std::string& out) { write<false>(r, out); }
-void toJson(const RkInclino& r, std::string& out) { write<false>(r, out); }
+void toJson(const Dq7Inclino& r, std::string& out) { writeJson(r, out); }
+void toJson(const RkInclino& r, std::string& out) { writeJson(r, out); }
 void toCsvField(const Dq7Inclino& r, std::string& out) { writeCsvField(r, out); }
 void toCsvField(const RkInclino& r, std::string& out) { writeCsvField(r, out); }
 
