@@ -1,9 +1,11 @@
 #include "text.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <system_error>
 
@@ -36,85 +38,122 @@ constexpr uint64_t kPow10[20] = {1u,
                                  1000000000000000000u,
                                  10000000000000000000u};
 
-// The sixteen decimal digits of n < 10^16, in four independent groups of
-// four, two digits at a time.
-void writeDigits16(char* out, uint64_t n) {
-  static constexpr char kPairs[] =
-      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-      "8081828384858687888990919293949596979899";
-  auto high = static_cast<uint32_t>(n / 100000000), low = static_cast<uint32_t>(n % 100000000);
-  uint32_t groups[4] = {high / 10000, high % 10000, low / 10000, low % 10000};
-  for (int g = 0; g < 4; ++g) {
-    std::copy_n(kPairs + 2 * (groups[g] / 100), 2, out + 4 * g);
-    std::copy_n(kPairs + 2 * (groups[g] % 100), 2, out + 4 * g + 2);
+// The eight decimal digits of v < 10^8 as bytes 0 to 9, the first digit in
+// the lowest byte: v is split into halves of four digits, each half into
+// pairs and each pair into digits, every lane at once, dividing by
+// multiplying with a rounded-up reciprocal (exact for these ranges).
+uint64_t decimalBytes8(uint32_t v) {
+  uint64_t x = v;
+  uint64_t high = (x * 109951163) >> 40;  // x / 10^4
+  uint64_t lanes = high | (x - high * 10000) << 32;
+  uint64_t hundreds = ((lanes * 10486) >> 20) & 0x0000007F0000007F;  // each lane / 100
+  lanes = hundreds | (lanes - hundreds * 100) << 16;
+  uint64_t tens = ((lanes * 103) >> 10) & 0x000F000F000F000F;  // each lane / 10
+  return tens | (lanes - tens * 10) << 8;
+}
+
+// Writes the sixteen decimal digits of 10^15 <= n < 10^16; returns how many
+// are left without the trailing zeros.
+int writeDigits16(char* out, uint64_t n) {
+  if constexpr (std::endian::native == std::endian::little) {
+    uint64_t high = decimalBytes8(static_cast<uint32_t>(n / 100000000));
+    uint64_t low = decimalBytes8(static_cast<uint32_t>(n % 100000000));
+    constexpr uint64_t zeros = 0x3030303030303030;
+    uint64_t text[2] = {high | zeros, low | zeros};
+    std::memcpy(out, text, 16);
+    return low ? 16 - std::countl_zero(low) / 8 : 8 - std::countl_zero(high) / 8;
+  } else {
+    for (int i = 15; i >= 0; --i, n /= 10) out[i] = static_cast<char>('0' + n % 10);
+    int count = 16;
+    while (count > 1 && out[count - 1] == '0') --count;
+    return count;
   }
 }
 
+// Where the values of one binade (one power of two) fall among the powers of
+// ten: value = m / 2^shift with m from 2^52 to 2^53, and its decimal
+// exponent floor(log10(value)) is `exponent`, or one more from
+// m >= `nextFrom` on.
+struct Binade {
+  int exponent;
+  uint64_t nextFrom;
+};
+
+// For shift 0 to 69, all that "%.16g" below needs; exact integer arithmetic
+// at compile time.
+constexpr std::array<Binade, 70> kBinades = [] {
+  std::array<Binade, 70> table{};
+  for (int shift = 0; shift < 70; ++shift) {
+    // The largest e with 10^e <= 2^52 / 2^shift, the binade's least value.
+    int e = 15;
+    auto atMost = [shift](int e10) {  // 10^e10 <= 2^(52 - shift)
+      uint128 ten = 1;
+      for (int i = 0; i < (e10 < 0 ? -e10 : e10); ++i) ten *= 10;
+      return e10 >= 0 ? (ten << shift) <= (uint128{1} << 52) : (uint128{1} << shift) <= (ten << 52);
+    };
+    while (!atMost(e)) --e;
+    // The least m with m / 2^shift >= 10^(e + 1).
+    uint128 next;
+    if (e + 1 >= 0) {
+      next = uint128{kPow10[e + 1]} << shift;
+    } else {
+      uint64_t ten = kPow10[-(e + 1)];
+      next = ((uint128{1} << shift) + ten - 1) / ten;
+    }
+    table[shift] = {e, next >= (uint128{1} << 53) ? ~uint64_t{0} : static_cast<uint64_t>(next)};
+  }
+  return table;
+}();
+
 // "%.16g" of a value with 1e-5 <= |value| < 1e15 (the numbers a recording
-// holds), in exact integer arithmetic; 0 for other values. The value is
-// m * 2^q exactly, so its 16 significant digits are m * 10^p / 2^-q rounded
-// to nearest, ties to even, as printf rounds; m * 10^p stays below 2^124.
+// holds), then ".0" where that reads as an integer, in exact integer
+// arithmetic; 0 for other values. The value is m * 2^-shift exactly, so its
+// 16 significant digits are m * 10^p / 2^shift rounded to nearest, ties to
+// even, as printf rounds; m * 10^p stays below 2^124.
 size_t format16g(char* buf, double value) {
-  uint64_t bits = std::bit_cast<uint64_t>(value);
-  int biased = static_cast<int>(bits >> 52 & 0x7FF);
   double magnitude = std::fabs(value);
   if (!(magnitude >= 1e-5 && magnitude < 1e15)) return 0;
-  if (double whole = static_cast<double>(static_cast<int64_t>(value)); whole == value) {
-    // An integer below 1e15 has at most 15 digits: printed as they are.
-    auto n = static_cast<int64_t>(value);
-    return static_cast<size_t>(std::to_chars(buf, buf + 24, n).ptr - buf);
-  }
-  uint64_t m = (bits & ((uint64_t{1} << 52) - 1)) | uint64_t{1} << 52;
-  int shift = 1075 - biased;  // value = m / 2^shift, shift from 3 to 69
-  // The decimal exponent: estimated from the binary one, then corrected.
-  int e10 = ((52 - shift) * 78913 >> 18);  // floor(log10(2) * (52 - shift)), near enough
-  uint128 digits = 0;
-  for (;;) {
-    int p = 15 - e10;  // 0 to 21
-    uint128 scaled = p <= 19 ? uint128{m} * kPow10[p] : uint128{m} * kPow10[19] * kPow10[p - 19];
-    digits = scaled >> shift;
-    if (digits < kPow10[15]) {
-      --e10;
-      continue;
-    }
-    if (digits >= kPow10[16]) {
-      ++e10;
-      continue;
-    }
-    uint128 rest = scaled & ((uint128{1} << shift) - 1), half = uint128{1} << (shift - 1);
-    if (rest > half || (rest == half && (digits & 1))) ++digits;
-    if (digits == kPow10[16]) {
-      digits = kPow10[15];
-      ++e10;
-    }
-    break;
-  }
-  char d[16];
-  writeDigits16(d, static_cast<uint64_t>(digits));
-  int last = 15;  // the last significant digit
-  while (last > 0 && d[last] == '0') --last;
-
   char* out = buf;
   if (value < 0) *out++ = '-';
+  if (double whole = static_cast<double>(static_cast<int64_t>(value)); whole == value) {
+    // An integer below 1e15 has at most 15 digits: printed as they are.
+    out = std::to_chars(out, buf + 24, static_cast<int64_t>(magnitude)).ptr;
+    out = std::copy_n(".0", 2, out);
+    return static_cast<size_t>(out - buf);
+  }
+  uint64_t bits = std::bit_cast<uint64_t>(value);
+  uint64_t m = (bits & ((uint64_t{1} << 52) - 1)) | uint64_t{1} << 52;
+  int shift = 1075 - static_cast<int>(bits >> 52 & 0x7FF);  // 3 to 69 in this range
+  const Binade& binade = kBinades[static_cast<size_t>(shift)];
+  int e10 = binade.exponent + (m >= binade.nextFrom);
+  int p = 15 - e10;  // 1 to 20
+  uint128 scaled = p <= 19 ? uint128{m} * kPow10[p] : uint128{m} * kPow10[19] * 10;
+  uint64_t digits = static_cast<uint64_t>(scaled >> shift);
+  uint128 rest = scaled & ((uint128{1} << shift) - 1), half = uint128{1} << (shift - 1);
+  if (rest > half || (rest == half && (digits & 1))) ++digits;
+  if (digits == kPow10[16]) {
+    digits = kPow10[15];
+    ++e10;
+  }
+  char d[16];
+  int count = writeDigits16(d, digits);
+
   if (e10 < -4) {  // d.ddde-05
     *out++ = d[0];
-    if (last > 0) {
+    if (count > 1) {
       *out++ = '.';
-      out = std::copy(d + 1, d + last + 1, out);
+      out = std::copy(d + 1, d + count, out);
     }
     out = std::copy_n("e-05", 4, out);
   } else if (e10 < 0) {  // 0.000ddd
     *out++ = '0';
     *out++ = '.';
     out = std::fill_n(out, -e10 - 1, '0');
-    out = std::copy(d, d + last + 1, out);
-  } else {  // ddd.ddd
+    out = std::copy(d, d + count, out);
+  } else {  // ddd.ddd, or ddd.0 where rounding left no fraction
     out = std::copy(d, d + e10 + 1, out);
-    if (last > e10) {
-      *out++ = '.';
-      out = std::copy(d + e10 + 1, d + last + 1, out);
-    }
+    *out++ = '.';
+    out = count > e10 + 1 ? std::copy(d + e10 + 1, d + count, out) : std::copy_n("0", 1, out);
   }
   return static_cast<size_t>(out - buf);
 }
@@ -131,9 +170,9 @@ size_t formatFloatInto(char* buf, double value) {
     std::copy_n("nan", 3, buf);
     return 3;
   }
-  size_t size = format16g(buf, value);
+  if (size_t size = format16g(buf, value)) return size;
   // Elsewhere the general format with 16 significant digits is "%.16g".
-  if (size == 0) size = static_cast<size_t>(std::to_chars(buf, buf + 29, value, std::chars_format::general, 16).ptr - buf);
+  size_t size = static_cast<size_t>(std::to_chars(buf, buf + 29, value, std::chars_format::general, 16).ptr - buf);
   bool integral = std::all_of(buf, buf + size, [](char c) { return c == '-' || (c >= '0' && c <= '9'); });
   if (!integral) return size;
   std::copy_n(".0", 2, buf + size);
