@@ -105,14 +105,16 @@ class EntryConverter {
     double x = 0, y = 0;
     switch (detectInclinoType(raw)) {
       case InclinoType::inclinoText: {
+        // The lines joined: every CR LF becomes a space.
         std::string& text = row_.text(cols.raw);
-        for (size_t i = 0; i < raw.size(); ++i) {
-          if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') {
-            text += ' ';
-            ++i;
-          } else {
-            text += raw[i];
-          }
+        const char* end = raw.data() + raw.size();
+        for (const char* p = raw.data();;) {
+          const char* cr = findAnyOf(p, end, '\r');
+          text.append(p, cr);
+          if (cr == end) break;
+          bool lineEnd = cr + 1 != end && cr[1] == '\n';
+          text += lineEnd ? ' ' : '\r';
+          p = cr + (lineEnd ? 2 : 1);
         }
         std::tie(x, y) = parseMeasInclino(raw);
         break;
@@ -140,9 +142,15 @@ class EntryConverter {
   }
 
   void putForce(std::string_view raw) {
+    // The display line without its unit letters.
     std::string& text = row_.text(columns_.forceRaw);
-    for (char c : raw)
-      if (c != 'N' && c != 'M') text += c;
+    const char* end = raw.data() + raw.size();
+    for (const char* p = raw.data();;) {
+      const char* unit = findAnyOf(p, end, 'N', 'M');
+      text.append(p, unit);
+      if (unit == end) break;
+      p = unit + 1;
+    }
     row_.setNumber(columns_.forceKg, parseForce(raw));
   }
 

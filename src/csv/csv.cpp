@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 
 #include "error.h"
 #include "platform/registry.h"
@@ -104,7 +105,33 @@ std::string makeHeader(const CsvFormat& format) {
   return line;
 }
 
+namespace {
+
+// True when no number's text can hold a character that must be quoted: the
+// decimal separator is none of them, and the list separator none of the
+// other characters of a number ("-1.5e-05", "inf").
+bool numbersArePlain(const CsvFormat& format) {
+  auto special = [&](char c) { return c == format.listSeparator || c == '"' || c == '\r' || c == '\n'; };
+  return !special(format.decimalSeparator) && std::string_view("0123456789+-einf").find(format.listSeparator) == std::string_view::npos;
+}
+
+void appendNumber(const CsvFormat& format, double number, bool plain, std::string& out) {
+  char buf[32];
+  size_t size = formatFloat(buf, number);
+  if (size == 3 && buf[0] == 'n') return;  // not a number: an empty field
+  if (auto* point = static_cast<char*>(std::memchr(buf, '.', size))) *point = format.decimalSeparator;
+  std::string_view text(buf, size);
+  if (plain) {
+    out += text;
+  } else {
+    quoteString(format, text, out);  // quoted only when a separator would split it
+  }
+}
+
+}  // namespace
+
 void makeLine(const CsvFormat& format, const CsvRow& row, std::string& out) {
+  const bool plainNumbers = numbersArePlain(format);
   for (size_t i = 0; i < format.header.size(); ++i) {
     if (i > 0) out += format.listSeparator;
     if (i >= row.size() || !row.slots_[i].present) continue;
@@ -118,7 +145,7 @@ void makeLine(const CsvFormat& format, const CsvRow& row, std::string& out) {
           case CsvRow::Text::csv: out += f.text; break;
         }
         break;
-      case CsvFieldKind::fieldFloat: localizeFloat(format, f.number, out); break;
+      case CsvFieldKind::fieldFloat: appendNumber(format, f.number, plainNumbers, out); break;
       case CsvFieldKind::fieldInt: {
         char buf[24];
         // Quoted, like a number's text, only when it would not stay one field.
@@ -148,11 +175,7 @@ void quoteString(const CsvFormat& format, std::string_view text, std::string& ou
 }
 
 void localizeFloat(const CsvFormat& format, double number, std::string& out) {
-  char buf[32];
-  std::string_view text(buf, formatFloat(buf, number));
-  if (text == "nan") return;
-  std::replace(buf, buf + text.size(), '.', format.decimalSeparator);
-  quoteString(format, text, out);  // quoted only when a separator would split it
+  appendNumber(format, number, false, out);
 }
 
 }  // namespace tlq
