@@ -62,7 +62,7 @@ BENCHMARK(BM_LocalizeFloat);
 
 void BM_FormatFloat(benchmark::State& state) {
   std::vector<double> v = values();
-  char buf[32];
+  char buf[kFloatTextRoom];
   size_t i = 0;
   for (auto _ : state) benchmark::DoNotOptimize(formatFloat(buf, v[i++ & 1023]));
 }

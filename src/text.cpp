@@ -135,25 +135,30 @@ size_t format16g(char* buf, double value) {
     digits = kPow10[15];
     ++e10;
   }
-  char d[16];
+  // The digits with room behind them, so that every copy below has a fixed
+  // size (a few moves instead of a call); only what counts is kept.
+  char d[32];
   int count = writeDigits16(d, digits);
+  std::memset(d + 16, '0', 16);
 
   if (e10 < -4) {  // d.ddde-05
-    *out++ = d[0];
-    if (count > 1) {
-      *out++ = '.';
-      out = std::copy(d + 1, d + count, out);
-    }
-    out = std::copy_n("e-05", 4, out);
+    out[0] = d[0];
+    out[1] = '.';
+    std::memcpy(out + 2, d + 1, 16);
+    out += count > 1 ? count + 1 : 1;
+    std::memcpy(out, "e-05", 4);
+    out += 4;
   } else if (e10 < 0) {  // 0.000ddd
-    *out++ = '0';
-    *out++ = '.';
-    out = std::fill_n(out, -e10 - 1, '0');
-    out = std::copy(d, d + count, out);
+    std::memcpy(out, "0.000000", 8);
+    out += 1 - e10;
+    std::memcpy(out, d, 16);
+    out += count;
   } else {  // ddd.ddd, or ddd.0 where rounding left no fraction
-    out = std::copy(d, d + e10 + 1, out);
-    *out++ = '.';
-    out = count > e10 + 1 ? std::copy(d + e10 + 1, d + count, out) : std::copy_n("0", 1, out);
+    std::memcpy(out, d, 16);
+    out[e10 + 1] = '.';
+    std::memcpy(out + e10 + 2, d + e10 + 1, 16);
+    if (count <= e10 + 1) out[e10 + 2] = '0';
+    out += std::max(count, e10 + 2) + 1;
   }
   return static_cast<size_t>(out - buf);
 }
@@ -163,7 +168,7 @@ size_t format16g(char*, double) { return 0; }
 
 }  // namespace
 
-size_t formatFloat(char (&buf)[32], double value) { return formatFloatInto(buf, value); }
+size_t formatFloat(char (&buf)[kFloatTextRoom], double value) { return formatFloatInto(buf, value); }
 
 size_t formatFloatInto(char* buf, double value) {
   if (std::isnan(value)) {
@@ -180,7 +185,7 @@ size_t formatFloatInto(char* buf, double value) {
 }
 
 void appendFloat(std::string& out, double value) {
-  char buf[32];
+  char buf[kFloatTextRoom];
   out.append(buf, formatFloat(buf, value));
 }
 

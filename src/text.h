@@ -77,12 +77,16 @@ class Appender {
 // Every not-a-number is "nan"; the infinities are "inf" and "-inf".
 void appendFloat(std::string& out, double value);
 
-// The same text written to `buf`; returns its length (at most 26).
-size_t formatFloat(char (&buf)[32], double value);
-size_t formatFloatInto(char* buf, double value);  // `buf` holds 32 bytes
+// The same text written to `buf`; returns its length (at most 26). The
+// rest of the room is scratch space.
+inline constexpr size_t kFloatTextRoom = 48;
+size_t formatFloat(char (&buf)[kFloatTextRoom], double value);
+size_t formatFloatInto(char* buf, double value);  // `buf` holds kFloatTextRoom bytes
 
 // The same text put into `out`.
-inline void appendFloat(Appender& out, double value) { out.commit(formatFloatInto(out.room(32), value)); }
+inline void appendFloat(Appender& out, double value) {
+  out.commit(formatFloatInto(out.room(kFloatTextRoom), value));
+}
 
 // `value` correctly rounded to three decimals, as "%.3f" followed by reading
 // the text back. Not-a-number and the infinities pass through.

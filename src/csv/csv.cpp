@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstring>
 
 #include "error.h"
 #include "platform/registry.h"
@@ -116,10 +115,11 @@ bool numbersArePlain(const CsvFormat& format) {
 }
 
 void appendNumber(const CsvFormat& format, double number, bool plain, std::string& out) {
-  char buf[32];
+  char buf[kFloatTextRoom];
   size_t size = formatFloat(buf, number);
   if (size == 3 && buf[0] == 'n') return;  // not a number: an empty field
-  if (auto* point = static_cast<char*>(std::memchr(buf, '.', size))) *point = format.decimalSeparator;
+  for (size_t i = 0; i < size; ++i)
+    if (buf[i] == '.') buf[i] = format.decimalSeparator;
   std::string_view text(buf, size);
   if (plain) {
     out += text;
