@@ -324,18 +324,20 @@ void walk(std::string_view text, Summary& summary, const Visit* visit, size_t st
     throw JsonParseError(describeJsonError(text, used, JsonFault::trailingText, Recording::kMaxDepth));
 }
 
-// ---- The first pass on several threads ----------------------------------
+// ---- The first pass in pieces ---------------------------------------------
 //
 // In valid JSON a raw line feed is always whitespace, so a line that starts
 // with "{" after a line ending in "," may be where an entry of "data"
 // starts. The text is cut at such places: the head is parsed as usual, but
-// incrementally, up to the first cut; every other piece entry by entry, with
-// the commas between them checked by hand; then the head's parser is given an
+// incrementally, up to the first cut (just past the first entry); the rest,
+// in a piece per thread, entry by entry, with the commas between them
+// checked by hand (a parser started afresh for each entry runs faster than
+// one that holds the whole document); then the head's parser is given an
 // empty entry and the text after the array, so that the end of the document
 // is checked in place. Each piece must end exactly where the next begins.
 // Anything else (a cut inside an entry, several "data" members, any error,
-// deep nesting) gives up, and the caller walks the whole text as usual: only
-// that walk words errors.
+// deep nesting, a text without line breaks) gives up, and the caller walks
+// the whole text as usual: only that walk words errors.
 
 // An entry of "data" may start at `at`: a "{" first on its line, the line
 // before ending in ",".
@@ -404,23 +406,24 @@ void merge(Summary& into, const Summary& piece, size_t base) {
   for (const Recording::Mark& m : piece.marks) into.marks.push_back({base + m.index, m.offset});
 }
 
-// The first pass over `text` on `threads` threads; false when it gives up.
+// The first pass over `text`, in a piece per thread (the first one on this
+// thread); false when it gives up.
 bool walkInPieces(std::string_view text, Summary& summary, unsigned threads) {
   std::vector<Piece> pieces;
-  for (unsigned k = 1; k < threads; ++k) {
-    size_t from = std::max(text.size() / threads * k, pieces.empty() ? 0 : pieces.back().begin + 1);
+  for (unsigned k = 0; k < std::max(threads, 1u); ++k) {
+    size_t from = k == 0 ? 0 : std::max(text.size() / threads * k, pieces.back().begin + 1);
     size_t cut = nextCut(text, from);
     if (cut == std::string_view::npos) break;
     pieces.push_back({cut, 0, {}, false});
   }
   if (pieces.empty()) return false;
   for (size_t i = 0; i + 1 < pieces.size(); ++i) pieces[i].end = pieces[i + 1].begin;
+  auto walkOne = [&text, &pieces](size_t i) { walkPiece(text, pieces[i], i + 1 == pieces.size()); };
 
   std::vector<std::thread> workers;
   bool workersStarted = true;
   try {
-    for (size_t i = 0; i < pieces.size(); ++i)
-      workers.emplace_back([&text, &pieces, i] { walkPiece(text, pieces[i], i + 1 == pieces.size()); });
+    for (size_t i = 1; i < pieces.size(); ++i) workers.emplace_back(walkOne, i);
   } catch (...) {
     workersStarted = false;  // no thread to be had: the whole walk does it
   }
@@ -432,6 +435,7 @@ bool walkInPieces(std::string_view text, Summary& summary, unsigned threads) {
   size_t used = head.write_some(true, text.data(), pieces.front().begin, ec);
   bool ok = !ec && used == pieces.front().begin && head.handler().inEntries() && summary.dataMembers == 1;
   size_t headEntries = summary.entries;
+  if (ok && workersStarted) walkOne(0);
   for (std::thread& t : workers) t.join();
   if (!ok || !workersStarted) return false;
   for (const Piece& p : pieces)
@@ -531,7 +535,7 @@ Recording::Recording(const std::string& path, const std::function<unsigned(size_
   TLQ_OP("readRecording");
   unsigned threads = threadsFor ? threadsFor(json_.size()) : 1;
   try {
-    if (threads <= 1 || !walkInPieces(json_, summary_, threads)) {
+    if (!walkInPieces(json_, summary_, threads)) {
       summary_ = Summary();
       walk(json_, summary_, nullptr, 0, true);
     }
