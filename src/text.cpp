@@ -52,22 +52,17 @@ uint64_t decimalBytes8(uint32_t v) {
   return tens | (lanes - tens * 10) << 8;
 }
 
-// Writes the sixteen decimal digits of 10^15 <= n < 10^16; returns how many
-// are left without the trailing zeros.
-int writeDigits16(char* out, uint64_t n) {
-  if constexpr (std::endian::native == std::endian::little) {
-    uint64_t high = decimalBytes8(static_cast<uint32_t>(n / 100000000));
-    uint64_t low = decimalBytes8(static_cast<uint32_t>(n % 100000000));
-    constexpr uint64_t zeros = 0x3030303030303030;
-    uint64_t text[2] = {high | zeros, low | zeros};
-    std::memcpy(out, text, 16);
-    return low ? 16 - std::countl_zero(low) / 8 : 8 - std::countl_zero(high) / 8;
-  } else {
-    for (int i = 15; i >= 0; --i, n /= 10) out[i] = static_cast<char>('0' + n % 10);
-    int count = 16;
-    while (count > 1 && out[count - 1] == '0') --count;
-    return count;
-  }
+// The sixteen decimal digits of 10^15 <= n < 10^16 as text in one number,
+// the first digit in its lowest byte (as it lies in memory on a
+// little-endian machine), and in `count` how many are left without the
+// trailing zeros. Kept in registers: text stored and read back at another
+// offset would wait for the store.
+uint128 digitText16(uint64_t n, int& count) {
+  uint64_t high = decimalBytes8(static_cast<uint32_t>(n / 100000000));
+  uint64_t low = decimalBytes8(static_cast<uint32_t>(n % 100000000));
+  count = low ? 16 - std::countl_zero(low) / 8 : 8 - std::countl_zero(high) / 8;
+  constexpr uint64_t zeros = 0x3030303030303030;
+  return uint128{low | zeros} << 64 | (high | zeros);
 }
 
 // Where the values of one binade (one power of two) fall among the powers of
@@ -111,6 +106,7 @@ constexpr std::array<Binade, 70> kBinades = [] {
 // 16 significant digits are m * 10^p / 2^shift rounded to nearest, ties to
 // even, as printf rounds; m * 10^p stays below 2^124.
 size_t format16g(char* buf, double value) {
+  if constexpr (std::endian::native != std::endian::little) return 0;  // the digits' text assumes it
   double magnitude = std::fabs(value);
   if (!(magnitude >= 1e-5 && magnitude < 1e15)) return 0;
   char* out = buf;
@@ -135,30 +131,29 @@ size_t format16g(char* buf, double value) {
     digits = kPow10[15];
     ++e10;
   }
-  // The digits with room behind them, so that every copy below has a fixed
-  // size (a few moves instead of a call); only what counts is kept.
-  char d[32];
-  int count = writeDigits16(d, digits);
-  std::memset(d + 16, '0', 16);
+  int count = 0;
+  uint128 d = digitText16(digits, count);
+  auto put16 = [](char* to, uint128 text) { std::memcpy(to, &text, 16); };  // the room allows it
 
   if (e10 < -4) {  // d.ddde-05
-    out[0] = d[0];
+    out[0] = static_cast<char>(d);
     out[1] = '.';
-    std::memcpy(out + 2, d + 1, 16);
+    put16(out + 2, d >> 8);
     out += count > 1 ? count + 1 : 1;
     std::memcpy(out, "e-05", 4);
     out += 4;
   } else if (e10 < 0) {  // 0.000ddd
     std::memcpy(out, "0.000000", 8);
     out += 1 - e10;
-    std::memcpy(out, d, 16);
+    put16(out, d);
     out += count;
   } else {  // ddd.ddd, or ddd.0 where rounding left no fraction
-    std::memcpy(out, d, 16);
-    out[e10 + 1] = '.';
-    std::memcpy(out + e10 + 2, d + e10 + 1, 16);
-    if (count <= e10 + 1) out[e10 + 2] = '0';
-    out += std::max(count, e10 + 2) + 1;
+    int whole = e10 + 1;  // digits before the point, 1 to 15
+    uint128 before = d & ((uint128{1} << (8 * whole)) - 1), after = d >> (8 * whole);
+    put16(out, before | uint128{'.'} << (8 * whole) | (whole < 15 ? after << (8 * whole + 8) : 0));
+    out[16] = static_cast<char>(d >> 120);  // the last digit, pushed out of the sixteen bytes
+    if (count <= whole) out[whole + 1] = '0';
+    out += std::max(count, whole + 1) + 1;
   }
   return static_cast<size_t>(out - buf);
 }
