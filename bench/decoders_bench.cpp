@@ -8,6 +8,7 @@
 #include "sensors/force_elasto.h"
 #include "sensors/frames.h"
 #include "sensors/inclino.h"
+#include "sensors/pattern.h"
 #include "sensors/tilt.h"
 #include "text.h"
 
@@ -60,18 +61,21 @@ void BM_ArcsineLibrary(benchmark::State& state) {
 BENCHMARK(BM_ArcsineLibrary);
 
 void BM_ParseMeasInclino(benchmark::State& state) {
+  PatternScratch scratch;  // as a converter holds one
   const std::string plain = "X=-04.372\r\nY=-06.960";
   for (auto _ : state) benchmark::DoNotOptimize(parseMeasInclino(plain));
 }
 BENCHMARK(BM_ParseMeasInclino);
 
 void BM_ParseForce(benchmark::State& state) {
+  PatternScratch scratch;  // as a converter holds one
   const std::string line = "\x02-  12.37N\x03";
   for (auto _ : state) benchmark::DoNotOptimize(parseForce(line));
 }
 BENCHMARK(BM_ParseForce);
 
 void BM_ParseElasto(benchmark::State& state) {
+  PatternScratch scratch;  // as a converter holds one
   const std::string line = "A=44476 33 B=55570";
   for (auto _ : state) benchmark::DoNotOptimize(parseElasto(line));
 }

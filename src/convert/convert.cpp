@@ -16,6 +16,7 @@
 #include "sensors/force_elasto.h"
 #include "sensors/frames.h"
 #include "sensors/inclino.h"
+#include "sensors/pattern.h"
 #include "text.h"
 
 namespace tlq {
@@ -168,6 +169,7 @@ class EntryConverter {
   const Columns& columns_;
   const CsvFormat& format_;
   CsvRow row_;
+  PatternScratch patternScratch_;  // for the decoders' patterns, on this converter's thread
 };
 
 // Recordings below this size convert on the calling thread, where starting

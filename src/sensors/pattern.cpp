@@ -3,8 +3,8 @@
 
 #include <pcre2.h>
 
-#include <memory>
 #include <new>
+#include <optional>
 #include <string>
 
 #include "error.h"
@@ -13,18 +13,10 @@ namespace tlq {
 
 namespace {
 
-// The match data of the calling thread, made on its first match and kept
-// for the thread's life: matching needs somewhere to put the capture
-// offsets (and, without the JIT, the interpreter's frames), and making it
-// anew for every match costs more than many a match.
-pcre2_match_data* threadMatchData() {
-  struct Free {
-    void operator()(pcre2_match_data* data) const { pcre2_match_data_free(data); }
-  };
-  thread_local std::unique_ptr<pcre2_match_data, Free> data(pcre2_match_data_create(Pattern::Match::kMaxGroups, nullptr));
-  if (!data) throw std::bad_alloc();
-  return data.get();
-}
+// The innermost scratch of this thread. A plain pointer: a thread-local
+// object with a destructor would be destroyed at thread exit, which some
+// runtimes (MinGW's) do after its storage is gone.
+thread_local PatternScratch* innermost = nullptr;
 
 }  // namespace
 
@@ -68,8 +60,20 @@ const pcre2_code* Pattern::codeForMatch() const {
   return code_;
 }
 
+PatternScratch::PatternScratch()
+    : data_(pcre2_match_data_create(Pattern::Match::kMaxGroups, nullptr)), outer_(innermost) {
+  if (!data_) throw std::bad_alloc();
+  innermost = this;
+}
+
+PatternScratch::~PatternScratch() {
+  innermost = outer_;
+  pcre2_match_data_free(data_);
+}
+
 Pattern::Match Pattern::match(std::string_view subject) const {
-  pcre2_match_data* data = threadMatchData();
+  std::optional<PatternScratch> own;  // where the thread holds none
+  pcre2_match_data* data = (innermost ? innermost : &own.emplace())->data_;
   Match result;
   const char* bytes = subject.data() ? subject.data() : "";
   // The count of pairs set: the highest group that took part, plus one.

@@ -1,6 +1,6 @@
 // A fixed Perl-compatible pattern, compiled once and matched anchored at the
 // first byte of the subject. A pattern keeps no state of its matches (each
-// thread matches with match data of its own), so one pattern serves every
+// match uses match data of its own thread), so one pattern serves every
 // thread at once.
 #pragma once
 
@@ -10,8 +10,25 @@
 #include <string_view>
 
 typedef struct pcre2_real_code_8 pcre2_code_8;
+typedef struct pcre2_real_match_data_8 pcre2_match_data_8;
 
 namespace tlq {
+
+// Match data for every pattern matched on this thread while the scratch
+// lives (a converter holds one), instead of match data made and freed for
+// each match. Made, used and destroyed on one thread; scratches nest.
+class PatternScratch {
+ public:
+  PatternScratch();
+  ~PatternScratch();
+  PatternScratch(const PatternScratch&) = delete;
+  PatternScratch& operator=(const PatternScratch&) = delete;
+
+ private:
+  friend class Pattern;
+  pcre2_match_data_8* data_;
+  PatternScratch* outer_;
+};
 
 class Pattern {
  public:

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -35,20 +36,34 @@ TEST(Pattern, MatchesAlikeBeforeAndAfterTheJitTakesOver) {
   EXPECT_EQ(outcomes(pattern, kSubjects), first);
 }
 
-// Threads crossing the switch at once all see the same outcomes (and the
-// thread sanitizer sees no race in how the compiled copy is published).
+// Threads crossing the switch at once, with a scratch of their own or
+// without, all see the same outcomes (and the thread sanitizer sees no race
+// in how the compiled copy is published), and end cleanly.
 TEST(Pattern, ThreadsShareOnePattern) {
   Pattern pattern(R"(^A=(\d+) .+$)");
   std::vector<std::string> subjects = {"A=44476 33 B=55570", "A=1 x", "A=x 1", "A=12 \n"};
   std::string expected = outcomes(Pattern(R"(^A=(\d+) .+$)"), subjects);
   std::vector<std::string> seen(4);
   std::vector<std::thread> threads;
-  for (std::string& s : seen)
-    threads.emplace_back([&] {
-      for (uint64_t i = 0; i < Pattern::kMatchesBeforeJit; ++i) s = outcomes(pattern, subjects);
+  for (size_t t = 0; t < seen.size(); ++t)
+    threads.emplace_back([&, t] {
+      std::optional<PatternScratch> scratch;
+      if (t % 2 == 0) scratch.emplace();
+      for (uint64_t i = 0; i < Pattern::kMatchesBeforeJit; ++i) seen[t] = outcomes(pattern, subjects);
     });
   for (std::thread& t : threads) t.join();
   for (const std::string& s : seen) EXPECT_EQ(s, expected);
+}
+
+TEST(Pattern, ScratchesNest) {
+  Pattern pattern(R"(^A=(\d+) .+$)");
+  PatternScratch outer;
+  EXPECT_EQ(pattern.match("A=7 x").group(1), "7");
+  {
+    PatternScratch inner;
+    EXPECT_EQ(pattern.match("A=8 x").group(1), "8");
+  }
+  EXPECT_EQ(pattern.match("A=9 x").group(1), "9");  // the outer one again, not the freed inner one
 }
 
 }  // namespace
