@@ -278,7 +278,8 @@ namespace {
 // bytes looked for with bytes just beside them and bytes with the high bit
 // set, where a word-at-a-time search goes wrong if it is wrong at all.
 TEST(FindAnyOf, FindsTheFirstOfTheBytes) {
-  const char alphabet[] = {'a', '"', '#', '!', ';', ':', '\\', ']', '\r', '\n', '\x0c', '\0', '\x7f', '\x80', '\xa2', '\xff'};
+  const char alphabet[] = {'a',    '"',  '#',    '!',    ';',    ':',    '\\', ']',
+                           '\r',   '\n', '\x0c', '\0',   '\x7f', '\x80', '\xa2', '\xff'};
   std::mt19937 random(20261208);
   for (int round = 0; round < 2000; ++round) {
     std::string text(40, 'a');

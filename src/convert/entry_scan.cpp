@@ -12,7 +12,8 @@ bool isSpace(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
 
 class Scanner {
  public:
-  Scanner(std::string_view text, size_t at) : begin_(text.data()), p_(text.data() + at), end_(text.data() + text.size()) {}
+  Scanner(std::string_view text, size_t at)
+      : begin_(text.data()), p_(text.data() + at), end_(text.data() + text.size()) {}
 
   size_t offset() const { return static_cast<size_t>(p_ - begin_); }
 

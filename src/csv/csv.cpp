@@ -111,7 +111,8 @@ namespace {
 // other characters of a number ("-1.5e-05", "inf").
 bool numbersArePlain(const CsvFormat& format) {
   auto special = [&](char c) { return c == format.listSeparator || c == '"' || c == '\r' || c == '\n'; };
-  return !special(format.decimalSeparator) && std::string_view("0123456789+-einf").find(format.listSeparator) == std::string_view::npos;
+  constexpr std::string_view kNumberCharacters = "0123456789+-einf";
+  return !special(format.decimalSeparator) && kNumberCharacters.find(format.listSeparator) == std::string_view::npos;
 }
 
 void appendNumber(const CsvFormat& format, double number, bool plain, std::string& out) {

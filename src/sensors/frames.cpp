@@ -160,7 +160,7 @@ template <bool kInCsv>
 class JsonObjectWriter {
  public:
   explicit JsonObjectWriter(Appender& out) : out_(out) { out_.put('{'); }
-  ~JsonObjectWriter() { out_.put('}'); }
+  void close() { out_.put('}'); }
 
   template <size_t N>
   void member(const char (&key)[N], int64_t v) {
@@ -248,6 +248,7 @@ void write(const Dq7Inclino& r, Appender& out) {
   o.member("CAL_B", r.CAL_B);
   o.member("CRC_OK", r.CRC_OK);
   o.member("RAW_B64", r.RAW_B64);
+  o.close();
 }
 
 template <bool kInCsv>
@@ -263,6 +264,7 @@ void write(const RkInclino& r, Appender& out) {
   o.member("RAW_B64", r.RAW_B64);
   o.member("X_deg", r.X_deg);
   o.member("Y_deg", r.Y_deg);
+  o.close();
 }
 
 template <typename Record>
