@@ -201,6 +201,30 @@ double roundTo3(double value) {
   return rounded;
 }
 
+bool parseShortDecimal(std::string_view text, double& value) {
+  // 10^0 to 10^22, each exact as a double.
+  static constexpr double kExact[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                        1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  uint64_t mantissa = 0;
+  int significant = 0, decimals = 0;
+  bool point = false, digits = false;
+  for (char c : text) {
+    if (c == '.' && !point) {
+      point = true;
+      continue;
+    }
+    if (c < '0' || c > '9') return false;
+    digits = true;
+    decimals += point;
+    if (mantissa == 0 && c == '0') continue;  // a leading zero
+    if (++significant > 15) return false;
+    mantissa = mantissa * 10 + static_cast<uint64_t>(c - '0');
+  }
+  if (!digits || decimals > 22) return false;
+  value = static_cast<double>(mantissa) / kExact[decimals];
+  return true;
+}
+
 double parseDecimal(std::string_view text) {
   const char* first = text.data();
   const char* last = first + text.size();
@@ -210,6 +234,7 @@ double parseDecimal(std::string_view text) {
     ++first;
   }
   double value = std::numeric_limits<double>::quiet_NaN();
+  if (parseShortDecimal({first, static_cast<size_t>(last - first)}, value)) return negative ? -value : value;
   auto res = std::from_chars(first, last, value);
   // Plain decimals cannot underflow, so out of range means too large;
   // from_chars leaves the value alone where an ordinary parser saturates.

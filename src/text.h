@@ -92,6 +92,13 @@ inline void appendFloat(Appender& out, double value) {
 // the text back. Not-a-number and the infinities pass through.
 double roundTo3(double value);
 
+// Reads digits with at most one point ("01.234", "150", "7.") of at most 15
+// significant digits and 22 decimals into `value`, correctly rounded as by
+// std::from_chars: such a decimal is an integer below 2^53 over a power of
+// ten up to 10^22, both exact as doubles, and their quotient is rounded once.
+// False, and `value` untouched, for any other text.
+bool parseShortDecimal(std::string_view text, double& value);
+
 // Reads a plain decimal number (optional sign, digits, optional fraction; no
 // exponent) such as "+01.234" or "150". A value too large for a double is an
 // infinity, as from an ordinary float parser.

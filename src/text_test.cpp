@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -95,6 +96,33 @@ TEST(RoundTo3, AgreesWithPrintfAndStrtod) {
     ASSERT_EQ(std::signbit(got), std::signbit(expected)) << v;
     ASSERT_EQ(got, expected) << std::hexfloat << v;
   }
+}
+
+// The quick path against the standard library's correctly rounded parse, on
+// decimals of every length and point position it takes (and some it does
+// not), with leading and trailing zeros.
+TEST(ParseDecimal, ShortDecimalsAsFromChars) {
+  std::mt19937_64 rng(11);
+  int taken = 0;
+  for (int i = 0; i < 2000000; ++i) {
+    uint64_t r = rng();
+    std::string text(r % 4, '0');  // leading zeros
+    for (int n = 1 + static_cast<int>(r >> 2 & 15); n > 0; --n) text += static_cast<char>('0' + rng() % 10);
+    text.append(r >> 6 & 3, '0');  // trailing zeros
+    if (r >> 8 & 7) text.insert(text.begin() + static_cast<std::ptrdiff_t>((r >> 12) % (text.size() + 1)), '.');
+    double quick = -1, exact = -2;
+    bool isShort = parseShortDecimal(text, quick);
+    auto res = std::from_chars(text.data(), text.data() + text.size(), exact);
+    if (!isShort) continue;
+    ++taken;
+    ASSERT_EQ(res.ptr, text.data() + text.size()) << text;
+    ASSERT_EQ(std::bit_cast<uint64_t>(quick), std::bit_cast<uint64_t>(exact)) << text;
+  }
+  EXPECT_GT(taken, 1000000);
+  double untouched = 3;
+  for (const char* other : {"", ".", "1..2", "1e5", "-1", "+1", "1234567890123456", "0.00000000000000000000001"})
+    EXPECT_FALSE(parseShortDecimal(other, untouched)) << other;
+  EXPECT_EQ(untouched, 3);
 }
 
 TEST(ParseDecimal, SignedAndUnsigned) {

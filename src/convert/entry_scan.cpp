@@ -121,6 +121,11 @@ class Scanner {
       out = static_cast<double>(negative ? -n : n);
       return true;
     }
+    bool negative = *start == '-';
+    if (parseShortDecimal({start + negative, static_cast<size_t>(p_ - start - negative)}, out)) {
+      if (negative) out = -out;
+      return true;
+    }
     auto [end, ec] = std::from_chars(start, p_, out);
     return ec == std::errc() && end == p_;
   }
