@@ -13,16 +13,7 @@ if(WIN32)
 else()
   find_package(PkgConfig REQUIRED)
   pkg_check_modules(PCRE2 REQUIRED IMPORTED_TARGET libpcre2-8)
-  if(TLQ_STATIC_RUNTIME)
-    # The program is linked statically (see src/CMakeLists.txt).
-    find_library(PCRE2_STATIC_LIBRARY NAMES libpcre2-8.a HINTS ${PCRE2_LIBRARY_DIRS} REQUIRED)
-    add_library(tlq_pcre2 STATIC IMPORTED)
-    set_target_properties(tlq_pcre2 PROPERTIES
-      IMPORTED_LOCATION ${PCRE2_STATIC_LIBRARY}
-      INTERFACE_INCLUDE_DIRECTORIES "${PCRE2_INCLUDE_DIRS}")
-  else()
-    add_library(tlq_pcre2 ALIAS PkgConfig::PCRE2)
-  endif()
+  add_library(tlq_pcre2 ALIAS PkgConfig::PCRE2)
 endif()
 
 # Boost.JSON is used header-only: one translation unit compiles its sources.
