@@ -48,7 +48,10 @@ class Appender {
   void put(std::string_view s) {
     if (s.size() > kBlock - used_) {
       flush();
-      if (s.size() > kBlock) return out_.append(s), void();
+      if (s.size() > kBlock) {
+        out_.append(s);
+        return;
+      }
     }
     std::memcpy(block_ + used_, s.data(), s.size());
     used_ += s.size();
