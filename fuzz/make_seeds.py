@@ -44,6 +44,7 @@ def main():
         if len(rec) < 200_000:
             write(os.path.join(out, "conversion"), "r%03d.tlq" % i, rec)
             write(os.path.join(out, "entry_scan"), "r%03d.tlq" % i, rec)
+            write(os.path.join(out, "entry_check"), "r%03d.tlq" % i, rec)
         try:
             texts.update(payloads(json.loads(rec)))
         except ValueError:

@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "convert/entry_check.h"
 #include "convert/entry_scan.h"
 #include "convert/json_error.h"
 #include "error.h"
@@ -58,6 +59,17 @@ class Walker {
 
   // True between two entries of the "data" array that counts.
   bool inEntries() const { return depth_ == 2 && dataOpen_; }
+
+  // An entry of the "data" array that counts, an object starting at
+  // `offset`, read by the quick check instead of the parser: noted as the
+  // parser's events would note it.
+  void checkedEntry(size_t offset, const EntryFacts& facts) {
+    valueStarts(true, true);
+    if (facts.anyMember && marking_ && markWanted_) addMark(entry_.index, offset);
+    if (facts.inclino2) summary_.firstInclino2 = std::min(summary_.firstInclino2, entry_.index);
+    if (facts.dlen) summary_.firstDlen = std::min(summary_.firstDlen, entry_.index);
+    firstKey_ = entryOpen_ = false;
+  }
 
   bool on_document_begin(json::error_code&) { return true; }
   bool on_document_end(json::error_code&) { return true; }
@@ -368,8 +380,9 @@ struct Piece {
   bool ok = false;
 };
 
-// Parses the entries of [begin, end) one by one; the `last` piece goes on to
-// the "]" that closes the array, which then becomes its `end`.
+// Reads the entries of [begin, end) one by one, each by the quick check
+// where it can, else by the parser; the `last` piece goes on to the "]"
+// that closes the array, which then becomes its `end`.
 void walkPiece(std::string_view text, Piece& piece, bool last) {
   json::parse_options options;
   options.max_depth = Recording::kMaxDepth - 10;  // deeper entries: the whole walk decides
@@ -377,10 +390,16 @@ void walkPiece(std::string_view text, Piece& piece, bool last) {
   parser.handler().startAtEntry(0);
   size_t at = piece.begin;
   for (;;) {
-    json::error_code ec;
-    at += parser.write_some(false, text.data() + at, text.size() - at, ec);
-    if (ec) return;
-    parser.reset();
+    EntryFacts facts;
+    if (size_t end = checkEntry(text, at, facts); end != kEntryNotChecked) {
+      parser.handler().checkedEntry(at, facts);
+      at = end;
+    } else {
+      json::error_code ec;
+      at += parser.write_some(false, text.data() + at, text.size() - at, ec);
+      if (ec) return;
+      parser.reset();
+    }
     while (at < text.size() && isJsonSpace(text[at])) ++at;
     if (last && at < text.size() && text[at] == ']') {
       piece.end = at;

@@ -1,0 +1,216 @@
+#include "convert/entry_check.h"
+
+#include <bit>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
+namespace tlq {
+namespace {
+
+// Containers nested deeper than this inside an entry go to the full parser.
+constexpr int kMaxNesting = 16;
+
+// Numbers longer than this go to the full parser: shorter ones are plainly
+// within a double's range.
+constexpr ptrdiff_t kMaxNumberLength = 20;
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// The first byte from `p` on that ends a run of plain string text: a quote,
+// a backslash, a control character, or a byte of a multibyte character.
+const char* findStringStop(const char* p, const char* end) {
+#ifdef __SSE2__
+  const __m128i quote = _mm_set1_epi8('"'), backslash = _mm_set1_epi8('\\'), space = _mm_set1_epi8(' ');
+  for (; end - p >= 16; p += 16) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    // Signed bytes: those of 0x80 and above are negative, so below a space.
+    __m128i stop = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)),
+                                _mm_cmplt_epi8(v, space));
+    if (int mask = _mm_movemask_epi8(stop)) return p + std::countr_zero(static_cast<unsigned>(mask));
+  }
+#endif
+  for (; p != end; ++p) {
+    auto c = static_cast<unsigned char>(*p);
+    if (c == '"' || c == '\\' || c < 0x20 || c >= 0x80) break;
+  }
+  return p;
+}
+
+// 0 to 15 for a hexadecimal digit; more than 0xFFFF in the end for anything else.
+unsigned hexValue(char c) {
+  if (c >= '0' && c <= '9') return static_cast<unsigned>(c - '0');
+  if (c >= 'a' && c <= 'f') return static_cast<unsigned>(c - 'a' + 10);
+  if (c >= 'A' && c <= 'F') return static_cast<unsigned>(c - 'A' + 10);
+  return 0x10000;
+}
+
+class Checker {
+ public:
+  Checker(std::string_view text, size_t at)
+      : begin_(text.data()), p_(text.data() + at), end_(text.data() + text.size()) {}
+
+  size_t offset() const { return static_cast<size_t>(p_ - begin_); }
+
+  bool entry(EntryFacts& facts) { return take('{') && object(1, &facts); }
+
+ private:
+  // The members of an object whose "{" is read, up to its "}"; with `facts`,
+  // those of an entry.
+  bool object(int depth, EntryFacts* facts) {
+    skipSpace();
+    if (take('}')) return true;
+    do {
+      skipSpace();
+      const char* key = p_ + 1;
+      bool escaped = false;
+      if (!take('"') || !string(escaped)) return false;
+      if (facts) {
+        if (escaped) return false;  // its name is compared as written
+        std::string_view name(key, static_cast<size_t>(p_ - 1 - key));
+        facts->anyMember = true;
+        facts->inclino2 = facts->inclino2 || name == "inclino2";
+        facts->dlen = facts->dlen || name == "dlen";
+      }
+      skipSpace();
+      if (!take(':') || !value(depth)) return false;
+      skipSpace();
+    } while (take(','));
+    return take('}');
+  }
+
+  bool array(int depth) {
+    skipSpace();
+    if (take(']')) return true;
+    do {
+      if (!value(depth)) return false;
+      skipSpace();
+    } while (take(','));
+    return take(']');
+  }
+
+  // Any value, after the space before it.
+  bool value(int depth) {
+    skipSpace();
+    if (p_ == end_) return false;
+    bool escaped = false;
+    switch (*p_++) {
+      case '"': return string(escaped);
+      case '{': return depth < kMaxNesting && object(depth + 1, nullptr);
+      case '[': return depth < kMaxNesting && array(depth + 1);
+      case 't': return word("rue");
+      case 'f': return word("alse");
+      case 'n': return word("ull");
+      default: --p_; return number();
+    }
+  }
+
+  // -?(0|[1-9][0-9]*)(.[0-9]+)? and what may follow it; an exponent is left
+  // to the parser.
+  bool number() {
+    const char* start = p_;
+    if (p_ != end_ && *p_ == '-') ++p_;
+    if (p_ == end_ || !isDigit(*p_)) return false;
+    if (*p_++ != '0')
+      while (p_ != end_ && isDigit(*p_)) ++p_;
+    if (p_ != end_ && *p_ == '.') {
+      const char* fraction = ++p_;
+      while (p_ != end_ && isDigit(*p_)) ++p_;
+      if (p_ == fraction) return false;
+    }
+    // A digit here follows a leading zero.
+    if (p_ != end_ && (isDigit(*p_) || *p_ == 'e' || *p_ == 'E')) return false;
+    return p_ - start <= kMaxNumberLength;
+  }
+
+  // Past the closing quote of a string whose opening quote is read.
+  bool string(bool& escaped) {
+    for (;;) {
+      p_ = findStringStop(p_, end_);
+      if (p_ == end_) return false;
+      auto c = static_cast<unsigned char>(*p_++);
+      if (c == '"') return true;
+      if (c == '\\') {
+        escaped = true;
+        if (!escape()) return false;
+      } else if (c < 0x20 || !restOfCharacter(c)) {
+        return false;
+      }
+    }
+  }
+
+  // An escape whose backslash is read; a surrogate is left to the parser.
+  bool escape() {
+    if (p_ == end_) return false;
+    switch (*p_++) {
+      case '"':
+      case '\\':
+      case '/':
+      case 'b':
+      case 'f':
+      case 'n':
+      case 'r':
+      case 't': return true;
+      case 'u': {
+        if (end_ - p_ < 4) return false;
+        unsigned code = 0;
+        for (int i = 0; i < 4; ++i) code = code << 4 | hexValue(*p_++);
+        return code <= 0xFFFF && (code < 0xD800 || code >= 0xE000);
+      }
+      default: return false;
+    }
+  }
+
+  // The rest of a UTF-8 character whose first byte `lead`, 0x80 or more, is
+  // read: well formed, no overlong form, no surrogate, nothing past U+10FFFF.
+  bool restOfCharacter(unsigned char lead) {
+    auto next = [this](unsigned char low, unsigned char high) {
+      if (p_ == end_) return false;
+      auto c = static_cast<unsigned char>(*p_);
+      if (c < low || c > high) return false;
+      ++p_;
+      return true;
+    };
+    if (lead >= 0xC2 && lead <= 0xDF) return next(0x80, 0xBF);
+    if (lead == 0xE0) return next(0xA0, 0xBF) && next(0x80, 0xBF);
+    if (lead == 0xED) return next(0x80, 0x9F) && next(0x80, 0xBF);
+    if (lead >= 0xE1 && lead <= 0xEF) return next(0x80, 0xBF) && next(0x80, 0xBF);
+    if (lead == 0xF0) return next(0x90, 0xBF) && next(0x80, 0xBF) && next(0x80, 0xBF);
+    if (lead >= 0xF1 && lead <= 0xF3) return next(0x80, 0xBF) && next(0x80, 0xBF) && next(0x80, 0xBF);
+    if (lead == 0xF4) return next(0x80, 0x8F) && next(0x80, 0xBF) && next(0x80, 0xBF);
+    return false;
+  }
+
+  // The rest of "true", "false" or "null", its first letter read.
+  bool word(std::string_view rest) {
+    if (static_cast<size_t>(end_ - p_) < rest.size() || std::string_view(p_, rest.size()) != rest) return false;
+    p_ += rest.size();
+    return true;
+  }
+
+  void skipSpace() {
+    while (p_ != end_ && (*p_ == ' ' || *p_ == '\n' || *p_ == '\r' || *p_ == '\t')) ++p_;
+  }
+
+  bool take(char c) {
+    if (p_ == end_ || *p_ != c) return false;
+    ++p_;
+    return true;
+  }
+
+  const char* begin_;
+  const char* p_;
+  const char* end_;
+};
+
+}  // namespace
+
+size_t checkEntry(std::string_view text, size_t at, EntryFacts& facts) {
+  if (at >= text.size()) return kEntryNotChecked;
+  facts = EntryFacts();
+  Checker checker(text, at);
+  return checker.entry(facts) ? checker.offset() : kEntryNotChecked;
+}
+
+}  // namespace tlq
