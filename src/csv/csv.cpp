@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 
 #include "error.h"
 #include "platform/registry.h"
@@ -115,68 +116,82 @@ bool numbersArePlain(const CsvFormat& format) {
   return !special(format.decimalSeparator) && kNumberCharacters.find(format.listSeparator) == std::string_view::npos;
 }
 
-void appendNumber(const CsvFormat& format, double number, bool plain, std::string& out) {
-  char buf[kFloatTextRoom];
-  size_t size = formatFloat(buf, number);
-  if (size == 3 && buf[0] == 'n') return;  // not a number: an empty field
-  for (size_t i = 0; i < size; ++i)
-    if (buf[i] == '.') buf[i] = format.decimalSeparator;
-  std::string_view text(buf, size);
-  if (plain) {
-    out += text;
-  } else {
-    quoteString(format, text, out);  // quoted only when a separator would split it
+// `text` as one field: in quotes, its quotes doubled, when a separator or a
+// line break would split it or a quote would be taken for the field's own.
+void putQuoted(const CsvFormat& format, std::string_view text, Appender& out) {
+  const char* end = text.data() + text.size();
+  if (findAnyOf(text.data(), end, format.listSeparator, '"', '\r', '\n') == end) {
+    out.put(text);
+    return;
   }
+  out.put('"');
+  const char* run = text.data();  // the characters not yet copied
+  for (const char* p = run; p != end; ++p) {
+    if (*p != '"') continue;
+    out.put({run, static_cast<size_t>(p - run + 1)});  // up to and including the quote,
+    out.put('"');                                      // which is doubled
+    run = p + 1;
+  }
+  out.put({run, static_cast<size_t>(end - run)});
+  out.put('"');
+}
+
+// A number's text, written in place and kept as it is when `plain`.
+void putNumber(const CsvFormat& format, double number, bool plain, Appender& out) {
+  char* text = out.room(kFloatTextRoom);
+  size_t size = formatFloatInto(text, number);
+  if (size == 3 && text[0] == 'n') return;  // not a number: an empty field
+  if (format.decimalSeparator != '.')
+    if (char* point = static_cast<char*>(std::memchr(text, '.', size))) *point = format.decimalSeparator;
+  if (plain) {
+    out.commit(size);
+    return;
+  }
+  char copy[kFloatTextRoom];  // quoted only when a separator would split it
+  std::memcpy(copy, text, size);
+  putQuoted(format, {copy, size}, out);
 }
 
 }  // namespace
 
 void makeLine(const CsvFormat& format, const CsvRow& row, std::string& out) {
   const bool plainNumbers = numbersArePlain(format);
+  Appender line(out);
   for (size_t i = 0; i < format.header.size(); ++i) {
-    if (i > 0) out += format.listSeparator;
+    if (i > 0) line.put(format.listSeparator);
     if (i >= row.size() || !row.slots_[i].present) continue;
     const CsvRow::Slot& slot = row.slots_[i];
     const CsvField& f = slot.field;
     switch (f.kind) {
       case CsvFieldKind::fieldString:
         switch (slot.text) {
-          case CsvRow::Text::own: quoteString(format, f.text, out); break;
-          case CsvRow::Text::borrowed: quoteString(format, slot.borrowed, out); break;
-          case CsvRow::Text::csv: out += f.text; break;
+          case CsvRow::Text::own: putQuoted(format, f.text, line); break;
+          case CsvRow::Text::borrowed: putQuoted(format, slot.borrowed, line); break;
+          case CsvRow::Text::csv: line.put(f.text); break;
         }
         break;
-      case CsvFieldKind::fieldFloat: appendNumber(format, f.number, plainNumbers, out); break;
+      case CsvFieldKind::fieldFloat: putNumber(format, f.number, plainNumbers, line); break;
       case CsvFieldKind::fieldInt: {
         char buf[24];
         // Quoted, like a number's text, only when it would not stay one field.
-        quoteString(format, {buf, std::to_chars(buf, buf + sizeof buf, f.integer).ptr}, out);
+        putQuoted(format, {buf, static_cast<size_t>(std::to_chars(buf, buf + sizeof buf, f.integer).ptr - buf)}, line);
         break;
       }
     }
   }
+  line.flush();
 }
 
 void quoteString(const CsvFormat& format, std::string_view text, std::string& out) {
-  const char* end = text.data() + text.size();
-  if (findAnyOf(text.data(), end, format.listSeparator, '"', '\r', '\n') == end) {
-    out += text;
-    return;
-  }
-  out += '"';
-  const char* run = text.data();  // the characters not yet copied
-  for (const char* p = run; p != text.data() + text.size(); ++p) {
-    if (*p != '"') continue;
-    out.append(run, static_cast<size_t>(p - run + 1));  // up to and including the quote,
-    out += '"';                                         // which is doubled
-    run = p + 1;
-  }
-  out.append(run, static_cast<size_t>(text.data() + text.size() - run));
-  out += '"';
+  Appender appender(out);
+  putQuoted(format, text, appender);
+  appender.flush();
 }
 
 void localizeFloat(const CsvFormat& format, double number, std::string& out) {
-  appendNumber(format, number, false, out);
+  Appender appender(out);
+  putNumber(format, number, false, appender);
+  appender.flush();
 }
 
 }  // namespace tlq
