@@ -141,8 +141,12 @@ void putNumber(const CsvFormat& format, double number, bool plain, Appender& out
   char* text = out.room(kFloatTextRoom);
   size_t size = formatFloatInto(text, number);
   if (size == 3 && text[0] == 'n') return;  // not a number: an empty field
-  if (format.decimalSeparator != '.')
-    if (char* point = static_cast<char*>(std::memchr(text, '.', size))) *point = format.decimalSeparator;
+  for (size_t i = 0; i < size; ++i) {
+    if (text[i] == '.') {  // at most one, and near the start
+      text[i] = format.decimalSeparator;
+      break;
+    }
+  }
   if (plain) {
     out.commit(size);
     return;
