@@ -76,8 +76,13 @@ Pattern::Match Pattern::match(std::string_view subject) const {
   pcre2_match_data* data = (innermost ? innermost : &own.emplace())->data_;
   Match result;
   const char* bytes = subject.data() ? subject.data() : "";
-  // The count of pairs set: the highest group that took part, plus one.
-  int set = pcre2_match(codeForMatch(), reinterpret_cast<PCRE2_SPTR>(bytes), subject.size(), 0, 0, data, nullptr);
+  // The count of pairs set: the highest group that took part, plus one. The
+  // compiled copy is called directly, past the checks of pcre2_match that
+  // a fixed pattern and a subject with a length cannot fail.
+  const pcre2_code* code = codeForMatch();
+  auto subjectBytes = reinterpret_cast<PCRE2_SPTR>(bytes);
+  int set = code == code_ ? pcre2_match(code, subjectBytes, subject.size(), 0, 0, data, nullptr)
+                          : pcre2_jit_match(code, subjectBytes, subject.size(), 0, 0, data, nullptr);
   if (set >= 0) {
     result.matched_ = true;
     const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(data);
