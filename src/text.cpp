@@ -205,22 +205,27 @@ bool parseShortDecimal(std::string_view text, double& value) {
   // 10^0 to 10^22, each exact as a double.
   static constexpr double kExact[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                                         1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-  uint64_t mantissa = 0;
-  int significant = 0, decimals = 0;
-  bool point = false, digits = false;
-  for (char c : text) {
-    if (c == '.' && !point) {
-      point = true;
-      continue;
-    }
-    if (c < '0' || c > '9') return false;
-    digits = true;
-    decimals += point;
-    if (mantissa == 0 && c == '0') continue;  // a leading zero
-    if (++significant > 15) return false;
-    mantissa = mantissa * 10 + static_cast<uint64_t>(c - '0');
+  auto isDigit = [](char c) { return static_cast<unsigned char>(c - '0') < 10; };
+  const char* p = text.data();
+  const char* const start = p;
+  const char* const end = p + text.size();
+  while (p != end && *p == '0') ++p;  // leading zeros
+  uint64_t mantissa = 0;  // wraps only where more than 15 digits count, which is refused below
+  const char* first = p;
+  for (; p != end && isDigit(*p); ++p) mantissa = mantissa * 10 + static_cast<uint64_t>(*p - '0');
+  ptrdiff_t significant = p - first, decimals = 0;
+  bool digits = p != start;
+  if (p != end && *p == '.') {
+    const char* fraction = ++p;
+    if (mantissa == 0)
+      while (p != end && *p == '0') ++p;  // still leading zeros
+    const char* counted = p;
+    for (; p != end && isDigit(*p); ++p) mantissa = mantissa * 10 + static_cast<uint64_t>(*p - '0');
+    significant += p - counted;
+    decimals = p - fraction;
+    digits = digits || p != fraction;
   }
-  if (!digits || decimals > 22) return false;
+  if (p != end || !digits || significant > 15 || decimals > 22) return false;
   value = static_cast<double>(mantissa) / kExact[decimals];
   return true;
 }

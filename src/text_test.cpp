@@ -123,6 +123,13 @@ TEST(ParseDecimal, ShortDecimalsAsFromChars) {
   for (const char* other : {"", ".", "1..2", "1e5", "-1", "+1", "1234567890123456", "0.00000000000000000000001"})
     EXPECT_FALSE(parseShortDecimal(other, untouched)) << other;
   EXPECT_EQ(untouched, 3);
+  // Leading zeros, also after the point, are no significant digits.
+  for (const char* taken : {"0000000000000000000001.5", "0.000000000000000000001", "000", "7.", ".5", "0.10"}) {
+    double quick = -1, exact = -2;
+    EXPECT_TRUE(parseShortDecimal(taken, quick)) << taken;
+    std::from_chars(taken, taken + std::strlen(taken), exact);
+    EXPECT_EQ(quick, exact) << taken;
+  }
 }
 
 TEST(ParseDecimal, SignedAndUnsigned) {
