@@ -6,6 +6,8 @@
 #include <emmintrin.h>
 #endif
 
+#include "text.h"
+
 namespace tlq {
 namespace {
 
@@ -36,14 +38,6 @@ const char* findStringStop(const char* p, const char* end) {
     if (c == '"' || c == '\\' || c < 0x20 || c >= 0x80) break;
   }
   return p;
-}
-
-// 0 to 15 for a hexadecimal digit; more than 0xFFFF in the end for anything else.
-unsigned hexValue(char c) {
-  if (c >= '0' && c <= '9') return static_cast<unsigned>(c - '0');
-  if (c >= 'a' && c <= 'f') return static_cast<unsigned>(c - 'a' + 10);
-  if (c >= 'A' && c <= 'F') return static_cast<unsigned>(c - 'A' + 10);
-  return 0x10000;
 }
 
 class Checker {
@@ -155,7 +149,7 @@ class Checker {
       case 'u': {
         if (end_ - p_ < 4) return false;
         unsigned code = 0;
-        for (int i = 0; i < 4; ++i) code = code << 4 | hexValue(*p_++);
+        for (int i = 0; i < 4; ++i) code = code << 4 | hexDigitValue(*p_++);
         return code <= 0xFFFF && (code < 0xD800 || code >= 0xE000);
       }
       default: return false;

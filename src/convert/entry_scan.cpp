@@ -172,7 +172,7 @@ class Scanner {
           unsigned code = 0;
           for (size_t i = slash + 2; i < slash + 6; ++i) {
             if (i >= text.size()) return false;
-            code = code << 4 | hexValue(text[i]);
+            code = code << 4 | hexDigitValue(text[i]);
           }
           if (code > 0xFFFF || (code >= 0xD800 && code < 0xE000)) return false;  // a surrogate pair, or no hex
           appendUtf8(code, out);
@@ -183,14 +183,6 @@ class Scanner {
       }
       text.remove_prefix(slash + 2);
     }
-  }
-
-  // 0 to 15 for a hexadecimal digit; more than 0xFFFF in the end for anything else.
-  static unsigned hexValue(char c) {
-    if (c >= '0' && c <= '9') return static_cast<unsigned>(c - '0');
-    if (c >= 'a' && c <= 'f') return static_cast<unsigned>(c - 'a' + 10);
-    if (c >= 'A' && c <= 'F') return static_cast<unsigned>(c - 'A' + 10);
-    return 0x10000;
   }
 
   static void appendUtf8(unsigned code, std::string& out) {
