@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
+#include <string>
 
 namespace tlq {
 namespace {
@@ -27,6 +29,15 @@ TEST(ParseForce, WholeNumbersAreTakenUnconverted) {
 TEST(ParseForce, UnknownLinesGiveNaN) {
   for (const char* line : {"", "- 1.5N\x03", "-150N\x03\x02", "- 150N", "\x02- 150\x03", "ERR", "- 1.234N\x03\x02"})
     EXPECT_TRUE(std::isnan(parseForce(line))) << line;
+}
+
+// Hundreds of digits pass a double's range, at once or once converted from
+// newtons: an infinity, as an ordinary float parser gives.
+TEST(ParseForce, ValuesPastADoublesRangeAreInfinite) {
+  std::string digits(400, '9');
+  EXPECT_EQ(parseForce("- " + digits + "M\x03\x02"), -std::numeric_limits<double>::infinity());
+  EXPECT_EQ(parseForce("\x02+ 1" + std::string(306, '0') + ".00N\x03"), std::numeric_limits<double>::infinity());
+  EXPECT_EQ(parseElasto("A=" + digits + " 1 B=7").first, std::numeric_limits<double>::infinity());
 }
 
 TEST(ParseForce, OnlyAMinusSignNegates) {
