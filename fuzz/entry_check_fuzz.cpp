@@ -6,13 +6,8 @@
 #include <string>
 
 #include "convert/entry_check.h"
+#include "convert/json_text.h"
 #include "fuzz_check.h"
-
-namespace {
-
-bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view text(reinterpret_cast<const char*>(data), size);
@@ -22,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     size_t end = tlq::checkEntry(text, at, facts);
     if (end == tlq::kEntryNotChecked) continue;
     FUZZ_CHECK(end > at && end <= size && text[end - 1] == '}');
-    while (end < size && isSpace(text[end])) ++end;  // as the parser goes on past it
+    while (end < size && tlq::isJsonSpace(text[end])) ++end;  // as the parser goes on past it
 
     boost::json::parse_options options;
     options.max_depth = 100;

@@ -107,16 +107,6 @@ bool parseShortDecimal(std::string_view text, double& value);
 // infinity, as from an ordinary float parser.
 double parseDecimal(std::string_view text);
 
-// 0 to 15 for a hexadecimal digit, 0x10000 for any other byte: the four
-// digits of a "\uXXXX" escape shifted together stay above 0xFFFF when any
-// one of them is not a digit.
-inline unsigned hexDigitValue(char c) {
-  if (c >= '0' && c <= '9') return static_cast<unsigned>(c - '0');
-  if (c >= 'a' && c <= 'f') return static_cast<unsigned>(c - 'a' + 10);
-  if (c >= 'A' && c <= 'F') return static_cast<unsigned>(c - 'A' + 10);
-  return 0x10000;
-}
-
 // The path with its extension replaced by "csv": scanning back from the last
 // character, the first "." starts the extension and a "/" or "\" ends the
 // search; the first character is never examined.

@@ -6,7 +6,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "text.h"
+#include "convert/json_text.h"
 
 namespace tlq {
 namespace {
@@ -184,7 +184,7 @@ class Checker {
   }
 
   void skipSpace() {
-    while (p_ != end_ && (*p_ == ' ' || *p_ == '\n' || *p_ == '\r' || *p_ == '\t')) ++p_;
+    while (p_ != end_ && isJsonSpace(*p_)) ++p_;
   }
 
   bool take(char c) {

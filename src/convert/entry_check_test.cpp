@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "convert/json_text.h"
+
 namespace tlq {
 namespace {
 
@@ -24,8 +26,7 @@ std::optional<std::string> checked(std::string_view text) {
   EntryFacts facts;
   size_t end = checkEntry({copy.get(), text.size()}, 0, facts);
   if (end == kEntryNotChecked) return std::nullopt;
-  while (end < text.size() && (text[end] == ' ' || text[end] == '\t' || text[end] == '\r' || text[end] == '\n'))
-    ++end;  // as the parser goes on past it
+  while (end < text.size() && isJsonSpace(text[end])) ++end;  // as the parser goes on past it
   return factsText(end, facts);
 }
 

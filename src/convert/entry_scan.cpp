@@ -3,12 +3,11 @@
 #include <charconv>
 #include <string>
 
+#include "convert/json_text.h"
 #include "text.h"
 
 namespace tlq {
 namespace {
-
-bool isSpace(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
 
 class Scanner {
  public:
@@ -220,7 +219,7 @@ class Scanner {
         default:
           if (depth > 0) break;
           // A number or a literal runs up to what follows it.
-          while (p_ != end_ && !isSpace(*p_) && *p_ != ',' && *p_ != '}' && *p_ != ']') ++p_;
+          while (p_ != end_ && !isJsonSpace(*p_) && *p_ != ',' && *p_ != '}' && *p_ != ']') ++p_;
           return true;
       }
       if (depth == 0) return true;
@@ -229,7 +228,7 @@ class Scanner {
   }
 
   void skipSpace() {
-    while (p_ != end_ && isSpace(*p_)) ++p_;
+    while (p_ != end_ && isJsonSpace(*p_)) ++p_;
   }
 
   bool take(char c) {

@@ -3,10 +3,11 @@
 #include <cstdio>
 #include <vector>
 
+#include "convert/json_text.h"
+
 namespace tlq {
 namespace {
 
-bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 // What the grammar allows next, found by walking the valid beginning of the
@@ -17,7 +18,7 @@ class GrammarState {
     size_t i = 0;
     while (i < offset) {
       char c = text[i];
-      if (isSpace(c)) {
+      if (isJsonSpace(c)) {
         ++i;
       } else if (c == '{' || c == '[') {
         stack_.push_back(c);

@@ -10,6 +10,7 @@
 #include "convert/entry_check.h"
 #include "convert/entry_scan.h"
 #include "convert/json_error.h"
+#include "convert/json_text.h"
 #include "error.h"
 
 namespace tlq {
@@ -18,8 +19,6 @@ namespace {
 namespace json = boost::json;
 using Summary = Recording::Summary;
 using Visit = std::function<void(const RecordingEntry&)>;
-
-bool isJsonSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
 // Entry marks kept at most; beyond, every other one is dropped (the first
 // stays), so that they stay evenly spread.
