@@ -57,21 +57,34 @@ class Checker {
     if (take('}')) return true;
     do {
       skipSpace();
-      const char* key = p_ + 1;
-      bool escaped = false;
-      if (!take('"') || !string(escaped)) return false;
-      if (facts) {
-        if (escaped) return false;  // its name is compared as written
-        std::string_view name(key, static_cast<size_t>(p_ - 1 - key));
-        facts->anyMember = true;
-        facts->inclino2 = facts->inclino2 || name == "inclino2";
-        facts->dlen = facts->dlen || name == "dlen";
-      }
-      skipSpace();
-      if (!take(':') || !value(depth)) return false;
+      if (!key(facts) || !value(depth)) return false;
       skipSpace();
     } while (take(','));
     return take('}');
+  }
+
+  // A member's key and its colon; in an entry, its facts noted.
+  bool key(EntryFacts* facts) {
+    static constexpr std::string_view kKeys[] = {"raw", "timestamp", "val1", "val2", "inclino", "inclino2", "force", "dlen"};
+    std::string_view name;
+    if (int known = matchPlainKey(p_, end_, kKeys); known >= 0) {
+      name = kKeys[known];
+      p_ += name.size() + 3;
+    } else {
+      const char* start = p_ + 1;
+      bool escaped = false;
+      if (!take('"') || !string(escaped)) return false;
+      if (facts && escaped) return false;  // an entry's keys are compared as written
+      name = {start, static_cast<size_t>(p_ - 1 - start)};
+      skipSpace();
+      if (!take(':')) return false;
+    }
+    if (facts) {
+      facts->anyMember = true;
+      facts->inclino2 = facts->inclino2 || name == "inclino2";
+      facts->dlen = facts->dlen || name == "dlen";
+    }
+    return true;
   }
 
   bool array(int depth) {

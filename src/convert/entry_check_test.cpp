@@ -76,6 +76,8 @@ TEST(EntryCheck, TakesTheUsualShapesAsTheParserReadsThem) {
   }
   EXPECT_EQ(checked(R"({"inclino":{},"inclino2":1,"dlen":{}})"), "37 members inclino2 dlen");
   EXPECT_EQ(checked(R"({"inclino":{"dlen":{}},"x":{"inclino2":1}})"), "42 members");
+  EXPECT_EQ(checked(R"({"inclino2x":1,"dle":{},"dlenx":2,"inclino":{"dlen":3}})"), "55 members");
+  EXPECT_EQ(checked(R"({"inclino2" :1,"dlen"  :2})"), "26 members inclino2 dlen");
   EXPECT_EQ(checked("{ }"), "3");
 }
 

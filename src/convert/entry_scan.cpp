@@ -1,5 +1,6 @@
 #include "convert/entry_scan.h"
 
+#include <algorithm>
 #include <charconv>
 #include <string>
 
@@ -19,48 +20,53 @@ class Scanner {
   // The entry's members; false for a shape left to the full parser.
   bool entry(RecordingEntry& entry) {
     if (!take('{')) return false;
-    for (SensorObject* s : {&entry.inclino, &entry.inclino2, &entry.force, &entry.dlen}) s->reset();
-    return members([&](std::string_view key) {
-      SensorObject* sensor = key == "inclino"    ? &entry.inclino
-                             : key == "inclino2" ? &entry.inclino2
-                             : key == "force"    ? &entry.force
-                             : key == "dlen"     ? &entry.dlen
-                                                 : nullptr;
-      if (!sensor) return skipValue();
-      sensor->reset();  // of members with equal names the last counts
+    SensorObject* const sensors[] = {&entry.inclino, &entry.inclino2, &entry.force, &entry.dlen};
+    for (SensorObject* s : sensors) s->reset();
+    static constexpr std::string_view kSensorKeys[] = {"inclino", "inclino2", "force", "dlen"};
+    return members(kSensorKeys, [&](int known) {
+      if (known < 0) return skipValue();
+      SensorObject& sensor = *sensors[known];
+      sensor.reset();  // of members with equal names the last counts
       skipSpace();
       if (p_ == end_ || *p_ != '{') {
-        sensor->shape = SensorObject::Shape::notObject;
+        sensor.shape = SensorObject::Shape::notObject;
         return skipValue();
       }
-      sensor->shape = SensorObject::Shape::object;
+      sensor.shape = SensorObject::Shape::object;
       ++p_;
-      return sensorMembers(*sensor);
+      return sensorMembers(sensor);
     });
   }
 
  private:
   bool sensorMembers(SensorObject& sensor) {
-    return members([&](std::string_view key) {
-      JsonField* field = key == "raw"         ? &sensor.raw
-                         : key == "timestamp" ? &sensor.timestamp
-                         : key == "val1"      ? &sensor.val1
-                         : key == "val2"      ? &sensor.val2
-                                              : nullptr;
-      if (!field) return skipValue();
-      field->reset();
-      return value(*field);
+    JsonField* const fields[] = {&sensor.raw, &sensor.timestamp, &sensor.val1, &sensor.val2};
+    static constexpr std::string_view kFieldKeys[] = {"raw", "timestamp", "val1", "val2"};
+    return members(kFieldKeys, [&](int known) {
+      if (known < 0) return skipValue();
+      fields[known]->reset();
+      return value(*fields[known]);
     });
   }
 
   // The members of an object whose "{" is read, up to and including its
-  // "}"; `member` reads the value of each.
-  template <class Member>
-  bool members(Member&& member) {
+  // "}"; `member` reads the value of each, given the index of its key among
+  // `keys`, or -1 for another key.
+  template <size_t N, class Member>
+  bool members(const std::string_view (&keys)[N], Member&& member) {
     if (take('}')) return true;
     do {
-      std::string_view key;
-      if (!take('"') || !plainString(key) || !take(':') || !member(key)) return false;
+      skipSpace();
+      int known = matchPlainKey(p_, end_, keys);
+      if (known >= 0) {
+        p_ += keys[known].size() + 3;
+      } else {
+        std::string_view key;
+        if (!take('"') || !plainString(key) || !take(':')) return false;
+        known = static_cast<int>(std::find(keys, keys + N, key) - keys);
+        if (known == static_cast<int>(N)) known = -1;
+      }
+      if (!member(known)) return false;
     } while (take(','));
     return take('}');
   }

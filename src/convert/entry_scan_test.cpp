@@ -64,6 +64,8 @@ TEST(EntryScan, ReadsLikeTheFullParser) {
       R"({"force":"text","inclino2":[],"dlen":7,"inclino":null})",
       R"({"other":{"raw":"x","deep":[[[{"a":["]"]}]]]},"force":{"raw":"after"}})",
       " { \"inclino\" \t:\r\n { \"raw\" : \"spaced\" , \"val1\" : 1 } , \"x\" : [ ] } ",
+      R"({"inclino2x":{"raw":"a"},"inclin":{"raw":"b"},"force":{"raw2":"c","va":1,"val1x":2,"val2":3}})",
+      R"({"inclino":{"raw":"d"},"inclino2":{"raw":"e"},"inclino" :{"raw" :"f"}})",
       "{}",
       "[1,2]",
       "\"a string entry\"",
