@@ -156,51 +156,55 @@ class Scanner {
     }
   }
 
-  // The escapes; a surrogate pair is left to the full parser.
+  // The escapes; a surrogate pair is left to the full parser. The text
+  // only shrinks: an escape of two bytes gives one, one of six at most three.
   static bool unescape(std::string_view text, std::string& out) {
-    out.clear();
-    for (;;) {
-      size_t slash = text.find('\\');
-      out.append(text.substr(0, slash));
-      if (slash == std::string_view::npos) return true;
-      if (slash + 1 == text.size()) return false;
-      switch (text[slash + 1]) {
-        case '"': out += '"'; break;
-        case '\\': out += '\\'; break;
-        case '/': out += '/'; break;
-        case 'b': out += '\b'; break;
-        case 'f': out += '\f'; break;
-        case 'n': out += '\n'; break;
-        case 'r': out += '\r'; break;
-        case 't': out += '\t'; break;
+    out.resize(text.size());
+    char* to = out.data();
+    for (const char *p = text.data(), *end = p + text.size(); p != end;) {
+      if (*p != '\\') {
+        *to++ = *p++;
+        continue;
+      }
+      if (end - p < 2) return false;
+      char c = p[1];
+      p += 2;
+      switch (c) {
+        case '"': *to++ = '"'; break;
+        case '\\': *to++ = '\\'; break;
+        case '/': *to++ = '/'; break;
+        case 'b': *to++ = '\b'; break;
+        case 'f': *to++ = '\f'; break;
+        case 'n': *to++ = '\n'; break;
+        case 'r': *to++ = '\r'; break;
+        case 't': *to++ = '\t'; break;
         case 'u': {
+          if (end - p < 4) return false;
           unsigned code = 0;
-          for (size_t i = slash + 2; i < slash + 6; ++i) {
-            if (i >= text.size()) return false;
-            code = code << 4 | hexDigitValue(text[i]);
-          }
+          for (int i = 0; i < 4; ++i) code = code << 4 | hexDigitValue(*p++);
           if (code > 0xFFFF || (code >= 0xD800 && code < 0xE000)) return false;  // a surrogate pair, or no hex
-          appendUtf8(code, out);
-          text.remove_prefix(slash + 6);
-          continue;
+          to = putUtf8(code, to);
+          break;
         }
         default: return false;
       }
-      text.remove_prefix(slash + 2);
     }
+    out.resize(static_cast<size_t>(to - out.data()));
+    return true;
   }
 
-  static void appendUtf8(unsigned code, std::string& out) {
+  static char* putUtf8(unsigned code, char* to) {
     if (code < 0x80) {
-      out += static_cast<char>(code);
+      *to++ = static_cast<char>(code);
     } else if (code < 0x800) {
-      out += static_cast<char>(0xC0 | code >> 6);
-      out += static_cast<char>(0x80 | (code & 0x3F));
+      *to++ = static_cast<char>(0xC0 | code >> 6);
+      *to++ = static_cast<char>(0x80 | (code & 0x3F));
     } else {
-      out += static_cast<char>(0xE0 | code >> 12);
-      out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
-      out += static_cast<char>(0x80 | (code & 0x3F));
+      *to++ = static_cast<char>(0xE0 | code >> 12);
+      *to++ = static_cast<char>(0x80 | (code >> 6 & 0x3F));
+      *to++ = static_cast<char>(0x80 | (code & 0x3F));
     }
+    return to;
   }
 
   // Any value, nested ones included.
