@@ -65,7 +65,8 @@ class Checker {
 
   // A member's key and its colon; in an entry, its facts noted.
   bool key(EntryFacts* facts) {
-    static constexpr std::string_view kKeys[] = {"raw", "timestamp", "val1", "val2", "inclino", "inclino2", "force", "dlen"};
+    static constexpr std::string_view kKeys[] = {"raw",     "timestamp", "val1",  "val2",
+                                                 "inclino", "inclino2",  "force", "dlen"};
     std::string_view name;
     if (int known = matchPlainKey(p_, end_, kKeys); known >= 0) {
       name = kKeys[known];
