@@ -7,6 +7,7 @@
 #endif
 
 #include "convert/json_text.h"
+#include "convert/recording.h"
 
 namespace tlq {
 namespace {
@@ -63,13 +64,13 @@ class Checker {
     return take('}');
   }
 
-  // A member's key and its colon; in an entry, its facts noted.
+  // A member's key and its colon; in an entry, its facts noted. An entry's
+  // keys are most often those of its sensors, deeper ones those of fields.
   bool key(EntryFacts* facts) {
-    static constexpr std::string_view kKeys[] = {"raw",     "timestamp", "val1",  "val2",
-                                                 "inclino", "inclino2",  "force", "dlen"};
+    const auto& keys = facts ? kSensorKeys : kFieldKeys;
     std::string_view name;
-    if (int known = matchPlainKey(p_, end_, kKeys); known >= 0) {
-      name = kKeys[known];
+    if (int known = matchPlainKey(p_, end_, keys); known >= 0) {
+      name = keys[known];
       p_ += name.size() + 3;
     } else {
       const char* start = p_ + 1;

@@ -22,7 +22,6 @@ class Scanner {
     if (!take('{')) return false;
     SensorObject* const sensors[] = {&entry.inclino, &entry.inclino2, &entry.force, &entry.dlen};
     for (SensorObject* s : sensors) s->reset();
-    static constexpr std::string_view kSensorKeys[] = {"inclino", "inclino2", "force", "dlen"};
     return members(kSensorKeys, [&](int known) {
       if (known < 0) return skipValue();
       SensorObject& sensor = *sensors[known];
@@ -41,7 +40,6 @@ class Scanner {
  private:
   bool sensorMembers(SensorObject& sensor) {
     JsonField* const fields[] = {&sensor.raw, &sensor.timestamp, &sensor.val1, &sensor.val2};
-    static constexpr std::string_view kFieldKeys[] = {"raw", "timestamp", "val1", "val2"};
     return members(kFieldKeys, [&](int known) {
       if (known < 0) return skipValue();
       fields[known]->reset();

@@ -48,6 +48,12 @@ struct JsonField {
   double numberOf() const { return type == Type::number ? number : 0.0; }
 };
 
+// The keys of an entry's sensors, in the order of RecordingEntry's
+// members, and the keys a sensor's fields have, in the order of
+// SensorObject's members.
+inline constexpr std::string_view kSensorKeys[] = {"inclino", "inclino2", "force", "dlen"};
+inline constexpr std::string_view kFieldKeys[] = {"raw", "timestamp", "val1", "val2"};
+
 // "inclino", "inclino2", "force" or "dlen" of one entry.
 struct SensorObject {
   enum class Shape : uint8_t { absent, object, notObject };
