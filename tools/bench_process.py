@@ -13,6 +13,10 @@ converter run one after the other:
   floor      cat REC >/dev/null; head -c SIZE /dev/zero >OUT
              (SIZE: the CSV's size; OUT on the same file system)
   converter  tlqconverter REC, its opener stubbed out
+  reading    (200 MB only) read_write_only: the recording mapped, validated
+             and read entry by entry as the converter does, on as many
+             threads, and a line of the CSV's average size written for each
+             entry: a conversion without its decoding
 
 Both write a new file (OUT and the CSV are removed before each run):
 truncating a large file that is there already costs time of its own.
@@ -21,7 +25,8 @@ and the medians are printed with MB/s (of the recording) and peak resident
 memory (/usr/bin/time -v). On the 20 MB recording the same is measured for
 jq flattening each entry's members to CSV without decoding anything, and for
 the project's Python model of the conversion. The sample's start-to-exit
-time is the median of 50 runs. The last line is the 200 MB ratio.
+time is the median of 50 runs. The last line is the 200 MB ratio, and that
+of the conversion without its decoding.
 """
 
 import argparse
@@ -85,6 +90,7 @@ def main():
     args = ap.parse_args()
     program = os.path.abspath(os.path.join(args.build, "src", "tlqconverter"))
     generator = os.path.abspath(os.path.join(args.build, "tools", "gen_recording"))
+    reader = os.path.abspath(os.path.join(args.build, "tools", "read_write_only"))
     sizes = [int(s) for s in args.sizes.split(",")]
 
     with tempfile.TemporaryDirectory(dir=args.work) as work:
@@ -125,17 +131,29 @@ def main():
             floor_out = os.path.join(work, "floor.out")
             floor_cmd = ["sh", "-c", 'cat "$0" >/dev/null; head -c "$1" /dev/zero >"$2"', recording,
                          str(csv_size), floor_out]
-            floors, walls, peak = [], [], 0
-            for _ in range(args.runs):  # side by side, round after round; both write a new file
+            reading_cmd = None
+            if mb == 200:
+                with open(csv, "rb") as f:
+                    lines = sum(chunk.count(b"\n") for chunk in iter(lambda: f.read(1 << 20), b""))
+                reading_cmd = [reader, "--line-bytes", str(round(csv_size / lines)), recording, floor_out]
+            floors, walls, readings, peak, reading_peak = [], [], [], 0, 0
+            for _ in range(args.runs):  # side by side, round after round; all write a new file
                 floors.append(run(floor_cmd)[0])
                 os.remove(floor_out)
                 os.remove(csv)
                 wall, p = run([program, recording], env)
                 walls.append(wall)
                 peak = max(peak, p)
+                if reading_cmd:
+                    took, p = run(reading_cmd)
+                    os.remove(floor_out)
+                    readings.append(took)
+                    reading_peak = max(reading_peak, p)
             floor = statistics.median(floors)
             wall = row("tlqconverter %d MB" % mb, size, walls, peak, floor)
             ratios[mb] = (wall, floor)
+            if readings:
+                ratios["reading"] = row("no decoding %d MB" % mb, size, readings, reading_peak, floor)
 
             if mb == 20 and not args.no_alternatives:
                 out = os.path.join(work, "alt.csv")
@@ -154,7 +172,8 @@ def main():
 
         if 200 in ratios:
             wall, floor = ratios[200]
-            print("200 MB: converter %.3f s, floor %.3f s, ratio %.2f" % (wall, floor, wall / floor))
+            print("200 MB: converter %.3f s, floor %.3f s, ratio %.2f (without decoding %.2f)"
+                  % (wall, floor, wall / floor, ratios["reading"] / floor))
 
 
 if __name__ == "__main__":
