@@ -14,6 +14,7 @@
 #include <string>
 #include <thread>
 
+#include "convert/convert.h"
 #include "convert/ordered_work.h"
 #include "convert/recording.h"
 #include "error.h"
@@ -31,16 +32,13 @@ void run(const std::string& path, const std::string& outPath, size_t lineBytes, 
   std::string line(lineBytes - 2, 'x');
   line += "\r\n";
   tlq::OutputFile out(outPath);
-  // The ranges the converter cuts: pieces of a sixteenth of a thread's share,
-  // at most a megabyte.
   std::vector<tlq::EntryRange> ranges;
-  if (threads > 1) ranges = recording.ranges(std::clamp<size_t>(recording.size() / (16 * threads), 1, 1 << 20));
+  if (threads > 1) ranges = tlq::conversionRanges(recording, threads);
   if (ranges.size() < 2) {
-    // Written as the converter writes: every 64 KB.
     std::string lines;
     recording.forEachEntry([&](const tlq::RecordingEntry&) {
       lines += line;
-      if (lines.size() < (64 << 10)) return;
+      if (lines.size() < tlq::kLinesPerWrite) return;
       out.write(lines);
       lines.clear();
     });

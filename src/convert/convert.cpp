@@ -192,9 +192,6 @@ unsigned threadCount(size_t recordingBytes) {
   return std::clamp(std::thread::hardware_concurrency(), 1u, kMaxThreads);
 }
 
-// Lines gathered on this thread before they are checked and written.
-constexpr size_t kLinesPerWrite = 64 << 10;
-
 // Writes the lines of every entry, in order: on this thread, or in ranges of
 // entries on worker threads, each range into a buffer of its own, written
 // strictly in entry order. Either way a failure at entry k leaves the lines
@@ -204,11 +201,7 @@ void convertEntries(const Recording& recording, const Columns& columns, const Cs
                     OutputFile& out) {
   unsigned threads = threadCount(recording.size());
   std::vector<EntryRange> ranges;
-  if (threads > 1) {
-    // Pieces small enough to share out evenly and to keep few in memory.
-    size_t bytes = std::clamp<size_t>(recording.size() / (16 * threads), 1, 1 << 20);
-    ranges = recording.ranges(bytes);
-  }
+  if (threads > 1) ranges = conversionRanges(recording, threads);
   auto write = [&](std::string& lines) {
     recording.requireUnchanged();
     out.write(lines);
@@ -246,6 +239,10 @@ void convertEntries(const Recording& recording, const Columns& columns, const Cs
 }
 
 }  // namespace
+
+std::vector<EntryRange> conversionRanges(const Recording& recording, unsigned threads) {
+  return recording.ranges(std::clamp<size_t>(recording.size() / (16 * threads), 1, 1 << 20));
+}
 
 std::string mainConvert(const std::string& path) {
   TLQ_OP("mainConvert");

@@ -1,7 +1,11 @@
 // The conversion of one recording into its CSV table.
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <vector>
+
+#include "convert/recording.h"
 
 namespace tlq {
 
@@ -10,5 +14,12 @@ namespace tlq {
 // propagates; a CSV file already created is closed and keeps the lines
 // written so far.
 std::string mainConvert(const std::string& path);
+
+// The ranges of entries a conversion on `threads` workers (2 or more) shares
+// out: pieces small enough to share out evenly and to keep few in memory.
+std::vector<EntryRange> conversionRanges(const Recording& recording, unsigned threads);
+
+// Lines gathered on one thread before they are written.
+inline constexpr size_t kLinesPerWrite = 64 << 10;
 
 }  // namespace tlq
