@@ -50,6 +50,8 @@ class OutputFile {
     truncate,   // an existing file is overwritten
     exclusive,  // the file must not exist yet (no link is followed); only
                 // its owner may read and write it
+    fresh,      // the file must not exist yet (no link is followed); made as
+                // `truncate` makes it
   };
 
   // Raises IoError "cannot open: " + path.

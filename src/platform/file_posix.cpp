@@ -200,9 +200,8 @@ void replaceFile(const std::string& path, std::string_view contents) {
 namespace file_ops {
 
 intptr_t create(const std::string& path, OutputFile::Create how) {
-  int fd = how == OutputFile::Create::exclusive
-               ? ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600)
-               : ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  int flags = how == OutputFile::Create::truncate ? O_TRUNC : O_EXCL | O_NOFOLLOW;
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | flags, how == OutputFile::Create::exclusive ? 0600 : 0666);
   return fd < 0 ? -1 : fd;
 }
 

@@ -129,7 +129,7 @@ namespace file_ops {
 intptr_t create(const std::string& path, OutputFile::Create how) {
   // A handle that child processes do not inherit (no security attributes).
   HANDLE h = ::CreateFileW(widen(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                           how == OutputFile::Create::exclusive ? CREATE_NEW : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                           how == OutputFile::Create::truncate ? CREATE_ALWAYS : CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
                            nullptr);
   return h == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<intptr_t>(h);
 }

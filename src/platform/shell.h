@@ -27,6 +27,11 @@ void osOpenFile(const std::string& path);
 void registerDesktopFileType(const std::string& program);
 void unregisterDesktopFileType();
 
+// A message for the person at the desktop: a message box under Windows,
+// which waits for OK; zenity (else kdialog) elsewhere, which does not wait.
+// Nothing is shown where no window can be.
+void showMessage(const std::string& title, const std::string& text, bool warning);
+
 // The message of a failure that could not even be reported: a message box
 // under Windows, standard error elsewhere.
 void showLastResort(const std::string& text);

@@ -38,6 +38,11 @@ void osOpenFile(const std::string& path) {
 void registerDesktopFileType(const std::string&) {}
 void unregisterDesktopFileType() {}
 
+void showMessage(const std::string& title, const std::string& text, bool warning) {
+  ::MessageBoxW(nullptr, widen(text).c_str(), widen(title).c_str(),
+                MB_OK | MB_SETFOREGROUND | (warning ? MB_ICONWARNING : MB_ICONINFORMATION));
+}
+
 void showLastResort(const std::string& text) { ::MessageBoxA(nullptr, text.c_str(), nullptr, 0); }
 
 }  // namespace tlq

@@ -28,7 +28,7 @@ struct Xoroshiro128Plus {
 };
 
 Xoroshiro128Plus generator;
-std::mutex seeding;
+std::mutex seeding, drawing;
 
 }  // namespace
 
@@ -49,6 +49,7 @@ char randomLetter() {
   // Rejection keeps every letter equally likely.
   constexpr uint64_t n = kAlphabet.size();
   constexpr uint64_t limit = UINT64_MAX - UINT64_MAX % n;
+  std::lock_guard<std::mutex> lock(drawing);
   uint64_t v;
   do v = generator.next();
   while (v >= limit);

@@ -15,7 +15,7 @@ namespace tlq {
 bool seedRandom();
 
 // A uniform random index in 0 .. 61 into the name alphabet
-// "a..zA..Z0..9".
+// "a..zA..Z0..9". Safe to call from several threads.
 char randomLetter();
 
 // The temporary folder: the first of TMP, TEMP, LOCALAPPDATA\Temp and

@@ -1,0 +1,40 @@
+// The terminal the program may run in, and the user's interrupt.
+#pragma once
+
+#include <atomic>
+#include <cstdio>
+
+namespace tlq {
+
+// True when the stream goes to a terminal (under Windows, a console).
+bool isTerminal(std::FILE* stream);
+
+// True for a run with no terminal of its own, which reaches the person
+// through windows: under Windows the desktop program (tlqconverter.exe, not
+// its console twin tlqconverter.com); elsewhere a start from the desktop (no
+// standard stream on a terminal, and a graphical session).
+bool startedFromDesktop();
+
+// Under Windows, the desktop program started from a console: makes its
+// standard output and error reach that console where they are not
+// redirected, so that a few lines (help, version, a usage error) show there.
+// Does nothing elsewhere, or when there is no such console.
+void attachParentConsole();
+
+// While it lives, the user's interrupt (Ctrl-C, and SIGTERM outside
+// Windows; the console's control events under Windows) sets `flag` instead
+// of ending the program, so that the program can stop cleanly. Outside
+// Windows a second interrupt ends the program at once. One at a time.
+class InterruptGuard {
+ public:
+  explicit InterruptGuard(std::atomic<bool>& flag);
+  ~InterruptGuard();
+  InterruptGuard(const InterruptGuard&) = delete;
+  InterruptGuard& operator=(const InterruptGuard&) = delete;
+
+  // Tells a console that is closing that the program has cleaned up (under
+  // Windows the system ends the program once the handler returns).
+  static void done();
+};
+
+}  // namespace tlq

@@ -1,0 +1,61 @@
+// Folders and the names in them: what a path names, a folder's entries,
+// making folders, and putting a finished file in place of another.
+#pragma once
+
+#include <compare>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tlq {
+
+enum class PathKind : uint8_t { missing, file, folder, other };
+
+// The same for every name of one file (hard links, links, other spellings).
+struct FileId {
+  uint64_t device = 0, file = 0;
+  auto operator<=>(const FileId&) const = default;
+};
+
+// What a path names, links followed.
+struct PathInfo {
+  PathKind kind = PathKind::missing;
+  uint64_t size = 0;             // of a file
+  std::optional<FileId> id;      // where the system tells it
+};
+PathInfo pathInfo(const std::string& path);
+
+struct FolderEntry {
+  std::string name;
+  PathKind kind = PathKind::missing;  // links followed (missing for a dangling one)
+  bool link = false;  // the entry is a symbolic link (under Windows: any reparse point)
+};
+
+// A folder's entries without "." and "..", in no particular order; nothing
+// when the folder cannot be read.
+std::optional<std::vector<FolderEntry>> listFolder(const std::string& path);
+
+// Makes the folder and any of its parents that are missing. False when it
+// cannot (a file in the way, no right to).
+bool makeFolders(const std::string& path);
+
+// Renames `from` to `to` in one step, replacing a file of that name: the
+// name shows either the old file or the new one, never neither nor half.
+// False when it cannot (a folder of that name, the file locked).
+bool renameReplacing(const std::string& from, const std::string& to);
+
+// The folder part of a path ("" when it has none) and the name after it.
+std::string folderOf(const std::string& path);
+std::string nameOf(const std::string& path);
+
+// The path made absolute, with "." and ".." steps taken out and, where the
+// system ignores letter case, in one case: two names of one place compare
+// equal (links aside).
+std::string comparablePath(const std::string& path);
+
+// True for the separators of the system's paths ('/', and '\\' under
+// Windows).
+bool isPathSeparator(char c);
+
+}  // namespace tlq

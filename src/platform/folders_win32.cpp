@@ -1,0 +1,96 @@
+#include "platform/win32_text.h"  // windows.h first
+
+#include <filesystem>
+
+#include "platform/folders.h"
+
+namespace tlq {
+
+namespace {
+
+PathKind kindOf(DWORD attributes) {
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return PathKind::folder;
+  if (attributes & FILE_ATTRIBUTE_DEVICE) return PathKind::other;
+  return PathKind::file;
+}
+
+}  // namespace
+
+PathInfo pathInfo(const std::string& path) {
+  // No access asked: any file or folder can be opened this way, and its
+  // links are followed.
+  HANDLE h = ::CreateFileW(widen(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return {};
+  PathInfo info;
+  BY_HANDLE_FILE_INFORMATION file{};
+  if (::GetFileInformationByHandle(h, &file)) {
+    info.kind = ::GetFileType(h) == FILE_TYPE_DISK ? kindOf(file.dwFileAttributes) : PathKind::other;
+    if (info.kind == PathKind::file) info.size = static_cast<uint64_t>(file.nFileSizeHigh) << 32 | file.nFileSizeLow;
+    info.id = FileId{file.dwVolumeSerialNumber, static_cast<uint64_t>(file.nFileIndexHigh) << 32 | file.nFileIndexLow};
+  } else {
+    info.kind = PathKind::other;  // a device
+  }
+  ::CloseHandle(h);
+  return info;
+}
+
+std::optional<std::vector<FolderEntry>> listFolder(const std::string& path) {
+  std::string pattern = path;
+  if (!pattern.empty() && !isPathSeparator(pattern.back()) && pattern.back() != ':') pattern += '\\';
+  pattern += '*';
+  WIN32_FIND_DATAW found;
+  HANDLE h = ::FindFirstFileExW(widen(pattern).c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr,
+                                FIND_FIRST_EX_LARGE_FETCH);
+  if (h == INVALID_HANDLE_VALUE) {
+    if (::GetLastError() == ERROR_FILE_NOT_FOUND) return std::vector<FolderEntry>();  // an empty drive
+    return std::nullopt;
+  }
+  std::vector<FolderEntry> entries;
+  do {
+    std::wstring_view name = found.cFileName;
+    if (name == L"." || name == L"..") continue;
+    FolderEntry entry{narrow(name), kindOf(found.dwFileAttributes), false};
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+      // A link, a junction or a mount point: where it leads decides what it is.
+      entry.link = true;
+      entry.kind = pathInfo(pattern.substr(0, pattern.size() - 1) + entry.name).kind;
+    }
+    entries.push_back(std::move(entry));
+  } while (::FindNextFileW(h, &found));
+  bool ok = ::GetLastError() == ERROR_NO_MORE_FILES;
+  ::FindClose(h);
+  if (!ok) return std::nullopt;
+  return entries;
+}
+
+bool makeFolders(const std::string& path) {
+  if (path.empty() || ::CreateDirectoryW(widen(path).c_str(), nullptr)) return true;
+  DWORD error = ::GetLastError();
+  if (error == ERROR_ALREADY_EXISTS) return pathInfo(path).kind == PathKind::folder;
+  if (error != ERROR_PATH_NOT_FOUND) return false;
+  std::string parent = folderOf(path);
+  return !parent.empty() && parent != path && makeFolders(parent) &&
+         (::CreateDirectoryW(widen(path).c_str(), nullptr) ||
+          (::GetLastError() == ERROR_ALREADY_EXISTS && pathInfo(path).kind == PathKind::folder));
+}
+
+bool renameReplacing(const std::string& from, const std::string& to) {
+  return ::MoveFileExW(widen(from).c_str(), widen(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+std::string comparablePath(const std::string& path) {
+  std::error_code ec;
+  std::filesystem::path absolute = std::filesystem::absolute(std::filesystem::path(widen(path)), ec);
+  if (ec) return path;
+  std::wstring normal = absolute.lexically_normal().wstring();
+  while (normal.size() > 3 && (normal.back() == L'\\' || normal.back() == L'/')) normal.pop_back();
+  // Names differ in letter case alone only where the system ignores it: in
+  // its own upper case.
+  ::CharUpperBuffW(normal.data(), static_cast<DWORD>(normal.size()));
+  return narrow(normal);
+}
+
+bool isPathSeparator(char c) { return c == '/' || c == '\\'; }
+
+}  // namespace tlq

@@ -1,0 +1,35 @@
+// The system's progress dialog, for a long task started from the desktop:
+// a title, two lines of text, a bar, the time left, and Cancel.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace tlq {
+
+class ProgressDialog {
+ public:
+  // Shows the dialog: IProgressDialog under Windows, zenity elsewhere.
+  // Where none can be shown (no display, no zenity) nothing is, and the
+  // other calls do nothing.
+  explicit ProgressDialog(const std::string& title);
+  ~ProgressDialog();
+  ProgressDialog(const ProgressDialog&) = delete;
+  ProgressDialog& operator=(const ProgressDialog&) = delete;
+
+  bool shown() const { return state_ != nullptr; }
+
+  // The bar at `done` of `total`, and the lines of text: what is being done,
+  // and on what (a path, shortened to fit where the dialog does that).
+  void update(uint64_t done, uint64_t total, const std::string& what, const std::string& path);
+
+  // True once the person has pressed Cancel (or closed the dialog).
+  bool cancelled();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace tlq
