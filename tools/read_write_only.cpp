@@ -44,7 +44,7 @@ void run(const std::string& path, const std::string& outPath, size_t lineBytes, 
     });
     out.write(lines);
   } else {
-    tlq::runInOrder(
+    tlq::runInOrder<std::string>(
         ranges.size(), threads, [&](size_t i, std::string& lines) {
           recording.forEachEntry([&](const tlq::RecordingEntry&) { lines += line; }, ranges[i]);
         },

@@ -66,24 +66,31 @@ class EntryConverter {
   EntryConverter(const Columns& columns, const CsvFormat& format)
       : columns_(columns), format_(format), row_(columns.names.size()) {}
 
-  // Appends the entry's line to `lines`; nothing for an entry dropped for a
-  // failed CRC, nor for one that fails.
-  void convert(const RecordingEntry& entry, std::string& lines) {
+  // Appends the entry's line to `lines`, or counts it dropped for a failed
+  // CRC; nothing for an entry that fails.
+  void convert(const RecordingEntry& entry, LineBlock& lines) {
     TLQ_OP("convertEntry");
     if (!entry.isObject) throw ValueError(where(entry) + " is not a JSON object");
     row_.clear();
     if (const JsonField* raw = rawOf(entry, entry.inclino, "inclino")) {
       if (entry.inclino.timestamp.present()) row_.setText(columns_.timestamp, entry.inclino.timestamp.textOf());
-      if (!putInclino(raw->textOf(), columns_.inclino1, CrcRule::dropOnBadCrc)) return;
+      if (!putInclino(raw->textOf(), columns_.inclino1, CrcRule::dropOnBadCrc)) {
+        ++lines.dropped;
+        return;
+      }
     }
     if (const JsonField* raw = rawOf(entry, entry.inclino2, "inclino2")) {
-      if (!putInclino(raw->textOf(), columns_.inclino2, CrcRule::keepDq7)) return;
+      if (!putInclino(raw->textOf(), columns_.inclino2, CrcRule::keepDq7)) {
+        ++lines.dropped;
+        return;
+      }
     }
     if (const JsonField* raw = rawOf(entry, entry.force, "force")) putForce(raw->textOf());
     if (const JsonField* raw = rawOf(entry, entry.dlen, "dlen")) putElasto(raw->textOf(), entry.dlen);
 
-    makeLine(format_, row_, lines);
-    lines += "\r\n";
+    makeLine(format_, row_, lines.text);
+    lines.text += "\r\n";
+    lines.ends.push_back(lines.text.size());
   }
 
  private:
@@ -172,73 +179,103 @@ class EntryConverter {
   PatternScratch patternScratch_;  // for the decoders' patterns, on this converter's thread
 };
 
-// Recordings below this size convert on the calling thread, where starting
-// threads costs more than it saves (measured on two cores: no gain at
-// 480 KB, a millisecond saved at 960 KB).
-constexpr size_t kParallelFrom = 512 << 10;
 // Threads used unless TLQCONVERTER_THREADS says otherwise.
 constexpr unsigned kMaxThreads = 8;
 
 // TLQCONVERTER_THREADS when it is a whole number from 1 on (1 converts on
 // the calling thread, more always in parallel); else the hardware's threads,
-// up to kMaxThreads, for recordings of kParallelFrom bytes and more.
+// up to kMaxThreads, for recordings of kParallelFrom bytes and more (measured
+// on two cores: no gain at 480 KB, a millisecond saved at 960 KB).
 unsigned threadCount(size_t recordingBytes) {
-  if (std::optional<std::string> text = getEnv("TLQCONVERTER_THREADS")) {
-    unsigned n = 0;
-    auto [end, ec] = std::from_chars(text->data(), text->data() + text->size(), n);
-    if (ec == std::errc() && end == text->data() + text->size() && n >= 1) return std::min(n, 256u);
-  }
+  if (std::optional<unsigned> n = requestedThreads()) return *n;
   if (recordingBytes < kParallelFrom) return 1;
   return std::clamp(std::thread::hardware_concurrency(), 1u, kMaxThreads);
 }
 
-// Writes the lines of every entry, in order: on this thread, or in ranges of
-// entries on worker threads, each range into a buffer of its own, written
-// strictly in entry order. Either way a failure at entry k leaves the lines
-// of the entries before k written, and nothing after. Lines are written only
-// once the recording is known not to have changed under them.
+void stopIfCancelled(const ConversionControl& control) {
+  if (control.cancel && control.cancel->load(std::memory_order_relaxed)) throw ConversionCancelled();
+}
+
+// Hands the lines of every entry to `take`, in order: converted on this
+// thread, or in ranges of entries on worker threads, each range into a block
+// of its own, taken strictly in entry order. Either way a failure at entry k
+// leaves the lines of the entries before k taken, and nothing after.
 void convertEntries(const Recording& recording, const Columns& columns, const CsvFormat& format,
-                    OutputFile& out) {
-  unsigned threads = threadCount(recording.size());
+                    const ConversionControl& control, const std::function<void(LineBlock&)>& take) {
+  unsigned threads = control.threads ? control.threads : threadCount(recording.size());
   std::vector<EntryRange> ranges;
   if (threads > 1) ranges = conversionRanges(recording, threads);
-  auto write = [&](std::string& lines) {
+  auto handOver = [&](LineBlock& lines, uint64_t bytesDone) {
     recording.requireUnchanged();
-    out.write(lines);
+    take(lines);
     lines.clear();
+    if (control.bytesDone) control.bytesDone->store(bytesDone, std::memory_order_relaxed);
   };
   if (ranges.size() < 2) {
     EntryConverter converter(columns, format);
-    std::string lines;
-    bool writing = false;
+    LineBlock lines;
+    bool handing = false;
+    const uint64_t entries = std::max<uint64_t>(recording.entries(), 1);
     try {
       recording.forEachEntry([&](const RecordingEntry& entry) {
+        stopIfCancelled(control);
         converter.convert(entry, lines);
-        if (lines.size() < kLinesPerWrite) return;
-        writing = true;
-        write(lines);
-        writing = false;
+        if (lines.text.size() < kLinesPerWrite) return;
+        handing = true;
+        handOver(lines, recording.size() * (entry.index + 1) / entries);
+        handing = false;
       });
+    } catch (const ConversionCancelled&) {
+      throw;
     } catch (...) {
-      if (!writing) write(lines);  // the lines before the failing entry
+      if (!handing) handOver(lines, 0);  // the lines before the failing entry
       throw;
     }
-    write(lines);
+    handOver(lines, recording.size());
     return;
   }
-  runInOrder(
+  runInOrder<LineBlock>(
       ranges.size(), threads,
-      [&](size_t i, std::string& lines) {
+      [&](size_t i, LineBlock& lines) {
+        stopIfCancelled(control);
         // The lines take about one and a half times the entries' text.
         size_t end = i + 1 < ranges.size() ? ranges[i + 1].offset : recording.size();
-        lines.reserve((end - ranges[i].offset) * 2);
+        lines.text.reserve((end - ranges[i].offset) * 2);
         EntryConverter converter(columns, format);
         recording.forEachEntry([&](const RecordingEntry& entry) { converter.convert(entry, lines); }, ranges[i]);
       },
-      write);
+      [&, taken = size_t{0}](LineBlock& lines) mutable {
+        ++taken;
+        handOver(lines, taken < ranges.size() ? ranges[taken].offset : recording.size());
+      });
 }
 
 }  // namespace
+
+RecordingTable::RecordingTable(const std::string& path, const ConversionControl& control)
+    : recording_(path, [&control](size_t bytes) { return control.threads ? control.threads : threadCount(bytes); }) {
+  inclino2_ = recording_.hasInclino2();
+  elasto_ = recording_.hasElasto();
+  columns_ = Columns(inclino2_, elasto_).names;
+}
+
+void RecordingTable::convert(const CsvFormat& format, const ConversionControl& control,
+                             const std::function<void(LineBlock&)>& take) const {
+  convertEntries(recording_, Columns(inclino2_, elasto_), format, control, take);
+}
+
+std::optional<unsigned> requestedThreads() {
+  std::optional<std::string> text = getEnv("TLQCONVERTER_THREADS");
+  if (!text) return std::nullopt;
+  unsigned n = 0;
+  auto [end, ec] = std::from_chars(text->data(), text->data() + text->size(), n);
+  if (ec != std::errc() || end != text->data() + text->size() || n < 1) return std::nullopt;
+  return std::min(n, 256u);
+}
+
+void refuseToOverwrite(const Recording& recording, const std::string& csvPath) {
+  if (recording.isFile(csvPath)) throw IoError("cannot open: " + csvPath + " (it is the recording itself)");
+}
 
 std::vector<EntryRange> conversionRanges(const Recording& recording, unsigned threads) {
   return recording.ranges(std::clamp<size_t>(recording.size() / (16 * threads), 1, 1 << 20));
@@ -248,24 +285,15 @@ std::string mainConvert(const std::string& path) {
   TLQ_OP("mainConvert");
   std::string csvPath = csvPathFor(path);
   TLQ_LINE();
-  Recording recording(path, threadCount);
+  RecordingTable table(path, {});
   TLQ_LINE();
-  bool withInclino2 = recording.hasInclino2();
-  TLQ_LINE();
-  bool withElasto = recording.hasElasto();
-  Columns columns(withInclino2, withElasto);
-  TLQ_LINE();
-  CsvFormat format = newCsvFormat(columns.names);
-
-  // Truncating the recording itself would destroy it (a recording named
-  // "*.csv", or a link to it).
-  if (recording.isFile(csvPath))
-    throw IoError("cannot open: " + csvPath + " (it is the recording itself)");
+  CsvFormat format = newCsvFormat(table.columns());
+  refuseToOverwrite(table.recording(), csvPath);
   TLQ_LINE();
   OutputFile out(csvPath);
   out.write(makeHeader(format) + "\r\n");
   TLQ_LINE();
-  convertEntries(recording, columns, format, out);
+  table.convert(format, {}, [&](LineBlock& lines) { out.write(lines.text); });
   TLQ_LINE();
   out.close();
   return csvPath;

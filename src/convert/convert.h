@@ -1,11 +1,17 @@
 // The conversion of one recording into its CSV table.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "convert/recording.h"
+#include "csv/csv.h"
 
 namespace tlq {
 
@@ -15,11 +21,79 @@ namespace tlq {
 // written so far.
 std::string mainConvert(const std::string& path);
 
+// Whole lines of a table, in order, and where each ends; the entries left
+// out of them for a failed CRC.
+struct LineBlock {
+  std::string text;
+  std::vector<size_t> ends;  // just past each line's "\r\n"
+  uint64_t dropped = 0;
+
+  void clear() {
+    text.clear();
+    ends.clear();
+    dropped = 0;
+  }
+};
+
+// Raised by a conversion that was asked to stop.
+class ConversionCancelled : public std::exception {
+ public:
+  const char* what() const noexcept override { return "cancelled"; }
+};
+
+// How a conversion runs, beyond what it converts.
+struct ConversionControl {
+  // Threads for the recording; 0 lets TLQCONVERTER_THREADS or the
+  // recording's size decide, as for the single conversion.
+  unsigned threads = 0;
+  // Once this is set, the conversion stops soon with ConversionCancelled.
+  const std::atomic<bool>* cancel = nullptr;
+  // How much of the recording is converted, in bytes of its text.
+  std::atomic<uint64_t>* bytesDone = nullptr;
+};
+
+// A recording read and checked, with the columns its table has: the steps a
+// single conversion and a batch share.
+class RecordingTable {
+ public:
+  // Reads and validates the recording and decides its columns (the scans for
+  // "inclino2" and "dlen"). Raises what Recording raises.
+  RecordingTable(const std::string& path, const ConversionControl& control);
+
+  const Recording& recording() const { return recording_; }
+  const std::vector<std::string>& columns() const { return columns_; }
+
+  // Converts every entry into lines of `format` (made from columns()),
+  // handing them to `take` in entry order, whole lines at a time. A failure at
+  // entry k leaves the lines before k taken and nothing after. Lines are
+  // handed over only once the recording is known not to have changed under
+  // them.
+  void convert(const CsvFormat& format, const ConversionControl& control,
+               const std::function<void(LineBlock&)>& take) const;
+
+ private:
+  Recording recording_;
+  bool inclino2_ = false, elasto_ = false;
+  std::vector<std::string> columns_;
+};
+
+// Raises IoError "cannot open: <csvPath> (it is the recording itself)"
+// when `csvPath` names the recording's own file: writing it would destroy
+// the recording (a recording named "*.csv", or a link to it).
+void refuseToOverwrite(const Recording& recording, const std::string& csvPath);
+
 // The ranges of entries a conversion on `threads` workers (2 or more) shares
 // out: pieces small enough to share out evenly and to keep few in memory.
 std::vector<EntryRange> conversionRanges(const Recording& recording, unsigned threads);
 
 // Lines gathered on one thread before they are written.
 inline constexpr size_t kLinesPerWrite = 64 << 10;
+
+// TLQCONVERTER_THREADS when it is a whole number from 1 on (at most 256).
+std::optional<unsigned> requestedThreads();
+
+// Recordings below this size convert on one thread, where starting threads
+// costs more than it saves.
+inline constexpr size_t kParallelFrom = 512 << 10;
 
 }  // namespace tlq

@@ -6,14 +6,16 @@
 #include <thread>
 #include <vector>
 
+#include "convert/convert.h"
 #include "error.h"
 
 namespace tlq {
 
-void runInOrder(size_t count, unsigned threads, const std::function<void(size_t, std::string&)>& work,
-                const std::function<void(std::string&)>& take) {
+template <typename Out>
+void runInOrder(size_t count, unsigned threads, const std::function<void(size_t, Out&)>& work,
+                const std::function<void(Out&)>& take) {
   struct Piece {
-    std::string out;
+    Out out;
     std::exception_ptr error;
     bool done = false;
   };
@@ -27,7 +29,7 @@ void runInOrder(size_t count, unsigned threads, const std::function<void(size_t,
   const TraceFrame* caller = TraceFrame::top();
   // Outputs already taken, emptied, for later pieces: their memory is
   // reused instead of returned to the system and faulted in again.
-  std::vector<std::string> spare;
+  std::vector<Out> spare;
 
   auto worker = [&] {
     TraceFrame::Continuation trace(caller);
@@ -39,7 +41,7 @@ void runInOrder(size_t count, unsigned threads, const std::function<void(size_t,
         if (stop || next == count) return;
         i = next++;
         if (!spare.empty()) {
-          pieces[i].out.swap(spare.back());
+          std::swap(pieces[i].out, spare.back());
           spare.pop_back();
         }
       }
@@ -93,5 +95,10 @@ void runInOrder(size_t count, unsigned threads, const std::function<void(size_t,
     changed.notify_all();
   }
 }
+
+template void runInOrder<std::string>(size_t, unsigned, const std::function<void(size_t, std::string&)>&,
+                                      const std::function<void(std::string&)>&);
+template void runInOrder<LineBlock>(size_t, unsigned, const std::function<void(size_t, LineBlock&)>&,
+                                    const std::function<void(LineBlock&)>&);
 
 }  // namespace tlq

@@ -19,7 +19,9 @@ namespace tlq {
 // after i are abandoned. The first failure in the order of i wins, whichever
 // worker met it first. A failure on a worker lists the caller's active
 // operations before the worker's own, as if the work had run here.
-void runInOrder(size_t count, unsigned threads, const std::function<void(size_t, std::string&)>& work,
-                const std::function<void(std::string&)>& take);
+// `Out` is std::string or LineBlock (convert/convert.h).
+template <typename Out>
+void runInOrder(size_t count, unsigned threads, const std::function<void(size_t, Out&)>& work,
+                const std::function<void(Out&)>& take);
 
 }  // namespace tlq

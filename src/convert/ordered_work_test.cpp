@@ -18,7 +18,7 @@ TEST(RunInOrder, TakesEveryPieceInOrderWithFewAhead) {
   for (unsigned threads : {1u, 2u, 4u, 7u}) {
     std::atomic<size_t> started{0}, taken{0}, mostAhead{0};
     std::string all;
-    runInOrder(
+    runInOrder<std::string>(
         300, threads,
         [&](size_t i, std::string& out) {
           size_t ahead = ++started - taken.load();
@@ -41,7 +41,7 @@ TEST(RunInOrder, TakesEveryPieceInOrderWithFewAhead) {
 TEST(RunInOrder, FirstFailureInOrderWinsWhicheverCameFirst) {
   std::string all;
   std::string failure = testing::failureOf([&] {
-    runInOrder(
+    runInOrder<std::string>(
         60, 4,
         [](size_t i, std::string& out) {
           out = std::to_string(i) + ";";
@@ -61,7 +61,7 @@ TEST(RunInOrder, FirstFailureInOrderWinsWhicheverCameFirst) {
 TEST(RunInOrder, FailureOnAWorkerListsTheCallersOperations) {
   TLQ_OP("caller");
   try {
-    runInOrder(
+    runInOrder<std::string>(
         4, 2,
         [](size_t i, std::string&) {
           TLQ_OP("piece");
@@ -80,7 +80,7 @@ TEST(RunInOrder, FailureOnAWorkerListsTheCallersOperations) {
 TEST(RunInOrder, FailureWhileTakingEndsTheWorkers) {
   std::atomic<int> done{0};
   std::string failure = testing::failureOf([&] {
-    runInOrder(
+    runInOrder<std::string>(
         1000, 3, [&](size_t, std::string& out) { out = "x", ++done; },
         [&](std::string&) {
           if (done > 5) throw IoError("cannot write string to file");

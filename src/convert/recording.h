@@ -105,6 +105,9 @@ class Recording {
   // The size of the JSON text in bytes.
   size_t size() const { return json_.size(); }
 
+  // The number of entries in "data".
+  size_t entries() const { return summary_.entries; }
+
   // True when `path` names the recording's own file.
   bool isFile(const std::string& path) const { return file_.isSameFile(path); }
 
