@@ -1,11 +1,13 @@
 #include "test_support.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 #include "sensors/frames.h"
 
@@ -15,6 +17,7 @@
 #else
 #include <fcntl.h>
 #include <spawn.h>
+#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 extern char** environ;
@@ -245,7 +248,16 @@ SeparatorStore::SeparatorStore(const TempDir& dir, RegionalValue list, RegionalV
 
 SeparatorStore::~SeparatorStore() = default;
 
-ProcessResult runProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env) {
+struct RunningProcess::Io {
+  TempDir dir;
+  int terminal = -1;  // the pseudo-terminal's master side, when standard error is one
+  std::string terminalOutput;
+  std::thread reader;
+};
+
+RunningProcess::RunningProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
+                               bool errorOnTerminal)
+    : io_(std::make_unique<Io>()) {
   std::map<std::string, std::string> merged;
   for (char** e = environ; *e; ++e) {
     std::string_view kv(*e);
@@ -262,24 +274,59 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const std::map<st
   for (std::string& s : argCopy) args.push_back(s.data());
   args.push_back(nullptr);
 
-  TempDir io;
-  std::string outPath = io.file("out"), errPath = io.file("err");
+  std::string terminalName;
+  if (errorOnTerminal) {
+    io_->terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (io_->terminal < 0 || ::grantpt(io_->terminal) != 0 || ::unlockpt(io_->terminal) != 0)
+      throw std::runtime_error("no pseudo-terminal");
+    terminalName = ::ptsname(io_->terminal);
+  }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  pid_t pid = 0;
-  int rc = ::posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp.data());
+  posix_spawn_file_actions_addopen(&actions, 1, io_->dir.file("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, 2, errorOnTerminal ? terminalName.c_str() : io_->dir.file("err").c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY, 0600);
+  int rc = ::posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) throw std::runtime_error("cannot start " + argv[0]);
+  if (errorOnTerminal) {
+    io_->reader = std::thread([io = io_.get()] {
+      char buf[4096];
+      ssize_t n;
+      while ((n = ::read(io->terminal, buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR))
+        if (n > 0) io->terminalOutput.append(buf, static_cast<size_t>(n));
+    });
+  }
+}
+
+RunningProcess::~RunningProcess() {
+  if (pid_ > 0) wait();
+}
+
+ProcessResult RunningProcess::wait() {
   int status = 0;
-  ::waitpid(pid, &status, 0);
+  while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+  }
+  pid_ = -1;
   ProcessResult result;
   result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  result.out = readFile(outPath);
-  result.err = readFile(errPath);
+  result.out = readFile(io_->dir.file("out"));
+  if (io_->terminal >= 0) {
+    // The child has gone: what it wrote is there to read, then the terminal
+    // reports that its other side is closed.
+    io_->reader.join();
+    ::close(io_->terminal);
+    io_->terminal = -1;
+    result.err = io_->terminalOutput;
+  } else {
+    result.err = readFile(io_->dir.file("err"));
+  }
   return result;
+}
+
+ProcessResult runProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env) {
+  return RunningProcess(argv, env).wait();
 }
 
 #endif
@@ -301,6 +348,23 @@ std::string sealFrame(std::string frame, int crcDelta) {
   frame += static_cast<char>(crc & 0xFF);
   frame += static_cast<char>(crc >> 8);
   return frame;
+}
+
+std::string recordingOf(int lines, int dropped, int failAt) {
+  std::string badCrc = base64Encode(sealFrame(std::string("\xF0\x01", 2) + std::string(13, '\0'), 1));
+  std::string json = "{\"data\":[";
+  for (int i = 0; i < lines + dropped; ++i) {
+    json += i ? ",\n" : "\n";
+    std::string n = std::to_string(i % 100 + 100).substr(1);
+    if (i == failAt)
+      json += R"({"inclino":{"raw":"8AAA"}})";
+    else if (i < 2 * dropped && i % 2 == 1)
+      json += R"({"inclino":{"raw":")" + badCrc + R"("}})";
+    else
+      json += R"({"inclino":{"raw":"X=+01.2)" + n + R"(\r\nY=-12.346","timestamp":"10:00:)" + n +
+              R"("},"force":{"raw":"\u0002- 1)" + n + R"(N\u0003"}})";
+  }
+  return json + "]}";
 }
 
 std::string fullPath(const std::string& path) {

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -97,6 +98,28 @@ struct ProcessResult {
 ProcessResult runProcess(const std::vector<std::string>& argv,
                          const std::map<std::string, std::string>& env = {});
 
+#ifndef _WIN32
+// A program started and not yet waited for (waited for when destroyed).
+class RunningProcess {
+ public:
+  // With `errorOnTerminal`, its standard error is a pseudo-terminal, whose
+  // output becomes the result's `err`.
+  RunningProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env = {},
+                 bool errorOnTerminal = false);
+  ~RunningProcess();
+  RunningProcess(const RunningProcess&) = delete;
+  RunningProcess& operator=(const RunningProcess&) = delete;
+
+  int pid() const { return pid_; }
+  ProcessResult wait();
+
+ private:
+  struct Io;
+  std::unique_ptr<Io> io_;
+  int pid_ = -1;
+};
+#endif
+
 #ifdef _WIN32
 // Starts a program with exactly this command line.
 ProcessResult runCommandLine(const std::string& commandLine);
@@ -107,6 +130,12 @@ std::string base64Encode(std::string_view bytes);
 // A frame: the header and body given, then the CRC-16/XMODEM of the body
 // (bytes 2 on), little-endian; `crcDelta` is added to the CRC to spoil it.
 std::string sealFrame(std::string frame, int crcDelta = 0);
+
+// A recording of `lines` samples that become lines (text inclinometer and
+// force readings) and `dropped` more, among the first ones, whose rk frame
+// fails its CRC; with `failAt`, the entry of that index is an rk frame with a
+// wrong header, on which the conversion fails.
+std::string recordingOf(int lines, int dropped = 0, int failAt = -1);
 
 // A program's full path as the system names it to the program itself.
 std::string fullPath(const std::string& path);

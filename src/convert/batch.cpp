@@ -1,0 +1,176 @@
+#include "convert/batch.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "convert/convert.h"
+#include "convert/table_files.h"
+#include "csv/csv.h"
+#include "error.h"
+#include "platform/folders.h"
+
+namespace tlq {
+
+namespace {
+
+// Threads handed out to the workers: each holds one while it converts, and
+// a large recording borrows those that are free.
+class ThreadBudget {
+ public:
+  explicit ThreadBudget(unsigned threads) : free_(threads) {}
+
+  void takeOne() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return free_ > 0; });
+    --free_;
+  }
+  unsigned takeUpTo(unsigned n) {
+    std::lock_guard lock(mutex_);
+    unsigned k = std::min(n, free_);
+    free_ -= k;
+    return k;
+  }
+  void give(unsigned n) {
+    {
+      std::lock_guard lock(mutex_);
+      free_ += n;
+    }
+    changed_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  unsigned free_;
+};
+
+}  // namespace
+
+Batch::Batch(std::vector<BatchItem> items, const BatchSettings& settings)
+    : items_(std::move(items)), settings_(settings), results_(items_.size()) {
+  for (const BatchItem& item : items_) bytesTotal_ += item.size;
+  workers_ = static_cast<unsigned>(std::clamp<size_t>(items_.size(), 1, std::max(settings_.threads, 1u)));
+  underWay_ = std::make_unique<std::atomic<uint64_t>[]>(workers_);
+}
+
+Batch::~Batch() = default;
+
+uint64_t Batch::bytesDone() const {
+  uint64_t done = bytesFinished_.load(std::memory_order_relaxed);
+  for (unsigned w = 0; w < workers_; ++w) done += underWay_[w].load(std::memory_order_relaxed);
+  return std::min(done, bytesTotal_);
+}
+
+void Batch::run(const std::atomic<bool>& cancel, const std::function<void(size_t)>& finished,
+                const std::function<void()>& tick) {
+  ThreadBudget budget(std::max(settings_.threads, 1u));
+  std::atomic<size_t> next{0};
+  std::mutex mutex;
+  std::condition_variable ended;
+  unsigned running = workers_;
+  const TraceFrame* caller = TraceFrame::top();
+
+  auto worker = [&](unsigned w) {
+    TraceFrame::Continuation trace(caller);
+    for (;;) {
+      size_t i = next.fetch_add(1);
+      if (i >= items_.size() || cancel.load()) break;
+      budget.takeOne();
+      unsigned threads = 1;
+      if (items_[i].size >= kParallelFrom) threads += budget.takeUpTo(settings_.threads - 1);
+      lastStarted_.store(i);
+      results_[i] = convert(i, threads, cancel, underWay_[w]);
+      budget.give(threads);
+      bytesFinished_ += items_[i].size;
+      underWay_[w].store(0);
+      ++itemsDone_;
+      finished(i);
+    }
+    std::lock_guard lock(mutex);
+    if (--running == 0) ended.notify_all();
+  };
+
+  std::vector<std::thread> threads;
+  threads.reserve(workers_);
+  try {
+    for (unsigned w = 0; w < workers_; ++w) threads.emplace_back(worker, w);
+  } catch (...) {  // no more threads to be had: those started do the work
+    std::lock_guard lock(mutex);
+    running -= workers_ - static_cast<unsigned>(threads.size());
+    if (threads.empty()) throw;
+  }
+  {
+    std::unique_lock lock(mutex);
+    while (running > 0) {
+      ended.wait_for(lock, std::chrono::milliseconds(100));
+      lock.unlock();
+      tick();
+      lock.lock();
+    }
+  }
+  for (std::thread& t : threads) t.join();
+}
+
+// A table's part other than the first that is another recording's table or
+// another recording: writing it would destroy that.
+void Batch::refuseClash(size_t i, const std::string& part) const {
+  std::string name = comparablePath(part);
+  for (size_t k = 0; k < items_.size(); ++k) {
+    if (k == i) continue;
+    if (comparablePath(items_[k].path) == name)
+      throw IoError("cannot open: " + part + " (it is the recording " + items_[k].path + ")");
+    if (items_[k].problem.empty() && comparablePath(items_[k].table) == name)
+      throw IoError("cannot open: " + part + " (it is the table of " + items_[k].path + ")");
+  }
+}
+
+BatchResult Batch::convert(size_t i, unsigned threads, const std::atomic<bool>& cancel,
+                           std::atomic<uint64_t>& progress) {
+  const BatchItem& item = items_[i];
+  BatchResult result;
+  try {
+    TLQ_OP("convertRecording");
+    if (!item.problem.empty()) throw IoError(item.problem);
+    ConversionControl control{threads, &cancel, &progress};
+    TLQ_LINE();
+    RecordingTable table(item.path, control);
+    CsvFormat format = newCsvFormat(table.columns(), settings_.listSeparator, settings_.decimalSeparator);
+    if (!makeFolders(folderOf(item.table))) throw IoError("cannot open: " + item.table);
+    TLQ_LINE();
+    TableFiles files(item.table, makeHeader(format) + "\r\n", settings_.splitRows);
+    TLQ_LINE();
+    table.convert(format, control, [&](LineBlock& lines) {
+      files.put(lines);
+      result.lines += lines.ends.size();
+      result.dropped += lines.dropped;
+    });
+    TLQ_LINE();
+    files.finish();
+    for (size_t part = 0; part < files.parts().size(); ++part) {
+      refuseToOverwrite(table.recording(), files.parts()[part]);
+      if (part > 0) refuseClash(i, files.parts()[part]);
+    }
+    TLQ_LINE();
+    files.commit();
+    result.tables = files.parts();
+    result.state = BatchResult::State::converted;
+  } catch (const ConversionCancelled&) {
+    result = BatchResult();
+    result.state = BatchResult::State::cancelled;
+  } catch (const Error&) {
+    result.state = BatchResult::State::failed;
+    result.failure = std::current_exception();
+  } catch (const std::bad_alloc&) {
+    result.state = BatchResult::State::failed;
+    result.failure = std::make_exception_ptr(OutOfMemoryError("out of memory"));
+  } catch (const std::exception& e) {
+    result.state = BatchResult::State::failed;
+    result.failure = std::make_exception_ptr(UnexpectedError(e.what()));
+  }
+  return result;
+}
+
+}  // namespace tlq

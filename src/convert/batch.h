@@ -1,0 +1,71 @@
+// Many recordings converted at once: one per worker, a large one on several
+// threads while workers are idle, each table written whole or not at all.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "convert/find_recordings.h"
+
+namespace tlq {
+
+struct BatchSettings {
+  char listSeparator = ',';
+  char decimalSeparator = '.';
+  uint64_t splitRows = 0;  // data lines per part of a table; 0: not split
+  unsigned threads = 1;    // the threads the batch converts on, in all
+};
+
+struct BatchResult {
+  enum class State : uint8_t { waiting, converted, failed, cancelled };
+  State state = State::waiting;
+  uint64_t lines = 0;    // data lines of the table written
+  uint64_t dropped = 0;  // entries left out for a failed CRC
+  std::vector<std::string> tables;  // the files written, in order
+  std::exception_ptr failure;       // why it failed: an Error
+};
+
+class Batch {
+ public:
+  Batch(std::vector<BatchItem> items, const BatchSettings& settings);
+  ~Batch();
+
+  const std::vector<BatchItem>& items() const { return items_; }
+  // Final once run() has returned.
+  const std::vector<BatchResult>& results() const { return results_; }
+
+  // Converts the items in path order until all are done or `cancel` is set;
+  // then the items under way stop soon (their temporary files removed) and
+  // those not started stay waiting. Calls `finished(i)` for each item done,
+  // on the thread that converted it (several may call at once), and `tick`
+  // on this thread about ten times a second while the batch runs. A failure
+  // on a worker lists this thread's active operations before its own.
+  void run(const std::atomic<bool>& cancel, const std::function<void(size_t)>& finished,
+           const std::function<void()>& tick);
+
+  // Progress, readable from any thread while the batch runs.
+  uint64_t bytesTotal() const { return bytesTotal_; }
+  uint64_t bytesDone() const;  // of the recordings done and under way
+  size_t itemsDone() const { return itemsDone_.load(); }
+  size_t lastStarted() const { return lastStarted_.load(); }  // the item started last
+
+ private:
+  BatchResult convert(size_t i, unsigned threads, const std::atomic<bool>& cancel, std::atomic<uint64_t>& progress);
+  void refuseClash(size_t i, const std::string& part) const;
+
+  std::vector<BatchItem> items_;
+  BatchSettings settings_;
+  std::vector<BatchResult> results_;
+  uint64_t bytesTotal_ = 0;
+  std::atomic<uint64_t> bytesFinished_{0};
+  std::unique_ptr<std::atomic<uint64_t>[]> underWay_;  // per worker: bytes of its recording converted
+  unsigned workers_ = 0;
+  std::atomic<size_t> itemsDone_{0}, lastStarted_{0};
+};
+
+}  // namespace tlq

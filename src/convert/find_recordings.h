@@ -1,0 +1,48 @@
+// The recordings a batch converts: found in files and folders named on the
+// command line, each with the path of its table.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tlq {
+
+struct BatchItem {
+  std::string path;   // the recording, as found: a PATH, or a PATH joined with the names below it
+  std::string table;  // its CSV (the first part, when tables are split)
+  uint64_t size = 0;  // bytes, when it was found
+  // Why it cannot be converted, found before trying: a folder that could not
+  // be read (listed in place of what it holds), a table that an earlier
+  // recording writes too, or a table that is another recording. Raised as
+  // IoError in place of the conversion.
+  std::string problem;
+};
+
+struct FindOptions {
+  std::string outDir;            // tables go below it, not beside the recordings
+  bool expandWildcards = false;  // '*' and '?' in a PATH are expanded here (Windows)
+};
+
+// Every PATH is a recording, or a folder searched with its subfolders for
+// names ending in ".tlq" in any case (links to folders are not followed;
+// other files are passed over). A PATH that does not exist, or a pattern
+// that matches nothing, is kept, to fail as a recording that cannot be
+// opened. A recording reached twice is taken once, where it was first
+// reached. The result is in path order.
+//
+// With an out folder, a table keeps the recording's path below the PATH it
+// was found under (a PATH that is a file puts its table straight into the
+// folder); for a pattern, below the folder that precedes its first wildcard.
+std::vector<BatchItem> findRecordings(const std::vector<std::string>& paths, const FindOptions& options);
+
+// True when `name` matches `pattern`, where '*' stands for any run of
+// characters and '?' for any one (of a UTF-8 text); letter case is ignored
+// for ASCII letters when `ignoreCase`.
+bool wildcardMatch(std::string_view pattern, std::string_view name, bool ignoreCase);
+
+// Orders paths component by component, so that a folder's recordings stay
+// together whatever its name is followed by.
+bool pathOrder(const std::string& a, const std::string& b);
+
+}  // namespace tlq
