@@ -19,6 +19,7 @@ std::string_view kindName(ErrorKind kind) noexcept {
     case ErrorKind::range: return "RangeError";
     case ErrorKind::outOfMemory: return "OutOfMemoryError";
     case ErrorKind::unexpected: return "Exception";
+    case ErrorKind::usage: return "UsageError";
   }
   return "Error";
 }

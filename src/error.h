@@ -95,6 +95,7 @@ enum class ErrorKind {
   range,
   outOfMemory,
   unexpected,  // a failure of the C++ library, not one of ours
+  usage,       // a command line the program cannot run
 };
 
 // The name printed for a kind, e.g. "IOError".
@@ -143,6 +144,7 @@ using JsonParseError = ErrorOf<ErrorKind::jsonParse>;
 using RangeError = ErrorOf<ErrorKind::range>;
 using OutOfMemoryError = ErrorOf<ErrorKind::outOfMemory>;
 using UnexpectedError = ErrorOf<ErrorKind::unexpected>;
+using UsageError = ErrorOf<ErrorKind::usage>;
 
 // The trace as text, one line per entry with plain line feeds: the location
 // ("unit(line)") padded to column 26, then the operation name.

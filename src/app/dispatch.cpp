@@ -4,27 +4,43 @@
 #include <new>
 #include <string>
 
+#include "app/batch_mode.h"
 #include "app/command_line.h"
+#include "app/options.h"
 #include "app/registration.h"
 #include "app/report.h"
 #include "convert/convert.h"
 #include "error.h"
+#include "platform/console.h"
 #include "platform/shell.h"
 
 namespace tlq {
 
 namespace {
 
+void print(std::FILE* stream, const std::string& text) {
+  std::fwrite(text.data(), 1, text.size(), stream);
+  std::fflush(stream);
+}
+
+bool isHelpSwitch(const std::string& arg) {
+#ifdef _WIN32
+  if (arg == "/?") return true;
+#endif
+  return arg == "--help" || arg == "-h";
+}
+
 // Writes the report; when even that fails, the last resort shows the second
 // failure.
 int report(const Error& failure, const std::string& param) {
   try {
     std::string path = dumpTrace(formatTrace(failure), param, true);
-#ifndef _WIN32
-    // A command line has standard error to show what happened.
-    std::string line = "tlqconverter: " + failure.message() + " (report: " + path + ")\n";
-    std::fwrite(line.data(), 1, line.size(), stderr);
+    // A command line has standard error to show what happened (the desktop
+    // program of Windows has none).
+#ifdef _WIN32
+    if (!startedFromDesktop())
 #endif
+      print(stderr, "tlqconverter: " + failure.message() + " (report: " + path + ")\n");
     return exitFailed;
   } catch (const Error& e) {
     showLastResort(traceText(e) + "Error: unhandled exception: " + e.message() + " [" + std::string(e.kindName()) +
@@ -46,6 +62,16 @@ int runMain() {
     } else {
       TLQ_LINE();
       param = paramStr(1);
+      if (isHelpSwitch(param) || param == "--version") {
+        attachParentConsole();
+        print(stdout, param == "--version" ? versionText() : helpText());
+        return exitOk;
+      }
+      if (param == "--batch") {
+        std::vector<std::string> args = commandLineParams();
+        TLQ_LINE();
+        return runBatch(std::vector<std::string>(args.begin() + 1, args.end()));
+      }
     }
     if (param == "--install") return regInstall() ? exitOk : exitFailed;
     if (param == "--uninstall") return regUninstall() ? exitOk : exitFailed;

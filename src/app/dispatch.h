@@ -8,6 +8,7 @@ enum ExitCode : int {
   exitOk = 0,            // converted and opened, a cancelled dialog, a switch done
   exitNoReport = 1,      // the error report itself failed, or no random seed
   exitFailed = 2,        // the conversion failed (report written) or a switch failed (line printed)
+  exitCancelled = 130,   // the user stopped a batch
 };
 
 // Takes the first argument (or asks for a recording), then converts it,

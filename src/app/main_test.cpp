@@ -11,6 +11,7 @@
 #include "platform/reg_file.h"
 #include "platform/registry.h"
 #include "platform/system.h"
+#include "app/program_fixture.h"
 #include "test_support.h"
 
 #ifdef _WIN32
@@ -27,74 +28,6 @@ namespace fs = std::filesystem;
 using testing::readFile;
 using testing::runProcess;
 using testing::writeFile;
-
-class Program : public ::testing::Test {
- protected:
-  void SetUp() override {
-    fs::create_directories(fs::u8path(tmp));
-#ifdef _WIN32
-    associate(".txt");
-    associate(".csv");
-#else
-    fs::create_directories(fs::u8path(bin));
-    fs::copy_file(TLQ_ARGS_PROBE_EXE, bin + "/xdg-open");
-#endif
-  }
-
-#ifdef _WIN32
-  void TearDown() override {
-    for (const wchar_t* key : {L".txt", L".csv", L"tlqtest.txt", L"tlqtest.csv"}) ::RegDeleteTreeW(HKEY_CLASSES_ROOT, key);
-  }
-
-  // The desktop opens ".txt" and ".csv" files with the probe.
-  static void associate(const char* extension) {
-    std::wstring progIdKey = L"tlqtest" + widen(extension);
-    HKEY key = nullptr;
-    ::RegCreateKeyExW(HKEY_CLASSES_ROOT, widen(extension).c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
-    ::RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(progIdKey.c_str()),
-                     static_cast<DWORD>((progIdKey.size() + 1) * 2));
-    ::RegCloseKey(key);
-    std::wstring command = L"\"" + widen(TLQ_ARGS_PROBE_EXE) + L"\" \"%1\"";
-    ::RegCreateKeyExW(HKEY_CLASSES_ROOT, (progIdKey + L"\\shell\\open\\command").c_str(), 0, nullptr, 0, KEY_WRITE,
-                      nullptr, &key, nullptr);
-    ::RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
-                     static_cast<DWORD>((command.size() + 1) * 2));
-    ::RegCloseKey(key);
-  }
-#endif
-
-  testing::ProcessResult run(std::vector<std::string> args, std::map<std::string, std::string> env = {}) {
-    args.insert(args.begin(), TLQ_CONVERTER_EXE);
-    env.emplace("TMP", tmp);
-    env.emplace("TLQ_PROBE_LOG", openerLog);
-#ifndef _WIN32
-    env.emplace("PATH", bin + ":" + getEnv("PATH").value_or("/usr/bin:/bin"));
-    env.emplace("DISPLAY", "");
-    env.emplace("WAYLAND_DISPLAY", "");
-#endif
-    return runProcess(args, env);
-  }
-
-  // What the opener was asked to open; waits a while, since it runs detached.
-  std::string opened(bool expectSomething = true) {
-    for (int i = 0; i < (expectSomething ? 200 : 10); ++i) {
-      if (testing::fileExists(openerLog)) return readFile(openerLog);
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return "";
-  }
-
-  std::vector<std::string> reports() {
-    std::vector<std::string> all;
-    for (const auto& e : fs::directory_iterator(fs::u8path(tmp))) all.push_back(testing::utf8(e.path()));
-    return all;
-  }
-
-  testing::TempDir dir;
-  std::string tmp = dir.file("tmp");
-  std::string bin = dir.file("bin");
-  std::string openerLog = dir.file("opened.log");
-};
 
 TEST_F(Program, ConvertsTheRecordingAndOpensTheCsv) {
   testing::SeparatorStore store(dir, ";", ",");

@@ -1,0 +1,301 @@
+// "--batch" as a user meets it: the console program in real processes, on
+// trees of real files, compared with what the single conversion writes.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <regex>
+#include <thread>
+
+#include "app/program_fixture.h"
+#include "convert/convert.h"
+#include "test_support.h"
+
+#ifndef _WIN32
+#include <signal.h>
+#endif
+
+namespace tlq {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::readFile;
+using testing::recordingOf;
+using testing::writeFile;
+
+// `relative` below `root` as the batch names it, with the system's separator.
+std::string below(const std::string& root, std::string relative) {
+#ifdef _WIN32
+  std::replace(relative.begin(), relative.end(), '/', '\\');
+  return root + "\\" + relative;
+#else
+  return root + "/" + relative;
+#endif
+}
+
+// Data lines of a table: line ends outside quoted fields, less the header.
+size_t dataLines(const std::string& csv) {
+  size_t ends = 0;
+  bool quoted = false;
+  for (size_t i = 0; i < csv.size(); ++i) {
+    if (csv[i] == '"') quoted = !quoted;
+    if (!quoted && csv[i] == '\n') ++ends;
+  }
+  return ends - 1;
+}
+
+class BatchRun : public Program {
+ protected:
+  BatchRun() : store(dir, ";", ",") {}
+
+  testing::ProcessResult batch(std::vector<std::string> args, std::map<std::string, std::string> env = {}) {
+    args.insert(args.begin(), "--batch");
+    return run(args, env, TLQ_CONSOLE_PROGRAM);
+  }
+
+  // Writes a recording, making its folders.
+  std::string put(const std::string& relative, const std::string& json) {
+    std::string path = dir.file(relative);
+    fs::create_directories(fs::u8path(path).parent_path());
+    writeFile(path, json);
+    return path;
+  }
+
+  // What the single conversion writes for the same recording.
+  std::string singleTable(const std::string& recording) {
+    std::string copy = dir.file("single/r" + std::to_string(++copies) + ".tlq");
+    fs::create_directories(fs::u8path(dir.file("single")));
+    writeFile(copy, readFile(recording));
+    return readFile(mainConvert(copy));
+  }
+
+  // Every file below `folder` (the test's folder) whose name ends in `end`.
+  std::vector<std::string> filesNamed(const std::string& end, const std::string& folder = "") {
+    std::vector<std::string> found;
+    for (const auto& e : fs::recursive_directory_iterator(fs::u8path(folder.empty() ? dir.path() : folder)))
+      if (testing::utf8(e.path().filename()).ends_with(end)) found.push_back(testing::utf8(e.path()));
+    return found;
+  }
+
+  testing::SeparatorStore store;
+  int copies = 0;
+};
+
+TEST_F(BatchRun, TreeOfRecordingsAndFailures) {
+  std::string a = put("data/run 1.tlq", recordingOf(40, 2));
+  std::string b = put("data/Messung Höhe/Süd.TLQ", recordingOf(12));
+  std::string c = put("data/deep/er/x.tlq", recordingOf(3, 1));
+  put("data/broken/parse.tlq", "{\"data\":[{},");
+  put("data/broken/half.tlq", recordingOf(3000, 0, 2500));  // more than one write before it
+  put("data/broken/half.csv", "an older table\r\n");
+  put("data/fake.tlq", "hello");
+  put("data/notes.txt", "not a recording");
+  std::string nowhere = dir.file("nowhere.tlq");
+
+  auto r = batch({dir.file("data"), nowhere});
+  EXPECT_EQ(r.exitCode, 2) << r.out << r.err;
+  EXPECT_EQ(r.err, "");
+
+  // Each table as the single conversion writes it; none for a failure; the
+  // older table untouched; no temporary file left.
+  for (const std::string& rec : {a, b, c}) {
+    std::string csv = rec.substr(0, rec.size() - 3) + "csv";
+    EXPECT_EQ(readFile(csv), singleTable(rec)) << rec;
+  }
+  EXPECT_FALSE(testing::fileExists(dir.file("data/broken/parse.csv")));
+  EXPECT_FALSE(testing::fileExists(dir.file("data/fake.csv")));
+  EXPECT_FALSE(testing::fileExists(dir.file("data/notes.csv")));
+  EXPECT_EQ(readFile(dir.file("data/broken/half.csv")), "an older table\r\n");
+  EXPECT_EQ(filesNamed(".tmp"), std::vector<std::string>());
+
+  // One report per failure, none opened; the summary lists the failures in
+  // path order, then the totals.
+  std::vector<std::string> files = reports();
+  ASSERT_EQ(files.size(), 4u);
+  for (const std::string& report : files) {
+    std::string text = readFile(report);
+    EXPECT_NE(text.find("\r\nCMD: "), std::string::npos);
+    EXPECT_NE(r.out.find("(report: " + report + ")\n"), std::string::npos) << report << "\n" << r.out;
+  }
+  EXPECT_EQ(opened(false), "");
+  std::vector<std::string> lines;
+  for (size_t at = 0; at < r.out.size();) {
+    size_t end = r.out.find('\n', at);
+    lines.push_back(r.out.substr(at, end - at));
+    at = end + 1;
+  }
+  ASSERT_EQ(lines.size(), 5u) << r.out;
+  std::string data = dir.file("data");
+  EXPECT_TRUE(lines[0].starts_with("failed: " + below(data, "broken/half.tlq") + ": AssertionError: ")) << lines[0];
+  EXPECT_TRUE(lines[1].starts_with("failed: " + below(data, "broken/parse.tlq") + ": JsonParseError: ")) << lines[1];
+  EXPECT_TRUE(lines[2].starts_with("failed: " + below(data, "fake.tlq") + ": JsonParseError: ")) << lines[2];
+  EXPECT_TRUE(lines[3].starts_with("failed: " + nowhere + ": IOError: cannot open: " + nowhere + " (report: "))
+      << lines[3];
+  EXPECT_TRUE(std::regex_match(lines[4], std::regex("3 recordings converted, 4 failed, 55 lines written, "
+                                                    "3 entries dropped for a failed CRC, [0-9.]+ MB read in "
+                                                    "[0-9.]+ s")))
+      << lines[4];
+}
+
+TEST_F(BatchRun, OutMirrorsTheTree) {
+  std::string a = put("in/a.tlq", recordingOf(5));
+  std::string b = put("in/sub/Ö b.tlq", recordingOf(6, 1));
+  std::string loose = put("elsewhere/c.tlq", recordingOf(2));
+  auto r = batch({"--out", dir.file("out/tables"), dir.file("in"), loose});
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+  EXPECT_EQ(readFile(dir.file("out/tables/a.csv")), singleTable(a));
+  EXPECT_EQ(readFile(dir.file("out/tables/sub/Ö b.csv")), singleTable(b));
+  EXPECT_EQ(readFile(dir.file("out/tables/c.csv")), singleTable(loose));  // a file PATH: straight in
+  EXPECT_FALSE(testing::fileExists(dir.file("in/a.csv")));
+  EXPECT_TRUE(r.out.starts_with("3 recordings converted, 0 failed, 13 lines written, 1 entry dropped")) << r.out;
+}
+
+TEST_F(BatchRun, SplitPartsJoinIntoTheWholeTable) {
+  std::string rec = put("r.tlq", recordingOf(50, 3));
+  std::string whole = singleTable(rec);
+  std::string header = whole.substr(0, whole.find("\r\n") + 2);
+  for (int rows : {7, 10, 50, 49}) {
+    SCOPED_TRACE(rows);
+    auto r = batch({"--split-rows=" + std::to_string(rows), rec});
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    size_t parts = (50 + rows - 1) / rows;
+    std::string joined;
+    for (size_t k = 1; k <= parts; ++k) {
+      std::string part = dir.file(k == 1 ? "r.csv" : "r_part" + std::to_string(k) + ".csv");
+      std::string text = readFile(part);
+      ASSERT_TRUE(text.starts_with(header)) << part;
+      EXPECT_EQ(dataLines(text), k < parts ? size_t(rows) : 50 - (parts - 1) * rows) << part;
+      joined += text.substr(header.size());
+      fs::remove(fs::u8path(part));
+    }
+    EXPECT_EQ(header + joined, whole);
+    EXPECT_FALSE(testing::fileExists(dir.file("r_part" + std::to_string(parts + 1) + ".csv")));
+  }
+}
+
+TEST_F(BatchRun, PartNamedLikeAnotherTableFailsBeforeAnythingIsWritten) {
+  put("run.tlq", recordingOf(10));
+  std::string other = put("run_part2.tlq", recordingOf(4));
+  put("run.csv", "an older table\r\n");
+  auto r = batch({"--split-rows", "5", dir.path()});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_TRUE(r.out.starts_with("failed: " + below(dir.path(), "run.tlq") + ": IOError: cannot open: " +
+                                below(dir.path(), "run_part2.csv") + " (it is the table of " +
+                                below(dir.path(), "run_part2.tlq") + ")"))
+      << r.out;
+  EXPECT_EQ(readFile(dir.file("run.csv")), "an older table\r\n");
+  EXPECT_EQ(readFile(dir.file("run_part2.csv")), singleTable(other));
+  EXPECT_EQ(filesNamed(".tmp"), std::vector<std::string>());
+}
+
+TEST_F(BatchRun, TwoRecordingsWithOneTableName) {
+  std::string lower = put("x.tlq", recordingOf(1));
+  std::string upper = put("x.TLQ", recordingOf(2));
+  if (fs::equivalent(fs::u8path(lower), fs::u8path(upper))) GTEST_SKIP() << "names differing in case are one file";
+  auto r = batch({lower, upper});
+  EXPECT_EQ(r.exitCode, 2);
+  // The later in path order fails ("T" comes before "t").
+  EXPECT_TRUE(r.out.starts_with("failed: " + lower + ": IOError: cannot open: " + dir.file("x.csv") +
+                                " (it is the table of " + upper + " too)"))
+      << r.out;
+  EXPECT_EQ(readFile(dir.file("x.csv")), singleTable(upper));
+}
+
+TEST_F(BatchRun, ARecordingNamedTwiceIsConvertedOnce) {
+  std::string rec = put("d/a.tlq", recordingOf(2));
+  auto r = batch({dir.file("d"), rec, dir.file("d/../d/a.tlq")});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_TRUE(r.out.starts_with("1 recording converted, 0 failed, 2 lines written, 0 entries dropped")) << r.out;
+}
+
+TEST_F(BatchRun, HelpVersionAndUsageErrors) {
+  for (const char* help : {"--help", "-h"}) {
+    auto r = run({help}, {}, TLQ_CONSOLE_PROGRAM);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_NE(r.out.find("tlqconverter --batch [--out DIR] [--split-rows N] [--] PATH..."), std::string::npos);
+    EXPECT_NE(r.out.find("--split-rows 1048575"), std::string::npos);
+    EXPECT_EQ(r.err, "");
+  }
+  auto version = run({"--version", "more"}, {}, TLQ_CONSOLE_PROGRAM);
+  EXPECT_EQ(version.exitCode, 0);
+  EXPECT_EQ(version.out, "tlqconverter " TLQ_VERSION "\n");
+  EXPECT_TRUE(reports().empty());
+
+  for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
+           {}, {"--out", "o"}, {"--bogus", "x"}, {"--split-rows", "0", "x"}, {"--split-rows=-3", "x"},
+           {"--split-rows", "1e3", "x"}, {"--split-rows", "99999999999999999999", "x"}, {"x", "--out"},
+           {"--out", "a", "--out", "b", "x"}}) {
+    auto r = batch(args);
+    EXPECT_EQ(r.exitCode, 2) << args.size();
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(r.err.starts_with("tlqconverter: ")) << r.err;
+    EXPECT_TRUE(r.err.ends_with("Try \"tlqconverter --help\" for more.\n")) << r.err;
+  }
+  EXPECT_TRUE(reports().empty());
+
+  // Only the exact first arguments are switches: anything else is a path.
+  auto upper = run({"--HELP"}, {}, TLQ_CONSOLE_PROGRAM);
+  EXPECT_EQ(upper.exitCode, 2);
+  EXPECT_EQ(reports().size(), 1u);
+  // After "--", an argument that looks like an option is a path.
+  fs::remove(fs::u8path(reports()[0]));
+  auto dashed = batch({"--", "--out"});
+  EXPECT_EQ(dashed.exitCode, 2);
+  EXPECT_TRUE(dashed.out.starts_with("failed: --out: IOError: cannot open: --out")) << dashed.out;
+}
+
+#ifndef _WIN32
+// A terminal gets one progress line, rewritten in place; a log gets none.
+TEST_F(BatchRun, ProgressLineOnlyOnATerminal) {
+  for (int i = 0; i < 30; ++i) put("t/r" + std::to_string(i) + ".tlq", recordingOf(4000));
+  std::vector<std::string> args = {TLQ_CONSOLE_PROGRAM, "--batch", dir.file("t")};
+  std::map<std::string, std::string> env = {{"TMP", tmp}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}};
+  auto onTerminal = testing::RunningProcess(args, env, true).wait();
+  EXPECT_EQ(onTerminal.exitCode, 0) << onTerminal.out;
+  EXPECT_NE(onTerminal.err.find("\r30/30 recordings, "), std::string::npos) << onTerminal.err;
+  EXPECT_EQ(onTerminal.err.find('\n'), std::string::npos);  // one line, cleared at the end
+  EXPECT_TRUE(onTerminal.err.ends_with("\r")) << onTerminal.err;
+  EXPECT_TRUE(onTerminal.out.starts_with("30 recordings converted")) << onTerminal.out;
+
+  auto logged = testing::RunningProcess(args, env).wait();
+  EXPECT_EQ(logged.err, "");
+  EXPECT_EQ(logged.out.substr(0, 30), onTerminal.out.substr(0, 30));
+}
+
+// Ctrl-C (SIGINT) or SIGTERM in the middle of a large batch: the recordings
+// under way stop, their temporary files go, the tables already written stay
+// whole, and the summary says so.
+TEST_F(BatchRun, InterruptStopsCleanly) {
+  std::string big = recordingOf(60000);
+  for (int i = 0; i < 40; ++i) put("big/r" + std::to_string(i) + ".tlq", big);
+  std::string whole = singleTable(dir.file("big/r0.tlq"));
+  for (int signal : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(signal);
+    testing::RunningProcess batch({TLQ_CONSOLE_PROGRAM, "--batch", dir.file("big")},
+                                  {{"TMP", tmp}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}});
+    // Once the first tables are there.
+    for (int i = 0; i < 400 && filesNamed(".csv", dir.file("big")).size() < 3; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    auto sent = std::chrono::steady_clock::now();
+    ::kill(batch.pid(), signal);
+    auto r = batch.wait();
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(1));
+    EXPECT_EQ(r.exitCode, 130) << r.out << r.err;
+    EXPECT_TRUE(r.out.starts_with("cancelled: ")) << r.out;
+    EXPECT_NE(r.out.find(" not converted, "), std::string::npos) << r.out;
+    EXPECT_EQ(filesNamed(".tmp"), std::vector<std::string>());
+    std::vector<std::string> tables = filesNamed(".csv", dir.file("big"));
+    EXPECT_GE(tables.size(), 3u);
+    EXPECT_LT(tables.size(), 40u);
+    for (const std::string& t : tables) {
+      EXPECT_EQ(readFile(t), whole) << t;
+      fs::remove(fs::u8path(t));
+    }
+    EXPECT_TRUE(reports().empty());
+  }
+}
+#endif
+
+}  // namespace
+}  // namespace tlq

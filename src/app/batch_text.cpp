@@ -1,0 +1,64 @@
+#include "app/batch_text.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+
+namespace tlq {
+
+namespace {
+
+std::string fixed(double value, int decimals) {
+  char buf[64];
+  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals);
+  return ec == std::errc() ? std::string(buf, end) : "?";
+}
+
+std::string counted(uint64_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// "0:07", "12:34", "1:02:03".
+std::string clock(double seconds) {
+  auto s = static_cast<uint64_t>(std::ceil(seconds));
+  std::string mm = std::to_string(s / 60 % 60), ss = std::to_string(s % 60);
+  if (ss.size() < 2) ss = "0" + ss;
+  if (s < 3600) return std::to_string(s / 60) + ":" + ss;
+  if (mm.size() < 2) mm = "0" + mm;
+  return std::to_string(s / 3600) + ":" + mm + ":" + ss;
+}
+
+}  // namespace
+
+std::string megabytes(uint64_t bytes) { return fixed(static_cast<double>(bytes) / 1e6, 1); }
+
+std::string secondsText(double seconds) { return fixed(seconds, 2); }
+
+std::string progressLine(size_t done, size_t total, uint64_t bytesDone, uint64_t bytesTotal, double seconds) {
+  std::string line = std::to_string(done) + "/" + std::to_string(total) + " recordings, " + megabytes(bytesDone) +
+                     "/" + megabytes(bytesTotal) + " MB";
+  if (seconds >= 0.25 && bytesDone > 0) {
+    double rate = static_cast<double>(bytesDone) / seconds;
+    line += ", " + fixed(rate / 1e6, 1) + " MB/s, " +
+            clock(static_cast<double>(bytesTotal - std::min(bytesDone, bytesTotal)) / rate) + " left";
+  }
+  return line;
+}
+
+std::string totalsLine(const BatchTotals& t) {
+  std::string line = t.cancelled ? "cancelled: " : "";
+  line += counted(t.converted, "recording", "recordings") + " converted, " + std::to_string(t.failed) + " failed";
+  if (t.notConverted > 0) line += ", " + std::to_string(t.notConverted) + " not converted";
+  line += ", " + counted(t.lines, "line", "lines") + " written, " +
+          counted(t.dropped, "entry", "entries") + " dropped for a failed CRC, " + megabytes(t.bytesRead) +
+          " MB read in " + secondsText(t.seconds) + " s";
+  return line;
+}
+
+std::string failureLine(const std::string& path, const std::string& kind, const std::string& message,
+                        const std::string& report, const std::string& noReport) {
+  return "failed: " + path + ": " + kind + ": " + message +
+         (report.empty() ? " (no report: " + noReport + ")" : " (report: " + report + ")");
+}
+
+}  // namespace tlq

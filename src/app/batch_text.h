@@ -1,0 +1,34 @@
+// The texts a batch shows: its progress line and its summary.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace tlq {
+
+// "12/1000 recordings, 34.5/150.0 MB, 95.2 MB/s, 0:01 left": the rate and
+// the time left once a quarter of a second has passed and some bytes are done.
+std::string progressLine(size_t done, size_t total, uint64_t bytesDone, uint64_t bytesTotal, double seconds);
+
+struct BatchTotals {
+  size_t converted = 0, failed = 0, notConverted = 0;
+  uint64_t lines = 0, dropped = 0, bytesRead = 0;
+  double seconds = 0;
+  bool cancelled = false;
+};
+
+// The summary's last line: "cancelled: " first when the batch was stopped.
+std::string totalsLine(const BatchTotals& totals);
+
+// One failed recording: "failed: PATH: KIND: MESSAGE (report: REPORT)", or
+// "(no report: WHY)" when the report could not be written.
+std::string failureLine(const std::string& path, const std::string& kind, const std::string& message,
+                        const std::string& report, const std::string& noReport);
+
+// Bytes as megabytes with one decimal, seconds with two: the same digits on
+// every system.
+std::string megabytes(uint64_t bytes);
+std::string secondsText(double seconds);
+
+}  // namespace tlq

@@ -1,0 +1,121 @@
+#include "app/options.h"
+
+#include <charconv>
+
+#include "error.h"
+
+#ifndef TLQ_VERSION
+#error "TLQ_VERSION is set by the build"
+#endif
+
+namespace tlq {
+
+namespace {
+
+uint64_t rowsOf(const std::string& text) {
+  uint64_t n = 0;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+  if (text.empty() || text[0] == '+' || ec != std::errc() || end != text.data() + text.size() || n == 0)
+    throw UsageError("--split-rows needs a whole number from 1 on, not \"" + text + "\"");
+  return n;
+}
+
+}  // namespace
+
+BatchOptions parseBatchArguments(const std::vector<std::string>& args) {
+  BatchOptions options;
+  bool outGiven = false, rowsGiven = false, pathsOnly = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (pathsOnly || arg.empty() || arg[0] != '-' || arg == "-") {
+      options.paths.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      pathsOnly = true;
+      continue;
+    }
+    // "--name VALUE" or "--name=VALUE".
+    size_t eq = arg.find('=');
+    std::string name = arg.substr(0, eq);
+    if (name != "--out" && name != "--split-rows") throw UsageError("unknown option \"" + arg + "\"");
+    bool& given = name == "--out" ? outGiven : rowsGiven;
+    if (given) throw UsageError(name + " is given twice");
+    given = true;
+    std::string value;
+    if (eq != std::string::npos) {
+      value = arg.substr(eq + 1);
+    } else if (i + 1 < args.size()) {
+      value = args[++i];
+    } else {
+      throw UsageError(name + " needs a value");
+    }
+    if (name == "--out") {
+      if (value.empty()) throw UsageError("--out needs a folder");
+      options.outDir = value;
+    } else {
+      options.splitRows = rowsOf(value);
+    }
+  }
+  if (options.paths.empty()) throw UsageError("--batch needs a recording or a folder");
+  return options;
+}
+
+std::string versionText() { return "tlqconverter " TLQ_VERSION "\n"; }
+
+std::string usageHint() {
+  return "Usage: tlqconverter --batch [--out DIR] [--split-rows N] [--] PATH...\n"
+         "Try \"tlqconverter --help\" for more.\n";
+}
+
+std::string helpText() {
+  return "Usage:\n"
+         "  tlqconverter [RECORDING]\n"
+         "  tlqconverter --batch [--out DIR] [--split-rows N] [--] PATH...\n"
+         "  tlqconverter --install | --uninstall\n"
+         "  tlqconverter --help | --version\n"
+         "\n"
+         "Converts field recordings (.tlq) into CSV tables that a spreadsheet opens\n"
+         "directly: one line per sample with its time stamp, each sensor's raw payload\n"
+         "and its decoded values, in the list and decimal separators of the regional\n"
+         "settings.\n"
+         "\n"
+         "  RECORDING        writes the table beside the recording (RECORDING with the\n"
+         "                   extension .csv, replacing a file of that name) and opens it\n"
+         "                   in the spreadsheet program. Without RECORDING, a file\n"
+         "                   dialog asks for one. A failure ends in an error report in\n"
+         "                   the temporary folder, which is opened too.\n"
+         "\n"
+         "  --batch PATH...  converts many recordings at once. Each PATH is a recording\n"
+         "                   or a folder, searched with its subfolders for files whose\n"
+         "                   names end in .tlq (links to folders are not followed);\n"
+         "                   under Windows, * and ? in a PATH match names.\n"
+         "                   Each table is written whole or not at all: a failure keeps\n"
+         "                   an older table of that name as it was, writes an error\n"
+         "                   report and the batch goes on. No spreadsheet is opened. At\n"
+         "                   the end a summary lists the failures and the totals.\n"
+         "                   Ctrl-C stops the batch: the tables already written stay.\n"
+         "    --out DIR        writes the tables below DIR, each at the recording's path\n"
+         "                     below the PATH it was found in (a PATH that is a file puts\n"
+         "                     its table straight into DIR); folders are made as needed.\n"
+         "    --split-rows N   writes a table of more than N data lines in parts of N\n"
+         "                     lines, each with the header line: NAME.csv,\n"
+         "                     NAME_part2.csv, NAME_part3.csv, ... A spreadsheet shows\n"
+         "                     at most 1,048,576 rows: --split-rows 1048575 gives parts\n"
+         "                     it opens whole.\n"
+         "    --               ends the options: every argument after it is a PATH.\n"
+         "\n"
+         "  --install        adds the \"Open with Excel\" verb to the recording file type.\n"
+         "  --uninstall      removes it again.\n"
+         "  --help           shows this text.\n"
+         "  --version        shows the version.\n"
+         "\n"
+         "Environment: TLQCONVERTER_THREADS sets the threads a conversion uses (a batch\n"
+         "uses at most the processor's threads).\n"
+         "\n"
+         "Exit codes: 0 done; 2 a conversion, a recording of a batch or a switch failed,\n"
+         "or a usage error; 1 not even the error report could be written; 130 the batch\n"
+         "was stopped.\n";
+}
+
+}  // namespace tlq

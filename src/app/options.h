@@ -1,0 +1,32 @@
+// The command line beyond one recording's path: the batch's arguments, and
+// the texts of --help and --version.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tlq {
+
+struct BatchOptions {
+  std::string outDir;      // --out DIR: the tables go below it
+  uint64_t splitRows = 0;  // --split-rows N: data lines per part; 0: not split
+  std::vector<std::string> paths;
+};
+
+// Reads the arguments after "--batch": options first or among the paths,
+// "--" before paths that begin with "-". Raises UsageError for no path, an
+// option it does not know, one given twice or without its value, and an N
+// that is not a whole number from 1 on.
+BatchOptions parseBatchArguments(const std::vector<std::string>& args);
+
+// What --help shows: every way to start the program.
+std::string helpText();
+
+// What --version shows: "tlqconverter " and the version, and a line feed.
+std::string versionText();
+
+// The lines after a usage error: the batch's synopsis and where to learn more.
+std::string usageHint();
+
+}  // namespace tlq

@@ -1,0 +1,61 @@
+#include "app/options.h"
+
+#include <gtest/gtest.h>
+
+#include "app/batch_text.h"
+#include "test_support.h"
+
+namespace tlq {
+namespace {
+
+TEST(BatchOptions, OptionsAmongThePaths) {
+  BatchOptions o = parseBatchArguments({"--out", "o", "a", "--split-rows=7", "-", "--", "--out", "-x"});
+  EXPECT_EQ(o.outDir, "o");
+  EXPECT_EQ(o.splitRows, 7u);
+  EXPECT_EQ(o.paths, (std::vector<std::string>{"a", "-", "--out", "-x"}));
+  o = parseBatchArguments({"--out=o p", "--split-rows", "1048575", ""});
+  EXPECT_EQ(o.outDir, "o p");
+  EXPECT_EQ(o.splitRows, 1048575u);
+  EXPECT_EQ(o.paths, std::vector<std::string>{""});
+}
+
+TEST(BatchOptions, UsageErrorsSayWhatIsWrong) {
+  auto failure = [](std::vector<std::string> args) {
+    return testing::failureOf([&] { parseBatchArguments(args); });
+  };
+  EXPECT_EQ(failure({}), "UsageError: --batch needs a recording or a folder");
+  EXPECT_EQ(failure({"--"}), "UsageError: --batch needs a recording or a folder");
+  EXPECT_EQ(failure({"--outdir", "x"}), "UsageError: unknown option \"--outdir\"");
+  EXPECT_EQ(failure({"x", "--out"}), "UsageError: --out needs a value");
+  EXPECT_EQ(failure({"--out=", "x"}), "UsageError: --out needs a folder");
+  EXPECT_EQ(failure({"--out", "a", "--out=b", "x"}), "UsageError: --out is given twice");
+  for (const char* n : {"0", "-1", "+3", "3x", "", "18446744073709551616"})
+    EXPECT_EQ(failure({"--split-rows", n, "x"}),
+              "UsageError: --split-rows needs a whole number from 1 on, not \"" + std::string(n) + "\"");
+}
+
+TEST(BatchText, ProgressLine) {
+  EXPECT_EQ(progressLine(0, 1000, 0, 150'000'000, 0.1), "0/1000 recordings, 0.0/150.0 MB");
+  EXPECT_EQ(progressLine(12, 1000, 34'500'000, 150'000'000, 0.5),
+            "12/1000 recordings, 34.5/150.0 MB, 69.0 MB/s, 0:02 left");
+  EXPECT_EQ(progressLine(1, 2, 1'000'000, 8'000'000'000, 1), "1/2 recordings, 1.0/8000.0 MB, 1.0 MB/s, 2:13:19 left");
+  EXPECT_EQ(progressLine(2, 2, 5, 5, 3), "2/2 recordings, 0.0/0.0 MB, 0.0 MB/s, 0:00 left");
+}
+
+TEST(BatchText, Summary) {
+  BatchTotals t{.converted = 1, .failed = 0, .notConverted = 0, .lines = 1, .dropped = 1, .bytesRead = 1'250'000,
+                .seconds = 0.126, .cancelled = false};
+  EXPECT_EQ(totalsLine(t),
+            "1 recording converted, 0 failed, 1 line written, 1 entry dropped for a failed CRC, 1.2 MB read in 0.13 s");
+  t = {.converted = 3, .failed = 2, .notConverted = 5, .lines = 20, .dropped = 0, .bytesRead = 0, .seconds = 61,
+       .cancelled = true};
+  EXPECT_EQ(totalsLine(t), "cancelled: 3 recordings converted, 2 failed, 5 not converted, 20 lines written, "
+                           "0 entries dropped for a failed CRC, 0.0 MB read in 61.00 s");
+  EXPECT_EQ(failureLine("d/r.tlq", "IOError", "cannot open: d/r.tlq", "/tmp/rep.txt", ""),
+            "failed: d/r.tlq: IOError: cannot open: d/r.tlq (report: /tmp/rep.txt)");
+  EXPECT_EQ(failureLine("r", "KeyError", "key not found: data", "", "unable to find temp directory"),
+            "failed: r: KeyError: key not found: data (no report: unable to find temp directory)");
+}
+
+}  // namespace
+}  // namespace tlq
