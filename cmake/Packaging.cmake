@@ -9,7 +9,8 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_STRIP_FILES ON)
 
 if(WIN32)
-  install(TARGETS tlqconverter RUNTIME DESTINATION .)
+  # The desktop program and its console twin (tlqconverter.com), side by side.
+  install(TARGETS tlqconverter tlqconverter_console RUNTIME DESTINATION .)
   set(CPACK_GENERATOR NSIS)
   set(CPACK_PACKAGE_FILE_NAME "tlqconverter-${PROJECT_VERSION}-setup")
   set(CPACK_PACKAGE_INSTALL_DIRECTORY tlqconverter)

@@ -66,6 +66,8 @@ dir_unix="$WINEPREFIX/drive_c/tlqtest/Programs/tlqconverter"
 exe_win="$dir_win\\tlqconverter.exe"
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\tlqconverter'
 verb='HKCR\OstrelTlqFile\shell\tlqconverter'
+folder_verb='HKCR\Directory\shell\tlqconverter.batch'
+other_folder_verb='HKCR\Directory\shell\tlqtest.other'
 
 for before in none viewer; do
   echo "setup program, .tlq before: $before"
@@ -77,14 +79,18 @@ for before in none viewer; do
     run reg add 'HKCR\OstrelTlqFile\shell\open\command' /ve /d '"C:\viewer\treloqview.exe" "%1"' /f
   fi
 
+  run reg add "$other_folder_verb\command" /ve /d 'other.exe "%1"' /f  # another program's folder verb
   check "silent install succeeds" run "$setup" /S "/D=$dir_win"
   check "program installed" test -f "$dir_unix/tlqconverter.exe"
+  check "console twin installed" test -f "$dir_unix/tlqconverter.com"
   check "uninstaller installed" test -f "$dir_unix/uninstall.exe"
   check "version resource" equals "$(python3 packaging/windows/pe_version.py "$dir_unix/tlqconverter.exe" | grep -E '^(ProductVersion|OriginalFilename|asInvoker)=' | tr '\n' ' ')" \
     "OriginalFilename=tlqconverter.exe ProductVersion=$version asInvoker=yes "
   check "verb name" equals "$(value "$verb" "")" "Open with Excel"
   check "verb command" equals "$(value "$verb\\command" "")" "\"$exe_win\" \"%1\""
   check ".tlq maps to the file type" equals "$(value 'HKCR\.tlq' "")" OstrelTlqFile
+  check "folder verb name" equals "$(value "$folder_verb" "")" "Convert recordings to CSV"
+  check "folder verb command" equals "$(value "$folder_verb\\command" "")" "\"$exe_win\" --batch \"%1\""
   check "DisplayName" equals "$(value "$uninstall_key" DisplayName)" tlqconverter
   check "DisplayVersion" equals "$(value "$uninstall_key" DisplayVersion)" "$version"
   check "Publisher" equals "$(value "$uninstall_key" Publisher)" "The tlqconverter developers"
@@ -101,6 +107,23 @@ for before in none viewer; do
   check "installed program converts the sample" run "$dir_unix/tlqconverter.exe" 'C:\tlqtest\sample.tlq'
   check "its table" cmp -s "$WINEPREFIX/drive_c/tlqtest/sample.csv" examples/sample.expected-semicolon-comma.csv
 
+  # A console that is given "tlqconverter" without its extension finds the
+  # console twin first (PATHEXT), waits for it and gets its exit code.
+  mkdir -p "$WINEPREFIX/drive_c/tlqtest/folder/sub"
+  cp examples/sample.tlq "$WINEPREFIX/drive_c/tlqtest/folder/sub/run 1.tlq"
+  printf '{"data":[' >"$WINEPREFIX/drive_c/tlqtest/folder/broken.tlq"
+  # (wine's cmd takes a quoted program path for a name: the folder has no blank)
+  console=$("$wine" cmd /v:on /c "$dir_win\\tlqconverter --version & $dir_win\\tlqconverter --batch C:\\tlqtest\\folder & echo exit !errorlevel!" </dev/null 2>/dev/null | tr -d '\r' || true)
+  check "the console shows the version" equals "$(sed -n 1p <<<"$console")" "tlqconverter $version"
+  check "it converts the folder" cmp -s "$WINEPREFIX/drive_c/tlqtest/folder/sub/run 1.csv" \
+    examples/sample.expected-semicolon-comma.csv
+  check "its summary" grep -q '^1 recording converted, 1 failed, ' <<<"$console"
+  check "its exit code" equals "$(tail -n 1 <<<"$console")" "exit 2"
+  # The report of the failure names the program that ran.
+  check "the console ran the console twin" grep -rqF "CMD: $dir_win\\tlqconverter.com --batch C:\\tlqtest\\folder" \
+    "$WINEPREFIX/drive_c/users"
+  rm -rf "$WINEPREFIX/drive_c/tlqtest/folder"
+
   # A newer version over it: upgraded in place.
   check "newer version installs over it" run "$newer" /S
   check "one entry, newer version" equals "$(value "$uninstall_key" DisplayVersion)" 9.9.9
@@ -110,6 +133,8 @@ for before in none viewer; do
   check "silent uninstall succeeds" uninstall "$dir_unix/uninstall.exe" /S
   check "files and folder gone" test ! -e "$dir_unix"
   check "verb gone" lacks_key "$verb"
+  check "folder verb gone" lacks_key "$folder_verb"
+  check "another program's folder verb left" has_key "$other_folder_verb"
   check "uninstall entry gone" lacks_key "$uninstall_key"
   if [ "$before" = none ]; then
     check ".tlq mapping it added gone" lacks_key 'HKCR\.tlq'
@@ -120,6 +145,7 @@ for before in none viewer; do
     check "file type's name left" equals "$(value 'HKCR\OstrelTlqFile' "")" "Treloqa file"
   fi
 done
+run reg delete "$other_folder_verb" /f || true
 rm -rf "$newer_dir"
 echo "setup program: $(stat -c %s "$setup") bytes, $failures failed"
 [ "$failures" -eq 0 ]

@@ -1,16 +1,22 @@
 #!/usr/bin/env bash
-# Cross-builds tlqconverter.exe and its tests for 64-bit Windows and runs the
-# whole suite under wine, in a fresh wine prefix that is removed afterwards:
-# the unit and process tests, the comparison with the Linux program, and the
-# setup program end to end.
+# Cross-builds tlqconverter.exe (and its console twin tlqconverter.com) and
+# their tests for 64-bit Windows and runs the whole suite under wine, in a
+# fresh wine prefix that is removed afterwards: the unit and process tests,
+# the comparison with the Linux program, the setup program end to end, and
+# the batch (against Linux, Ctrl-C, the progress dialog in a virtual display).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
-if ! dpkg-query -W -f='${Status}' wine64 2>/dev/null | grep -q 'install ok installed'; then
+# wine, and a virtual display with a hand and an eye for the progress dialog.
+missing=()
+for p in wine64 xvfb xdotool imagemagick; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if ((${#missing[@]})); then
   $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends wine64 >/dev/null
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 bash scripts/install-deps.sh setup  # makensis, for the setup program
 bash scripts/build-windows-deps.sh
@@ -120,5 +126,6 @@ done
 echo "Windows against Linux and the model: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
 
-# The setup program, in this same prefix.
+# The setup program, in this same prefix; then the batch as a user meets it.
 bash scripts/test-setup-windows.sh
+bash scripts/test-batch-windows.sh

@@ -138,6 +138,7 @@ int runBatch(const std::vector<std::string>& args) {
           if (dialog->cancelled()) cancel = true;
         }
       });
+  const double seconds = elapsed();
   line.clear();
   dialog.reset();
 
@@ -166,12 +167,12 @@ int runBatch(const std::vector<std::string>& args) {
         break;
     }
   }
-  totals.seconds = elapsed();
+  totals.seconds = seconds;
   summary += totalsLine(totals) + "\n";
   print(stdout, summary);
 
   if (desktop) {
-    std::string message = batch.items().empty() ? "No recordings (*.tlq) were found." : totalsLine(totals) + ".";
+    std::string message = summaryMessage(totals, batch.items().size());
     if (totals.failed > 0) {
       // The failures, one per line, in a file the desktop opens like a report.
       try {

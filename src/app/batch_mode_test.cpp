@@ -246,6 +246,69 @@ TEST_F(BatchRun, HelpVersionAndUsageErrors) {
 }
 
 #ifndef _WIN32
+// Started from the desktop (no terminal, a graphical session): the progress
+// dialog and the closing message are zenity's, and a summary of the failures
+// is opened like a report. A stub stands in for zenity.
+class DesktopBatch : public BatchRun {
+ protected:
+  void SetUp() override {
+    BatchRun::SetUp();
+    writeFile(bin + "/zenity", "#!/bin/sh\nprintf '%s\\n' \"$*\" >>'" + dir.file("zenity.log") +
+                                   "'\ncase \"$1\" in --progress)\n  if [ -n \"$CANCEL\" ]; then head -n 2 >>'" +
+                                   dir.file("zenity.in") + "'; exit 1; fi\n  cat >>'" + dir.file("zenity.in") +
+                                   "' ;;\nesac\n");
+    fs::permissions(bin + "/zenity", fs::perms::owner_all);
+  }
+  testing::ProcessResult fromDesktop(std::vector<std::string> args, std::map<std::string, std::string> env = {}) {
+    env.emplace("DISPLAY", ":42");
+    return batch(args, env);
+  }
+  // The stub's log once it holds `lines` lines (the message is not waited for).
+  std::string zenityLog(size_t lines) {
+    for (int i = 0; i < 200; ++i) {
+      std::string log = testing::fileExists(dir.file("zenity.log")) ? readFile(dir.file("zenity.log")) : "";
+      if (static_cast<size_t>(std::count(log.begin(), log.end(), '\n')) >= lines) return log;
+      std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    return "";
+  }
+};
+
+TEST_F(DesktopBatch, ProgressDialogMessageAndTheFailuresOpened) {
+  std::string good = put("d/a.tlq", recordingOf(3));
+  put("d/b.tlq", "{");
+  auto r = fromDesktop({dir.file("d")});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_TRUE(r.out.starts_with("failed: ")) << r.out;  // standard output has the summary too
+  std::string log = zenityLog(2);
+  EXPECT_TRUE(log.starts_with("--progress --title=tlqconverter: converting recordings to CSV ")) << log;
+  EXPECT_NE(log.find("\n--warning --no-markup --title=tlqconverter --text=Some recordings could not be converted."
+                     "\n\n1 of 2 recordings converted, 1 failed."),
+            std::string::npos)
+      << log;
+  std::string fed = readFile(dir.file("zenity.in"));
+  EXPECT_NE(fed.find("# Converting 2 of 2 recordings to CSV: " + below(dir.file("d"), "b.tlq") + "\n"),
+            std::string::npos)
+      << fed;
+  // The failures, in a file opened like a report; the report itself is not.
+  std::string summary = opened();
+  EXPECT_NE(summary.find("tlqconverter_summary_"), std::string::npos) << summary;
+  EXPECT_EQ(readFile(summary.substr(0, summary.find('\n'))).find("failed: " + below(dir.file("d"), "b.tlq")), 0u);
+  EXPECT_EQ(readFile(good.substr(0, good.size() - 3) + "csv"), singleTable(good));
+}
+
+TEST_F(DesktopBatch, CancelInTheDialogStopsTheBatch) {
+  std::string big = recordingOf(60000);
+  for (int i = 0; i < 12; ++i) put("big/r" + std::to_string(i) + ".tlq", big);
+  auto r = fromDesktop({dir.file("big")}, {{"CANCEL", "1"}});
+  EXPECT_EQ(r.exitCode, 130) << r.out;
+  EXPECT_TRUE(r.out.starts_with("cancelled: ")) << r.out;
+  EXPECT_EQ(filesNamed(".tmp"), std::vector<std::string>());
+  EXPECT_LT(filesNamed(".csv", dir.file("big")).size(), 12u);
+  EXPECT_NE(zenityLog(2).find("\n--warning --no-markup --title=tlqconverter --text=The conversion was cancelled."),
+            std::string::npos);
+}
+
 // A terminal gets one progress line, rewritten in place; a log gets none.
 TEST_F(BatchRun, ProgressLineOnlyOnATerminal) {
   for (int i = 0; i < 30; ++i) put("t/r" + std::to_string(i) + ".tlq", recordingOf(4000));

@@ -55,6 +55,19 @@ std::string totalsLine(const BatchTotals& t) {
   return line;
 }
 
+std::string summaryMessage(const BatchTotals& t, size_t recordings) {
+  if (recordings == 0) return "No recordings (*.tlq) were found.";
+  std::string text = t.cancelled   ? "The conversion was cancelled.\n\n"
+                     : t.failed > 0 ? "Some recordings could not be converted.\n\n"
+                                    : "The recordings were converted.\n\n";
+  text += std::to_string(t.converted) + " of " + counted(recordings, "recording", "recordings") + " converted, " +
+          std::to_string(t.failed) + " failed";
+  if (t.notConverted > 0) text += ", " + std::to_string(t.notConverted) + " not converted";
+  text += ".\n" + counted(t.lines, "line", "lines") + " written, " + counted(t.dropped, "entry", "entries") +
+          " dropped for a failed CRC.\n" + megabytes(t.bytesRead) + " MB read in " + secondsText(t.seconds) + " s.";
+  return text;
+}
+
 std::string failureLine(const std::string& path, const std::string& kind, const std::string& message,
                         const std::string& report, const std::string& noReport) {
   return "failed: " + path + ": " + kind + ": " + message +

@@ -21,6 +21,10 @@ struct BatchTotals {
 // The summary's last line: "cancelled: " first when the batch was stopped.
 std::string totalsLine(const BatchTotals& totals);
 
+// The summary for a message box: what happened, then the totals, in
+// sentences.
+std::string summaryMessage(const BatchTotals& totals, size_t recordings);
+
 // One failed recording: "failed: PATH: KIND: MESSAGE (report: REPORT)", or
 // "(no report: WHY)" when the report could not be written.
 std::string failureLine(const std::string& path, const std::string& kind, const std::string& message,

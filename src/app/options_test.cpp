@@ -51,6 +51,10 @@ TEST(BatchText, Summary) {
        .cancelled = true};
   EXPECT_EQ(totalsLine(t), "cancelled: 3 recordings converted, 2 failed, 5 not converted, 20 lines written, "
                            "0 entries dropped for a failed CRC, 0.0 MB read in 61.00 s");
+  EXPECT_EQ(summaryMessage(t, 10), "The conversion was cancelled.\n\n3 of 10 recordings converted, 2 failed, "
+                                   "5 not converted.\n20 lines written, 0 entries dropped for a failed CRC.\n"
+                                   "0.0 MB read in 61.00 s.");
+  EXPECT_EQ(summaryMessage({}, 0), "No recordings (*.tlq) were found.");
   EXPECT_EQ(failureLine("d/r.tlq", "IOError", "cannot open: d/r.tlq", "/tmp/rep.txt", ""),
             "failed: d/r.tlq: IOError: cannot open: d/r.tlq (report: /tmp/rep.txt)");
   EXPECT_EQ(failureLine("r", "KeyError", "key not found: data", "", "unable to find temp directory"),

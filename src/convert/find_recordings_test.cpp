@@ -21,16 +21,16 @@ class FindRecordings : public ::testing::Test {
     testing::writeFile(path, text);
     return path;
   }
-  // The system's spelling of a path below the test's folder.
-  std::string at(std::string relative) {
+  // A relative path in the system's spelling.
+  static std::string native(std::string relative) {
 #ifdef _WIN32
     for (char& c : relative)
       if (c == '/') c = '\\';
-    return dir.path() + "/" + relative;
-#else
-    return dir.file(relative);
 #endif
+    return relative;
   }
+  // A path below the test's folder as found below dir.file(first folder).
+  std::string at(const std::string& relative) { return dir.path() + "/" + native(relative); }
   static std::vector<std::string> pathsOf(const std::vector<BatchItem>& items) {
     std::vector<std::string> paths;
     for (const BatchItem& item : items) paths.push_back(item.path);
@@ -111,12 +111,15 @@ TEST_F(FindRecordings, WildcardsAreExpandedWhereAsked) {
   put("d/2026-01/notes.txt");
   FindOptions options{.outDir = dir.file("out"), .expandWildcards = true};
   auto items = findRecordings({dir.file("d/2026-*")}, options);
-  EXPECT_EQ(pathsOf(items),
-            (std::vector<std::string>{at("d/2026-01/r1.tlq"), at("d/2026-02/R2.TLQ"), at("d/2026-02/sub/r3.tlq")}));
+  // The folder before the first wildcard as the pattern spells it.
+  std::string d = dir.file("d/");
+  EXPECT_EQ(pathsOf(items), (std::vector<std::string>{d + native("2026-01/r1.tlq"), d + native("2026-02/R2.TLQ"),
+                                                       d + native("2026-02/sub/r3.tlq")}));
   // Below the folder before the first wildcard.
   EXPECT_EQ(items[2].table, joinPath(joinPath(joinPath(dir.file("out"), "2026-02"), "sub"), "r3.csv"));
   EXPECT_EQ(pathsOf(findRecordings({dir.file("d/*/r?.tlq")}, options)),
-            (std::vector<std::string>{at("d/2025-12/r4.tlq"), at("d/2026-01/r1.tlq"), at("d/2026-02/R2.TLQ")}));
+            (std::vector<std::string>{d + native("2025-12/r4.tlq"), d + native("2026-01/r1.tlq"),
+                                      d + native("2026-02/R2.TLQ")}));
   // A pattern that matches nothing is kept, to fail; without expansion a
   // star is a name like any other.
   EXPECT_EQ(pathsOf(findRecordings({dir.file("d/*.none")}, options)), std::vector<std::string>{dir.file("d/*.none")});

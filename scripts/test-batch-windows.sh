@@ -1,0 +1,167 @@
+#!/usr/bin/env bash
+# The batch of the Windows programs under wine, as a user meets it:
+#   1. tlqconverter.com on a tree of generated recordings (nested folders,
+#      names beyond ASCII, an upper-case extension, a recording that fails
+#      half-way, one that is no JSON, many small ones), into an out folder,
+#      split: the tables, the exit code and the summary are the Linux
+#      program's; then beside the recordings: an older table of a failing
+#      recording stays as it was, no temporary file is left;
+#   2. Ctrl-C (SIGINT, which wine turns into the console's Ctrl-C event) in the
+#      middle of a large batch: exit 130, no temporary file, only whole tables;
+#   3. tlqconverter.exe from the desktop in a virtual display (Xvfb): the
+#      progress dialog appears, Cancel stops the batch, the message box
+#      follows (screenshots land in build/windows/screens/).
+# Runs in $WINEPREFIX when the Windows suite has one, else in a fresh prefix.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+wine=/usr/lib/wine/wine64
+wineserver=/usr/lib/wine/wineserver
+release=build/release
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=C.UTF-8
+work=$(mktemp -d)
+xvfb=""
+cleanup() {
+  [ -z "$xvfb" ] || kill "$xvfb" 2>/dev/null || true
+  rm -rf "$work"
+}
+if [ -z "${WINEPREFIX:-}" ]; then
+  export WINEPREFIX="$work/wine"
+  trap '"$wineserver" -k </dev/null >/dev/null 2>&1 || true; cleanup' EXIT
+  "$wine" wineboot -i </dev/null >/dev/null 2>&1
+  "$wineserver" -w </dev/null >/dev/null 2>&1
+  "$wineserver" -p </dev/null >/dev/null 2>&1
+else
+  trap cleanup EXIT
+fi
+
+failures=0
+check() {  # description, then a command that must succeed
+  local what=$1
+  shift
+  if "$@"; then echo "  ok: $what"; else echo "  FAILED: $what"; failures=$((failures + 1)); fi
+}
+equals() { [ "$1" = "$2" ] || { echo "    got [$1], expected [$2]"; return 1; }; }
+windows_path() { "$wine" winepath -w "$1" 2>/dev/null | tr -d '\r'; }
+no_temporary_files() { [ -z "$(find "$1" -name '*.tmp')" ]; }
+# What a summary says beyond the paths, the megabytes and the seconds: each
+# failure's kind and message, and the counts.
+gist() { tr -d '\r' | sed -E 's/^failed: .*\.(tlq|TLQ): (.*) \(report: .*\)$/failed: \2/; s/, [0-9.]+ MB read in [0-9.]+ s$//'; }
+gen() { "$release/tools/gen_recording" "$@" >/dev/null; }
+
+"$wine" reg add 'HKCU\Control Panel\International' /v sList /t REG_SZ /d ';' /f </dev/null >/dev/null 2>&1
+"$wine" reg add 'HKCU\Control Panel\International' /v sDecimal /t REG_SZ /d ',' /f </dev/null >/dev/null 2>&1
+printf '[HKEY_CURRENT_USER\\Control Panel\\International]\n"sList"=";"\n"sDecimal"=","\n' >"$work/store.reg"
+mkdir -p "$work/tmp"
+linux() { TLQCONVERTER_REGISTRY="$work/store.reg" TMPDIR="$work/tmp" TMP= TEMP= "$release/src/tlqconverter" "$@"; }
+
+echo "batch, Windows against Linux"
+tree="$work/tree"
+mkdir -p "$tree/Mess daten/2026" "$tree/Mess daten/alt" "$tree/klein"
+gen --entries 32000 --all-tilts --seed 11 "$tree/Mess daten/2026/Höhe 1.tlq"
+gen --entries 4000 --seed 12 "$tree/Mess daten/2026/Süd.TLQ"
+gen --entries 24000 --all-tilts --seed 8 --fail-at 23000 "$tree/Mess daten/alt/run.tlq"
+printf 'an older table\r\n' >"$tree/Mess daten/alt/run.csv"
+printf '{"data":[' >"$tree/Mess daten/kaputt.tlq"
+for i in $(seq 10 49); do gen --entries 300 --seed "$i" "$tree/klein/k$i.tlq"; done
+lrc=0 wrc=0
+linux --batch --out "$work/linux" --split-rows 10000 "$tree" >"$work/linux.out" || lrc=$?
+"$wine" build/windows/src/tlqconverter.com --batch --out "$(windows_path "$work/windows")" --split-rows 10000 \
+  "$(windows_path "$tree")" </dev/null >"$work/windows.out" 2>/dev/null || wrc=$?
+check "exit codes (2: two failed)" equals "$wrc $lrc" "2 2"
+check "the same tables, byte for byte" diff -r "$work/linux" "$work/windows"
+check "split where asked" test -f "$work/windows/Mess daten/2026/Höhe 1_part4.csv"
+check "the same summary" equals "$(gist <"$work/windows.out")" "$(gist <"$work/linux.out")"
+check "its counts" grep -q '^42 recordings converted, 2 failed, ' "$work/windows.out"
+wrc=0
+"$wine" build/windows/src/tlqconverter.com --batch "$(windows_path "$tree")" </dev/null >/dev/null 2>&1 || wrc=$?
+check "beside the recordings: exit code" equals "$wrc" 2
+check "an older table of a failing recording stays" equals "$(cat "$tree/Mess daten/alt/run.csv")" $'an older table\r'
+check "no table of a recording that is no JSON" test ! -e "$tree/Mess daten/kaputt.csv"
+check "a table beside its recording" cmp -s "$tree/Mess daten/2026/Süd.csv" "$work/linux/Mess daten/2026/Süd.csv"
+check "no temporary file left" no_temporary_files "$tree"
+
+# A large batch: copies of a recording of some megabytes.
+big="$work/big"
+mkdir -p "$big"
+gen --entries 40000 --all-tilts --seed 5 "$big/r00.tlq"
+for i in $(seq 1 23); do cp "$big/r00.tlq" "$big/r$(printf %02d "$i").tlq"; done
+cp "$big/r00.tlq" "$work/one.tlq"
+linux "$work/one.tlq" >/dev/null 2>&1  # the whole table, for comparison
+whole_tables() {  # every table in the folder is the whole table
+  local t
+  for t in "$big"/*.csv; do cmp -s "$t" "$work/one.csv" || return 1; done
+}
+first_table() {  # waits (up to a minute) for the first table to be in place
+  for _ in $(seq 600); do
+    compgen -G "$big/*.csv" >/dev/null && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+echo "batch, Ctrl-C"
+"$wine" build/windows/src/tlqconverter.com --batch "$(windows_path "$big")" </dev/null >"$work/cancel.out" 2>/dev/null &
+pid=$!
+check "a first table" first_table
+start=$(date +%s%N)
+kill -INT "$pid"
+wrc=0
+wait "$pid" || wrc=$?
+took=$((($(date +%s%N) - start) / 1000000))
+echo "    (stopped $took ms after Ctrl-C)"
+check "exit code 130" equals "$wrc" 130
+check "stopped within two seconds" test "$took" -lt 2000
+check "the summary says so" grep -q '^cancelled: .* not converted, ' "$work/cancel.out"
+check "no temporary file left" no_temporary_files "$big"
+check "only whole tables" whole_tables
+check "not every table" test "$(find "$big" -name '*.csv' | wc -l)" -lt 24
+rm -f "$big"/*.csv
+
+echo "batch from the desktop: the progress dialog"
+display=""
+for n in $(seq 90 120); do [ -e "/tmp/.X$n-lock" ] || { display=":$n"; break; }; done
+Xvfb "$display" -screen 0 1024x768x24 >/dev/null 2>&1 &
+xvfb=$!
+shots=build/windows/screens
+mkdir -p "$shots"
+export DISPLAY=$display
+# Wine's desktop takes the display its server started with: a new server.
+"$wineserver" -k </dev/null >/dev/null 2>&1 || true
+"$wineserver" -w </dev/null >/dev/null 2>&1 || true
+window() {  # the id of the window whose name matches, waiting up to a minute
+  local w
+  for _ in $(seq 600); do
+    w=$(xdotool search --name "$1" 2>/dev/null | head -n 1)
+    [ -n "$w" ] && { echo "$w"; return 0; }
+    sleep 0.1
+  done
+  return 1
+}
+"$wine" build/windows/src/tlqconverter.exe --batch "$(windows_path "$big")" </dev/null >"$work/dialog.out" 2>/dev/null &
+pid=$!
+dialog=$(window "converting recordings to CSV" || true)
+check "the progress dialog appears" test -n "$dialog"
+if [ -n "$dialog" ]; then
+  sleep 0.3
+  import -window root "$shots/progress-dialog.png"
+  xdotool windowfocus --sync "$dialog" key Escape  # its Cancel button
+  start=$(date +%s%N)
+  box=$(window "^tlqconverter$" || true)
+  took=$((($(date +%s%N) - start) / 1000000))
+  echo "    (the message box came $took ms after Cancel)"
+  check "a message box says what was done" test -n "$box"
+  if [ -n "$box" ]; then
+    import -window root "$shots/message-box.png"
+    xdotool windowfocus --sync "$box" key Return
+  fi
+fi
+wrc=0
+wait "$pid" || wrc=$?
+check "exit code 130" equals "$wrc" 130
+check "the summary says so" grep -q '^cancelled: ' "$work/dialog.out"
+check "no temporary file left" no_temporary_files "$big"
+check "only whole tables" whole_tables
+unset DISPLAY
+
+echo "batch under wine: $failures failed"
+[ "$failures" -eq 0 ]
