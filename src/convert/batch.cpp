@@ -102,15 +102,12 @@ void Batch::run(const std::atomic<bool>& cancel, const std::function<void(size_t
     running -= workers_ - static_cast<unsigned>(threads.size());
     if (threads.empty()) throw;
   }
-  {
+  for (bool more = true; more;) {
+    tick();
     std::unique_lock lock(mutex);
-    while (running > 0) {
-      ended.wait_for(lock, std::chrono::milliseconds(100));
-      lock.unlock();
-      tick();
-      lock.lock();
-    }
+    more = !ended.wait_for(lock, std::chrono::milliseconds(100), [&] { return running == 0; });
   }
+  tick();
   for (std::thread& t : threads) t.join();
 }
 

@@ -72,9 +72,13 @@ ProgressDialog::~ProgressDialog() {
   if (!state_) return;
   ::close(state_->child.input);  // zenity ends at the end of its input
   int code = 0;
-  if (!state_->ended && !childEnded(state_->child.pid, false, code)) {
-    ::kill(state_->child.pid, SIGTERM);
-    childEnded(state_->child.pid, true, code);
+  for (int wait = 0; !state_->ended && !childEnded(state_->child.pid, false, code); ++wait) {
+    if (wait == 20) {  // a second: no longer
+      ::kill(state_->child.pid, SIGTERM);
+      childEnded(state_->child.pid, true, code);
+      break;
+    }
+    ::usleep(50000);
   }
   ::sigaction(SIGPIPE, &state_->previousPipeAction, nullptr);
 }
