@@ -31,7 +31,7 @@ else()
   # A native package (its version has no Debian revision): "changelog.gz".
   configure_file(${PROJECT_SOURCE_DIR}/packaging/linux/changelog.in ${_pkg}/changelog @ONLY)
   add_custom_command(
-    OUTPUT ${_pkg}/tlqconverter.desktop ${_pkg}/tlqconverter.xml
+    OUTPUT ${_pkg}/tlqconverter.desktop ${_pkg}/tlqconverter-batch.desktop ${_pkg}/tlqconverter.xml
     COMMAND desktop_files ${_pkg}
     DEPENDS desktop_files
     COMMENT "Desktop entry and MIME type")
@@ -42,9 +42,11 @@ else()
     WORKING_DIRECTORY ${_pkg}
     DEPENDS ${_pkg}/tlqconverter.1 ${_pkg}/changelog)
   add_custom_target(package_files ALL
-    DEPENDS ${_pkg}/tlqconverter.desktop ${_pkg}/tlqconverter.xml ${_pkg}/tlqconverter.1.gz ${_pkg}/changelog.gz)
+    DEPENDS ${_pkg}/tlqconverter.desktop ${_pkg}/tlqconverter-batch.desktop ${_pkg}/tlqconverter.xml
+            ${_pkg}/tlqconverter.1.gz ${_pkg}/changelog.gz)
 
-  install(FILES ${_pkg}/tlqconverter.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+  install(FILES ${_pkg}/tlqconverter.desktop ${_pkg}/tlqconverter-batch.desktop
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
   install(FILES ${_pkg}/tlqconverter.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages)
   install(FILES ${_pkg}/tlqconverter.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/linux/copyright ${_pkg}/changelog.gz

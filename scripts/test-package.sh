@@ -17,7 +17,7 @@ grep -q "^ Package: tlqconverter$" <<<"$info" || fail "package name"
 grep -q "^ Version: ${version}$" <<<"$info" || fail "version"
 grep -q "^ Depends: .*libpcre2-8-0" <<<"$info" || fail "dependencies from the binary"
 contents=$(dpkg-deb --contents "$deb" | awk '{print $6}')
-for f in usr/bin/tlqconverter usr/share/applications/tlqconverter.desktop \
+for f in usr/bin/tlqconverter usr/share/applications/tlqconverter.desktop usr/share/applications/tlqconverter-batch.desktop \
          usr/share/mime/packages/tlqconverter.xml usr/share/man/man1/tlqconverter.1.gz \
          usr/share/doc/tlqconverter/copyright usr/share/doc/tlqconverter/changelog.gz; do
   grep -qx "./$f" <<<"$contents" || fail "missing $f"
@@ -31,6 +31,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 dpkg-deb -x "$deb" "$work/root"
 desktop-file-validate "$work/root/usr/share/applications/tlqconverter.desktop" || fail "desktop entry"
+desktop-file-validate "$work/root/usr/share/applications/tlqconverter-batch.desktop" || fail "the folders' desktop entry"
 page=$(MANWIDTH=80 man -l "$work/root/usr/share/man/man1/tlqconverter.1.gz" 2>&1)
 for section in NAME SYNOPSIS OPTIONS SEPARATORS FILES "ERROR REPORT" "EXIT STATUS"; do
   grep -q "^${section}$" <<<"$page" || fail "manual page lacks $section"

@@ -1,4 +1,4 @@
-// Writes the MIME type and the desktop entry the Debian package ships, the
+// Writes the MIME type and the desktop entries the Debian package ships, the
 // same texts --install writes for one user, with the program found on PATH.
 //
 //   desktop_files OUT_DIR
@@ -16,5 +16,6 @@ int main(int argc, char** argv) {
   std::string dir = argv[1];
   std::ofstream(dir + "/tlqconverter.xml", std::ios::binary) << tlq::mimeInfoText();
   std::ofstream(dir + "/tlqconverter.desktop", std::ios::binary) << tlq::desktopEntryText("tlqconverter");
+  std::ofstream(dir + "/tlqconverter-batch.desktop", std::ios::binary) << tlq::batchEntryText("tlqconverter");
   return 0;
 }

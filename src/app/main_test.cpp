@@ -384,6 +384,9 @@ TEST_F(Registration, InstallWritesTheVerb) {
   EXPECT_NE(entry.find("MimeType=application/x-treloqa-recording;\n"), std::string::npos);
   EXPECT_NE(entry.find("Name=Open as Spreadsheet Table\n"), std::string::npos);  // what happens on Linux
   EXPECT_NE(readFile(data + "/mime/packages/tlqconverter.xml").find("<glob pattern=\"*.tlq\"/>"), std::string::npos);
+  std::string folders = readFile(data + "/applications/tlqconverter-batch.desktop");
+  EXPECT_NE(folders.find("Exec=" + exe + " --batch %F\n"), std::string::npos) << folders;
+  EXPECT_NE(folders.find("MimeType=inode/directory;\n"), std::string::npos);
 #endif
 }
 
@@ -397,6 +400,7 @@ TEST_F(Registration, UninstallRemovesTheVerbOnly) {
   EXPECT_EQ(value("OstrelTlqFile", ""), "Treloqa file");
 #ifndef _WIN32
   EXPECT_FALSE(testing::fileExists(data + "/applications/tlqconverter.desktop"));
+  EXPECT_FALSE(testing::fileExists(data + "/applications/tlqconverter-batch.desktop"));
 #endif
 }
 

@@ -49,4 +49,17 @@ std::string desktopEntryText(const std::string& program) {
          "Terminal=false\n";
 }
 
+// Offered for folders (never the default for them): the Windows setup
+// program's folder verb.
+std::string batchEntryText(const std::string& program) {
+  return "[Desktop Entry]\n"
+         "Type=Application\n"
+         "Name=Convert recordings to CSV\n"
+         "Comment=Convert every recording (.tlq) in the folders into a CSV table beside it\n"
+         "Exec=" + execArgument(program) + " --batch %F\n"
+         "MimeType=inode/directory;\n"
+         "NoDisplay=true\n"
+         "Terminal=false\n";
+}
+
 }  // namespace tlq

@@ -78,6 +78,7 @@ void registerDesktopFileType(const std::string& program) {
   std::string data = dataHome();
   replaceFile(data + "/mime/packages/tlqconverter.xml", mimeInfoText());
   replaceFile(data + "/applications/tlqconverter.desktop", desktopEntryText(program));
+  replaceFile(data + "/applications/tlqconverter-batch.desktop", batchEntryText(program));
   runChild({"update-mime-database", data + "/mime"}, nullptr, false);
   runChild({"update-desktop-database", data + "/applications"}, nullptr, false);
   runChild({"xdg-mime", "default", "tlqconverter.desktop", kRecordingMimeType}, nullptr, false);
@@ -86,6 +87,7 @@ void registerDesktopFileType(const std::string& program) {
 void unregisterDesktopFileType() {
   std::string data = dataHome();
   removeFile(data + "/applications/tlqconverter.desktop");
+  removeFile(data + "/applications/tlqconverter-batch.desktop");
   runChild({"update-desktop-database", data + "/applications"}, nullptr, false);
 }
 
