@@ -3,14 +3,49 @@
 // same arguments. The splitter also takes CR and LF between arguments for
 // blanks, so an argument that begins with one is out of this property's
 // reach: the quoting leaves it bare, as the Windows rule does.
+//
+// Then the batch's arguments: either a usage error with a message, or
+// options that, written back as "--out=DIR --split-rows=N -- PATH...", read
+// the same, with every path one of the arguments, in their order.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <string>
 #include <vector>
 
+#include "app/options.h"
 #include "app/report.h"
+#include "error.h"
 #include "fuzz_check.h"
 #include "platform/split_command_line.h"
+
+namespace {
+
+void checkBatchArguments(const std::vector<std::string>& args) {
+  using namespace tlq;
+  BatchOptions options;
+  try {
+    options = parseBatchArguments(args);
+  } catch (const UsageError& e) {
+    FUZZ_CHECK(!e.message().empty());
+    return;
+  }
+  FUZZ_CHECK(!options.paths.empty());
+  size_t at = 0;
+  for (const std::string& path : options.paths) {
+    while (at < args.size() && args[at] != path) ++at;
+    FUZZ_CHECK(at < args.size());
+    ++at;
+  }
+  std::vector<std::string> again;
+  if (!options.outDir.empty()) again.push_back("--out=" + options.outDir);
+  if (options.splitRows) again.push_back("--split-rows=" + std::to_string(options.splitRows));
+  again.push_back("--");
+  again.insert(again.end(), options.paths.begin(), options.paths.end());
+  BatchOptions read = parseBatchArguments(again);
+  FUZZ_CHECK(read.outDir == options.outDir && read.splitRows == options.splitRows && read.paths == options.paths);
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace tlq;
@@ -24,5 +59,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     line += " " + quoteShellWindows(arg);
   }
   FUZZ_CHECK(splitCommandLine(line) == args);
+  checkBatchArguments(std::vector<std::string>(args.begin() + 1, args.end()));
   return 0;
 }

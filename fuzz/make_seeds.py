@@ -59,6 +59,9 @@ def main():
         write(os.path.join(out, "reg_store"), name, corpus_check.store_text(sep, dec).encode() + b"\x01")
     write(os.path.join(out, "csv_line"), "plain", b'a;b"c\r\nd,1.5' + bytes(range(0, 40)))
     write(os.path.join(out, "command_line"), "plain", b'C:\\my dir\\x.tlq\\ "say \\"hi\\""\t\\\\')
+    # (arguments end at a backslash and another character; "\\\\" is one backslash)
+    write(os.path.join(out, "command_line"), "batch",
+          b'--out\\ C:\\\\out dir\\ --split-rows=1048575\\ --\\ a.tlq\\ folder')
 
 
 if __name__ == "__main__":

@@ -33,7 +33,7 @@ dpkg-deb -x "$deb" "$work/root"
 desktop-file-validate "$work/root/usr/share/applications/tlqconverter.desktop" || fail "desktop entry"
 desktop-file-validate "$work/root/usr/share/applications/tlqconverter-batch.desktop" || fail "the folders' desktop entry"
 page=$(MANWIDTH=80 man -l "$work/root/usr/share/man/man1/tlqconverter.1.gz" 2>&1)
-for section in NAME SYNOPSIS OPTIONS SEPARATORS FILES "ERROR REPORT" "EXIT STATUS"; do
+for section in NAME SYNOPSIS OPTIONS "THE TABLE" SEPARATORS FILES "ERROR REPORT" "EXIT STATUS"; do
   grep -q "^${section}$" <<<"$page" || fail "manual page lacks $section"
 done
 grep -q "tlqconverter ${version}" <<<"$page" || fail "manual page version"
