@@ -4,8 +4,6 @@
 
 namespace tlq {
 
-thread_local TraceFrame* TraceFrame::top_ = nullptr;
-
 std::string_view kindName(ErrorKind kind) noexcept {
   switch (kind) {
     case ErrorKind::io: return "IOError";

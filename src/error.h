@@ -8,24 +8,28 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/thread_pointer.h"
+
 namespace tlq {
 
 // One active operation. Declared on the stack with TLQ_OP at the top of an
 // operation; costs two pointer stores on entry and one on exit.
 class TraceFrame {
+  using Top = ThreadPointer<TraceFrame, TraceFrame>;  // the calling thread's innermost frame
+
  public:
   TraceFrame(const char* unit, int line, const char* op) noexcept
-      : unit_(unit), op_(op), line_(line), outer_(top_) {
-    top_ = this;
+      : unit_(unit), op_(op), line_(line), outer_(Top::get()) {
+    Top::set(this);
   }
-  ~TraceFrame() { top_ = outer_; }
+  ~TraceFrame() { Top::set(outer_); }
   TraceFrame(const TraceFrame&) = delete;
   TraceFrame& operator=(const TraceFrame&) = delete;
 
   // Records the line now being executed in this operation (see TLQ_LINE).
   void at(int line) noexcept { line_ = line; }
 
-  static const TraceFrame* top() noexcept { return top_; }
+  static const TraceFrame* top() noexcept { return Top::get(); }
 
   // Makes the calling thread's trace continue from `outer`, a frame of the
   // thread that started it, for the life of the object: a failure raised
@@ -34,8 +38,10 @@ class TraceFrame {
   // their lines meanwhile.
   class Continuation {
    public:
-    explicit Continuation(const TraceFrame* outer) noexcept : saved_(top_) { top_ = const_cast<TraceFrame*>(outer); }
-    ~Continuation() { top_ = saved_; }
+    explicit Continuation(const TraceFrame* outer) noexcept : saved_(Top::get()) {
+      Top::set(const_cast<TraceFrame*>(outer));
+    }
+    ~Continuation() { Top::set(saved_); }
     Continuation(const Continuation&) = delete;
     Continuation& operator=(const Continuation&) = delete;
 
@@ -54,7 +60,6 @@ class TraceFrame {
   const char* op_;
   int line_;
   TraceFrame* outer_;
-  static thread_local TraceFrame* top_;
 };
 
 #ifdef __FILE_NAME__

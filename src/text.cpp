@@ -191,7 +191,14 @@ double roundTo3(double value) {
   // double nearest to the decimal text "%.3f" gives.
   if (std::fabs(value) < 1e6) {
     double scaled = value * 1000.0;
-    double whole = std::round(scaled);
+    // std::round without the call (a library function under Windows): the
+    // truncation is exact below 2^63 and so is the fraction left; a value
+    // that truncates to zero keeps its sign.
+    double whole = std::copysign(static_cast<double>(static_cast<int64_t>(scaled)), scaled);
+    if (double fraction = scaled - whole; fraction >= 0.5)
+      whole += 1.0;
+    else if (fraction <= -0.5)
+      whole -= 1.0;
     if (std::fabs(std::fabs(scaled - whole) - 0.5) > 1e-6) return whole / 1000.0;
   }
   char buf[400];  // fixed notation of the largest double needs 309 digits

@@ -20,10 +20,16 @@ void runInOrder(size_t count, unsigned threads, const std::function<void(size_t,
     bool done = false;
   };
   std::vector<Piece> pieces(count);
+  // A thread is woken only when what it waits for has come (each wake-up
+  // costs a trip through the system, and under wine one through its server):
+  // the taker when the piece it waits for is done, a worker when room ahead
+  // of the taker opens or the work stops.
   std::mutex mutex;
-  std::condition_variable changed;
+  std::condition_variable pieceDone, roomAhead;
   size_t next = 0;   // the next piece a worker takes up
   size_t taken = 0;  // pieces handed to `take`
+  bool takerWaits = false;
+  unsigned workersWaiting = 0;
   bool stop = false;
   const size_t ahead = 2 * static_cast<size_t>(threads);
   const TraceFrame* caller = TraceFrame::top();
@@ -37,7 +43,12 @@ void runInOrder(size_t count, unsigned threads, const std::function<void(size_t,
       size_t i;
       {
         std::unique_lock lock(mutex);
-        changed.wait(lock, [&] { return stop || next == count || next < taken + ahead; });
+        auto mayGoOn = [&] { return stop || next == count || next < taken + ahead; };
+        if (!mayGoOn()) {
+          ++workersWaiting;
+          roomAhead.wait(lock, mayGoOn);
+          --workersWaiting;
+        }
         if (stop || next == count) return;
         i = next++;
         if (!spare.empty()) {
@@ -51,12 +62,15 @@ void runInOrder(size_t count, unsigned threads, const std::function<void(size_t,
       } catch (...) {
         piece.error = std::current_exception();
       }
+      bool wake;
       {
         std::lock_guard lock(mutex);
         piece.done = true;
         stop = stop || piece.error;  // pieces before this one are all under way
+        wake = takerWaits && i == taken;
       }
-      changed.notify_all();
+      if (wake) pieceDone.notify_one();
+      if (piece.error) roomAhead.notify_all();  // the others stop
     }
   };
 
@@ -64,17 +78,17 @@ void runInOrder(size_t count, unsigned threads, const std::function<void(size_t,
   struct Crew {
     std::vector<std::thread> threads;
     std::mutex& mutex;
-    std::condition_variable& changed;
+    std::condition_variable& roomAhead;
     bool& stop;
     ~Crew() {
       {
         std::lock_guard lock(mutex);
         stop = true;
       }
-      changed.notify_all();
+      roomAhead.notify_all();
       for (std::thread& t : threads) t.join();
     }
-  } crew{{}, mutex, changed, stop};
+  } crew{{}, mutex, roomAhead, stop};
   crew.threads.reserve(threads);
   for (unsigned t = 0; t < threads; ++t) crew.threads.emplace_back(worker);
 
@@ -82,17 +96,21 @@ void runInOrder(size_t count, unsigned threads, const std::function<void(size_t,
     Piece& piece = pieces[i];
     {
       std::unique_lock lock(mutex);
-      changed.wait(lock, [&] { return piece.done; });
+      takerWaits = true;
+      pieceDone.wait(lock, [&] { return piece.done; });
+      takerWaits = false;
     }
     take(piece.out);
     if (piece.error) std::rethrow_exception(piece.error);
     piece.out.clear();
+    bool wake;
     {
       std::lock_guard lock(mutex);
       taken = i + 1;
       spare.push_back(std::move(piece.out));
+      wake = workersWaiting > 0;
     }
-    changed.notify_all();
+    if (wake) roomAhead.notify_one();  // one more piece may be under way
   }
 }
 

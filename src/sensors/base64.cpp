@@ -74,4 +74,13 @@ void decode(std::string_view text, std::string& out) {
   out.resize(decode(text, out.data()));
 }
 
+Decoded::Decoded(std::string_view text) {
+  char* out = small_;
+  if (decodedCapacity(text.size()) > sizeof small_) {
+    large_.resize(decodedCapacity(text.size()));
+    out = large_.data();
+  }
+  bytes_ = {out, decode(text, out)};
+}
+
 }  // namespace tlq::base64

@@ -20,6 +20,22 @@ constexpr size_t decodedCapacity(size_t size) { return size / 4 * 3 + 2; }
 // returns the count written; raises as above.
 size_t decode(std::string_view text, char* out);
 
+// The bytes a text decodes to (raising as above): held in place when they
+// are few, as a frame's and a text payload's are, else on the heap.
+class Decoded {
+ public:
+  explicit Decoded(std::string_view text);
+  Decoded(const Decoded&) = delete;
+  Decoded& operator=(const Decoded&) = delete;
+
+  std::string_view bytes() const { return bytes_; }
+
+ private:
+  char small_[64];
+  std::string large_;
+  std::string_view bytes_;
+};
+
 inline std::string decode(std::string_view text) {
   std::string out;
   decode(text, out);

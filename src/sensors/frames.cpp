@@ -88,25 +88,6 @@ int64_t header(std::string_view frame) {
   return first << 8 | second;
 }
 
-// A decoded frame: on the stack when small, as frames are, else on the heap.
-class FrameBytes {
- public:
-  explicit FrameBytes(std::string_view payload) {
-    char* out = small_;
-    if (base64::decodedCapacity(payload.size()) > sizeof small_) {
-      large_.resize(base64::decodedCapacity(payload.size()));
-      out = large_.data();
-    }
-    bytes_ = {out, base64::decode(payload, out)};
-  }
-  std::string_view bytes() const { return bytes_; }
-
- private:
-  char small_[64];
-  std::string large_;
-  std::string_view bytes_;
-};
-
 // Two successive divisions, as the instruments' software does them; a single
 // division by 1e7 differs in the last bit for some values.
 double dq7Angle(int64_t low, int64_t high, int64_t cal) {
@@ -117,7 +98,7 @@ double dq7Angle(int64_t low, int64_t high, int64_t cal) {
 
 Dq7Inclino parse_dq7_inclino(std::string_view payload) {
   TLQ_OP("parse_dq7_inclino");
-  FrameBytes decoded(payload);
+  base64::Decoded decoded(payload);
   std::string_view frame = decoded.bytes();
   if (header(frame) != 65535) throw AssertionError("tlqconverter(135, 5) `header == 65535` ");
   Dq7Inclino r;
@@ -135,7 +116,7 @@ Dq7Inclino parse_dq7_inclino(std::string_view payload) {
 
 RkInclino parse_rk_inclino(std::string_view payload) {
   TLQ_OP("parse_rk_inclino");
-  FrameBytes decoded(payload);
+  base64::Decoded decoded(payload);
   std::string_view frame = decoded.bytes();
   if (header(frame) != 61441) throw AssertionError("tlqconverter(190, 5) `header == 61441` ");
   RkInclino r;

@@ -1,7 +1,7 @@
 #include "inclino.h"
 
 #include <limits>
-#include <string>
+#include <optional>
 
 #include "error.h"
 #include "sensors/base64.h"
@@ -21,12 +21,9 @@ std::pair<double, double> parseMeasInclino(std::string_view payload) {
   static const Pattern xLine(R"(^X=([+-]\d\d\.\d\d\d)\r\n.+$)");
   static const Pattern yLine(R"(^.+\r\nY=([+-]\d\d\.\d\d\d)$)");
 
-  std::string decoded;
+  std::optional<base64::Decoded> decoded;
   std::string_view text = payload;
-  if (payload.starts_with("WD")) {  // base64 of a leading "X"
-    base64::decode(payload, decoded);
-    text = decoded;
-  }
+  if (payload.starts_with("WD")) text = decoded.emplace(payload).bytes();  // base64 of a leading "X"
   Pattern::Match xMatch = xLine.match(text), yMatch = yLine.match(text);
   double x = xMatch ? parseDecimal(xMatch.group(1)) : std::numeric_limits<double>::quiet_NaN();
   if (!yMatch) return {-999.0, -999.0};

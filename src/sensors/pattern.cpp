@@ -8,6 +8,7 @@
 #include <string>
 
 #include "error.h"
+#include "platform/thread_pointer.h"
 
 namespace tlq {
 
@@ -16,7 +17,12 @@ namespace {
 // The innermost scratch of this thread. A plain pointer: a thread-local
 // object with a destructor would be destroyed at thread exit, which some
 // runtimes (MinGW's) do after its storage is gone.
-thread_local PatternScratch* innermost = nullptr;
+using Innermost = ThreadPointer<PatternScratch, PatternScratch>;
+
+// The JIT's stack for the matches of a scratch, as large as the one it
+// would otherwise make on the machine stack for each match (a frame of
+// 32 KB, whose pages Windows has a probe touch one by one every time).
+constexpr size_t kJitStack = 32 << 10;
 
 }  // namespace
 
@@ -60,20 +66,39 @@ const pcre2_code* Pattern::codeForMatch() const {
   return code_;
 }
 
-PatternScratch::PatternScratch()
-    : data_(pcre2_match_data_create(Pattern::Match::kMaxGroups, nullptr)), outer_(innermost) {
-  if (!data_) throw std::bad_alloc();
-  innermost = this;
+PatternScratch::PatternScratch() : PatternScratch(true) {}
+
+PatternScratch::PatternScratch(bool jitStack)
+    : data_(pcre2_match_data_create(Pattern::Match::kMaxGroups, nullptr)),
+      context_(jitStack ? pcre2_match_context_create(nullptr) : nullptr),
+      jitStack_(jitStack ? pcre2_jit_stack_create(kJitStack, kJitStack, nullptr) : nullptr),
+      outer_(Innermost::get()) {
+  if (!data_ || (jitStack && (!context_ || !jitStack_))) {
+    release();
+    throw std::bad_alloc();
+  }
+  if (jitStack) pcre2_jit_stack_assign(context_, nullptr, jitStack_);
+  Innermost::set(this);
 }
 
 PatternScratch::~PatternScratch() {
-  innermost = outer_;
+  Innermost::set(outer_);
+  release();
+}
+
+void PatternScratch::release() {
+  pcre2_jit_stack_free(jitStack_);
+  pcre2_match_context_free(context_);
   pcre2_match_data_free(data_);
 }
 
 Pattern::Match Pattern::match(std::string_view subject) const {
-  std::optional<PatternScratch> own;  // where the thread holds none
-  pcre2_match_data* data = (innermost ? innermost : &own.emplace())->data_;
+  // Where the thread holds no scratch, one for this match alone: its data,
+  // and the machine stack for the JIT.
+  std::optional<PatternScratch> own;
+  PatternScratch* scratch = Innermost::get();
+  if (!scratch) scratch = &own.emplace(false);
+  pcre2_match_data* data = scratch->data_;
   Match result;
   const char* bytes = subject.data() ? subject.data() : "";
   // The count of pairs set: the highest group that took part, plus one. The
@@ -82,7 +107,7 @@ Pattern::Match Pattern::match(std::string_view subject) const {
   const pcre2_code* code = codeForMatch();
   auto subjectBytes = reinterpret_cast<PCRE2_SPTR>(bytes);
   int set = code == code_ ? pcre2_match(code, subjectBytes, subject.size(), 0, 0, data, nullptr)
-                          : pcre2_jit_match(code, subjectBytes, subject.size(), 0, 0, data, nullptr);
+                          : pcre2_jit_match(code, subjectBytes, subject.size(), 0, 0, data, scratch->context_);
   if (set >= 0) {
     result.matched_ = true;
     const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(data);

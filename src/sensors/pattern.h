@@ -11,22 +11,31 @@
 
 typedef struct pcre2_real_code_8 pcre2_code_8;
 typedef struct pcre2_real_match_data_8 pcre2_match_data_8;
+typedef struct pcre2_real_match_context_8 pcre2_match_context_8;
+typedef struct pcre2_real_jit_stack_8 pcre2_jit_stack_8;
 
 namespace tlq {
 
-// Match data for every pattern matched on this thread while the scratch
-// lives (a converter holds one), instead of match data made and freed for
-// each match. Made, used and destroyed on one thread; scratches nest.
+// Match data and a JIT stack for every pattern matched on this thread while
+// the scratch lives (a converter holds one), instead of those made for each
+// match. Made, used and destroyed on one thread; scratches nest.
 class PatternScratch {
  public:
   PatternScratch();
+  // Without a JIT stack of its own (the JIT then makes one on the machine
+  // stack for each match): for a scratch of one match.
+  explicit PatternScratch(bool jitStack);
   ~PatternScratch();
   PatternScratch(const PatternScratch&) = delete;
   PatternScratch& operator=(const PatternScratch&) = delete;
 
  private:
   friend class Pattern;
+  void release();
+
   pcre2_match_data_8* data_;
+  pcre2_match_context_8* context_;
+  pcre2_jit_stack_8* jitStack_;
   PatternScratch* outer_;
 };
 
