@@ -5,6 +5,7 @@ instead.
 
     bench_process.py BUILD_DIR [--sizes 1,20,200,1000] [--runs 3] [--work DIR]
                      [--no-alternatives] [--no-batch] [--batch-only]
+                     [--wine WINDOWS_BUILD_DIR]
 
 For each size a realistic recording is generated (every sensor and payload
 form, a few CRC failures), then, round after round, the floor and the
@@ -34,6 +35,11 @@ new out folder, round after round: median times, their ratio and peak
 memory. Then the folder's batch with standard error on a pseudo-terminal (the
 progress line drawn) beside the same without one, and the folder's batch
 once more over the tables it wrote (each replaced).
+
+With --wine, the Windows build's console program (tlqconverter.com) runs
+under wine beside the Linux program, round after round, both through --batch
+(which opens nothing): the 200 MB recording on one thread and on two, and the
+batch of the 1,000 recordings and of the one of the same size.
 """
 
 import argparse
@@ -133,9 +139,10 @@ def batch(program, generator, work, env, runs):
         wall, peak = batch_into([one], run, env)
         single.append(wall)
         single_peak = max(single_peak, peak)
-    for _ in range(runs):  # the progress line: drawn on a terminal, and not
-        terminal.append(batch_into([folder], run_on_terminal, env))
-        plain.append(batch_into([folder], run, env)[0])
+    for r in range(3 * runs):  # the progress line, drawn on a terminal and not: a small difference, more runs
+        first, second = (terminal, plain) if r % 2 == 0 else (plain, terminal)
+        for into in (first, second):
+            into.append(batch_into([folder], run_on_terminal if into is terminal else lambda a, e: run(a, e)[0], env))
     replaced = os.path.join(work, "replaced")
     subprocess.run([program, "--batch", "--out", replaced, folder], env=env, stdout=subprocess.DEVNULL, check=True)
     for _ in range(runs):  # every table there already, and replaced
@@ -150,6 +157,77 @@ def batch(program, generator, work, env, runs):
     t, p = statistics.median(terminal), statistics.median(plain)
     print("batch: 1000 recordings %.3f s, one of the same size %.3f s, ratio %.2f; peak memory ratio %.2f; "
           "progress line on a terminal %+.1f%%" % (m, o, m / o, many_peak / single_peak, (t / p - 1) * 100))
+
+
+def wine_figures(program, windows_build, work, env, runs, sizes):
+    """The Windows program under wine beside the Linux one."""
+    wine = shutil.which("wine64") or "/usr/lib/wine/wine64"
+    com = os.path.abspath(os.path.join(windows_build, "src", "tlqconverter.com"))
+    wenv = dict(env, WINEPREFIX=os.path.join(work, "wine"), WINEDEBUG="-all", LC_ALL="C.UTF-8",
+                WINEDLLOVERRIDES="mscoree,mshtml=")
+    wineserver = os.path.join(os.path.dirname(os.path.realpath(wine)), "wineserver")
+    quiet = dict(env=wenv, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    # The prefix made and settled (its first start keeps programs busy for a
+    # while), then a server that stays between the runs.
+    subprocess.run([wine, "wineboot", "-i"], check=True, **quiet)
+    subprocess.run([wineserver, "-w"], **quiet)
+    subprocess.run([wineserver, "-p"], **quiet)
+    subprocess.run([wine, "wineboot"], **quiet)
+    # A program that waits keeps wine's desktop up between the runs: else
+    # each run would start it anew (a second of work beside the conversion).
+    keeper = subprocess.Popen([wine, "cmd"], env=wenv, stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL)
+    for name, value in (("sList", ";"), ("sDecimal", ",")):
+        subprocess.run([wine, "reg", "add", "HKCU\\Control Panel\\International", "/v", name, "/t", "REG_SZ", "/d",
+                        value, "/f"], check=True, **quiet)
+    generator = os.path.abspath(os.path.join(os.path.dirname(program), "..", "tools", "gen_recording"))
+    if 200 in sizes:
+        recording = os.path.join(work, "w200.tlq")
+        subprocess.run([generator, "--entries", str(200 * 1_000_000 // BYTES_PER_ENTRY), recording], check=True)
+        csv = recording[:-3] + "csv"
+        cases = [("linux", program, env), ("windows", com, wenv)]
+        walls = {(who, t): [] for who, _, _ in cases for t in (1, 2)}
+        # Each run starts with nothing left to write back (the one before
+        # wrote 300 MB), and the two programs take turns at going first.
+        for r in range(runs):
+            for t in (1, 2):
+                for who, exe, e in cases[::1 if r % 2 == 0 else -1]:
+                    if os.path.exists(csv):
+                        os.remove(csv)
+                    os.sync()
+                    # Through --batch, which opens nothing: under wine, handing the table to
+                    # the desktop takes about a second of its own.
+                    argv = ([exe] if who == "linux" else [wine, exe]) + ["--batch", recording]
+                    walls[(who, t)].append(run(argv, dict(e, TLQCONVERTER_THREADS=str(t)))[0])
+        os.remove(recording)
+        med = {k: statistics.median(v) for k, v in walls.items()}
+        for t in (1, 2):
+            print("200 MB, %d thread%s: Linux %.3f s, Windows under wine %.3f s (%.2f times)"
+                  % (t, "" if t == 1 else "s", med[("linux", t)], med[("windows", t)],
+                     med[("windows", t)] / med[("linux", t)]))
+        print("200 MB, the second core's gain: Linux %.2f times, Windows under wine %.2f times"
+              % (med[("linux", 1)] / med[("linux", 2)], med[("windows", 1)] / med[("windows", 2)]), flush=True)
+    folder, one = os.path.join(work, "many"), os.path.join(work, "one.tlq")
+    if os.path.isdir(folder):
+        outs = iter(range(10**6))
+        walls = {}
+        for r in range(runs):
+            for what, source in (("1000 x 150 KB", folder), ("one of 150 MB", one)):
+                for who in ("linux", "windows")[::1 if r % 2 == 0 else -1]:
+                    out = os.path.join(work, "wout%d" % next(outs))
+                    os.sync()
+                    argv = ([program] if who == "linux" else [wine, com]) + ["--batch", "--out", out, source]
+                    walls.setdefault((who, what), []).append(run(argv, env if who == "linux" else wenv)[0])
+        for out in glob.glob(os.path.join(work, "wout*")):
+            shutil.rmtree(out)
+        med = {k: statistics.median(v) for k, v in walls.items()}
+        for who in ("linux", "windows"):
+            print("batch, %s: 1000 x 150 KB %.3f s, one of 150 MB %.3f s, ratio %.2f"
+                  % ("Linux" if who == "linux" else "Windows under wine", med[(who, "1000 x 150 KB")],
+                     med[(who, "one of 150 MB")], med[(who, "1000 x 150 KB")] / med[(who, "one of 150 MB")]))
+    keeper.stdin.close()
+    keeper.wait()
+    subprocess.run([wineserver, "-k"], **quiet)
 
 
 def machine():
@@ -184,6 +262,7 @@ def main():
     ap.add_argument("--no-alternatives", action="store_true", help="skip jq and the Python model")
     ap.add_argument("--no-batch", action="store_true", help="skip the batch")
     ap.add_argument("--batch-only", action="store_true", help="only the batch")
+    ap.add_argument("--wine", metavar="WINDOWS_BUILD_DIR", help="the Windows build under wine, side by side")
     args = ap.parse_args()
     if args.batch_only:
         args.sizes = ""
@@ -276,6 +355,8 @@ def main():
                   % (wall, floor, wall / floor, ratios["reading"] / floor))
         if not args.no_batch:
             batch(program, generator, work, env, max(args.runs, 5))
+        if args.wine:
+            wine_figures(program, args.wine, work, env, max(args.runs, 3), sizes or [200])
 
 
 if __name__ == "__main__":

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "convert/convert.h"
@@ -111,6 +112,18 @@ void Batch::run(const std::atomic<bool>& cancel, const std::function<void(size_t
   for (std::thread& t : threads) t.join();
 }
 
+// Makes the folder when it is missing; each folder is looked at once.
+bool Batch::folderReady(const std::string& folder) {
+  {
+    std::lock_guard lock(foldersMutex_);
+    if (folders_.count(folder)) return true;
+  }
+  if (!makeFolders(folder)) return false;
+  std::lock_guard lock(foldersMutex_);
+  folders_.insert(folder);
+  return true;
+}
+
 // A table's part other than the first that is another recording's table or
 // another recording: writing it would destroy that.
 void Batch::refuseClash(size_t i, const std::string& part) const {
@@ -131,11 +144,11 @@ BatchResult Batch::convert(size_t i, unsigned threads, const std::atomic<bool>& 
   try {
     TLQ_OP("convertRecording");
     if (!item.problem.empty()) throw IoError(item.problem);
-    ConversionControl control{threads, &cancel, &progress};
+    ConversionControl control{threads, &cancel, &progress, true};
     TLQ_LINE();
     RecordingTable table(item.path, control);
     CsvFormat format = newCsvFormat(table.columns(), settings_.listSeparator, settings_.decimalSeparator);
-    if (!makeFolders(folderOf(item.table))) throw IoError("cannot open: " + item.table);
+    if (!folderReady(folderOf(item.table))) throw IoError("cannot open: " + item.table);
     TLQ_LINE();
     TableFiles files(item.table, makeHeader(format) + "\r\n", settings_.splitRows);
     TLQ_LINE();

@@ -7,6 +7,8 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -57,6 +59,7 @@ class Batch {
  private:
   BatchResult convert(size_t i, unsigned threads, const std::atomic<bool>& cancel, std::atomic<uint64_t>& progress);
   void refuseClash(size_t i, const std::string& part) const;
+  bool folderReady(const std::string& folder);
 
   std::vector<BatchItem> items_;
   BatchSettings settings_;
@@ -66,6 +69,8 @@ class Batch {
   std::unique_ptr<std::atomic<uint64_t>[]> underWay_;  // per worker: bytes of its recording converted
   unsigned workers_ = 0;
   std::atomic<size_t> itemsDone_{0}, lastStarted_{0};
+  std::mutex foldersMutex_;
+  std::set<std::string> folders_;  // known to be there
 };
 
 }  // namespace tlq

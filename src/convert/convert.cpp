@@ -206,7 +206,7 @@ void convertEntries(const Recording& recording, const Columns& columns, const Cs
   std::vector<EntryRange> ranges;
   if (threads > 1) ranges = conversionRanges(recording, threads);
   auto handOver = [&](LineBlock& lines, uint64_t bytesDone) {
-    recording.requireUnchanged();
+    if (!control.linesHiddenUntilTheEnd || bytesDone == recording.size()) recording.requireUnchanged();
     take(lines);
     lines.clear();
     if (control.bytesDone) control.bytesDone->store(bytesDone, std::memory_order_relaxed);

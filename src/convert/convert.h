@@ -50,6 +50,10 @@ struct ConversionControl {
   const std::atomic<bool>* cancel = nullptr;
   // How much of the recording is converted, in bytes of its text.
   std::atomic<uint64_t>* bytesDone = nullptr;
+  // The caller shows no line before the last is handed over (a batch's
+  // temporary files): the recording is checked for changes once, then,
+  // instead of before every handover.
+  bool linesHiddenUntilTheEnd = false;
 };
 
 // A recording read and checked, with the columns its table has: the steps a
@@ -67,7 +71,7 @@ class RecordingTable {
   // handing them to `take` in entry order, whole lines at a time. A failure at
   // entry k leaves the lines before k taken and nothing after. Lines are
   // handed over only once the recording is known not to have changed under
-  // them.
+  // them (with linesHiddenUntilTheEnd, the last of them).
   void convert(const CsvFormat& format, const ConversionControl& control,
                const std::function<void(LineBlock&)>& take) const;
 

@@ -32,7 +32,9 @@ void TableFiles::startPart() {
   // never over another file.
   std::string folder = folderOf(finalPath).empty() ? "." : folderOf(finalPath);
   for (int attempt = 0; !file_; ++attempt) {
-    std::string temp = mktempUnsafe(nameOf(finalPath) + ".", ".tmp", folder, 8);
+    std::string name = nameOf(finalPath) + ".";
+    for (int i = 0; i < 8; ++i) name += randomLetter();
+    std::string temp = joinPath(folder, name + ".tmp");
     try {
       file_ = std::make_unique<OutputFile>(temp, OutputFile::Create::fresh);
       temps_.push_back(temp);

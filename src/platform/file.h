@@ -38,7 +38,7 @@ class MappedFile {
   std::string copy_;  // the bytes when the file could not be mapped
   intptr_t handle_ = -1;
   int guard_ = -1;  // where the mapping is watched for lost pages, if it is
-  uint64_t identity_[2] = {0, 0};  // device and file number
+  uint64_t identity_[2] = {0, 0};  // device and file number (POSIX; Windows asks its handle)
   uint64_t modified_[2] = {0, 0};  // time of the last change, as the system gives it
 };
 

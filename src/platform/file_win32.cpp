@@ -47,8 +47,7 @@ MappedFile::MappedFile(const std::string& path) {
     throw IoError("cannot open: " + path);
   }
   handle_ = reinterpret_cast<intptr_t>(h);
-  identityOf(h, identity_);
-  modifiedOf(h, modified_);
+  modifiedOf(h, modified_);  // its identity is asked for when it is needed
   LARGE_INTEGER size{};
   if (::GetFileSizeEx(h, &size) && size.QuadPart > 0) {
     HANDLE mapping = ::CreateFileMappingW(h, nullptr, PAGE_READONLY, 0, 0, nullptr);
@@ -93,8 +92,9 @@ bool MappedFile::isSameFile(const std::string& path) const {
   HANDLE h = ::CreateFileW(widen(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
-  uint64_t other[2] = {0, 0};
-  bool same = identityOf(h, other) && other[0] == identity_[0] && other[1] == identity_[1];
+  uint64_t other[2] = {0, 0}, own[2] = {0, 0};
+  bool same = identityOf(h, other) && identityOf(reinterpret_cast<HANDLE>(handle_), own) && other[0] == own[0] &&
+              other[1] == own[1];
   ::CloseHandle(h);
   return same;
 }
