@@ -115,6 +115,9 @@ for before in none viewer; do
   # (wine's cmd takes a quoted program path for a name: the folder has no blank)
   console=$("$wine" cmd /v:on /c "$dir_win\\tlqconverter --version & $dir_win\\tlqconverter --batch C:\\tlqtest\\folder & echo exit !errorlevel!" </dev/null 2>/dev/null | tr -d '\r' || true)
   check "the console shows the version" equals "$(sed -n 1p <<<"$console")" "tlqconverter $version"
+  # The desktop program started from a console anyway shows its version there.
+  desktop=$("$wine" cmd /c "$dir_win\\tlqconverter.exe --version" </dev/null 2>/dev/null | tr -d '\r' || true)
+  check "the desktop program shows its version in a console" equals "$desktop" "tlqconverter $version"
   check "it converts the folder" cmp -s "$WINEPREFIX/drive_c/tlqtest/folder/sub/run 1.csv" \
     examples/sample.expected-semicolon-comma.csv
   check "its summary" grep -q '^1 recording converted, 1 failed, ' <<<"$console"

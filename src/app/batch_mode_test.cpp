@@ -202,6 +202,24 @@ TEST_F(BatchRun, TwoRecordingsWithOneTableName) {
   EXPECT_EQ(readFile(dir.file("x.csv")), singleTable(upper));
 }
 
+// cmd leaves "*" and "?" to the program under Windows; a POSIX shell has
+// expanded them already, so there a star is part of a name.
+TEST_F(BatchRun, WildcardsInAPath) {
+  put("w/2026-01/a.tlq", recordingOf(1));
+  put("w/2026-02/b.TLQ", recordingOf(2));
+  put("w/2025-12/c.tlq", recordingOf(3));
+  auto r = batch({dir.file("w/2026-*")});
+#ifdef _WIN32
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+  EXPECT_TRUE(r.out.starts_with("2 recordings converted, 0 failed, 3 lines written")) << r.out;
+  EXPECT_TRUE(testing::fileExists(dir.file("w/2026-02/b.csv")));
+  EXPECT_FALSE(testing::fileExists(dir.file("w/2025-12/c.csv")));
+#else
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_TRUE(r.out.starts_with("failed: " + dir.file("w/2026-*") + ": IOError: cannot open: ")) << r.out;
+#endif
+}
+
 TEST_F(BatchRun, ARecordingNamedTwiceIsConvertedOnce) {
   std::string rec = put("d/a.tlq", recordingOf(2));
   auto r = batch({dir.file("d"), rec, dir.file("d/../d/a.tlq")});
