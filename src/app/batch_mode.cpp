@@ -75,8 +75,8 @@ Failure reportFailure(const BatchItem& item, const BatchResult& result) {
     failure.message = e.message();
     try {
       failure.report = dumpTrace(formatTrace(e), item.path, false);
-    } catch (const Error& reportError) {
-      failure.noReport = reportError.message();
+    } catch (const std::exception& reportError) {  // on a worker: the batch goes on, and says so
+      failure.noReport = reportError.what();
     }
   }
   return failure;

@@ -44,9 +44,10 @@ class Batch {
   // Converts the items in path order until all are done or `cancel` is set;
   // then the items under way stop soon (their temporary files removed) and
   // those not started stay waiting. Calls `finished(i)` for each item done,
-  // on the thread that converted it (several may call at once), and `tick`
-  // on this thread about ten times a second while the batch runs. A failure
-  // on a worker lists this thread's active operations before its own.
+  // on the thread that converted it (several may call at once; it must not
+  // raise), and `tick` on this thread about ten times a second while the
+  // batch runs. A failure on a worker lists this thread's active operations
+  // before its own.
   void run(const std::atomic<bool>& cancel, const std::function<void(size_t)>& finished,
            const std::function<void()>& tick);
 

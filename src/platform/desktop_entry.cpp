@@ -1,5 +1,7 @@
 #include "platform/desktop_entry.h"
 
+#include <string_view>
+
 namespace tlq {
 
 namespace {
@@ -36,30 +38,31 @@ std::string mimeInfoText() {
          "</mime-info>\n";
 }
 
+namespace {
+
+// An entry offered for files of a type (NoDisplay: not in the menus).
+std::string entryText(std::string_view name, std::string_view comment, const std::string& exec,
+                      std::string_view mimeType) {
+  return "[Desktop Entry]\nType=Application\nName=" + std::string(name) + "\nComment=" + std::string(comment) +
+         "\nExec=" + exec + "\nMimeType=" + std::string(mimeType) + ";\nNoDisplay=true\nTerminal=false\n";
+}
+
+}  // namespace
+
 // On Linux the table opens in the user's spreadsheet program: the entry says
 // so (the Windows verb keeps its own name).
 std::string desktopEntryText(const std::string& program) {
-  return "[Desktop Entry]\n"
-         "Type=Application\n"
-         "Name=Open as Spreadsheet Table\n"
-         "Comment=Convert the recording into a CSV table and open it in the spreadsheet program\n"
-         "Exec=" + execArgument(program) + " %f\n"
-         "MimeType=" + std::string(kRecordingMimeType) + ";\n"
-         "NoDisplay=true\n"
-         "Terminal=false\n";
+  return entryText("Open as Spreadsheet Table",
+                   "Convert the recording into a CSV table and open it in the spreadsheet program",
+                   execArgument(program) + " %f", kRecordingMimeType);
 }
 
 // Offered for folders (never the default for them): the Windows setup
 // program's folder verb.
 std::string batchEntryText(const std::string& program) {
-  return "[Desktop Entry]\n"
-         "Type=Application\n"
-         "Name=Convert recordings to CSV\n"
-         "Comment=Convert every recording (.tlq) in the folders into a CSV table beside it\n"
-         "Exec=" + execArgument(program) + " --batch %F\n"
-         "MimeType=inode/directory;\n"
-         "NoDisplay=true\n"
-         "Terminal=false\n";
+  return entryText("Convert recordings to CSV",
+                   "Convert every recording (.tlq) in the folders into a CSV table beside it",
+                   execArgument(program) + " --batch %F", "inode/directory");
 }
 
 }  // namespace tlq
