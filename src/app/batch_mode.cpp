@@ -82,6 +82,56 @@ Failure reportFailure(const BatchItem& item, const BatchResult& result) {
   return failure;
 }
 
+// The totals of a batch that has run, and a line for each failure.
+std::pair<BatchTotals, std::string> summarize(const Batch& batch, const std::vector<Failure>& failures) {
+  BatchTotals totals;
+  std::string lines;
+  for (size_t i = 0; i < batch.items().size(); ++i) {
+    const BatchResult& result = batch.results()[i];
+    switch (result.state) {
+      case BatchResult::State::converted:
+        ++totals.converted;
+        totals.lines += result.lines;
+        totals.dropped += result.dropped;
+        totals.bytesRead += batch.items()[i].size;
+        break;
+      case BatchResult::State::failed: {
+        ++totals.failed;
+        totals.bytesRead += batch.items()[i].size;
+        const Failure& f = failures[i];
+        lines += failureLine(batch.items()[i].path, f.kind, f.message, f.report, f.noReport) + "\n";
+        break;
+      }
+      case BatchResult::State::waiting:
+      case BatchResult::State::cancelled:
+        ++totals.notConverted;
+        totals.cancelled = true;
+        break;
+    }
+  }
+  return {totals, lines};
+}
+
+// From the desktop: a message box with the totals and, when any recording
+// failed, the summary in a file that the desktop opens like a report.
+void tellTheDesktop(const BatchTotals& totals, const std::string& summary, size_t recordings) {
+  std::string message = summaryMessage(totals, recordings);
+  if (totals.failed > 0) {
+    try {
+      TempFile file = mkstemp("tlqconverter_summary_", ".txt", "");
+      std::string text;
+      for (char c : summary) text += c == '\n' ? std::string("\r\n") : std::string(1, c);
+      file.file->write(text);
+      file.file->close();
+      osOpenFile(file.path);
+      message += "\n\nThe failures are listed in " + file.path + ".";
+    } catch (const Error&) {
+      message += "\n\nSee the error reports in the temporary folder.";
+    }
+  }
+  showMessage(kTitle, message, totals.failed > 0 || totals.cancelled);
+}
+
 }  // namespace
 
 int runBatch(const std::vector<std::string>& args) {
@@ -142,53 +192,11 @@ int runBatch(const std::vector<std::string>& args) {
   line.clear();
   dialog.reset();
 
-  BatchTotals totals;
-  std::string summary;
-  for (size_t i = 0; i < batch.items().size(); ++i) {
-    const BatchResult& result = batch.results()[i];
-    switch (result.state) {
-      case BatchResult::State::converted:
-        ++totals.converted;
-        totals.lines += result.lines;
-        totals.dropped += result.dropped;
-        totals.bytesRead += batch.items()[i].size;
-        break;
-      case BatchResult::State::failed: {
-        ++totals.failed;
-        totals.bytesRead += batch.items()[i].size;
-        const Failure& f = failures[i];
-        summary += failureLine(batch.items()[i].path, f.kind, f.message, f.report, f.noReport) + "\n";
-        break;
-      }
-      case BatchResult::State::waiting:
-      case BatchResult::State::cancelled:
-        ++totals.notConverted;
-        totals.cancelled = true;
-        break;
-    }
-  }
+  auto [totals, summary] = summarize(batch, failures);
   totals.seconds = seconds;
   summary += totalsLine(totals) + "\n";
   print(stdout, summary);
-
-  if (desktop) {
-    std::string message = summaryMessage(totals, batch.items().size());
-    if (totals.failed > 0) {
-      // The failures, one per line, in a file the desktop opens like a report.
-      try {
-        TempFile file = mkstemp("tlqconverter_summary_", ".txt", "");
-        std::string text;
-        for (char c : summary) text += c == '\n' ? std::string("\r\n") : std::string(1, c);
-        file.file->write(text);
-        file.file->close();
-        osOpenFile(file.path);
-        message += "\n\nThe failures are listed in " + file.path + ".";
-      } catch (const Error&) {
-        message += "\n\nSee the error reports in the temporary folder.";
-      }
-    }
-    showMessage(kTitle, message, totals.failed > 0 || totals.cancelled);
-  }
+  if (desktop) tellTheDesktop(totals, summary, batch.items().size());
   InterruptGuard::done();
   if (totals.cancelled) return exitCancelled;
   return totals.failed > 0 ? exitFailed : exitOk;
