@@ -1,6 +1,7 @@
 #include "error.h"
 
 #include <algorithm>
+#include <new>
 
 namespace tlq {
 
@@ -24,6 +25,22 @@ std::string_view kindName(ErrorKind kind) noexcept {
 
 namespace {
 
+// The frames the latest exception closed on this thread, by depth. Plain
+// data: a thread-local object with a destructor is destroyed at thread exit,
+// which MinGW's runtime does after its storage is gone.
+struct Unwound {
+  static constexpr int kDepths = 64;  // deeper frames are left out
+  struct Frame {
+    const char* unit;
+    const char* op;
+    int line;
+  };
+  Frame frames[kDepths];
+  int deepest = -1;  // where the latest run of closing frames began
+  int last = -1;     // the frame that closed last
+};
+thread_local Unwound unwound;
+
 std::string_view baseName(std::string_view path) {
   size_t cut = path.find_last_of("/\\");
   return cut == std::string_view::npos ? path : path.substr(cut + 1);
@@ -40,6 +57,34 @@ void Error::markReraised(std::source_location where) {
   trace_.push_back({"", 0, "", TraceEntry::Mark::reraisedFrom});
   appendActive(where);
   trace_.push_back({"", 0, "", TraceEntry::Mark::end});
+}
+
+// An exception closes frames from the innermost outwards, each one level
+// above the one before: a frame that does not follow on starts a new run.
+void TraceFrame::noteUnwound() const noexcept {
+  Unwound& u = unwound;
+  if (u.last != depth_ + 1) u.deepest = depth_;
+  u.last = depth_;
+  if (depth_ < Unwound::kDepths) u.frames[depth_] = {unit_, op_, line_};
+}
+
+void TraceFrame::forgetUnwound() noexcept { unwound.deepest = unwound.last = -1; }
+
+void Error::appendUnwound() {
+  const Unwound& u = unwound;
+  const TraceFrame* top = TraceFrame::top();
+  // Only a run that ended just inside the operation that is active now.
+  if (u.last < 0 || u.last != (top ? top->depth() + 1 : 0)) return;
+  for (int d = u.last; d <= u.deepest && d < Unwound::kDepths; ++d)
+    trace_.push_back({u.frames[d].unit, u.frames[d].line, u.frames[d].op, TraceEntry::Mark::none});
+}
+
+Error libraryFailure(const std::exception& failure) {
+  Error error = dynamic_cast<const std::bad_alloc*>(&failure) ? Error(OutOfMemoryError("out of memory"))
+                                                                : Error(UnexpectedError(failure.what()));
+  error.appendUnwound();
+  TraceFrame::forgetUnwound();
+  return error;
 }
 
 void Error::appendActive(std::source_location where) {

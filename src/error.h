@@ -13,21 +13,31 @@
 namespace tlq {
 
 // One active operation. Declared on the stack with TLQ_OP at the top of an
-// operation; costs two pointer stores on entry and one on exit.
+// operation; costs a few pointer stores on entry and on exit. A frame that
+// closes because an exception passes through it notes itself, so that a
+// failure that is not one of ours (a std::bad_alloc) can still say where it
+// arose (see libraryFailure).
 class TraceFrame {
   using Top = ThreadPointer<TraceFrame, TraceFrame>;  // the calling thread's innermost frame
 
  public:
   TraceFrame(const char* unit, int line, const char* op) noexcept
-      : unit_(unit), op_(op), line_(line), outer_(Top::get()) {
+      : unit_(unit), op_(op), line_(line), outer_(Top::get()), depth_(outer_ ? outer_->depth_ + 1 : 0) {
     Top::set(this);
   }
-  ~TraceFrame() { Top::set(outer_); }
+  ~TraceFrame() {
+    if (std::uncaught_exceptions() > 0) noteUnwound();
+    Top::set(outer_);
+  }
   TraceFrame(const TraceFrame&) = delete;
   TraceFrame& operator=(const TraceFrame&) = delete;
 
-  // Records the line now being executed in this operation (see TLQ_LINE).
+  // Records the line now being executed in this operation (see TLQ_AT).
   void at(int line) noexcept { line_ = line; }
+
+  // Forgets the frames an exception closed, once the exception is handled
+  // and the program goes on.
+  static void forgetUnwound() noexcept;
 
   static const TraceFrame* top() noexcept { return Top::get(); }
 
@@ -53,13 +63,17 @@ class TraceFrame {
   const char* unit() const noexcept { return unit_; }
   const char* op() const noexcept { return op_; }
   int line() const noexcept { return line_; }
+  int depth() const noexcept { return depth_; }  // 0 for the outermost
 
  private:
   friend class Error;
+  [[gnu::cold]] void noteUnwound() const noexcept;
+
   const char* unit_;
   const char* op_;
   int line_;
   TraceFrame* outer_;
+  int depth_;
 };
 
 #ifdef __FILE_NAME__
@@ -76,9 +90,11 @@ constexpr const char* fileNameOf(const char* path) {
 
 #define TLQ_OP(name) ::tlq::TraceFrame tlq_trace_frame_(TLQ_FILE_NAME, __LINE__, name)
 
-// Marks the line being executed in the operation, before a step that may
-// fail further down, so that the trace points at it.
-#define TLQ_LINE() tlq_trace_frame_.at(__LINE__)
+// A call that may fail further down, made the line being executed in the
+// operation, so that the trace shows it: `T x = TLQ_AT(parse(text));`. Keep
+// the call on one line: compilers differ on the line of a macro that spans
+// several.
+#define TLQ_AT(...) (tlq_trace_frame_.at(__LINE__), __VA_ARGS__)
 
 struct TraceEntry {
   enum class Mark { none, reraisedFrom, end };
@@ -122,7 +138,9 @@ class Error : public std::exception {
   void markReraised(std::source_location where = std::source_location::current());
 
  private:
+  friend Error libraryFailure(const std::exception& failure);
   void appendActive(std::source_location where);
+  void appendUnwound();
 
   ErrorKind kind_;
   std::string message_;
@@ -150,6 +168,13 @@ using RangeError = ErrorOf<ErrorKind::range>;
 using OutOfMemoryError = ErrorOf<ErrorKind::outOfMemory>;
 using UnexpectedError = ErrorOf<ErrorKind::unexpected>;
 using UsageError = ErrorOf<ErrorKind::usage>;
+
+// A failure of the C++ library (std::bad_alloc, any other std::exception)
+// as one of ours, made where it was caught: an OutOfMemoryError or an
+// UnexpectedError ("Exception") with its message, whose trace is the
+// operations active there followed by those the failure closed on its way
+// (noted by their frames), as if it had been raised where it arose.
+Error libraryFailure(const std::exception& failure);
 
 // The trace as text, one line per entry with plain line feeds: the location
 // ("unit(line)") padded to column 26, then the operation name.

@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <new>
+#include <stdexcept>
+
+#include "test_support.h"
+
 namespace tlq {
 namespace {
 
@@ -66,6 +71,60 @@ TEST(Trace, ReraiseAddsMarkedSection) {
             "tlqconverter.cpp(10)     main\r\n"
             "report.cpp(30)           handle\r\n"
             "]]\r\n");
+}
+
+// A failure of the C++ library takes the trace of where it arose: the frames
+// active where it is caught, then those it closed on its way, each with the
+// line of the call active in it.
+void innermost(int depth) {
+  TLQ_OP("innermost");
+  if (depth == 0) TLQ_AT(throw std::runtime_error("vector::_M_range_check"));  // <raise>
+  TLQ_AT(innermost(depth - 1));                                                // <recurse>
+}
+
+void allocates() {
+  TLQ_OP("allocates");
+  TLQ_AT(throw std::bad_alloc());
+}
+
+TEST(LibraryFailures, TakeTheTraceOfWhereTheyArose) {
+  TLQ_OP("catcher");
+  int callLine = __LINE__ + 2;
+  try {
+    TLQ_AT(innermost(2));
+  } catch (const std::exception& e) {
+    Error failure = libraryFailure(e);
+    EXPECT_EQ(failure.kindName(), "Exception");
+    EXPECT_EQ(failure.message(), "vector::_M_range_check");
+    // (the markers are split here, so that this line does not hold them)
+    std::string calls = testing::entryAt("error_test.cpp", std::string("<re") + "curse>", "innermost");
+    EXPECT_EQ(testing::traceEntries(traceText(failure)),
+              (std::vector<std::string>{"error_test.cpp(" + std::to_string(callLine) + ") catcher", calls, calls,
+                                        testing::entryAt("error_test.cpp", std::string("<ra") + "ise>", "innermost")}));
+  }
+  try {
+    allocates();
+  } catch (const std::exception& e) {
+    Error failure = libraryFailure(e);
+    EXPECT_EQ(failure.kindName(), "OutOfMemoryError");
+    EXPECT_EQ(failure.message(), "out of memory");
+    ASSERT_EQ(failure.trace().size(), 2u);
+    EXPECT_EQ(failure.trace()[1].op, "allocates");
+  }
+}
+
+TEST(LibraryFailures, FramesOfAHandledFailureAreForgotten) {
+  TLQ_OP("catcher");
+  try {
+    innermost(3);
+  } catch (const std::exception&) {
+    TraceFrame::forgetUnwound();  // handled: the program goes on
+  }
+  try {
+    TLQ_AT(throw std::logic_error("later"));
+  } catch (const std::exception& e) {
+    ASSERT_EQ(libraryFailure(e).trace().size(), 1u);  // none of the frames closed before
+  }
 }
 
 TEST(Errors, CarryKindAndExactMessage) {

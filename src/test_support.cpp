@@ -373,4 +373,45 @@ std::string fullPath(const std::string& path) {
 
 std::string samplePath() { return std::string(TLQ_SOURCE_DIR) + "/examples/sample.tlq"; }
 
+int sourceLine(const std::string& file, std::string_view text) {
+  std::string source = readFile(std::string(TLQ_SOURCE_DIR) + "/src/" + file);
+  int found = 0, line = 1;
+  for (size_t at = 0; at <= source.size();) {
+    size_t end = source.find('\n', at);
+    if (end == std::string::npos) end = source.size();
+    if (std::string_view(source).substr(at, end - at).find(text) != std::string_view::npos) {
+      if (found) throw std::runtime_error(file + " holds \"" + std::string(text) + "\" more than once");
+      found = line;
+    }
+    at = end + 1;
+    ++line;
+  }
+  if (!found) throw std::runtime_error(file + " does not hold \"" + std::string(text) + "\"");
+  return found;
+}
+
+std::vector<std::string> traceEntries(std::string_view text) {
+  std::vector<std::string> entries;
+  for (size_t at = 0; at < text.size();) {
+    size_t end = text.find('\n', at);
+    if (end == std::string_view::npos) end = text.size();
+    std::string line(text.substr(at, end - at));
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    size_t close = line.find(") ");
+    if (close != std::string::npos && line.find(' ') == close + 1) {
+      size_t op = line.find_first_not_of(' ', close + 1);
+      line = line.substr(0, close + 1) + " " + line.substr(op);
+    }
+    entries.push_back(line);
+    at = end + 1;
+  }
+  return entries;
+}
+
+std::string entryAt(const std::string& file, std::string_view text, const std::string& op) {
+  size_t slash = file.find_last_of('/');
+  return file.substr(slash == std::string::npos ? 0 : slash + 1) + "(" + std::to_string(sourceLine(file, text)) + ") " +
+         op;
+}
+
 }  // namespace tlq::testing

@@ -143,6 +143,18 @@ std::string fullPath(const std::string& path);
 // The bundled sample recording.
 std::string samplePath();
 
+// The number of the line of src/`file` that holds `text` (the only one
+// that does): where the source says a trace entry must point.
+int sourceLine(const std::string& file, std::string_view text);
+
+// The entries of a trace text ("unit(line)  op" lines, CR LF or LF):
+// "unit(line) op" each, the padding taken out; a line of another form
+// (a message after the trace) as it stands.
+std::vector<std::string> traceEntries(std::string_view text);
+
+// "unit(line) op" with the line of src/`file` that holds `text`.
+std::string entryAt(const std::string& file, std::string_view text, const std::string& op);
+
 // Pseudo-random 64-bit words from integer arithmetic alone (splitmix64), so
 // that every platform and standard library draws the same sequence.
 class SplitMix64 {

@@ -76,6 +76,7 @@ Failure reportFailure(const BatchItem& item, const BatchResult& result) {
     try {
       failure.report = dumpTrace(formatTrace(e), item.path, false);
     } catch (const std::exception& reportError) {  // on a worker: the batch goes on, and says so
+      TraceFrame::forgetUnwound();
       failure.noReport = reportError.what();
     }
   }
@@ -126,6 +127,7 @@ void tellTheDesktop(const BatchTotals& totals, const std::string& summary, size_
       osOpenFile(file.path);
       message += "\n\nThe failures are listed in " + file.path + ".";
     } catch (const Error&) {
+      TraceFrame::forgetUnwound();
       message += "\n\nSee the error reports in the temporary folder.";
     }
   }
@@ -148,17 +150,14 @@ int runBatch(const std::vector<std::string>& args) {
   const auto start = std::chrono::steady_clock::now();
   auto elapsed = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); };
 
-  TLQ_LINE();
-  std::vector<BatchItem> items = findRecordings(options.paths, {options.outDir, kExpandWildcards});
+  std::vector<BatchItem> items = TLQ_AT(findRecordings(options.paths, {options.outDir, kExpandWildcards}));
   BatchSettings settings;
   settings.splitRows = options.splitRows;
   settings.threads = batchThreads();
   if (!items.empty()) {
     // Read once for the whole batch.
-    TLQ_LINE();
-    settings.listSeparator = getListSeparator();
-    TLQ_LINE();
-    settings.decimalSeparator = getDecimalSeparator();
+    settings.listSeparator = TLQ_AT(getListSeparator());
+    settings.decimalSeparator = TLQ_AT(getDecimalSeparator());
   }
 
   std::atomic<bool> cancel{false};
@@ -170,24 +169,22 @@ int runBatch(const std::vector<std::string>& args) {
   ProgressLine line;
   const bool showLine = !desktop && isTerminal(stderr);
 
-  TLQ_LINE();
-  batch.run(
-      cancel,
-      [&](size_t i) {
-        if (batch.results()[i].state == BatchResult::State::failed)
-          failures[i] = reportFailure(batch.items()[i], batch.results()[i]);
-      },
-      [&] {
-        size_t done = batch.itemsDone(), total = batch.items().size();
-        if (showLine) line.show(progressLine(done, total, batch.bytesDone(), batch.bytesTotal(), elapsed()));
-        if (dialog) {
-          dialog->update(batch.bytesDone(), batch.bytesTotal(),
-                         "Converting " + std::to_string(std::min(done + 1, total)) + " of " + std::to_string(total) +
-                             " recordings to CSV",
-                         batch.items()[batch.lastStarted()].path);
-          if (dialog->cancelled()) cancel = true;
-        }
-      });
+  auto finished = [&](size_t i) {
+    if (batch.results()[i].state == BatchResult::State::failed)
+      failures[i] = reportFailure(batch.items()[i], batch.results()[i]);
+  };
+  auto tick = [&] {
+    size_t done = batch.itemsDone(), total = batch.items().size();
+    if (showLine) line.show(progressLine(done, total, batch.bytesDone(), batch.bytesTotal(), elapsed()));
+    if (dialog) {
+      dialog->update(batch.bytesDone(), batch.bytesTotal(),
+                     "Converting " + std::to_string(std::min(done + 1, total)) + " of " + std::to_string(total) +
+                         " recordings to CSV",
+                     batch.items()[batch.lastStarted()].path);
+      if (dialog->cancelled()) cancel = true;
+    }
+  };
+  TLQ_AT(batch.run(cancel, finished, tick));
   const double seconds = elapsed();
   line.clear();
   dialog.reset();

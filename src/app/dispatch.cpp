@@ -30,8 +30,14 @@ bool isHelpSwitch(const std::string& arg) {
   return arg == "--help" || arg == "-h";
 }
 
+int lastResort(const Error& failure) {
+  showLastResort(traceText(failure) + "Error: unhandled exception: " + failure.message() + " [" +
+                 std::string(failure.kindName()) + "]\n");
+  return exitNoReport;
+}
+
 // Writes the report; when even that fails, the last resort shows the second
-// failure.
+// failure (raised while `main` is active, which its trace shows).
 int report(const Error& failure, const std::string& param) {
   try {
     std::string path = dumpTrace(formatTrace(failure), param, true);
@@ -43,9 +49,9 @@ int report(const Error& failure, const std::string& param) {
       print(stderr, "tlqconverter: " + failure.message() + " (report: " + path + ")\n");
     return exitFailed;
   } catch (const Error& e) {
-    showLastResort(traceText(e) + "Error: unhandled exception: " + e.message() + " [" + std::string(e.kindName()) +
-                   "]\n");
-    return exitNoReport;
+    return lastResort(e);
+  } catch (const std::exception& e) {
+    return lastResort(libraryFailure(e));
   }
 }
 
@@ -53,15 +59,15 @@ int report(const Error& failure, const std::string& param) {
 
 int runMain() {
   std::string param;
+  // Active until the report is written, so that a failure of the report
+  // shows it too.
+  TLQ_OP("main");
   try {
-    TLQ_OP("main");
     if (paramCount() == 0) {
-      TLQ_LINE();
-      param = openFileDialog("", {{"Treloqa (*.tlq)", "*.tlq"}});
+      param = TLQ_AT(openFileDialog("", {{"Treloqa (*.tlq)", "*.tlq"}}));
       if (param.empty()) return exitOk;  // cancelled
     } else {
-      TLQ_LINE();
-      param = paramStr(1);
+      param = TLQ_AT(paramStr(1));
       if (isHelpSwitch(param) || param == "--version") {
         attachParentConsole();
         print(stdout, param == "--version" ? versionText() : helpText());
@@ -69,22 +75,19 @@ int runMain() {
       }
       if (param == "--batch") {
         std::vector<std::string> args = commandLineParams();
-        TLQ_LINE();
-        return runBatch(std::vector<std::string>(args.begin() + 1, args.end()));
+        return TLQ_AT(runBatch(std::vector<std::string>(args.begin() + 1, args.end())));
       }
     }
-    if (param == "--install") return regInstall() ? exitOk : exitFailed;
-    if (param == "--uninstall") return regUninstall() ? exitOk : exitFailed;
-    TLQ_LINE();
-    std::string csv = mainConvert(param);
-    osOpenFile(csv);
+    if (param == "--install") return TLQ_AT(regInstall()) ? exitOk : exitFailed;
+    if (param == "--uninstall") return TLQ_AT(regUninstall()) ? exitOk : exitFailed;
+    std::string csv = TLQ_AT(mainConvert(param));
+    TLQ_AT(osOpenFile(csv));
     return exitOk;
   } catch (const Error& e) {
-    return report(e, param);
-  } catch (const std::bad_alloc&) {
-    return report(OutOfMemoryError("out of memory"), param);
+    return TLQ_AT(report(e, param));
   } catch (const std::exception& e) {
-    return report(UnexpectedError(e.what()), param);
+    Error failure = libraryFailure(e);  // before main's line moves on to the report
+    return TLQ_AT(report(failure, param));
   }
 }
 

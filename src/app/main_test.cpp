@@ -29,6 +29,61 @@ using testing::readFile;
 using testing::runProcess;
 using testing::writeFile;
 
+// What the last resort shows when no report can be made: main, still
+// active, and the report's own failure.
+struct LastResort {
+  static std::vector<std::string> expected() {
+    return {testing::entryAt("app/dispatch.cpp", "TLQ_AT(report(e, param))", "main"),
+            testing::entryAt("app/report.cpp", "TLQ_AT(mkstemp(\"tlqconverter_error_\"", "dumpTrace"),
+            testing::entryAt("platform/temp_files.cpp", "throw IoError(\"Unable to create temporary file\")", "mkstemp"),
+            "Error: unhandled exception: Unable to create temporary file [IOError]"};
+  }
+};
+
+// A failure deep inside: every operation of the trace names the line of the
+// call that is active in it, on one thread and on several, in the single
+// conversion and in a batch.
+TEST_F(Program, TraceNamesTheLineOfEachActiveCall) {
+  testing::SeparatorStore store(dir, ",", ".");
+  std::string json = "{\"data\":[";
+  for (int i = 0; i < 20000; ++i)
+    json += (i ? ",\n" : "\n") + std::string(i == 15000 ? R"({"inclino":{"raw":"WD!!"}})"
+                                                         : R"({"inclino":{"raw":"X=+01.235\r\nY=-12.346","timestamp":"t"}})");
+  std::string recording = dir.file("deep.tlq");
+  writeFile(recording, json + "]}");
+  std::vector<std::string> inside = {
+      testing::entryAt("convert/recording.cpp", "TLQ_AT(walkEntries(", "forEachEntry"),
+      testing::entryAt("convert/convert.cpp", "TLQ_AT(putInclino(raw->textOf(), columns_.inclino1", "convertEntry"),
+      testing::entryAt("sensors/inclino.cpp", "TLQ_AT(decoded.emplace(payload))", "parseMeasInclino"),
+      testing::entryAt("sensors/base64.cpp", "throw ValueError(message);", "decode")};
+  auto traceOf = [&](const testing::ProcessResult& r) {
+    EXPECT_EQ(r.exitCode, 2) << r.out << r.err;
+    std::vector<std::string> files = reports();
+    if (files.size() != 1) return std::vector<std::string>{"reports: " + std::to_string(files.size())};
+    std::string text = readFile(files[0]);
+    fs::remove(fs::u8path(files[0]));
+    return testing::traceEntries(text.substr(text.find("\r\nparam: ") + 2));
+  };
+  std::vector<std::string> single = {"param: " + recording,
+                                     testing::entryAt("app/dispatch.cpp", "TLQ_AT(mainConvert(param))", "main"),
+                                     testing::entryAt("convert/convert.cpp", "TLQ_AT(table.convert(format, {},", "mainConvert")};
+  single.insert(single.end(), inside.begin(), inside.end());
+  for (const char* threads : {"1", "2"}) {
+    SCOPED_TRACE(threads);
+    EXPECT_EQ(traceOf(run({recording}, {{"TLQCONVERTER_THREADS", threads}})), single);
+  }
+  std::vector<std::string> batch = {"param: " + recording,
+                                    testing::entryAt("app/dispatch.cpp", "TLQ_AT(runBatch(", "main"),
+                                    testing::entryAt("app/batch_mode.cpp", "TLQ_AT(batch.run(cancel, finished, tick))", "runBatch"),
+                                    testing::entryAt("convert/batch.cpp", "TLQ_AT(table.convert(format, control, take))",
+                                                     "convertRecording")};
+  batch.insert(batch.end(), inside.begin(), inside.end());
+  for (const char* threads : {"1", "2"}) {
+    SCOPED_TRACE(threads);
+    EXPECT_EQ(traceOf(run({"--batch", recording}, {{"TLQCONVERTER_THREADS", threads}}, TLQ_CONSOLE_PROGRAM)), batch);
+  }
+}
+
 TEST_F(Program, ConvertsTheRecordingAndOpensTheCsv) {
   testing::SeparatorStore store(dir, ";", ",");
   std::string folder = dir.file("Mess daten");
@@ -160,12 +215,36 @@ TEST_F(Program, ReportThatCannotBeWrittenIsTheLastResort) {
   if (!fs::is_directory("/proc")) GTEST_SKIP() << "no /proc";
   auto r = run({dir.file("missing.tlq")}, {{"TMP", "/proc"}});
   EXPECT_EQ(r.exitCode, 1);
-  // The trace of the second failure: the report's own.
-  EXPECT_TRUE(r.err.starts_with("report.cpp(")) << r.err;
-  EXPECT_NE(r.err.find(" dumpTrace\n"), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find(" mkstemp\n"), std::string::npos) << r.err;
-  EXPECT_TRUE(r.err.ends_with("\nError: unhandled exception: Unable to create temporary file [IOError]\n")) << r.err;
+  // The trace of the second failure, raised while main was still active.
+  EXPECT_EQ(testing::traceEntries(r.err), LastResort::expected()) << r.err;
   EXPECT_EQ(opened(false), "");
+}
+
+// Out of memory: a recording too large for the address space the program
+// may use (a sparse file: no disk is filled) cannot be mapped, and reading it
+// into memory fails. The report still names where: the operations the
+// failure closed on its way, each with its line.
+TEST_F(Program, OutOfMemoryNamesWhereItArose) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizers need the address space that the limit takes away";
+#endif
+  std::string recording = dir.file("huge.tlq");
+  writeFile(recording, "");
+  fs::resize_file(fs::u8path(recording), 300 << 20);
+  auto r = testing::runProcess({"/bin/sh", "-c", "ulimit -v 200000; exec \"$0\" \"$1\"", TLQ_CONVERTER_EXE, recording},
+                               {{"TMP", tmp}, {"PATH", bin + ":/usr/bin:/bin"}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""},
+                                {"TLQ_PROBE_LOG", openerLog}});
+  EXPECT_EQ(r.exitCode, 2) << r.err;
+  EXPECT_TRUE(r.err.starts_with("tlqconverter: out of memory (report: ")) << r.err;
+  ASSERT_EQ(reports().size(), 1u);
+  std::string text = readFile(reports()[0]);
+  EXPECT_EQ(testing::traceEntries(text.substr(text.find("\r\nparam: ") + 2)),
+            (std::vector<std::string>{"param: " + recording,
+                                      testing::entryAt("app/dispatch.cpp", "TLQ_AT(mainConvert(param))", "main"),
+                                      testing::entryAt("convert/convert.cpp", "TLQ_AT(RecordingTable(path, {}))",
+                                                       "mainConvert"),
+                                      testing::entryAt("platform/file_posix.cpp", "TLQ_AT(readAll(fd, copy_))",
+                                                       "readFile")}));
 }
 
 // A pipe, a device or a folder in place of a recording: "cannot open" at
@@ -301,9 +380,21 @@ TEST_F(Program, CancelledDialogEndsQuietly) {
 #ifdef _WIN32
 TEST_F(Program, NoTemporaryFolderIsTheLastResort) {
   std::string none = dir.file("none");
-  auto r = run({dir.file("missing.tlq")}, {{"TMP", none}, {"TEMP", none}, {"LOCALAPPDATA", none}, {"USERPROFILE", none}});
+  std::map<std::string, std::string> env = {{"TMP", none}, {"TEMP", none}, {"LOCALAPPDATA", none}, {"USERPROFILE", none}};
+  auto r = run({dir.file("missing.tlq")}, env);
   EXPECT_EQ(r.exitCode, 1);  // after a message box, which returns at once without a display
   EXPECT_TRUE(reports().empty());
+  // The console twin says it on standard error, with main still active.
+  r = run({dir.file("missing.tlq")}, env, TLQ_CONSOLE_PROGRAM);
+  EXPECT_EQ(r.exitCode, 1);
+  std::vector<std::string> expected = LastResort::expected();
+  expected[2] = testing::entryAt("platform/temp_files.cpp", "TLQ_AT(getTempDir())", "mktempUnsafe");
+  expected.insert(expected.begin() + 2, testing::entryAt("platform/temp_files.cpp",
+                                                         "std::string path = TLQ_AT(mktempUnsafe(", "mkstemp"));
+  expected.insert(expected.begin() + 4, testing::entryAt("platform/temp_files.cpp",
+                                                         "throw IoError(\"unable to find temp directory\")", "getTempDir"));
+  expected.back() = "Error: unhandled exception: unable to find temp directory [IOError]";
+  EXPECT_EQ(testing::traceEntries(r.err), expected) << r.err;
 }
 
 TEST(CommandLine, SplitFromTheRealCommandLine) {

@@ -53,7 +53,11 @@ bool regInstall() {
     registerDesktopFileType(getAppFilename());
     return true;
   } catch (const Error& e) {
+    TraceFrame::forgetUnwound();
     printFailure(e);
+    return false;
+  } catch (const std::exception& e) {
+    printFailure(libraryFailure(e));
     return false;
   }
 }
@@ -68,7 +72,11 @@ bool regUninstall() {
     unregisterDesktopFileType();
     return true;
   } catch (const Error& e) {
+    TraceFrame::forgetUnwound();
     printFailure(e);
+    return false;
+  } catch (const std::exception& e) {
+    printFailure(libraryFailure(e));
     return false;
   }
 }

@@ -50,12 +50,12 @@ std::string getErrorReportPrefix() {
 
 std::string dumpTrace(const std::string& trace, const std::string& param, bool open) {
   TLQ_OP("dumpTrace");
-  TempFile report = mkstemp("tlqconverter_error_", ".txt", "");
+  TempFile report = TLQ_AT(mkstemp("tlqconverter_error_", ".txt", ""));
   try {
-    report.file->write(getErrorReportPrefix() + "\r\n");
-    report.file->write("param: " + param + "\r\n");
-    report.file->write(trace);
-    report.file->close();
+    TLQ_AT(report.file->write(getErrorReportPrefix() + "\r\n"));
+    TLQ_AT(report.file->write("param: " + param + "\r\n"));
+    TLQ_AT(report.file->write(trace));
+    TLQ_AT(report.file->close());
   } catch (const Error&) {
     // A report cut short (a full disk) would only mislead: it goes, and the
     // failure with it.
@@ -63,7 +63,7 @@ std::string dumpTrace(const std::string& trace, const std::string& param, bool o
     removeFile(report.path);
     throw;
   }
-  if (open) osOpenFile(report.path);
+  if (open) TLQ_AT(osOpenFile(report.path));
   return report.path;
 }
 

@@ -145,26 +145,22 @@ BatchResult Batch::convert(size_t i, unsigned threads, const std::atomic<bool>& 
     TLQ_OP("convertRecording");
     if (!item.problem.empty()) throw IoError(item.problem);
     ConversionControl control{threads, &cancel, &progress, true};
-    TLQ_LINE();
-    RecordingTable table(item.path, control);
+    RecordingTable table = TLQ_AT(RecordingTable(item.path, control));
     CsvFormat format = newCsvFormat(table.columns(), settings_.listSeparator, settings_.decimalSeparator);
     if (!folderReady(folderOf(item.table))) throw IoError("cannot open: " + item.table);
-    TLQ_LINE();
-    TableFiles files(item.table, makeHeader(format) + "\r\n", settings_.splitRows);
-    TLQ_LINE();
-    table.convert(format, control, [&](LineBlock& lines) {
+    TableFiles files = TLQ_AT(TableFiles(item.table, makeHeader(format) + "\r\n", settings_.splitRows));
+    auto take = [&](LineBlock& lines) {
       files.put(lines);
       result.lines += lines.ends.size();
       result.dropped += lines.dropped;
-    });
-    TLQ_LINE();
-    files.finish();
+    };
+    TLQ_AT(table.convert(format, control, take));
+    TLQ_AT(files.finish());
     for (size_t part = 0; part < files.parts().size(); ++part) {
-      refuseToOverwrite(table.recording(), files.parts()[part]);
+      TLQ_AT(refuseToOverwrite(table.recording(), files.parts()[part]));
       if (part > 0) refuseClash(i, files.parts()[part]);
     }
-    TLQ_LINE();
-    files.commit();
+    TLQ_AT(files.commit());
     result.tables = files.parts();
     result.state = BatchResult::State::converted;
   } catch (const ConversionCancelled&) {
@@ -173,13 +169,11 @@ BatchResult Batch::convert(size_t i, unsigned threads, const std::atomic<bool>& 
   } catch (const Error&) {
     result.state = BatchResult::State::failed;
     result.failure = std::current_exception();
-  } catch (const std::bad_alloc&) {
-    result.state = BatchResult::State::failed;
-    result.failure = std::make_exception_ptr(OutOfMemoryError("out of memory"));
   } catch (const std::exception& e) {
     result.state = BatchResult::State::failed;
-    result.failure = std::make_exception_ptr(UnexpectedError(e.what()));
+    result.failure = std::make_exception_ptr(libraryFailure(e));
   }
+  TraceFrame::forgetUnwound();  // handled: the next recording starts afresh
   return result;
 }
 

@@ -74,19 +74,19 @@ class EntryConverter {
     row_.clear();
     if (const JsonField* raw = rawOf(entry, entry.inclino, "inclino")) {
       if (entry.inclino.timestamp.present()) row_.setText(columns_.timestamp, entry.inclino.timestamp.textOf());
-      if (!putInclino(raw->textOf(), columns_.inclino1, CrcRule::dropOnBadCrc)) {
+      if (!TLQ_AT(putInclino(raw->textOf(), columns_.inclino1, CrcRule::dropOnBadCrc))) {
         ++lines.dropped;
         return;
       }
     }
     if (const JsonField* raw = rawOf(entry, entry.inclino2, "inclino2")) {
-      if (!putInclino(raw->textOf(), columns_.inclino2, CrcRule::keepDq7)) {
+      if (!TLQ_AT(putInclino(raw->textOf(), columns_.inclino2, CrcRule::keepDq7))) {
         ++lines.dropped;
         return;
       }
     }
-    if (const JsonField* raw = rawOf(entry, entry.force, "force")) putForce(raw->textOf());
-    if (const JsonField* raw = rawOf(entry, entry.dlen, "dlen")) putElasto(raw->textOf(), entry.dlen);
+    if (const JsonField* raw = rawOf(entry, entry.force, "force")) TLQ_AT(putForce(raw->textOf()));
+    if (const JsonField* raw = rawOf(entry, entry.dlen, "dlen")) TLQ_AT(putElasto(raw->textOf(), entry.dlen));
 
     makeLine(format_, row_, lines.text);
     lines.text += "\r\n";
@@ -284,18 +284,13 @@ std::vector<EntryRange> conversionRanges(const Recording& recording, unsigned th
 std::string mainConvert(const std::string& path) {
   TLQ_OP("mainConvert");
   std::string csvPath = csvPathFor(path);
-  TLQ_LINE();
-  RecordingTable table(path, {});
-  TLQ_LINE();
-  CsvFormat format = newCsvFormat(table.columns());
-  refuseToOverwrite(table.recording(), csvPath);
-  TLQ_LINE();
-  OutputFile out(csvPath);
-  out.write(makeHeader(format) + "\r\n");
-  TLQ_LINE();
-  table.convert(format, {}, [&](LineBlock& lines) { out.write(lines.text); });
-  TLQ_LINE();
-  out.close();
+  RecordingTable table = TLQ_AT(RecordingTable(path, {}));
+  CsvFormat format = TLQ_AT(newCsvFormat(table.columns()));
+  TLQ_AT(refuseToOverwrite(table.recording(), csvPath));
+  OutputFile out = TLQ_AT(OutputFile(csvPath));
+  TLQ_AT(out.write(makeHeader(format) + "\r\n"));
+  TLQ_AT(table.convert(format, {}, [&](LineBlock& lines) { out.write(lines.text); }));
+  TLQ_AT(out.close());
   return csvPath;
 }
 

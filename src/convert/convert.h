@@ -4,7 +4,6 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <exception>
 #include <functional>
 #include <optional>
 #include <string>
@@ -35,11 +34,9 @@ struct LineBlock {
   }
 };
 
-// Raised by a conversion that was asked to stop.
-class ConversionCancelled : public std::exception {
- public:
-  const char* what() const noexcept override { return "cancelled"; }
-};
+// Raised by a conversion that was asked to stop: no failure, so no
+// std::exception either (no handler of failures takes it for one).
+struct ConversionCancelled {};
 
 // How a conversion runs, beyond what it converts.
 struct ConversionControl {

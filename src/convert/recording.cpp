@@ -436,7 +436,14 @@ bool walkInPieces(std::string_view text, Summary& summary, unsigned threads) {
   }
   if (pieces.empty()) return false;
   for (size_t i = 0; i + 1 < pieces.size(); ++i) pieces[i].end = pieces[i + 1].begin;
-  auto walkOne = [&text, &pieces](size_t i) { walkPiece(text, pieces[i], i + 1 == pieces.size()); };
+  auto walkOne = [&text, &pieces](size_t i) {
+    try {
+      walkPiece(text, pieces[i], i + 1 == pieces.size());
+    } catch (const std::exception&) {  // out of memory, on a thread of its own: the whole walk does it again,
+      pieces[i].ok = false;            // and fails there if it must
+      TraceFrame::forgetUnwound();
+    }
+  };
 
   std::vector<std::thread> workers;
   bool workersStarted = true;
@@ -553,9 +560,9 @@ Recording::Recording(const std::string& path, const std::function<unsigned(size_
   TLQ_OP("readRecording");
   unsigned threads = threadsFor ? threadsFor(json_.size()) : 1;
   try {
-    if (!walkInPieces(json_, summary_, threads)) {
+    if (!TLQ_AT(walkInPieces(json_, summary_, threads))) {
       summary_ = Summary();
-      walk(json_, summary_, nullptr, 0, true);
+      TLQ_AT(walk(json_, summary_, nullptr, 0, true));
     }
   } catch (const JsonParseError&) {
     requireUnchanged();  // zeros where the file was cut short are no fault of its text
@@ -591,7 +598,7 @@ void Recording::forEachEntry(const Visit& visit, const EntryRange& range, EntryR
   TLQ_OP("forEachEntry");
   requireData();
   try {
-    walkEntries(json_, summary_, visit, range, reader);
+    TLQ_AT(walkEntries(json_, summary_, visit, range, reader));
   } catch (const JsonParseError&) {
     requireUnchanged();  // the first pass found the text valid
     throw;

@@ -25,7 +25,7 @@ TableFiles::~TableFiles() {
 
 void TableFiles::startPart() {
   TLQ_OP("startPart");
-  if (file_) file_->close();
+  if (file_) TLQ_AT(file_->close());
   file_.reset();
   std::string finalPath = tablePartPath(csvPath_, finals_.size() + 1);
   // Beside the final name, so that the rename stays on one file system;
@@ -40,10 +40,11 @@ void TableFiles::startPart() {
       temps_.push_back(temp);
     } catch (const IoError&) {
       if (attempt == 7) throw IoError("cannot open: " + finalPath);  // not a name taken meanwhile
+      TraceFrame::forgetUnwound();
     }
   }
   finals_.push_back(finalPath);
-  file_->write(header_);
+  TLQ_AT(file_->write(header_));
   linesInPart_ = 0;
 }
 

@@ -46,12 +46,12 @@ char separator(const char* valueName) {
 
 char getListSeparator() {
   TLQ_OP("getListSeparator");
-  return separator("sList");
+  return TLQ_AT(separator("sList"));
 }
 
 char getDecimalSeparator() {
   TLQ_OP("getDecimalSeparator");
-  return separator("sDecimal");
+  return TLQ_AT(separator("sDecimal"));
 }
 
 CsvFormat newCsvFormat(std::vector<std::string> header) {

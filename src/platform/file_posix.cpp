@@ -127,7 +127,7 @@ MappedFile::MappedFile(const std::string& path) {
   }
   if (!mapped_) {  // empty as far as stat knows (some system files), unmappable or unwatched: a copy
     int flags = ::fcntl(fd, F_GETFL);
-    bool ok = flags != -1 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0 && readAll(fd, copy_);
+    bool ok = flags != -1 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0 && TLQ_AT(readAll(fd, copy_));
     if (!ok) {
       ::close(fd);
       throw IoError("cannot open: " + path);

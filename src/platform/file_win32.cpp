@@ -62,7 +62,7 @@ MappedFile::MappedFile(const std::string& path) {
     }
   }
   if (!mapped_) {
-    bool ok = readAll(h, copy_);
+    bool ok = TLQ_AT(readAll(h, copy_));
     if (!ok) {
       ::CloseHandle(h);
       throw IoError("cannot open: " + path);

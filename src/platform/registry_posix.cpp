@@ -108,6 +108,7 @@ RegKey regOpen(std::string_view path, RegMode mode) {
     try {
       saveStoreFile(stored);
     } catch (const OsError&) {
+      TraceFrame::forgetUnwound();
       return 0;  // the reading layer reports nothing
     }
   }

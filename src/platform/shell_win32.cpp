@@ -3,6 +3,9 @@
 #include <commdlg.h>
 #include <shellapi.h>
 
+#include <cstdio>
+
+#include "platform/console.h"
 #include "platform/shell.h"
 
 namespace tlq {
@@ -43,6 +46,14 @@ void showMessage(const std::string& title, const std::string& text, bool warning
                 MB_OK | MB_SETFOREGROUND | (warning ? MB_ICONWARNING : MB_ICONINFORMATION));
 }
 
-void showLastResort(const std::string& text) { ::MessageBoxA(nullptr, text.c_str(), nullptr, 0); }
+// The desktop program has a message box; its console twin, standard error.
+void showLastResort(const std::string& text) {
+  if (!startedFromDesktop()) {
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    std::fflush(stderr);
+    return;
+  }
+  ::MessageBoxA(nullptr, text.c_str(), nullptr, 0);
+}
 
 }  // namespace tlq

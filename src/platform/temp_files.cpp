@@ -89,7 +89,7 @@ std::string mktempUnsafe(const std::string& prefix, const std::string& suffix, c
     std::string name = prefix;
     for (int i = 0; i < len; ++i) name += randomLetter();
     name += suffix;
-    std::string path = joinPath(dir.empty() ? getTempDir() : dir, name);
+    std::string path = joinPath(dir.empty() ? TLQ_AT(getTempDir()) : dir, name);
     if (!fileExists(path)) return path;
   }
   throw IoError("Unable to find an available temporary file");
@@ -98,12 +98,13 @@ std::string mktempUnsafe(const std::string& prefix, const std::string& suffix, c
 TempFile mkstemp(const std::string& prefix, const std::string& suffix, const std::string& dir) {
   TLQ_OP("mkstemp");
   for (int attempt = 0; attempt < 10000; ++attempt) {
-    std::string path = mktempUnsafe(prefix, suffix, dir, 8);
+    std::string path = TLQ_AT(mktempUnsafe(prefix, suffix, dir, 8));
     try {
-      return {std::make_unique<OutputFile>(path, OutputFile::Create::exclusive), path};
+      return {TLQ_AT(std::make_unique<OutputFile>(path, OutputFile::Create::exclusive)), path};
     } catch (const IoError&) {
       // Taken meanwhile, or not a place for a file: the next name. An
       // exclusive create leaves nothing behind to delete.
+      TraceFrame::forgetUnwound();
     }
   }
   throw IoError("Unable to create temporary file");

@@ -98,35 +98,35 @@ double dq7Angle(int64_t low, int64_t high, int64_t cal) {
 
 Dq7Inclino parse_dq7_inclino(std::string_view payload) {
   TLQ_OP("parse_dq7_inclino");
-  base64::Decoded decoded(payload);
+  base64::Decoded decoded = TLQ_AT(base64::Decoded(payload));
   std::string_view frame = decoded.bytes();
-  if (header(frame) != 65535) throw AssertionError("tlqconverter(135, 5) `header == 65535` ");
+  if (TLQ_AT(header(frame)) != 65535) throw AssertionError("tlqconverter(135, 5) `header == 65535` ");
   Dq7Inclino r;
-  std::tie(r.A0L, r.A0H) = unpack24BitsFrom3Bytes(frame, 2);
-  std::tie(r.B0L, r.B0H) = unpack24BitsFrom3Bytes(frame, 5);
-  std::tie(r.FL, r.FH) = unpack24BitsFrom3Bytes(frame, 8);
-  r.CAL_A = unpackShort(frame, 12);
-  r.CAL_B = unpackShort(frame, 14);
+  std::tie(r.A0L, r.A0H) = TLQ_AT(unpack24BitsFrom3Bytes(frame, 2));
+  std::tie(r.B0L, r.B0H) = TLQ_AT(unpack24BitsFrom3Bytes(frame, 5));
+  std::tie(r.FL, r.FH) = TLQ_AT(unpack24BitsFrom3Bytes(frame, 8));
+  r.CAL_A = TLQ_AT(unpackShort(frame, 12));
+  r.CAL_B = TLQ_AT(unpackShort(frame, 14));
   r.A_deg = dq7Angle(r.A0L, r.A0H, r.CAL_A);
   r.B_deg = dq7Angle(r.B0L, r.B0H, r.CAL_B);
-  r.CRC_OK = dq7_check_crc(frame);
+  r.CRC_OK = TLQ_AT(dq7_check_crc(frame));
   r.RAW_B64 = payload;
   return r;
 }
 
 RkInclino parse_rk_inclino(std::string_view payload) {
   TLQ_OP("parse_rk_inclino");
-  base64::Decoded decoded(payload);
+  base64::Decoded decoded = TLQ_AT(base64::Decoded(payload));
   std::string_view frame = decoded.bytes();
-  if (header(frame) != 61441) throw AssertionError("tlqconverter(190, 5) `header == 61441` ");
+  if (TLQ_AT(header(frame)) != 61441) throw AssertionError("tlqconverter(190, 5) `header == 61441` ");
   RkInclino r;
-  r.ACCX = unpackSignedShort(frame, 7);
-  r.ACCY = unpackSignedShort(frame, 9);
-  r.MUR_OVERFLOWS = byteAt(frame, 11);
-  r.UART_OVERFLOWS = byteAt(frame, 12);
-  r.RS_ERRORS = byteAt(frame, 13);
-  r.STATUS = unpackUnsignedShort(frame, 13);
-  r.CRC_OK = rk_check_crc(frame);
+  r.ACCX = TLQ_AT(unpackSignedShort(frame, 7));
+  r.ACCY = TLQ_AT(unpackSignedShort(frame, 9));
+  r.MUR_OVERFLOWS = TLQ_AT(byteAt(frame, 11));
+  r.UART_OVERFLOWS = TLQ_AT(byteAt(frame, 12));
+  r.RS_ERRORS = TLQ_AT(byteAt(frame, 13));
+  r.STATUS = TLQ_AT(unpackUnsignedShort(frame, 13));
+  r.CRC_OK = TLQ_AT(rk_check_crc(frame));
   r.RAW_B64 = payload;
   r.X_deg = tiltDegrees(static_cast<int16_t>(r.ACCX));
   r.Y_deg = tiltDegrees(static_cast<int16_t>(r.ACCY));

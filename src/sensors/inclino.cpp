@@ -17,13 +17,15 @@ InclinoType detectInclinoType(std::string_view payload) {
 }
 
 std::pair<double, double> parseMeasInclino(std::string_view payload) {
-  TLQ_OP("parseMeasInclino");
   static const Pattern xLine(R"(^X=([+-]\d\d\.\d\d\d)\r\n.+$)");
   static const Pattern yLine(R"(^.+\r\nY=([+-]\d\d\.\d\d\d)$)");
 
   std::optional<base64::Decoded> decoded;
   std::string_view text = payload;
-  if (payload.starts_with("WD")) text = decoded.emplace(payload).bytes();  // base64 of a leading "X"
+  if (payload.starts_with("WD")) {  // base64 of a leading "X": the one step here that can fail, in its frame
+    TLQ_OP("parseMeasInclino");
+    text = TLQ_AT(decoded.emplace(payload)).bytes();
+  }
   Pattern::Match xMatch = xLine.match(text), yMatch = yLine.match(text);
   double x = xMatch ? parseDecimal(xMatch.group(1)) : std::numeric_limits<double>::quiet_NaN();
   if (!yMatch) return {-999.0, -999.0};
