@@ -127,6 +127,19 @@ TEST_F(Convert, ElastometerColumns) {
             ",,,,,,,,,,\r\n");
 }
 
+// A number is the double it rounds to, however large its exponent (the
+// parser counts exponents only up to about 2^31).
+TEST_F(Convert, ExponentsOfAnySize) {
+  EXPECT_EQ(csvOf(R"({"data":[
+      {"dlen":{"raw":"A=1 x B=2","val1":1e2147483648,"val2":0e9999999999999999999}},
+      {"dlen":{"raw":"A=1 x B=2","val1":-1e-2147483648,"val2":-7E+0000000000000000000000000000000000002}}
+    ]})"),
+            "timestamp,inclino1_raw,inclino1_x,inclino1_y,elasto_raw,elasto_raw_a,elasto_raw_b,elasto_a_um,"
+            "elasto_b_um,force_raw,force_kg\r\n"
+            ",,,,A=1 x B=2,1.0,2.0,inf,0.0,,\r\n"
+            ",,,,A=1 x B=2,1.0,2.0,-0.0,-700.0,,\r\n");
+}
+
 TEST_F(Convert, LocalisedSeparators) {
   testing::SeparatorStore semicolon(dir, ";", ",");
   EXPECT_EQ(csvOf(R"({"data":[{"inclino":{"raw":"X=+01.235\r\nY=-12.346","timestamp":"a;b"}}]})"),

@@ -14,7 +14,11 @@ bool isDigit(char c) { return c >= '0' && c <= '9'; }
 // text. Only the failure path runs this.
 class GrammarState {
  public:
-  std::string expectedAt(std::string_view text, size_t offset) {
+  // What was expected where the text goes wrong: at `offset`, where the
+  // parser stopped, or inside a string at the first character that cannot
+  // stand there (the parser stops near such a character, but not always on
+  // it), which then moves `offset`.
+  std::string expectedAt(std::string_view text, size_t& offset) {
     size_t i = 0;
     while (i < offset) {
       char c = text[i];
@@ -36,7 +40,10 @@ class GrammarState {
         ++i;
       } else if (c == '"') {
         bool isKey = state_ == State::key || state_ == State::keyOrClose;
-        if (!skipString(text, i, offset)) return stringExpectation(text, offset);
+        if (!skipString(text, i, offset)) {
+          offset = i;
+          return stringExpectation(text, offset);
+        }
         state_ = isKey ? State::colon : State::afterValue;
       } else if (c == '-' || isDigit(c)) {
         if (!skipNumber(text, i, offset)) return "a digit";
@@ -77,23 +84,38 @@ class GrammarState {
     return "a JSON value";
   }
 
-  // Skips a string that closes before `offset`; false, with escape_ and
-  // unitsLeft_ set, when the string is still open at `offset`.
+  // Skips a string that closes before `offset`: true, with `i` past it.
+  // Else false, with `i` at `offset` or, when the string goes wrong before
+  // or just after it, at the first character that cannot stand there: a
+  // digit of a "\u" escape that is none, or what follows the escape of a
+  // high surrogate where the escape of a low one must. escape_, hexLeft_ and
+  // afterHighSurrogate_ say what was expected there.
   bool skipString(std::string_view text, size_t& i, size_t offset) {
     escape_ = false;
     hexLeft_ = 0;
     afterHighSurrogate_ = false;
-    for (++i; i < offset; ++i) {
+    for (++i; i < text.size(); ++i) {
       char c = text[i];
-      if (hexLeft_ > 0) {
+      if (hexLeft_ > 0) {  // checked past `offset` too: the parser may stop before the digit it refuses
+        if (hexDigitValue(c) > 15) return false;
         --hexLeft_;
         afterHighSurrogate_ = hexLeft_ == 0 && isHighSurrogate(text.substr(i - 3, 4));
-      } else if (escape_) {
+        continue;
+      }
+      if (i >= offset) return false;
+      if (escape_) {
         escape_ = false;
-        if (c == 'u') hexLeft_ = 4;
+        if (c == 'u') {
+          hexLeft_ = 4;
+          afterHighSurrogate_ = false;
+        } else if (afterHighSurrogate_) {
+          escape_ = true;  // still in the escape that must complete the pair
+          return false;
+        }
+      } else if (afterHighSurrogate_ && c != '\\') {
+        return false;
       } else if (c == '\\') {
         escape_ = true;
-        afterHighSurrogate_ = false;
       } else if (c == '"') {
         ++i;
         return true;
@@ -163,6 +185,9 @@ std::string found(std::string_view text, size_t offset) {
 
 std::string describeJsonError(std::string_view text, size_t offset, JsonFault fault, size_t maxDepth) {
   if (offset > text.size()) offset = text.size();
+  std::string expected;
+  if (fault == JsonFault::syntax || fault == JsonFault::incomplete)
+    expected = GrammarState().expectedAt(text, offset);  // which may move `offset` to the fault
   size_t line = 1, column = 1;
   for (size_t i = 0; i < offset; ++i) {
     if (text[i] == '\n') {
@@ -184,7 +209,7 @@ std::string describeJsonError(std::string_view text, size_t offset, JsonFault fa
     case JsonFault::incomplete:
       break;
   }
-  return where + "expected " + GrammarState().expectedAt(text, offset) + ", found " + found(text, offset);
+  return where + "expected " + expected + ", found " + found(text, offset);
 }
 
 }  // namespace tlq

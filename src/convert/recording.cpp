@@ -320,6 +320,10 @@ JsonFault faultOf(const json::error_code& ec) {
   return JsonFault::syntax;
 }
 
+// Raised by a walk that met a number whose exponent is beyond what the
+// parser takes (about ±2^31): a valid number all the same.
+struct ExponentBeyondTheParser {};
+
 // One pass over the whole text. The first pass validates; later ones may
 // skip the UTF-8 checks.
 void walk(std::string_view text, Summary& summary, const Visit* visit, size_t streamedData, bool validate) {
@@ -329,6 +333,7 @@ void walk(std::string_view text, Summary& summary, const Visit* visit, size_t st
   json::basic_parser<Walker> parser(options, summary, visit, streamedData, text);
   json::error_code ec;
   size_t used = parser.write_some(false, text.data(), text.size(), ec);
+  if (ec == json::error::exponent_overflow) throw ExponentBeyondTheParser();
   if (ec) throw JsonParseError(describeJsonError(text, used, faultOf(ec), Recording::kMaxDepth));
   while (used < text.size() && isJsonSpace(text[used])) ++used;
   if (used < text.size())
@@ -548,11 +553,67 @@ void walkEntries(std::string_view text, const Summary& summary, const Visit& vis
   walk(text, again, &visit, summary.dataMembers, false);
 }
 
+// The text with the exponent of every number that the parser cannot take
+// (more than nine digits, leading zeros aside) written as "0...0999999999"
+// of the same length: the same double (an infinity, or a zero), and every
+// offset in the text as it was.
+std::string takeableExponents(std::string_view text) {
+  std::string out(text);
+  auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+  for (size_t i = 0; i < out.size(); ++i) {
+    if (out[i] == '"') {  // a string, skipped with its escapes
+      for (++i; i < out.size() && out[i] != '"'; ++i)
+        if (out[i] == '\\') ++i;
+      continue;
+    }
+    // Outside strings, a digit and an "e" can only be a number's exponent.
+    if ((out[i] != 'e' && out[i] != 'E') || i == 0 || !isDigit(out[i - 1])) continue;
+    size_t first = i + 1;
+    if (first < out.size() && (out[first] == '+' || out[first] == '-')) ++first;
+    size_t end = first;
+    while (end < out.size() && isDigit(out[end])) ++end;
+    size_t significant = first;
+    while (significant < end && out[significant] == '0') ++significant;
+    if (end - significant > 9) {
+      std::fill(out.begin() + static_cast<std::ptrdiff_t>(first), out.begin() + static_cast<std::ptrdiff_t>(end), '0');
+      std::fill(out.begin() + static_cast<std::ptrdiff_t>(end - 9), out.begin() + static_cast<std::ptrdiff_t>(end), '9');
+    }
+    i = end - 1;
+  }
+  return out;
+}
+
+// The first pass over a recording's text: in pieces where it can, else
+// whole. A number the parser cannot take is read from a copy of the text in
+// which it can (`copy`), which the text then refers to.
+void firstPass(std::string_view& text, Summary& summary, unsigned threads, std::string& copy) {
+  auto pass = [&] {
+    if (!walkInPieces(text, summary, threads)) {
+      summary = Summary();
+      walk(text, summary, nullptr, 0, true);
+    }
+  };
+  try {
+    pass();
+  } catch (const ExponentBeyondTheParser&) {
+    copy = takeableExponents(text);
+    text = copy;
+    summary = Summary();
+    try {
+      pass();
+    } catch (const ExponentBeyondTheParser&) {  // the copy has none: never here
+      throw JsonParseError("invalid JSON: a number's exponent is beyond reading");
+    }
+  }
+}
+
 }  // namespace
 
 void validateJson(std::string_view text) {
   Summary summary;
-  walk(withoutByteOrderMark(text), summary, nullptr, 0, true);
+  std::string copy;
+  text = withoutByteOrderMark(text);
+  firstPass(text, summary, 1, copy);
 }
 
 Recording::Recording(const std::string& path, const std::function<unsigned(size_t)>& threadsFor)
@@ -560,10 +621,7 @@ Recording::Recording(const std::string& path, const std::function<unsigned(size_
   TLQ_OP("readRecording");
   unsigned threads = threadsFor ? threadsFor(json_.size()) : 1;
   try {
-    if (!TLQ_AT(walkInPieces(json_, summary_, threads))) {
-      summary_ = Summary();
-      TLQ_AT(walk(json_, summary_, nullptr, 0, true));
-    }
+    TLQ_AT(firstPass(json_, summary_, threads, copy_));
   } catch (const JsonParseError&) {
     requireUnchanged();  // zeros where the file was cut short are no fault of its text
     throw;
@@ -610,7 +668,8 @@ std::vector<EntryRange> Recording::ranges(size_t bytes) const { return rangesOf(
 void readEntries(std::string_view text, const Visit& visit, EntryReader reader) {
   text = withoutByteOrderMark(text);
   Summary summary;
-  walk(text, summary, nullptr, 0, true);
+  std::string copy;
+  firstPass(text, summary, 1, copy);
   requireDataIn(summary);
   walkEntries(text, summary, visit, EntryRange(), reader);
 }

@@ -159,6 +159,7 @@ class Recording {
 
   std::string path_;
   MappedFile file_;
+  std::string copy_;  // the text, where the parser could not take it as it stands
   std::string_view json_;
   Summary summary_;
 };

@@ -43,6 +43,12 @@ TEST(JsonValidation, StringsAndEndOfInput) {
   EXPECT_EQ(parseError("[\"a\\x\"]"),
             "invalid JSON at line 1, column 5: expected an escape character (one of \" \\ / b f n r t u), found 'x'");
   EXPECT_EQ(parseError("[\"\\u12G4\"]"), "invalid JSON at line 1, column 7: expected a hexadecimal digit, found 'G'");
+  // Where the bad digit is, whatever follows it (the parser stops near it,
+  // not always on it).
+  for (const std::string& after : {std::string(), std::string("567890"), std::string(1000, 'x')})
+    EXPECT_EQ(parseError("{\"data\":[{\"inclino\":{\"raw\":\"\\u12G4" + after + "\"}}]}"),
+              "invalid JSON at line 1, column 33: expected a hexadecimal digit, found 'G'")
+        << after.size();
   EXPECT_EQ(parseError("[\"a\tb\"]"),
             "invalid JSON at line 1, column 4: expected a character of a string (control characters are written "
             "as escapes), found byte 0x09");
@@ -55,6 +61,10 @@ TEST(JsonValidation, Utf8IsChecked) {
   EXPECT_EQ(parseError("[\"\xED\xA0\x80\"]").substr(0, 35), "invalid JSON at line 1, column 3: e");  // encoded surrogate
   EXPECT_EQ(parseError("[\"\\ud800\"]"),
             "invalid JSON at line 1, column 9: expected a \\u escape that completes a UTF-16 surrogate pair, found '\"'");
+  // Another escape after the first half of a pair: the pair is what is
+  // missing, not a character to escape.
+  EXPECT_EQ(parseError("[\"\\ud800\\n\"]"),
+            "invalid JSON at line 1, column 10: expected a \\u escape that completes a UTF-16 surrogate pair, found 'n'");
   EXPECT_EQ(parseError("[\"\\ud83d\\ude00 \xF0\x9F\x98\x80\"]"), "valid");
   // Columns count characters.
   EXPECT_EQ(parseError("[\"äö\" x]"), "invalid JSON at line 1, column 7: expected ',' or ']', found 'x'");
@@ -73,6 +83,13 @@ TEST(JsonValidation, ForeignTexts) {
 
 TEST(JsonValidation, NumbersOfAnySizeAreValid) {
   EXPECT_EQ(parseError("[123456789012345678901234567890, -1e400, 1e-400, 0.5E+3]"), "valid");
+  // Exponents beyond what the parser counts (about 2^31) too, also before
+  // "data" and in the middle of a large document read in pieces.
+  EXPECT_EQ(parseError("[1e2147483648, 0e9999999999999999999, -2.5E-00000000000000000000000000001234567890]"), "valid");
+  std::string big = "{\"meta\":1e99999999999,\"data\":[";
+  for (int i = 0; i < 20000; ++i) big += (i ? ",\n" : "\n") + std::string(i == 9999 ? "{\"x\":-1e2147483648}" : "{}");
+  EXPECT_EQ(parseError(big + "]}"), "valid");
+  EXPECT_EQ(parseError(big + "]"), "invalid JSON at line 20001, column 4: expected ',' or '}', found end of input");
   EXPECT_EQ(parseError("\xEF\xBB\xBF{\"data\":[]}"), "valid");  // a byte-order mark is passed over
   EXPECT_NE(parseError("[1, /* comment */ 2]"), "valid");
   EXPECT_NE(parseError("[1,2,]"), "valid");
