@@ -54,6 +54,12 @@ Batch::Batch(std::vector<BatchItem> items, const BatchSettings& settings)
     : items_(std::move(items)), settings_(settings), results_(items_.size()) {
   for (const BatchItem& item : items_) bytesTotal_ += item.size;
   workers_ = static_cast<unsigned>(std::clamp<size_t>(items_.size(), 1, std::max(settings_.threads, 1u)));
+  if (settings_.splitRows > 0) {
+    for (size_t i = 0; i < items_.size(); ++i) {
+      recordingNames_.emplace(comparablePath(items_[i].path), i);
+      if (items_[i].problem.empty()) tableNames_.emplace(comparablePath(items_[i].table), i);
+    }
+  }
   underWay_ = std::make_unique<std::atomic<uint64_t>[]>(workers_);
 }
 
@@ -128,13 +134,10 @@ bool Batch::folderReady(const std::string& folder) {
 // another recording: writing it would destroy that.
 void Batch::refuseClash(size_t i, const std::string& part) const {
   std::string name = comparablePath(part);
-  for (size_t k = 0; k < items_.size(); ++k) {
-    if (k == i) continue;
-    if (comparablePath(items_[k].path) == name)
-      throw IoError("cannot open: " + part + " (it is the recording " + items_[k].path + ")");
-    if (items_[k].problem.empty() && comparablePath(items_[k].table) == name)
-      throw IoError("cannot open: " + part + " (it is the table of " + items_[k].path + ")");
-  }
+  if (auto k = recordingNames_.find(name); k != recordingNames_.end() && k->second != i)
+    throw IoError("cannot open: " + part + " (it is the recording " + items_[k->second].path + ")");
+  if (auto k = tableNames_.find(name); k != tableNames_.end() && k->second != i)
+    throw IoError("cannot open: " + part + " (it is the table of " + items_[k->second].path + ")");
 }
 
 BatchResult Batch::convert(size_t i, unsigned threads, const std::atomic<bool>& cancel,

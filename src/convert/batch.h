@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -72,6 +73,9 @@ class Batch {
   std::atomic<size_t> itemsDone_{0}, lastStarted_{0};
   std::mutex foldersMutex_;
   std::set<std::string> folders_;  // known to be there
+  // With split tables: the items' recordings and tables, by comparablePath,
+  // first in path order.
+  std::map<std::string, size_t> recordingNames_, tableNames_;
 };
 
 }  // namespace tlq

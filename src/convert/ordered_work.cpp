@@ -59,10 +59,10 @@ void runInOrder(size_t count, unsigned threads, const std::function<void(size_t,
       Piece& piece = pieces[i];
       try {
         work(i, piece.out);
-      } catch (const std::exception& e) {
-        // Here, where its closed frames were noted (an Error has its trace).
-        piece.error = dynamic_cast<const Error*>(&e) ? std::current_exception()
-                                                     : std::make_exception_ptr(libraryFailure(e));
+      } catch (const Error&) {
+        piece.error = std::current_exception();
+      } catch (const std::exception& e) {  // here, on the thread where its closed frames were noted
+        piece.error = std::make_exception_ptr(libraryFailure(e));
       } catch (...) {
         piece.error = std::current_exception();
       }

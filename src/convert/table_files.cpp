@@ -30,11 +30,10 @@ void TableFiles::startPart() {
   std::string finalPath = tablePartPath(csvPath_, finals_.size() + 1);
   // Beside the final name, so that the rename stays on one file system;
   // never over another file.
-  std::string folder = folderOf(finalPath).empty() ? "." : folderOf(finalPath);
+  std::string folder = folderOf(finalPath);
+  if (folder.empty()) folder = ".";
   for (int attempt = 0; !file_; ++attempt) {
-    std::string name = nameOf(finalPath) + ".";
-    for (int i = 0; i < 8; ++i) name += randomLetter();
-    std::string temp = joinPath(folder, name + ".tmp");
+    std::string temp = joinPath(folder, randomName(nameOf(finalPath) + ".", 8, ".tmp"));
     try {
       file_ = std::make_unique<OutputFile>(temp, OutputFile::Create::fresh);
       temps_.push_back(temp);

@@ -7,9 +7,19 @@
 
 #include <cerrno>
 
+#include "platform/system.h"
+
 extern char** environ;
 
 namespace tlq {
+
+bool graphicalSession() {
+  for (const char* v : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+    std::optional<std::string> value = getEnv(v);
+    if (value && !value->empty()) return true;
+  }
+  return false;
+}
 
 namespace {
 

@@ -10,6 +10,10 @@
 
 namespace tlq {
 
+// True in a graphical session ($DISPLAY or $WAYLAND_DISPLAY set), where the
+// desktop's programs can show windows.
+bool graphicalSession();
+
 // Starts the program with no input, its output going to `out` (or nowhere).
 // Waits for it and gives its exit code, unless `detach`. Nothing when it
 // cannot start.

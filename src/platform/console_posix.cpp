@@ -1,24 +1,14 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <optional>
-#include <string>
-
+#include "platform/child_posix.h"
 #include "platform/console.h"
-#include "platform/system.h"
 
 namespace tlq {
 
 bool isTerminal(std::FILE* stream) { return ::isatty(::fileno(stream)) == 1; }
 
-bool startedFromDesktop() {
-  if (::isatty(0) || ::isatty(1) || ::isatty(2)) return false;
-  for (const char* v : {"DISPLAY", "WAYLAND_DISPLAY"}) {
-    std::optional<std::string> value = getEnv(v);
-    if (value && !value->empty()) return true;
-  }
-  return false;
-}
+bool startedFromDesktop() { return !::isatty(0) && !::isatty(1) && !::isatty(2) && graphicalSession(); }
 
 void attachParentConsole() {}
 

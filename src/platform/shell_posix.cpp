@@ -20,14 +20,6 @@ namespace tlq {
 
 namespace {
 
-bool graphicalSession() {
-  for (const char* v : {"DISPLAY", "WAYLAND_DISPLAY"}) {
-    std::optional<std::string> value = getEnv(v);
-    if (value && !value->empty()) return true;
-  }
-  return false;
-}
-
 std::string chosenPath(std::string output) {
   while (!output.empty() && (output.back() == '\n' || output.back() == '\r')) output.pop_back();
   return output;

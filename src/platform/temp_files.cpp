@@ -83,12 +83,16 @@ std::string getTempDir() {
   throw IoError("unable to find temp directory");
 }
 
+std::string randomName(const std::string& prefix, int len, const std::string& suffix) {
+  std::string name = prefix;
+  for (int i = 0; i < len; ++i) name += randomLetter();
+  return name + suffix;
+}
+
 std::string mktempUnsafe(const std::string& prefix, const std::string& suffix, const std::string& dir, int len) {
   TLQ_OP("mktempUnsafe");
   for (int attempt = 0; attempt < 10000; ++attempt) {
-    std::string name = prefix;
-    for (int i = 0; i < len; ++i) name += randomLetter();
-    name += suffix;
+    std::string name = randomName(prefix, len, suffix);
     std::string path = joinPath(dir.empty() ? TLQ_AT(getTempDir()) : dir, name);
     if (!fileExists(path)) return path;
   }

@@ -18,6 +18,9 @@ bool seedRandom();
 // "a..zA..Z0..9". Safe to call from several threads.
 char randomLetter();
 
+// prefix + `len` random letters + suffix.
+std::string randomName(const std::string& prefix, int len, const std::string& suffix);
+
 // The temporary folder: the first of TMP, TEMP, LOCALAPPDATA\Temp and
 // USERPROFILE\Temp that names an existing folder (then, outside Windows,
 // TMPDIR and /tmp). Raises IoError "unable to find temp directory".
