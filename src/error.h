@@ -133,6 +133,15 @@ class Error : public std::exception {
   const std::vector<TraceEntry>& trace() const noexcept { return trace_; }
   const char* what() const noexcept override { return message_.c_str(); }
 
+  // The system's own words for what failed ("No space left on device"),
+  // where a call to the system failed: shown beside the message, never in
+  // it. Empty otherwise.
+  const std::string& reason() const noexcept { return reason_; }
+  Error& withReason(std::string reason) {
+    reason_ = std::move(reason);
+    return *this;
+  }
+
   // Records a second raise from a handler: the operations active now are
   // appended between the two markers. The caller rethrows.
   void markReraised(std::source_location where = std::source_location::current());
@@ -144,6 +153,7 @@ class Error : public std::exception {
 
   ErrorKind kind_;
   std::string message_;
+  std::string reason_;
   std::vector<TraceEntry> trace_;
 };
 
@@ -154,6 +164,11 @@ class ErrorOf : public Error {
   explicit ErrorOf(std::string message,
                    std::source_location where = std::source_location::current())
       : Error(K, std::move(message), where) {}
+
+  ErrorOf& withReason(std::string reason) {
+    Error::withReason(std::move(reason));
+    return *this;
+  }
 };
 
 using IoError = ErrorOf<ErrorKind::io>;

@@ -58,6 +58,15 @@ std::string readFile(const std::string& path) {
   return s.str();
 }
 
+std::string regexEscaped(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    if (std::string_view("\\^$.|?*+()[]{}").find(c) != std::string_view::npos) out += '\\';
+    out += c;
+  }
+  return out;
+}
+
 bool fileExists(const std::string& path) { return std::filesystem::exists(std::filesystem::u8path(path)); }
 
 ScopedEnv::ScopedEnv(const char* name, const char* value) : name_(name) {

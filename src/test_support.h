@@ -52,6 +52,9 @@ void writeFile(const std::string& path, std::string_view bytes);
 std::string readFile(const std::string& path);
 bool fileExists(const std::string& path);
 
+// Text that a std::regex matches as it stands.
+std::string regexEscaped(std::string_view text);
+
 // Sets an environment variable for the life of the object, then restores it.
 class ScopedEnv {
  public:

@@ -15,6 +15,8 @@
 #include "csv/csv.h"
 #include "error.h"
 #include "platform/console.h"
+#include "platform/file.h"
+#include "platform/folders.h"
 #include "platform/progress_dialog.h"
 #include "platform/shell.h"
 #include "platform/temp_files.h"
@@ -31,10 +33,7 @@ constexpr bool kExpandWildcards = true;  // cmd leaves them to the program
 constexpr bool kExpandWildcards = false;  // the shell has expanded them
 #endif
 
-void print(std::FILE* stream, const std::string& text) {
-  std::fwrite(text.data(), 1, text.size(), stream);
-  std::fflush(stream);
-}
+void print(std::FILE* stream, const std::string& text) { writeText(stream, text); }
 
 // The threads of the machine, fewer when TLQCONVERTER_THREADS says so.
 unsigned batchThreads() {
@@ -63,7 +62,7 @@ class ProgressLine {
 
 // The error a failed recording raised, its report written (not opened).
 struct Failure {
-  std::string kind, message, report, noReport;
+  std::string kind, message, reason, report, noReport;
 };
 
 Failure reportFailure(const BatchItem& item, const BatchResult& result) {
@@ -73,6 +72,7 @@ Failure reportFailure(const BatchItem& item, const BatchResult& result) {
   } catch (const Error& e) {
     failure.kind = e.kindName();
     failure.message = e.message();
+    failure.reason = e.reason();
     try {
       failure.report = dumpTrace(formatTrace(e), item.path, false);
     } catch (const std::exception& reportError) {  // on a worker: the batch goes on, and says so
@@ -83,24 +83,46 @@ Failure reportFailure(const BatchItem& item, const BatchResult& result) {
   return failure;
 }
 
-// The totals of a batch that has run, and a line for each failure.
+const char* outcomeOf(BatchResult::State state) {
+  switch (state) {
+    case BatchResult::State::converted: return "converted";
+    case BatchResult::State::failed: return "failed";
+    case BatchResult::State::upToDate: return "up to date";
+    case BatchResult::State::waiting:
+    case BatchResult::State::cancelled: break;
+  }
+  return "cancelled";
+}
+
+// The totals of a batch that has run, and its lines for the person: each
+// failure, each recording with entries dropped for a failed CRC, each part
+// an earlier run left that was removed. Names are shown escaped.
 std::pair<BatchTotals, std::string> summarize(const Batch& batch, const std::vector<Failure>& failures) {
   BatchTotals totals;
   std::string lines;
   for (size_t i = 0; i < batch.items().size(); ++i) {
     const BatchResult& result = batch.results()[i];
+    const BatchItem& item = batch.items()[i];
     switch (result.state) {
       case BatchResult::State::converted:
         ++totals.converted;
         totals.lines += result.lines;
         totals.dropped += result.dropped;
-        totals.bytesRead += batch.items()[i].size;
+        totals.bytesRead += item.size;
+        if (result.dropped > 0)
+          lines += "dropped: " + displayText(item.path) + ": " + std::to_string(result.dropped) +
+                   (result.dropped == 1 ? " entry" : " entries") + " for a failed CRC\n";
+        for (const std::string& part : result.removed)
+          lines += "removed: " + displayText(part) + " (a part left by an earlier run)\n";
+        break;
+      case BatchResult::State::upToDate:
+        ++totals.upToDate;
         break;
       case BatchResult::State::failed: {
         ++totals.failed;
-        totals.bytesRead += batch.items()[i].size;
+        totals.bytesRead += item.size;
         const Failure& f = failures[i];
-        lines += failureLine(batch.items()[i].path, f.kind, f.message, f.report, f.noReport) + "\n";
+        lines += displayText(failureLine(item.path, f.kind, f.message, f.reason, f.report, f.noReport)) + "\n";
         break;
       }
       case BatchResult::State::waiting:
@@ -113,18 +135,62 @@ std::pair<BatchTotals, std::string> summarize(const Batch& batch, const std::vec
   return {totals, lines};
 }
 
+// The log: a line per recording, comma-separated and quoted as RFC 4180
+// has it, names exact.
+std::string logText(const Batch& batch, const std::vector<Failure>& failures) {
+  std::string text =
+      "recording,tables,outcome,data lines,entries dropped for a failed CRC,bytes read,seconds,error kind,"
+      "error message,report\r\n";
+  for (size_t i = 0; i < batch.items().size(); ++i) {
+    const BatchResult& result = batch.results()[i];
+    const BatchItem& item = batch.items()[i];
+    std::string tables;
+    for (const std::string& table : result.tables) tables += (tables.empty() ? "" : "\n") + table;
+    const bool read = result.state == BatchResult::State::converted || result.state == BatchResult::State::failed;
+    const Failure& f = failures[i];
+    text += logField(item.path) + "," + logField(tables) + "," + outcomeOf(result.state) + "," +
+            std::to_string(result.lines) + "," + std::to_string(result.dropped) + "," +
+            std::to_string(read ? item.size : 0) + "," + fixedText(result.seconds, 3) + "," + logField(f.kind) + "," +
+            logField(f.kind.empty() ? "" : withReason(f.message, f.reason)) + "," +
+            logField(f.report.empty() ? f.noReport : f.report) + "\r\n";
+  }
+  return text;
+}
+
+// --dry-run: what a run would write, and what it would refuse.
+std::string dryRunText(const Batch& batch, uint64_t splitRows, size_t& failing) {
+  std::string text;
+  std::vector<std::string> kept;
+  for (size_t i = 0; i < batch.items().size(); ++i) {
+    const BatchItem& item = batch.items()[i];
+    if (!item.problem.empty()) {
+      ++failing;
+      text += "would fail: " + displayText(item.path + ": " + withReason(item.problem, item.reason)) + "\n";
+    } else if (batch.upToDate(i, kept)) {
+      text += "up to date: " + displayText(item.path) + "\n";
+    } else {
+      text += "would write: " + displayText(item.table) +
+              (splitRows > 0 ? " (and _part2, _part3, ... beyond " + std::to_string(splitRows) + " lines)" : "") +
+              " from " + displayText(item.path) + "\n";
+    }
+  }
+  return text;
+}
+
 // From the desktop: a message box with the totals and, when any recording
-// failed, the summary in a file that the desktop opens like a report.
+// failed, the summary in a file that the desktop opens like a report once
+// the box is dismissed.
 void tellTheDesktop(const BatchTotals& totals, const std::string& summary, size_t recordings) {
   std::string message = summaryMessage(totals, recordings);
+  std::string listed;
   if (totals.failed > 0) {
     try {
       TempFile file = mkstemp("tlqconverter_summary_", ".txt", "");
-      std::string text;
+      std::string text = "\xEF\xBB\xBF";  // a byte-order mark: editors that do not guess read UTF-8 too
       for (char c : summary) text += c == '\n' ? std::string("\r\n") : std::string(1, c);
       file.file->write(text);
       file.file->close();
-      osOpenFile(file.path);
+      listed = file.path;
       message += "\n\nThe failures are listed in " + file.path + ".";
     } catch (const Error&) {
       TraceFrame::forgetUnwound();
@@ -132,6 +198,19 @@ void tellTheDesktop(const BatchTotals& totals, const std::string& summary, size_
     }
   }
   showMessage(kTitle, message, totals.failed > 0 || totals.cancelled);
+  if (!listed.empty()) {
+    try {
+      osOpenFile(listed);
+    } catch (const Error&) {
+      TraceFrame::forgetUnwound();  // the box named the file
+    }
+  }
+}
+
+int usageFailure(const std::string& message) {
+  attachParentConsole();
+  print(stderr, "tlqconverter: " + message + "\n" + usageHint());
+  return exitFailed;
 }
 
 }  // namespace
@@ -142,30 +221,41 @@ int runBatch(const std::vector<std::string>& args) {
   try {
     options = parseBatchArguments(args);
   } catch (const UsageError& e) {
-    attachParentConsole();
-    print(stderr, "tlqconverter: " + e.message() + "\n" + usageHint());
-    return exitFailed;
+    return usageFailure(e.message());
   }
-  const bool desktop = startedFromDesktop();
+  if (!options.outDir.empty()) {
+    PathKind out = pathInfo(options.outDir).kind;
+    if (out != PathKind::missing && out != PathKind::folder)
+      return usageFailure("--out is not a folder: " + displayText(options.outDir));
+  }
+  // From the start: an interrupt during the search ends it as well.
+  std::atomic<bool> cancel{false};
+  InterruptGuard interrupts(cancel);
+  const bool desktop = startedFromDesktop() && !options.dryRun;
   const auto start = std::chrono::steady_clock::now();
   auto elapsed = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); };
 
-  std::vector<BatchItem> items = TLQ_AT(findRecordings(options.paths, {options.outDir, kExpandWildcards}));
+  std::vector<BatchItem> items = TLQ_AT(findRecordings(options.paths, {options.outDir, kExpandWildcards, &cancel}));
   BatchSettings settings;
   settings.splitRows = options.splitRows;
   settings.threads = batchThreads();
-  if (!items.empty()) {
+  settings.update = options.update;
+  if (options.dryRun) {
+    size_t failing = 0;
+    Batch plan(std::move(items), settings);
+    print(stdout, dryRunText(plan, options.splitRows, failing));
+    return failing > 0 ? exitFailed : exitOk;
+  }
+  if (!items.empty() && !cancel) {
     // Read once for the whole batch.
-    settings.listSeparator = TLQ_AT(getListSeparator());
-    settings.decimalSeparator = TLQ_AT(getDecimalSeparator());
+    settings.listSeparator = options.listSeparator ? *options.listSeparator : TLQ_AT(getListSeparator());
+    settings.decimalSeparator = options.decimalSeparator ? *options.decimalSeparator : TLQ_AT(getDecimalSeparator());
   }
 
-  std::atomic<bool> cancel{false};
-  InterruptGuard interrupts(cancel);
   Batch batch(std::move(items), settings);
   std::vector<Failure> failures(batch.items().size());
   std::optional<ProgressDialog> dialog;
-  if (desktop) dialog.emplace("tlqconverter: converting recordings to CSV");
+  if (desktop && !batch.items().empty()) dialog.emplace("tlqconverter: converting recordings to CSV");
   ProgressLine line;
   const bool showLine = !desktop && isTerminal(stderr);
 
@@ -180,23 +270,35 @@ int runBatch(const std::vector<std::string>& args) {
       dialog->update(batch.bytesDone(), batch.bytesTotal(),
                      "Converting " + std::to_string(std::min(done + 1, total)) + " of " + std::to_string(total) +
                          " recordings to CSV",
-                     batch.items()[batch.lastStarted()].path);
+                     displayText(batch.items()[batch.lastStarted()].path));
       if (dialog->cancelled()) cancel = true;
     }
   };
-  TLQ_AT(batch.run(cancel, finished, tick));
+  if (!cancel) TLQ_AT(batch.run(cancel, finished, tick));
   const double seconds = elapsed();
   line.clear();
   dialog.reset();
 
   auto [totals, summary] = summarize(batch, failures);
   totals.seconds = seconds;
+  totals.cancelled = totals.cancelled || cancel;
   summary += totalsLine(totals) + "\n";
   print(stdout, summary);
+  int code = totals.cancelled ? (interrupts.exitCode() ? interrupts.exitCode() : exitCancelled)
+             : totals.failed > 0 ? exitFailed
+                                 : exitOk;
+  if (!options.logFile.empty()) {
+    try {
+      replaceFile(options.logFile, logText(batch, failures));
+    } catch (const Error& e) {
+      TraceFrame::forgetUnwound();
+      print(stderr, "tlqconverter: cannot write the log: " + displayText(options.logFile) + " (" + e.message() + ")\n");
+      if (code == exitOk) code = exitFailed;
+    }
+  }
   if (desktop) tellTheDesktop(totals, summary, batch.items().size());
   InterruptGuard::done();
-  if (totals.cancelled) return exitCancelled;
-  return totals.failed > 0 ? exitFailed : exitOk;
+  return code;
 }
 
 }  // namespace tlq

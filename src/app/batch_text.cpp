@@ -30,6 +30,8 @@ std::string clock(double seconds) {
 
 }  // namespace
 
+std::string fixedText(double value, int decimals) { return fixed(value, decimals); }
+
 std::string megabytes(uint64_t bytes) { return fixed(static_cast<double>(bytes) / 1e6, 1); }
 
 std::string secondsText(double seconds) { return fixed(seconds, 2); }
@@ -47,7 +49,9 @@ std::string progressLine(size_t done, size_t total, uint64_t bytesDone, uint64_t
 
 std::string totalsLine(const BatchTotals& t) {
   std::string line = t.cancelled ? "cancelled: " : "";
-  line += counted(t.converted, "recording", "recordings") + " converted, " + std::to_string(t.failed) + " failed";
+  line += counted(t.converted, "recording", "recordings") + " converted, ";
+  if (t.upToDate > 0) line += std::to_string(t.upToDate) + " up to date, ";
+  line += std::to_string(t.failed) + " failed";
   if (t.notConverted > 0) line += ", " + std::to_string(t.notConverted) + " not converted";
   line += ", " + counted(t.lines, "line", "lines") + " written, " +
           counted(t.dropped, "entry", "entries") + " dropped for a failed CRC, " + megabytes(t.bytesRead) +
@@ -60,18 +64,86 @@ std::string summaryMessage(const BatchTotals& t, size_t recordings) {
   std::string text = t.cancelled   ? "The conversion was cancelled.\n\n"
                      : t.failed > 0 ? "Some recordings could not be converted.\n\n"
                                     : "The recordings were converted.\n\n";
-  text += std::to_string(t.converted) + " of " + counted(recordings, "recording", "recordings") + " converted, " +
-          std::to_string(t.failed) + " failed";
+  text += std::to_string(t.converted) + " of " + counted(recordings, "recording", "recordings") + " converted, ";
+  if (t.upToDate > 0) text += std::to_string(t.upToDate) + " up to date, ";
+  text += std::to_string(t.failed) + " failed";
   if (t.notConverted > 0) text += ", " + std::to_string(t.notConverted) + " not converted";
   text += ".\n" + counted(t.lines, "line", "lines") + " written, " + counted(t.dropped, "entry", "entries") +
           " dropped for a failed CRC.\n" + megabytes(t.bytesRead) + " MB read in " + secondsText(t.seconds) + " s.";
   return text;
 }
 
+std::string withReason(const std::string& message, const std::string& reason) {
+  return reason.empty() ? message : message + " (" + reason + ")";
+}
+
 std::string failureLine(const std::string& path, const std::string& kind, const std::string& message,
-                        const std::string& report, const std::string& noReport) {
-  return "failed: " + path + ": " + kind + ": " + message +
+                        const std::string& reason, const std::string& report, const std::string& noReport) {
+  return "failed: " + path + ": " + kind + ": " + withReason(message, reason) +
          (report.empty() ? " (no report: " + noReport + ")" : " (report: " + report + ")");
+}
+
+namespace {
+
+// The length of the UTF-8 sequence at `at`, or 0 when it is none (a stray
+// byte, an overlong form, a surrogate, beyond U+10FFFF, cut short).
+size_t utf8Length(std::string_view s, size_t at) {
+  auto byte = [&](size_t i) { return i < s.size() ? static_cast<unsigned char>(s[i]) : 0u; };
+  unsigned c = byte(at);
+  auto follows = [&](size_t i, unsigned lo = 0x80, unsigned hi = 0xBF) { return byte(i) >= lo && byte(i) <= hi; };
+  if (c < 0x80) return 1;
+  if (c >= 0xC2 && c <= 0xDF) return follows(at + 1) ? 2 : 0;
+  if (c >= 0xE0 && c <= 0xEF) {
+    unsigned lo = c == 0xE0 ? 0xA0 : 0x80, hi = c == 0xED ? 0x9F : 0xBF;
+    return follows(at + 1, lo, hi) && follows(at + 2) ? 3 : 0;
+  }
+  if (c >= 0xF0 && c <= 0xF4) {
+    unsigned lo = c == 0xF0 ? 0x90 : 0x80, hi = c == 0xF4 ? 0x8F : 0xBF;
+    return follows(at + 1, lo, hi) && follows(at + 2) && follows(at + 3) ? 4 : 0;
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::string displayText(std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    auto c = static_cast<unsigned char>(text[i]);
+    size_t n = utf8Length(text, i);
+    // C1 controls (U+0080 to U+009F) steer terminals as C0 ones do.
+    bool c1 = n == 2 && c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0;
+    if (n > 1 && !c1) {
+      out.append(text.substr(i, n));
+      i += n;
+      continue;
+    }
+    if (n == 1 && c >= 0x20 && c != 0x7F) {
+      out += static_cast<char>(c);
+      ++i;
+      continue;
+    }
+    for (size_t k = 0; k < (c1 ? 2 : 1); ++k, ++i) {
+      auto b = static_cast<unsigned char>(text[i]);
+      if (b == '\n') out += "\\n";
+      else if (b == '\r') out += "\\r";
+      else if (b == '\t') out += "\\t";
+      else out += std::string("\\x") + kHex[b >> 4] + kHex[b & 15];
+    }
+  }
+  return out;
+}
+
+std::string logField(std::string_view text) {
+  if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
 }
 
 }  // namespace tlq

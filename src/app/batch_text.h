@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace tlq {
 
@@ -12,7 +13,7 @@ namespace tlq {
 std::string progressLine(size_t done, size_t total, uint64_t bytesDone, uint64_t bytesTotal, double seconds);
 
 struct BatchTotals {
-  size_t converted = 0, failed = 0, notConverted = 0;
+  size_t converted = 0, failed = 0, notConverted = 0, upToDate = 0;
   uint64_t lines = 0, dropped = 0, bytesRead = 0;
   double seconds = 0;
   bool cancelled = false;
@@ -25,14 +26,29 @@ std::string totalsLine(const BatchTotals& totals);
 // sentences.
 std::string summaryMessage(const BatchTotals& totals, size_t recordings);
 
-// One failed recording: "failed: PATH: KIND: MESSAGE (report: REPORT)", or
-// "(no report: WHY)" when the report could not be written.
+// One failed recording: "failed: PATH: KIND: MESSAGE (REASON) (report:
+// REPORT)", or "(no report: WHY)" when the report could not be written; the
+// reason where the system gave one.
 std::string failureLine(const std::string& path, const std::string& kind, const std::string& message,
-                        const std::string& report, const std::string& noReport);
+                        const std::string& reason, const std::string& report, const std::string& noReport);
+
+// A message with the system's reason after it in parentheses, when there
+// is one.
+std::string withReason(const std::string& message, const std::string& reason);
+
+// Text as a terminal or a one-line list may show it: control characters
+// and bytes that are not UTF-8 escaped ("\n", "\t", "\r", "\x1b"), the rest
+// as it is.
+std::string displayText(std::string_view text);
+
+// One field of a log line as RFC 4180 has it: in double quotes, inner
+// quotes doubled, when it holds a comma, a double quote, CR or LF.
+std::string logField(std::string_view text);
 
 // Bytes as megabytes with one decimal, seconds with two: the same digits on
 // every system.
 std::string megabytes(uint64_t bytes);
+std::string fixedText(double value, int decimals);
 std::string secondsText(double seconds);
 
 }  // namespace tlq

@@ -1,6 +1,7 @@
 #include "app/options.h"
 
 #include <charconv>
+#include <set>
 
 #include "error.h"
 
@@ -24,7 +25,8 @@ uint64_t rowsOf(const std::string& text) {
 
 BatchOptions parseBatchArguments(const std::vector<std::string>& args) {
   BatchOptions options;
-  bool outGiven = false, rowsGiven = false, pathsOnly = false;
+  std::set<std::string> given;
+  bool pathsOnly = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (pathsOnly || arg.empty() || arg[0] != '-' || arg == "-") {
@@ -35,13 +37,19 @@ BatchOptions parseBatchArguments(const std::vector<std::string>& args) {
       pathsOnly = true;
       continue;
     }
-    // "--name VALUE" or "--name=VALUE".
+    // "--name", "--name VALUE" or "--name=VALUE".
     size_t eq = arg.find('=');
     std::string name = arg.substr(0, eq);
-    if (name != "--out" && name != "--split-rows") throw UsageError("unknown option \"" + arg + "\"");
-    bool& given = name == "--out" ? outGiven : rowsGiven;
-    if (given) throw UsageError(name + " is given twice");
-    given = true;
+    const bool flag = name == "--update" || name == "--dry-run";
+    if (!flag && name != "--out" && name != "--split-rows" && name != "--log" && name != "--list-separator" &&
+        name != "--decimal-separator")
+      throw UsageError("unknown option \"" + arg + "\"");
+    if (!given.insert(name).second) throw UsageError(name + " is given twice");
+    if (flag) {
+      if (eq != std::string::npos) throw UsageError(name + " takes no value");
+      (name == "--update" ? options.update : options.dryRun) = true;
+      continue;
+    }
     std::string value;
     if (eq != std::string::npos) {
       value = arg.substr(eq + 1);
@@ -53,8 +61,15 @@ BatchOptions parseBatchArguments(const std::vector<std::string>& args) {
     if (name == "--out") {
       if (value.empty()) throw UsageError("--out needs a folder");
       options.outDir = value;
-    } else {
+    } else if (name == "--log") {
+      if (value.empty()) throw UsageError("--log needs a file");
+      options.logFile = value;
+    } else if (name == "--split-rows") {
       options.splitRows = rowsOf(value);
+    } else {
+      // As the regional settings give it: one byte.
+      if (value.size() != 1) throw UsageError(name + " needs one character, not \"" + value + "\"");
+      (name == "--list-separator" ? options.listSeparator : options.decimalSeparator) = value[0];
     }
   }
   if (options.paths.empty()) throw UsageError("--batch needs a recording or a folder");

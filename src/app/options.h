@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,13 +12,18 @@ namespace tlq {
 struct BatchOptions {
   std::string outDir;      // --out DIR: the tables go below it
   uint64_t splitRows = 0;  // --split-rows N: data lines per part; 0: not split
+  bool update = false;     // --update: tables not older than their recordings are kept
+  bool dryRun = false;     // --dry-run: says what would be written, writes nothing
+  std::string logFile;     // --log FILE: a line per recording
+  std::optional<char> listSeparator, decimalSeparator;  // --list-separator C, --decimal-separator C
   std::vector<std::string> paths;
 };
 
 // Reads the arguments after "--batch": options first or among the paths,
 // "--" before paths that begin with "-". Raises UsageError for no path, an
-// option it does not know, one given twice or without its value, and an N
-// that is not a whole number from 1 on.
+// option it does not know, one given twice, without its value or with one
+// it does not take, an N that is not a whole number from 1 on, and a
+// separator that is not one byte.
 BatchOptions parseBatchArguments(const std::vector<std::string>& args);
 
 // What --help shows: every way to start the program.

@@ -17,6 +17,14 @@ TEST(BatchOptions, OptionsAmongThePaths) {
   EXPECT_EQ(o.outDir, "o p");
   EXPECT_EQ(o.splitRows, 1048575u);
   EXPECT_EQ(o.paths, std::vector<std::string>{""});
+  EXPECT_FALSE(o.update || o.dryRun || o.listSeparator || o.decimalSeparator);
+  o = parseBatchArguments({"--update", "a", "--dry-run", "--log=l.csv", "--list-separator", ";",
+                           "--decimal-separator=,"});
+  EXPECT_TRUE(o.update && o.dryRun);
+  EXPECT_EQ(o.logFile, "l.csv");
+  EXPECT_EQ(o.listSeparator, ';');
+  EXPECT_EQ(o.decimalSeparator, ',');
+  EXPECT_EQ(o.paths, std::vector<std::string>{"a"});
 }
 
 TEST(BatchOptions, UsageErrorsSayWhatIsWrong) {
@@ -32,6 +40,14 @@ TEST(BatchOptions, UsageErrorsSayWhatIsWrong) {
   for (const char* n : {"0", "-1", "+3", "3x", "", "18446744073709551616"})
     EXPECT_EQ(failure({"--split-rows", n, "x"}),
               "UsageError: --split-rows needs a whole number from 1 on, not \"" + std::string(n) + "\"");
+  EXPECT_EQ(failure({"--update=yes", "x"}), "UsageError: --update takes no value");
+  EXPECT_EQ(failure({"--dry-run", "--dry-run", "x"}), "UsageError: --dry-run is given twice");
+  EXPECT_EQ(failure({"x", "--log"}), "UsageError: --log needs a value");
+  EXPECT_EQ(failure({"--log=", "x"}), "UsageError: --log needs a file");
+  for (const char* c : {"", ";;", "\xc3\xa4"})
+    EXPECT_EQ(failure({"--list-separator", c, "x"}),
+              "UsageError: --list-separator needs one character, not \"" + std::string(c) + "\"");
+  EXPECT_EQ(failure({"--decimal-separator=", "x"}), "UsageError: --decimal-separator needs one character, not \"\"");
 }
 
 TEST(BatchText, ProgressLine) {
@@ -55,10 +71,30 @@ TEST(BatchText, Summary) {
                                    "5 not converted.\n20 lines written, 0 entries dropped for a failed CRC.\n"
                                    "0.0 MB read in 61.00 s.");
   EXPECT_EQ(summaryMessage({}, 0), "No recordings (*.tlq) were found.");
-  EXPECT_EQ(failureLine("d/r.tlq", "IOError", "cannot open: d/r.tlq", "/tmp/rep.txt", ""),
+  EXPECT_EQ(failureLine("d/r.tlq", "IOError", "cannot open: d/r.tlq", "", "/tmp/rep.txt", ""),
             "failed: d/r.tlq: IOError: cannot open: d/r.tlq (report: /tmp/rep.txt)");
-  EXPECT_EQ(failureLine("r", "KeyError", "key not found: data", "", "unable to find temp directory"),
+  EXPECT_EQ(failureLine("d/r.tlq", "IOError", "cannot write string to file", "No space left on device", "/t/r.txt", ""),
+            "failed: d/r.tlq: IOError: cannot write string to file (No space left on device) (report: /t/r.txt)");
+  EXPECT_EQ(failureLine("r", "KeyError", "key not found: data", "", "", "unable to find temp directory"),
             "failed: r: KeyError: key not found: data (no report: unable to find temp directory)");
+  t = {.converted = 2, .failed = 0, .notConverted = 0, .upToDate = 998};
+  EXPECT_EQ(totalsLine(t), "2 recordings converted, 998 up to date, 0 failed, 0 lines written, "
+                           "0 entries dropped for a failed CRC, 0.0 MB read in 0.00 s");
+}
+
+TEST(BatchText, NamesShownEscaped) {
+  EXPECT_EQ(displayText("M\xc3\xa4rz \xcf\x89/\xe6\x95\xb0.tlq"), "M\xc3\xa4rz \xcf\x89/\xe6\x95\xb0.tlq");
+  EXPECT_EQ(displayText("a\nb\tc\rd"), "a\\nb\\tc\\rd");
+  EXPECT_EQ(displayText("\x1b[2J\x1b]0;x\x07\x7f"), "\\x1b[2J\\x1b]0;x\\x07\\x7f");
+  // C1 controls, stray and overlong bytes, a surrogate, a sequence cut short.
+  EXPECT_EQ(displayText("\xc2\x9b\xc2\xa0"), "\\xc2\\x9b\xc2\xa0");
+  EXPECT_EQ(displayText("\xff\xc0\xaf\xed\xa0\x80\xe6\x95"), "\\xff\\xc0\\xaf\\xed\\xa0\\x80\\xe6\\x95");
+}
+
+TEST(BatchText, LogFieldsQuotedAsRfc4180) {
+  EXPECT_EQ(logField("d/a b.tlq"), "d/a b.tlq");
+  EXPECT_EQ(logField("a,b"), "\"a,b\"");
+  EXPECT_EQ(logField("say \"x\"\nnext"), "\"say \"\"x\"\"\nnext\"");
 }
 
 }  // namespace

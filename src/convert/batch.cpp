@@ -12,6 +12,7 @@
 #include "csv/csv.h"
 #include "error.h"
 #include "platform/folders.h"
+#include "platform/system.h"
 
 namespace tlq {
 
@@ -54,11 +55,9 @@ Batch::Batch(std::vector<BatchItem> items, const BatchSettings& settings)
     : items_(std::move(items)), settings_(settings), results_(items_.size()) {
   for (const BatchItem& item : items_) bytesTotal_ += item.size;
   workers_ = static_cast<unsigned>(std::clamp<size_t>(items_.size(), 1, std::max(settings_.threads, 1u)));
-  if (settings_.splitRows > 0) {
-    for (size_t i = 0; i < items_.size(); ++i) {
-      recordingNames_.emplace(comparablePath(items_[i].path), i);
-      if (items_[i].problem.empty()) tableNames_.emplace(comparablePath(items_[i].table), i);
-    }
+  for (size_t i = 0; i < items_.size(); ++i) {
+    recordingPlaces_.emplace(items_[i].recordingPlace, i);
+    if (items_[i].problem.empty()) tablePlaces_.emplace(items_[i].tablePlace, i);
   }
   underWay_ = std::make_unique<std::atomic<uint64_t>[]>(workers_);
 }
@@ -93,7 +92,7 @@ void Batch::run(const std::atomic<bool>& cancel, const std::function<void(size_t
       budget.give(threads);
       bytesFinished_ += items_[i].size;
       underWay_[w].store(0);
-      ++itemsDone_;
+      if (results_[i].state != BatchResult::State::cancelled) ++itemsDone_;
       finished(i);
     }
     std::lock_guard lock(mutex);
@@ -133,24 +132,84 @@ bool Batch::folderReady(const std::string& folder) {
 // A table's part other than the first that is another recording's table or
 // another recording: writing it would destroy that.
 void Batch::refuseClash(size_t i, const std::string& part) const {
-  std::string name = comparablePath(part);
-  if (auto k = recordingNames_.find(name); k != recordingNames_.end() && k->second != i)
+  std::string place = placeKey(linkTarget(part));
+  if (auto k = recordingPlaces_.find(place); k != recordingPlaces_.end() && k->second != i)
     throw IoError("cannot open: " + part + " (it is the recording " + items_[k->second].path + ")");
-  if (auto k = tableNames_.find(name); k != tableNames_.end() && k->second != i)
+  if (auto k = tablePlaces_.find(place); k != tablePlaces_.end() && k->second != i)
     throw IoError("cannot open: " + part + " (it is the table of " + items_[k->second].path + ")");
+}
+
+bool Batch::upToDate(size_t i, std::vector<std::string>& tables) const {
+  const BatchItem& item = items_[i];
+  if (!settings_.update || !item.problem.empty()) return false;
+  PathInfo recording = pathInfo(item.path);
+  if (recording.kind != PathKind::file) return false;
+  std::vector<std::string> found;
+  for (uint64_t k = 1;; ++k) {
+    std::string part = tablePartPath(item.table, k);
+    PathInfo info = pathInfo(part);
+    if (info.kind != PathKind::file) break;
+    if (info.modified < recording.modified) return false;
+    found.push_back(part);
+    if (settings_.splitRows == 0) break;
+  }
+  if (found.empty()) return false;
+  tables = std::move(found);
+  return true;
+}
+
+// A name that a recording owns: another recording of the batch or its
+// table, or the table of a recording beside this one ("NAME_part3.tlq" for
+// "NAME_part3.csv", in any letter case), converted or not.
+bool Batch::ownedByARecording(size_t i, const std::string& part) const {
+  std::string place = placeKey(part);
+  if (recordingPlaces_.count(place) || tablePlaces_.count(place)) return true;
+  std::string name = nameOf(part);
+  std::string recording = name.substr(0, name.size() - 4) + ".tlq";
+  std::string folder = folderOf(items_[i].path);
+  std::optional<std::vector<FolderEntry>> entries = listFolder(folder.empty() ? "." : folder);
+  if (!entries) return true;  // cannot tell: kept
+  auto lower = [](std::string text) {
+    for (char& c : text)
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+  };
+  for (const FolderEntry& e : *entries)
+    if (lower(e.name) == lower(recording)) return true;
+  return false;
+}
+
+// Parts beyond the last one written that an earlier run left (it split the
+// table into more parts): removed, unless a recording owns the name. Links
+// are left as they are.
+std::vector<std::string> Batch::removeOlderParts(size_t i, size_t parts) const {
+  std::vector<std::string> removed;
+  for (uint64_t k = parts + 1;; ++k) {
+    std::string part = tablePartPath(items_[i].table, k);
+    if (pathInfo(part).kind != PathKind::file) break;
+    if (linkTarget(part) != part || ownedByARecording(i, part)) continue;
+    if (removeFile(part)) removed.push_back(part);
+  }
+  return removed;
 }
 
 BatchResult Batch::convert(size_t i, unsigned threads, const std::atomic<bool>& cancel,
                            std::atomic<uint64_t>& progress) {
   const BatchItem& item = items_[i];
+  const auto start = std::chrono::steady_clock::now();
   BatchResult result;
   try {
     TLQ_OP("convertRecording");
-    if (!item.problem.empty()) throw IoError(item.problem);
+    if (!item.problem.empty()) throw IoError(item.problem).withReason(item.reason);
+    if (upToDate(i, result.tables)) {
+      result.state = BatchResult::State::upToDate;
+      return result;
+    }
     ConversionControl control{threads, &cancel, &progress, true};
     RecordingTable table = TLQ_AT(RecordingTable(item.path, control));
     CsvFormat format = newCsvFormat(table.columns(), settings_.listSeparator, settings_.decimalSeparator);
-    if (!folderReady(folderOf(item.table))) throw IoError("cannot open: " + item.table);
+    if (!folderReady(folderOf(item.table)))
+      throw IoError("cannot open: " + item.table).withReason(lastSystemError());
     TableFiles files = TLQ_AT(TableFiles(item.table, makeHeader(format) + "\r\n", settings_.splitRows));
     auto take = [&](LineBlock& lines) {
       files.put(lines);
@@ -165,6 +224,7 @@ BatchResult Batch::convert(size_t i, unsigned threads, const std::atomic<bool>& 
     }
     TLQ_AT(files.commit());
     result.tables = files.parts();
+    result.removed = removeOlderParts(i, files.parts().size());
     result.state = BatchResult::State::converted;
   } catch (const ConversionCancelled&) {
     result = BatchResult();
@@ -177,6 +237,7 @@ BatchResult Batch::convert(size_t i, unsigned threads, const std::atomic<bool>& 
     result.failure = std::make_exception_ptr(libraryFailure(e));
   }
   TraceFrame::forgetUnwound();  // handled: the next recording starts afresh
+  result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   return result;
 }
 

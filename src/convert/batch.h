@@ -22,15 +22,18 @@ struct BatchSettings {
   char decimalSeparator = '.';
   uint64_t splitRows = 0;  // data lines per part of a table; 0: not split
   unsigned threads = 1;    // the threads the batch converts on, in all
+  bool update = false;     // a table newer than its recording is kept as it is
 };
 
 struct BatchResult {
-  enum class State : uint8_t { waiting, converted, failed, cancelled };
+  enum class State : uint8_t { waiting, converted, failed, cancelled, upToDate };
   State state = State::waiting;
   uint64_t lines = 0;    // data lines of the table written
   uint64_t dropped = 0;  // entries left out for a failed CRC
-  std::vector<std::string> tables;  // the files written, in order
-  std::exception_ptr failure;       // why it failed: an Error
+  double seconds = 0;    // spent on it
+  std::vector<std::string> tables;   // the files written (kept, when up to date), in order
+  std::vector<std::string> removed;  // parts beyond them that an earlier run left, removed
+  std::exception_ptr failure;        // why it failed: an Error
 };
 
 class Batch {
@@ -55,13 +58,20 @@ class Batch {
   // Progress, readable from any thread while the batch runs.
   uint64_t bytesTotal() const { return bytesTotal_; }
   uint64_t bytesDone() const;  // of the recordings done and under way
-  size_t itemsDone() const { return itemsDone_.load(); }
+  size_t itemsDone() const { return itemsDone_.load(); }  // cancelled ones aside
   size_t lastStarted() const { return lastStarted_.load(); }  // the item started last
+
+  // With `update`: the item's table (every part of it that is there, when
+  // tables are split) exists and is not older than its recording. Fills
+  // `tables` with them when so.
+  bool upToDate(size_t i, std::vector<std::string>& tables) const;
 
  private:
   BatchResult convert(size_t i, unsigned threads, const std::atomic<bool>& cancel, std::atomic<uint64_t>& progress);
   void refuseClash(size_t i, const std::string& part) const;
   bool folderReady(const std::string& folder);
+  bool ownedByARecording(size_t i, const std::string& part) const;
+  std::vector<std::string> removeOlderParts(size_t i, size_t parts) const;
 
   std::vector<BatchItem> items_;
   BatchSettings settings_;
@@ -73,9 +83,9 @@ class Batch {
   std::atomic<size_t> itemsDone_{0}, lastStarted_{0};
   std::mutex foldersMutex_;
   std::set<std::string> folders_;  // known to be there
-  // With split tables: the items' recordings and tables, by comparablePath,
-  // first in path order.
-  std::map<std::string, size_t> recordingNames_, tableNames_;
+  // The items' recordings and tables, by the places they name (links at
+  // their ends followed), first in path order.
+  std::map<std::string, size_t> recordingPlaces_, tablePlaces_;
 };
 
 }  // namespace tlq

@@ -62,13 +62,16 @@ class Finder {
     // A table that an earlier recording writes too, or that is another
     // recording, would be overwritten: that recording fails instead.
     std::map<std::string, size_t> recordings, tables;
-    for (size_t i = 0; i < found_.size(); ++i) recordings.emplace(comparablePath(found_[i].path), i);
+    for (size_t i = 0; i < found_.size(); ++i) {
+      found_[i].recordingPlace = placeKey(linkTarget(found_[i].path));
+      recordings.emplace(found_[i].recordingPlace, i);
+    }
     for (size_t i = 0; i < found_.size(); ++i) {
       BatchItem& item = found_[i];
       if (!item.problem.empty()) continue;
-      std::string table = comparablePath(item.table);
-      auto recording = recordings.find(table);
-      auto [earlier, first] = tables.emplace(table, i);
+      item.tablePlace = placeKey(linkTarget(item.table));
+      auto recording = recordings.find(item.tablePlace);
+      auto [earlier, first] = tables.emplace(item.tablePlace, i);
       if (recording != recordings.end() && recording->second != i)
         item.problem = "cannot open: " + item.table + " (it is the recording " + found_[recording->second].path + ")";
       else if (!first)
@@ -103,9 +106,14 @@ class Finder {
   }
 
   void walk(const std::string& folder, const std::string& below) {
+    if (options_.cancel && options_.cancel->load()) return;
     std::optional<std::vector<FolderEntry>> entries = listFolder(folder);
     if (!entries) {
-      found_.push_back({folder, "", 0, "cannot open: " + folder});
+      BatchItem failed;
+      failed.path = folder;
+      failed.problem = "cannot open: " + folder;
+      failed.reason = lastSystemError();
+      found_.push_back(std::move(failed));
       return;
     }
     for (const FolderEntry& e : *entries) {
@@ -119,18 +127,19 @@ class Finder {
   }
 
   void add(const std::string& path, const std::string& below, const PathInfo& info) {
-    // The same file reached again (another spelling, a link, a hard link).
-    bool first = info.id ? ids_.insert(*info.id).second : names_.insert(comparablePath(path)).second;
-    if (!first) return;
-    std::string table = options_.outDir.empty() ? csvPathFor(path)
-                                                : joinPath(joined(options_.outDir, below), csvPathFor(nameOf(path)));
-    found_.push_back({path, table, info.size, ""});
+    // The same name reached again (another spelling, a link to a folder).
+    if (!places_.insert(placeKey(path)).second) return;
+    BatchItem item;
+    item.path = path;
+    item.table = options_.outDir.empty() ? csvPathFor(path)
+                                         : joinPath(joined(options_.outDir, below), csvPathFor(nameOf(path)));
+    item.size = info.size;
+    found_.push_back(std::move(item));
   }
 
   const FindOptions& options_;
   std::vector<BatchItem> found_;
-  std::set<FileId> ids_;
-  std::set<std::string> names_;
+  std::set<std::string> places_;
 };
 
 }  // namespace
@@ -138,6 +147,7 @@ class Finder {
 std::vector<BatchItem> findRecordings(const std::vector<std::string>& paths, const FindOptions& options) {
   Finder finder(options);
   for (const std::string& path : paths) {
+    if (options.cancel && options.cancel->load()) break;
     bool pattern = options.expandWildcards && path.find_first_of("*?") != std::string::npos;
     if (!pattern || !finder.expand(path)) finder.root(path, "");
   }

@@ -2,6 +2,7 @@
 // command line, each with the path of its table.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -15,21 +16,27 @@ struct BatchItem {
   // Why it cannot be converted, found before trying: a folder that could not
   // be read (listed in place of what it holds), a table that an earlier
   // recording writes too, or a table that is another recording. Raised as
-  // IoError in place of the conversion.
-  std::string problem;
+  // IoError in place of the conversion, with `reason` where the system
+  // gave one.
+  std::string problem, reason;
+  // The places the recording and its table name (placeKey, links at their
+  // ends followed): two items clash when they share one.
+  std::string recordingPlace, tablePlace;
 };
 
 struct FindOptions {
   std::string outDir;            // tables go below it, not beside the recordings
   bool expandWildcards = false;  // '*' and '?' in a PATH are expanded here (Windows)
+  const std::atomic<bool>* cancel = nullptr;  // once set, the search ends soon with what it found
 };
 
 // Every PATH is a recording, or a folder searched with its subfolders for
 // names ending in ".tlq" in any case (links to folders are not followed;
 // other files are passed over). A PATH that does not exist, or a pattern
 // that matches nothing, is kept, to fail as a recording that cannot be
-// opened. A recording reached twice is taken once, where it was first
-// reached. The result is in path order.
+// opened. A recording reached twice (the same folder and name, however
+// spelled) is taken once, where it was first reached; other names of one
+// file (links) are recordings of their own. The result is in path order.
 //
 // With an out folder, a table keeps the recording's path below the PATH it
 // was found under (a PATH that is a file puts its table straight into the

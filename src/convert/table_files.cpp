@@ -13,6 +13,10 @@ std::string tablePartPath(const std::string& csvPath, uint64_t part) {
   return csvPath.substr(0, dot) + "_part" + std::to_string(part) + csvPath.substr(dot);
 }
 
+std::string scratchName(const std::string& folder, const char* suffix) {
+  return joinPath(folder.empty() ? "." : folder, randomName("tlqconverter_", 8, suffix));
+}
+
 TableFiles::TableFiles(std::string csvPath, std::string header, uint64_t splitRows)
     : csvPath_(std::move(csvPath)), header_(std::move(header)), splitRows_(splitRows) {
   startPart();
@@ -20,7 +24,8 @@ TableFiles::TableFiles(std::string csvPath, std::string header, uint64_t splitRo
 
 TableFiles::~TableFiles() {
   file_.reset();
-  for (size_t i = committed_; i < temps_.size(); ++i) removeFile(temps_[i]);
+  if (!committed_)
+    for (const std::string& temp : temps_) removeFile(temp);
 }
 
 void TableFiles::startPart() {
@@ -28,21 +33,22 @@ void TableFiles::startPart() {
   if (file_) TLQ_AT(file_->close());
   file_.reset();
   std::string finalPath = tablePartPath(csvPath_, finals_.size() + 1);
-  // Beside the final name, so that the rename stays on one file system;
-  // never over another file.
-  std::string folder = folderOf(finalPath);
-  if (folder.empty()) folder = ".";
+  std::string target = linkTarget(finalPath);
+  // Beside the file it replaces, so that the rename stays on one file
+  // system; never over another file.
   for (int attempt = 0; !file_; ++attempt) {
-    std::string temp = joinPath(folder, randomName(nameOf(finalPath) + ".", 8, ".tmp"));
+    std::string temp = scratchName(folderOf(target), ".tmp");
     try {
       file_ = std::make_unique<OutputFile>(temp, OutputFile::Create::fresh);
       temps_.push_back(temp);
-    } catch (const IoError&) {
-      if (attempt == 7) throw IoError("cannot open: " + finalPath);  // not a name taken meanwhile
+    } catch (const IoError& e) {
+      // Not a name taken meanwhile: the folder takes no file.
+      if (attempt == 7) throw IoError("cannot open: " + finalPath).withReason(e.reason());
       TraceFrame::forgetUnwound();
     }
   }
   finals_.push_back(finalPath);
+  targets_.push_back(target);
   TLQ_AT(file_->write(header_));
   linesInPart_ = 0;
 }
@@ -70,13 +76,48 @@ void TableFiles::finish() {
   file_.reset();
 }
 
+// Undoes a commit that failed: the new parts in place before `inUpTo` are
+// taken out again, and the older files moved aside before `asideUpTo` go
+// back to their names.
+void TableFiles::putBack(size_t asideUpTo, size_t inUpTo) {
+  for (size_t i = 0; i < inUpTo; ++i) removeFile(targets_[i]);
+  for (size_t i = 0; i < asideUpTo; ++i)
+    if (!asides_[i].empty()) renameFresh(asides_[i], targets_[i]);
+}
+
 void TableFiles::commit() {
   TLQ_OP("commit");
-  finish();
-  for (; committed_ < temps_.size(); ++committed_) {
-    if (!renameReplacing(temps_[committed_], finals_[committed_]))
-      throw IoError("cannot open: " + finals_[committed_]);
+  TLQ_AT(finish());
+  // Refused before anything moves: what the single conversion could not
+  // write either.
+  for (size_t i = 0; i < targets_.size(); ++i) TLQ_AT(prepareReplacement(targets_[i], temps_[i], finals_[i]));
+  if (targets_.size() == 1) {  // one rename: the name shows the older table or the new one, never neither
+    if (!renameReplacing(temps_[0], targets_[0]))
+      throw IoError("cannot open: " + finals_[0]).withReason(lastSystemError());
+    committed_ = true;
+    return;
   }
+  asides_.assign(targets_.size(), "");
+  for (size_t i = 0; i < targets_.size(); ++i) {
+    if (pathInfo(targets_[i]).kind == PathKind::missing) continue;
+    std::string aside = scratchName(folderOf(targets_[i]), ".old");
+    if (!renameFresh(targets_[i], aside)) {
+      std::string reason = lastSystemError();
+      putBack(i, 0);
+      throw IoError("cannot open: " + finals_[i]).withReason(reason);
+    }
+    asides_[i] = aside;
+  }
+  for (size_t i = 0; i < targets_.size(); ++i) {
+    if (!renameFresh(temps_[i], targets_[i])) {
+      std::string reason = lastSystemError();
+      putBack(targets_.size(), i);
+      throw IoError("cannot open: " + finals_[i]).withReason(reason);
+    }
+  }
+  committed_ = true;
+  for (const std::string& aside : asides_)
+    if (!aside.empty()) removeFile(aside);
 }
 
 }  // namespace tlq

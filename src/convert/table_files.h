@@ -1,6 +1,7 @@
 // A table written whole or not at all: into temporary files beside its
-// final names, renamed into place only once all of it is written, and split
-// into parts of a number of lines when asked.
+// final names (beside what a name that is a link leads to), put in place
+// only once all of it is written, and split into parts of a number of lines
+// when asked. Every part goes in, or the older table stays as it was.
 #pragma once
 
 #include <cstdint>
@@ -22,7 +23,9 @@ class TableFiles {
   // `header` is the header line with its "\r\n"; each part starts with it.
   // `splitRows` data lines at most per part; 0 for one file, however long.
   // The first temporary file is made at once: raises IoError "cannot open: "
-  // + `csvPath` when its folder takes no file.
+  // + `csvPath` when its folder takes no file. Temporary names are short
+  // ("tlqconverter_" and 8 letters, ".tmp"), so that they fit wherever the
+  // final name fits.
   TableFiles(std::string csvPath, std::string header, uint64_t splitRows);
   // Removes the temporary files that were not put in place.
   ~TableFiles();
@@ -39,19 +42,32 @@ class TableFiles {
   // The final names of the parts written, in order.
   const std::vector<std::string>& parts() const { return finals_; }
 
-  // Renames every part into place, in order, over any file of that name.
-  // Raises IoError "cannot open: " + the part's name when one cannot be
-  // replaced; the parts not yet in place are removed.
+  // The paths the parts are written to: a part whose name is a link goes
+  // where the link leads, which keeps the link.
+  const std::vector<std::string>& targets() const { return targets_; }
+
+  // Puts every part in place, over any file of its name, keeping what the
+  // older file was beyond its contents (its permission bits). Raises IoError
+  // "cannot open: " + the part's name, with the system's reason, when one
+  // cannot be replaced (a folder, a read-only file, a file held open): then
+  // the older files are all as they were. With several parts, the older
+  // ones are moved aside first and put back on any failure.
   void commit();
 
  private:
   void startPart();
+  void putBack(size_t asideUpTo, size_t inUpTo);
 
   std::string csvPath_, header_;
   uint64_t splitRows_, linesInPart_ = 0;
   std::unique_ptr<OutputFile> file_;
-  std::vector<std::string> temps_, finals_;
-  size_t committed_ = 0;
+  std::vector<std::string> temps_, finals_, targets_;
+  std::vector<std::string> asides_;  // per part: where its older file was moved, or ""
+  bool committed_ = false;
 };
+
+// A short name in `folder` for a file of ours that is not finished or is on
+// its way out: "tlqconverter_" and 8 random letters, then `suffix`.
+std::string scratchName(const std::string& folder, const char* suffix);
 
 }  // namespace tlq

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "platform/temp_files.h"
 #include "test_support.h"
 
 namespace tlq {
@@ -22,6 +23,8 @@ LineBlock blockOf(const std::vector<std::string>& lines) {
   }
   return block;
 }
+
+const bool seeded = seedRandom();  // temporary names are drawn as the program draws them
 
 size_t filesIn(const std::string& folder) {
   return static_cast<size_t>(std::distance(fs::directory_iterator(fs::u8path(folder)), fs::directory_iterator()));

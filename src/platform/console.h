@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <string_view>
 
 namespace tlq {
 
@@ -21,16 +22,27 @@ bool startedFromDesktop();
 // Does nothing elsewhere, or when there is no such console.
 void attachParentConsole();
 
+// Writes UTF-8 text to the stream at once. A Windows console is handed it
+// as wide text, so that its code page does not garble names beyond ASCII;
+// everything else (a file, a pipe) gets the UTF-8 bytes.
+void writeText(std::FILE* stream, std::string_view text);
+
 // While it lives, the user's interrupt (Ctrl-C, and SIGTERM outside
 // Windows; the console's control events under Windows) sets `flag` instead
-// of ending the program, so that the program can stop cleanly. Outside
-// Windows a second interrupt ends the program at once. One at a time.
+// of ending the program, so that the program can stop cleanly. Further
+// interrupts change nothing; a signal that the program was started with
+// ignored stays ignored. One at a time.
 class InterruptGuard {
  public:
   explicit InterruptGuard(std::atomic<bool>& flag);
   ~InterruptGuard();
   InterruptGuard(const InterruptGuard&) = delete;
   InterruptGuard& operator=(const InterruptGuard&) = delete;
+
+  // The exit code that tells the caller why the program stopped: 130 after
+  // Ctrl-C (SIGINT), 143 after SIGTERM, by the first that came; 0 when none
+  // has come.
+  int exitCode() const;
 
   // Tells a console that is closing that the program has cleaned up (under
   // Windows the system ends the program once the handler returns).

@@ -12,33 +12,51 @@ bool startedFromDesktop() { return !::isatty(0) && !::isatty(1) && !::isatty(2) 
 
 void attachParentConsole() {}
 
+void writeText(std::FILE* stream, std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stream);
+  std::fflush(stream);
+}
+
 namespace {
 
 std::atomic<bool>* interrupted = nullptr;
+std::atomic<int> firstSignal{0};
 struct sigaction previous[2];
+bool installed[2] = {false, false};
 constexpr int kSignals[2] = {SIGINT, SIGTERM};
 
 void onInterrupt(int signal) {
-  if (interrupted->exchange(true)) {  // the second time: as if nobody listened
-    ::signal(signal, SIG_DFL);
-    ::raise(signal);
-  }
+  int none = 0;
+  firstSignal.compare_exchange_strong(none, signal);
+  interrupted->store(true);
 }
 
 }  // namespace
 
 InterruptGuard::InterruptGuard(std::atomic<bool>& flag) {
   interrupted = &flag;
+  firstSignal = 0;
   struct sigaction action {};
   action.sa_handler = onInterrupt;
   action.sa_flags = SA_RESTART;
-  sigemptyset(&action.sa_mask);
-  for (int i = 0; i < 2; ++i) ::sigaction(kSignals[i], &action, &previous[i]);
+  sigfillset(&action.sa_mask);
+  for (int i = 0; i < 2; ++i) {
+    // A caller that ignores the signal (a script's background job) keeps it
+    // ignored.
+    installed[i] = ::sigaction(kSignals[i], nullptr, &previous[i]) == 0 && previous[i].sa_handler != SIG_IGN &&
+                   ::sigaction(kSignals[i], &action, nullptr) == 0;
+  }
 }
 
 InterruptGuard::~InterruptGuard() {
-  for (int i = 0; i < 2; ++i) ::sigaction(kSignals[i], &previous[i], nullptr);
+  for (int i = 0; i < 2; ++i)
+    if (installed[i]) ::sigaction(kSignals[i], &previous[i], nullptr);
   interrupted = nullptr;
+}
+
+int InterruptGuard::exitCode() const {
+  int signal = firstSignal.load();
+  return signal == 0 ? 0 : 128 + signal;
 }
 
 void InterruptGuard::done() {}

@@ -3,6 +3,9 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <algorithm>
+#include <string>
+
 #include "platform/console.h"
 
 namespace tlq {
@@ -40,12 +43,32 @@ void attachParentConsole() {
   if (!err && std::freopen("CONOUT$", "w", stderr)) _setmode(_fileno(stderr), _O_BINARY);
 }
 
+void writeText(std::FILE* stream, std::string_view text) {
+  std::fflush(stream);
+  HANDLE h = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)));
+  DWORD mode = 0;
+  if (h != INVALID_HANDLE_VALUE && ::GetConsoleMode(h, &mode)) {
+    std::wstring wide = widen(text);
+    for (size_t at = 0; at < wide.size();) {  // in pieces the console takes whole
+      DWORD n = 0, piece = static_cast<DWORD>(std::min<size_t>(wide.size() - at, 8192));
+      if (!::WriteConsoleW(h, wide.data() + at, piece, &n, nullptr) || n == 0) break;
+      at += n;
+    }
+    return;
+  }
+  std::fwrite(text.data(), 1, text.size(), stream);
+  std::fflush(stream);
+}
+
 namespace {
 
 std::atomic<bool>* interrupted = nullptr;
+std::atomic<int> exitAfter{0};
 HANDLE cleanedUp = nullptr;
 
 BOOL WINAPI onControl(DWORD event) {
+  int none = 0;
+  exitAfter.compare_exchange_strong(none, 130);
   interrupted->store(true);
   // Closing the console, logging off, shutting down: the system ends the
   // program when this returns, so wait (a few seconds at most) until it
@@ -59,6 +82,7 @@ BOOL WINAPI onControl(DWORD event) {
 
 InterruptGuard::InterruptGuard(std::atomic<bool>& flag) {
   interrupted = &flag;
+  exitAfter = 0;
   if (!cleanedUp) cleanedUp = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
   ::ResetEvent(cleanedUp);
   ::SetConsoleCtrlHandler(onControl, TRUE);
@@ -69,6 +93,8 @@ InterruptGuard::~InterruptGuard() {
   done();
   interrupted = nullptr;
 }
+
+int InterruptGuard::exitCode() const { return exitAfter.load(); }
 
 void InterruptGuard::done() {
   if (cleanedUp) ::SetEvent(cleanedUp);

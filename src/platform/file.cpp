@@ -1,6 +1,7 @@
 #include "platform/file.h"
 
 #include "error.h"
+#include "platform/system.h"
 
 namespace tlq {
 
@@ -10,7 +11,7 @@ constexpr size_t kBufferSize = 1 << 18;
 
 OutputFile::OutputFile(const std::string& path, Create how) : handle_(file_ops::create(path, how)) {
   TLQ_OP("open");
-  if (handle_ == -1) throw IoError("cannot open: " + path);
+  if (handle_ == -1) throw IoError("cannot open: " + path).withReason(lastSystemError());
   buffer_.reserve(kBufferSize);
 }
 
@@ -23,9 +24,10 @@ OutputFile::~OutputFile() {
 void OutputFile::write(std::string_view text) {
   TLQ_OP("write");
   if (buffer_.size() + text.size() > kBufferSize && !flush())
-    throw IoError("cannot write string to file");
+    throw IoError("cannot write string to file").withReason(lastSystemError());
   if (text.size() >= kBufferSize) {
-    if (!file_ops::write(handle_, text.data(), text.size())) throw IoError("cannot write string to file");
+    if (!file_ops::write(handle_, text.data(), text.size()))
+      throw IoError("cannot write string to file").withReason(lastSystemError());
     return;
   }
   buffer_ += text;
@@ -34,9 +36,13 @@ void OutputFile::write(std::string_view text) {
 void OutputFile::close() {
   if (handle_ == -1) return;
   bool ok = flush();
-  ok = file_ops::close(handle_) && ok;
+  std::string reason = ok ? "" : lastSystemError();
+  if (!file_ops::close(handle_) && ok) {
+    ok = false;
+    reason = lastSystemError();
+  }
   handle_ = -1;
-  if (!ok) throw IoError("cannot write string to file");
+  if (!ok) throw IoError("cannot write string to file").withReason(reason);
 }
 
 bool OutputFile::flush() {

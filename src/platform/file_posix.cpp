@@ -9,9 +9,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <system_error>
 
 #include "error.h"
 #include "platform/file.h"
+#include "platform/system.h"
 
 namespace tlq {
 
@@ -103,10 +105,11 @@ MappedFile::MappedFile(const std::string& path) {
   // Opening a pipe for reading would wait for a writer: open without
   // waiting, and take nothing but a regular file.
   int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) throw IoError("cannot open: " + path).withReason(lastSystemError());
   struct stat st {};
-  if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    if (fd >= 0) ::close(fd);
-    throw IoError("cannot open: " + path);
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    throw IoError("cannot open: " + path).withReason(S_ISDIR(st.st_mode) ? std::generic_category().message(EISDIR) : "not a regular file");
   }
   handle_ = fd;
   identity_[0] = static_cast<uint64_t>(st.st_dev);
@@ -209,6 +212,7 @@ bool write(intptr_t handle, const char* data, size_t size) {
   while (size > 0) {
     ssize_t n = ::write(static_cast<int>(handle), data, size);
     if (n < 0 && errno == EINTR) continue;
+    if (n == 0) errno = ENOSPC;  // nothing taken: the device is full
     if (n <= 0) return false;
     data += n;
     size -= static_cast<size_t>(n);

@@ -41,7 +41,7 @@ bool modifiedOf(HANDLE h, uint64_t (&modified)[2]) {
 MappedFile::MappedFile(const std::string& path) {
   TLQ_OP("readFile");
   HANDLE h = openForReading(path);
-  if (h == INVALID_HANDLE_VALUE) throw IoError("cannot open: " + path);
+  if (h == INVALID_HANDLE_VALUE) throw IoError("cannot open: " + path).withReason(systemMessage(::GetLastError()));
   if (::GetFileType(h) != FILE_TYPE_DISK) {  // a pipe or a device
     ::CloseHandle(h);
     throw IoError("cannot open: " + path);

@@ -19,4 +19,20 @@ std::string nameOf(const std::string& path) {
   return path.substr(cut);
 }
 
+std::string placeKey(const std::string& path) {
+  std::string at = comparablePath(path);
+  std::string below;
+  for (;;) {
+    std::string folder = folderOf(at);
+    std::string name = nameOf(at);
+    below = below.empty() ? name : name + "/" + below;
+    if (folder.empty() || folder == at) return at + "/" + below;
+    PathInfo info = pathInfo(folder);
+    if (info.kind == PathKind::folder && info.id)
+      return std::to_string(info.id->device) + ":" + std::to_string(info.id->file) + "/" + below;
+    if (folderOf(folder) == folder) return folder + below;  // a root that the system does not know
+    at = folder;
+  }
+}
+
 }  // namespace tlq

@@ -23,8 +23,30 @@ struct PathInfo {
   PathKind kind = PathKind::missing;
   uint64_t size = 0;             // of a file
   std::optional<FileId> id;      // where the system tells it
+  int64_t modified = 0;          // time of the last change to its contents, in the system's own ticks
 };
 PathInfo pathInfo(const std::string& path);
+
+// Where a name leads: a symbolic link at the end of `path` followed, link
+// after link, to the path it names (relative links read from the link's
+// folder). `path` itself when it is no link, or where the system does not
+// say (Windows).
+std::string linkTarget(const std::string& path);
+
+// The place a path names, whether or not a file is there: the identity of
+// the deepest folder on the path that exists, then the rest of the path
+// below it (in one letter case where the system ignores it). Two paths give
+// the same key when they name one place, whatever their spelling or the
+// links among their folders; a link at the end is not followed.
+std::string placeKey(const std::string& path);
+
+// Before a finished file replaces the file at `path`: raises IoError
+// "cannot open: " + `shownAs`, with the system's reason, where the single
+// conversion could not write it either (a folder, a read-only file, no
+// right to write); else makes `temp` keep what the older file was beyond
+// its contents (its permission bits; under Windows its attributes). Nothing
+// to do when `path` names no file.
+void prepareReplacement(const std::string& path, const std::string& temp, const std::string& shownAs);
 
 struct FolderEntry {
   std::string name;
@@ -44,6 +66,10 @@ bool makeFolders(const std::string& path);
 // name shows either the old file or the new one, never neither nor half.
 // False when it cannot (a folder of that name, the file locked).
 bool renameReplacing(const std::string& from, const std::string& to);
+
+// Renames `from` to `to` where no file of that name is: false when one is,
+// or it cannot.
+bool renameFresh(const std::string& from, const std::string& to);
 
 // The folder part of a path ("" when it has none) and the name after it.
 std::string folderOf(const std::string& path);

@@ -2,11 +2,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <system_error>
 
+#include "error.h"
 #include "platform/folders.h"
+#include "platform/system.h"
 
 namespace tlq {
 
@@ -27,7 +32,33 @@ PathInfo pathInfo(const std::string& path) {
   info.kind = kindOf(st);
   info.size = info.kind == PathKind::file ? static_cast<uint64_t>(st.st_size) : 0;
   info.id = FileId{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+  info.modified = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
   return info;
+}
+
+std::string linkTarget(const std::string& path) {
+  std::string at = path;
+  for (int hops = 0; hops < 40; ++hops) {  // as many as the system follows
+    struct stat st {};
+    if (::lstat(at.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return at;
+    std::string target(4096, '\0');
+    ssize_t n = ::readlink(at.c_str(), target.data(), target.size());
+    if (n <= 0 || static_cast<size_t>(n) >= target.size()) return at;
+    target.resize(static_cast<size_t>(n));
+    at = target[0] == '/' ? target : joinPath(folderOf(at).empty() ? "." : folderOf(at), target);
+  }
+  return at;
+}
+
+void prepareReplacement(const std::string& path, const std::string& temp, const std::string& shownAs) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return;  // nothing there (yet)
+  if (!S_ISREG(st.st_mode))
+    throw IoError("cannot open: " + shownAs)
+        .withReason(S_ISDIR(st.st_mode) ? std::generic_category().message(EISDIR) : "not a regular file");
+  // What the single conversion's open for writing would meet.
+  if (::access(path.c_str(), W_OK) != 0) throw IoError("cannot open: " + shownAs).withReason(lastSystemError());
+  ::chmod(temp.c_str(), st.st_mode & 0777);
 }
 
 std::optional<std::vector<FolderEntry>> listFolder(const std::string& path) {
@@ -71,6 +102,16 @@ bool makeFolders(const std::string& path) {
 }
 
 bool renameReplacing(const std::string& from, const std::string& to) { return ::rename(from.c_str(), to.c_str()) == 0; }
+
+bool renameFresh(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  // A file system that cannot rename without replacing: a second name, then
+  // the first one gone.
+  if (::link(from.c_str(), to.c_str()) != 0) return false;
+  ::unlink(from.c_str());
+  return true;
+}
 
 std::string comparablePath(const std::string& path) {
   std::error_code ec;

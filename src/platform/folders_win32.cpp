@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "error.h"
 #include "platform/folders.h"
 
 namespace tlq {
@@ -28,6 +29,8 @@ PathInfo pathInfo(const std::string& path) {
     info.kind = ::GetFileType(h) == FILE_TYPE_DISK ? kindOf(file.dwFileAttributes) : PathKind::other;
     if (info.kind == PathKind::file) info.size = static_cast<uint64_t>(file.nFileSizeHigh) << 32 | file.nFileSizeLow;
     info.id = FileId{file.dwVolumeSerialNumber, static_cast<uint64_t>(file.nFileIndexHigh) << 32 | file.nFileIndexLow};
+    info.modified = static_cast<int64_t>(static_cast<uint64_t>(file.ftLastWriteTime.dwHighDateTime) << 32 |
+                                         file.ftLastWriteTime.dwLowDateTime);
   } else {
     info.kind = PathKind::other;  // a device
   }
@@ -77,6 +80,25 @@ bool makeFolders(const std::string& path) {
 
 bool renameReplacing(const std::string& from, const std::string& to) {
   return ::MoveFileExW(widen(from).c_str(), widen(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+bool renameFresh(const std::string& from, const std::string& to) {
+  return ::MoveFileExW(widen(from).c_str(), widen(to).c_str(), 0) != 0;
+}
+
+// Links to files need rights that few accounts have here: a name is taken
+// as it stands.
+std::string linkTarget(const std::string& path) { return path; }
+
+void prepareReplacement(const std::string& path, const std::string& temp, const std::string& shownAs) {
+  DWORD attributes = ::GetFileAttributesW(widen(path).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return;  // nothing there (yet)
+  // What the single conversion's open for writing would meet.
+  if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))
+    throw IoError("cannot open: " + shownAs).withReason(systemMessage(ERROR_ACCESS_DENIED));
+  DWORD keep = attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                             FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+  ::SetFileAttributesW(widen(temp).c_str(), keep ? keep : FILE_ATTRIBUTE_NORMAL);
 }
 
 std::string comparablePath(const std::string& path) {

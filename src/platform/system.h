@@ -39,4 +39,9 @@ bool fileExists(const std::string& path);
 // Deletes a file; false when it could not.
 bool removeFile(const std::string& path);
 
+// The system's own words for why the last call to it failed (errno; under
+// Windows GetLastError), e.g. "No space left on device". Call it at once,
+// before anything else can call the system.
+std::string lastSystemError();
+
 }  // namespace tlq

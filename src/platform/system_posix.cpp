@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
+#include <system_error>
 
 #if defined(__linux__)
 #include <sys/random.h>
@@ -91,5 +92,7 @@ bool fileExists(const std::string& path) {
 }
 
 bool removeFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+std::string lastSystemError() { return std::generic_category().message(errno); }
 
 }  // namespace tlq

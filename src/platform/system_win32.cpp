@@ -58,4 +58,6 @@ bool fileExists(const std::string& path) {
 
 bool removeFile(const std::string& path) { return ::DeleteFileW(widen(path).c_str()) != 0; }
 
+std::string lastSystemError() { return systemMessage(::GetLastError()); }
+
 }  // namespace tlq
