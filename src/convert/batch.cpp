@@ -153,7 +153,10 @@ bool Batch::upToDate(size_t i, std::vector<std::string>& tables) const {
     found.push_back(part);
     if (settings_.splitRows == 0) break;
   }
+  // A part missing between others: the table is not whole.
   if (found.empty()) return false;
+  if (settings_.splitRows > 0 && pathInfo(tablePartPath(item.table, found.size() + 2)).kind != PathKind::missing)
+    return false;
   tables = std::move(found);
   return true;
 }

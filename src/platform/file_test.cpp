@@ -2,6 +2,10 @@
 // or changed while it is mapped.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <functional>
+#include <system_error>
+
 #include <string>
 
 #include "platform/file.h"
@@ -112,6 +116,37 @@ TEST(MappedFile, SeveralMappingsCutShortAtOnce) {
   EXPECT_FALSE(files[4]->changed());
 }
 #endif
+
+// A failed call carries the system's own words, beside the message.
+std::string reasonOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const Error& e) {
+    return e.message() + " | " + e.reason();
+  }
+  return "no error";
+}
+
+TEST(OutputFile, FailuresCarryTheSystemsReason) {
+  testing::TempDir dir;
+#ifdef _WIN32
+  EXPECT_EQ(reasonOf([&] { OutputFile(dir.file("none/x.csv")); }),
+            "cannot open: " + dir.file("none/x.csv") + " | The system cannot find the path specified.");
+  EXPECT_EQ(reasonOf([&] { MappedFile(dir.path()); }), "cannot open: " + dir.path() + " | Access is denied.");
+#else
+  EXPECT_EQ(reasonOf([&] { OutputFile(dir.file("none/x.csv")); }),
+            "cannot open: " + dir.file("none/x.csv") + " | " + std::generic_category().message(ENOENT));
+  EXPECT_EQ(reasonOf([&] { MappedFile(dir.path()); }),
+            "cannot open: " + dir.path() + " | " + std::generic_category().message(EISDIR));
+  if (testing::fileExists("/dev/full")) {
+    EXPECT_EQ(reasonOf([] {
+                OutputFile full("/dev/full");
+                full.write(std::string(1 << 20, 'x'));
+              }),
+              "cannot write string to file | " + std::generic_category().message(ENOSPC));
+  }
+#endif
+}
 
 }  // namespace
 }  // namespace tlq
