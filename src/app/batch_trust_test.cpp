@@ -11,7 +11,10 @@
 #include "app/batch_fixture.h"
 #include "test_support.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include "platform/folders.h"
+#include "platform/win32_text.h"
+#else
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -119,7 +122,8 @@ TEST_F(BatchTrust, UpdateConvertsOnlyWhatChanged) {
   fs::last_write_time(fs::u8path(b), fs::last_write_time(fs::u8path(dir.file("u/b.csv"))) + std::chrono::seconds(5));
   auto plan = batch({"--update", "--dry-run", "--log", dir.file("nolog.csv"), dir.file("u")});
   EXPECT_EQ(plan.exitCode, 0);
-  EXPECT_EQ(plan.out, "up to date: " + a + "\nwould write: " + dir.file("u/b.csv") + " from " + b + "\n");
+  EXPECT_EQ(plan.out, "up to date: " + below(dir.file("u"), "a.tlq") + "\nwould write: " + below(dir.file("u"), "b.csv") +
+                          " from " + below(dir.file("u"), "b.tlq") + "\n");
   EXPECT_FALSE(fileExists(dir.file("nolog.csv")));
 
   r = batch({"--update", dir.file("u")});
@@ -175,7 +179,7 @@ TEST_F(BatchTrust, PartsLeftByAnEarlierRunAreRemoved) {
   ASSERT_EQ(all.size(), 4u) << r.out;
   EXPECT_EQ(all[0], "removed: " + below(dir.file("p"), "long_part3.csv") + " (a part left by an earlier run)");
   EXPECT_EQ(all[1], "removed: " + below(dir.file("p"), "long_part4.csv") + " (a part left by an earlier run)");
-  EXPECT_EQ(all[2], "removed: " + below(dir.file("q"), "long_part3.csv") + " (a part left by an earlier run)");
+  EXPECT_EQ(all[2], "removed: " + dir.file("q/long_part3.csv") + " (a part left by an earlier run)");
   EXPECT_FALSE(fileExists(dir.file("p/long_part3.csv")));
   EXPECT_TRUE(fileExists(dir.file("q/long_part4.csv")));
   EXPECT_EQ(dataLines(readFile(dir.file("p/long.csv"))) + dataLines(readFile(dir.file("p/long_part2.csv"))), 200u);
@@ -223,6 +227,103 @@ TEST_F(BatchTrust, SeparatorsForTheRun) {
   EXPECT_EQ(r.exitCode, 2);
   EXPECT_TRUE(r.err.starts_with("tlqconverter: --list-separator needs one character, not \"ab\"\n")) << r.err;
 }
+
+// A recording deeper than 260 characters (a synced company folder with
+// project, site and date levels): the single conversion and the batch.
+TEST_F(BatchTrust, LongPaths) {
+  std::string deep = "p";
+  for (int level = 0; deep.size() < 300; ++level) deep += "/Projekt Standort 2026-05-0" + std::to_string(level % 10);
+  std::string rec = put(deep + "/r.tlq", recordingOf(3, 1));
+  ASSERT_GT(rec.size(), 300u);
+  auto single = run({rec});
+  EXPECT_EQ(single.exitCode, 0) << single.out << single.err;
+  std::string csv = rec.substr(0, rec.size() - 3) + "csv";
+  std::string expected = readFile(csv);
+  EXPECT_EQ(expected, singleTable(rec));
+  fs::remove(fs::u8path(csv));
+  auto r = batch({"--split-rows", "2", dir.file("p")});
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+  std::string part2 = rec.substr(0, rec.size() - 4) + "_part2.csv";
+  EXPECT_EQ(readFile(csv) + readFile(part2).substr(readFile(part2).find("\r\n") + 2), expected);
+#ifndef _WIN32  // the C++ library's folder walk stops at 260 characters there
+  EXPECT_EQ(leftovers(), std::vector<std::string>());
+#endif
+}
+
+#ifdef _WIN32
+// The table open in the spreadsheet (held without sharing delete): the
+// older table stays whole, nothing of ours is left, and the summary says why.
+TEST_F(BatchTrust, ATableHeldOpenStaysWhole) {
+  put("h/a.tlq", recordingOf(30));
+  for (const char* part : {"h/a.csv", "h/a_part2.csv", "h/a_part3.csv"}) writeFile(dir.file(part), part);
+  auto before = contents(dir.file("h"));
+  for (const char* held : {"h/a.csv", "h/a_part2.csv"}) {
+    SCOPED_TRACE(held);
+    HANDLE h = ::CreateFileW(widen(dir.file(held)).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    auto r = held == std::string("h/a.csv") ? batch({dir.file("h")}) : batch({"--split-rows", "10", dir.file("h")});
+    ::CloseHandle(h);
+    EXPECT_EQ(r.exitCode, 2) << r.out;
+    EXPECT_NE(r.out.find(": IOError: cannot open: " + below(dir.file("h"), std::string(held).substr(2)) + " (" +
+                         systemMessage(ERROR_SHARING_VIOLATION) + ") (report: "),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(contents(dir.file("h")), before);
+    EXPECT_EQ(leftovers(), std::vector<std::string>());
+  }
+}
+
+// A console window shows names beyond ASCII as they are, whatever its code
+// page; a pipe gets UTF-8.
+TEST_F(BatchTrust, AConsoleShowsNamesBeyondAscii) {
+  std::string rec = put("M\xc3\xa4rz \xcf\x89/kaputt \xe6\x95\xb0\xe6\x8d\xae.tlq", "{");
+  std::string screen = dir.file("screen.txt");
+  std::wstring inner = L"\"" + widen(TLQ_CONSOLE_PROGRAM) + L"\" --batch \"" + widen(dir.file("M\xc3\xa4rz \xcf\x89")) + L"\"";
+  std::wstring escaped;
+  for (wchar_t c : inner) escaped += c == L'"' ? std::wstring(L"\\\"") : std::wstring(1, c);
+  std::wstring command = L"\"" + widen(TLQ_CONSOLE_SCREEN_EXE) + L"\" \"" + widen(screen) + L"\" 437 \"" + escaped + L"\"";
+  testing::ScopedEnv reports("TMP", tmp.c_str());
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  ASSERT_TRUE(::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr, nullptr,
+                               &startup, &process));
+  ::WaitForSingleObject(process.hProcess, 120000);
+  DWORD code = 0;
+  ::GetExitCodeProcess(process.hProcess, &code);
+  ::CloseHandle(process.hThread);
+  ::CloseHandle(process.hProcess);
+  if (code == 101 && !getEnv("TLQ_REQUIRE_CONSOLE")) GTEST_SKIP() << "no console screen here (wine without a display)";
+  EXPECT_EQ(code, 2u);
+  std::string shown = readFile(screen), listed = below(dir.file("M\xc3\xa4rz \xcf\x89"), nameOf(rec));
+  EXPECT_NE(shown.find("failed: " + listed + ": JsonParseError: "), std::string::npos) << shown;
+  auto piped = batch({dir.file("M\xc3\xa4rz \xcf\x89")});
+  EXPECT_TRUE(piped.out.starts_with("failed: " + listed + ": JsonParseError: ")) << piped.out;
+}
+
+// An older table's attributes stay; a read-only one is refused; two
+// spellings of one name, in another letter case, are one recording.
+TEST_F(BatchTrust, AttributesAndLetterCase) {
+  std::string a = put("w/a.tlq", recordingOf(3));
+  put("w/b.tlq", recordingOf(3));
+  writeFile(dir.file("w/a.csv"), "older");
+  writeFile(dir.file("w/b.csv"), "read-only");
+  ::SetFileAttributesW(widen(dir.file("w/a.csv")).c_str(), FILE_ATTRIBUTE_HIDDEN);
+  ::SetFileAttributesW(widen(dir.file("w/b.csv")).c_str(), FILE_ATTRIBUTE_READONLY);
+  std::string upper = dir.file("W/A.TLQ");
+  auto r = batch({a, upper, dir.file("w/b.tlq")});
+  ::SetFileAttributesW(widen(dir.file("w/b.csv")).c_str(), FILE_ATTRIBUTE_NORMAL);
+  EXPECT_EQ(r.exitCode, 2) << r.out;
+  EXPECT_NE(r.out.find("IOError: cannot open: " + dir.file("w/b.csv") + " (" + systemMessage(ERROR_ACCESS_DENIED) + ")"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("1 recording converted, 1 failed"), std::string::npos) << r.out;
+  EXPECT_EQ(readFile(dir.file("w/a.csv")), singleTable(a));
+  EXPECT_EQ(::GetFileAttributesW(widen(dir.file("w/a.csv")).c_str()) & FILE_ATTRIBUTE_HIDDEN, DWORD(FILE_ATTRIBUTE_HIDDEN));
+  EXPECT_EQ(readFile(dir.file("w/b.csv")), "read-only");
+}
+#endif
 
 #ifndef _WIN32
 // Two recordings whose tables are one file through a link to a folder: the

@@ -211,8 +211,10 @@ BatchResult Batch::convert(size_t i, unsigned threads, const std::atomic<bool>& 
     ConversionControl control{threads, &cancel, &progress, true};
     RecordingTable table = TLQ_AT(RecordingTable(item.path, control));
     CsvFormat format = newCsvFormat(table.columns(), settings_.listSeparator, settings_.decimalSeparator);
-    if (!folderReady(folderOf(item.table)))
-      throw IoError("cannot open: " + item.table).withReason(lastSystemError());
+    if (!folderReady(folderOf(item.table))) {
+      std::string reason = lastSystemError();
+      throw IoError("cannot open: " + item.table).withReason(reason);
+    }
     TableFiles files = TLQ_AT(TableFiles(item.table, makeHeader(format) + "\r\n", settings_.splitRows));
     auto take = [&](LineBlock& lines) {
       files.put(lines);

@@ -92,8 +92,10 @@ void TableFiles::commit() {
   // write either.
   for (size_t i = 0; i < targets_.size(); ++i) TLQ_AT(prepareReplacement(targets_[i], temps_[i], finals_[i]));
   if (targets_.size() == 1) {  // one rename: the name shows the older table or the new one, never neither
-    if (!renameReplacing(temps_[0], targets_[0]))
-      throw IoError("cannot open: " + finals_[0]).withReason(lastSystemError());
+    if (!renameReplacing(temps_[0], targets_[0])) {
+      std::string reason = lastSystemError();
+      throw IoError("cannot open: " + finals_[0]).withReason(reason);
+    }
     committed_ = true;
     return;
   }

@@ -10,8 +10,11 @@ constexpr size_t kBufferSize = 1 << 18;
 }
 
 OutputFile::OutputFile(const std::string& path, Create how) : handle_(file_ops::create(path, how)) {
+  // The system's reason, before anything else can call the system (a trace
+  // frame does, under Windows).
+  std::string reason = handle_ == -1 ? lastSystemError() : std::string();
   TLQ_OP("open");
-  if (handle_ == -1) throw IoError("cannot open: " + path).withReason(lastSystemError());
+  if (handle_ == -1) throw IoError("cannot open: " + path).withReason(reason);
   buffer_.reserve(kBufferSize);
 }
 
@@ -23,11 +26,15 @@ OutputFile::~OutputFile() {
 
 void OutputFile::write(std::string_view text) {
   TLQ_OP("write");
-  if (buffer_.size() + text.size() > kBufferSize && !flush())
-    throw IoError("cannot write string to file").withReason(lastSystemError());
+  if (buffer_.size() + text.size() > kBufferSize && !flush()) {
+    std::string reason = lastSystemError();
+    throw IoError("cannot write string to file").withReason(reason);
+  }
   if (text.size() >= kBufferSize) {
-    if (!file_ops::write(handle_, text.data(), text.size()))
-      throw IoError("cannot write string to file").withReason(lastSystemError());
+    if (!file_ops::write(handle_, text.data(), text.size())) {
+      std::string reason = lastSystemError();
+      throw IoError("cannot write string to file").withReason(reason);
+    }
     return;
   }
   buffer_ += text;

@@ -105,7 +105,10 @@ MappedFile::MappedFile(const std::string& path) {
   // Opening a pipe for reading would wait for a writer: open without
   // waiting, and take nothing but a regular file.
   int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) throw IoError("cannot open: " + path).withReason(lastSystemError());
+  if (fd < 0) {
+    std::string reason = lastSystemError();
+    throw IoError("cannot open: " + path).withReason(reason);
+  }
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);

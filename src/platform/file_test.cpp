@@ -2,6 +2,10 @@
 // or changed while it is mapped.
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include "platform/win32_text.h"
+#endif
+
 #include <cerrno>
 #include <functional>
 #include <system_error>
@@ -131,8 +135,9 @@ TEST(OutputFile, FailuresCarryTheSystemsReason) {
   testing::TempDir dir;
 #ifdef _WIN32
   EXPECT_EQ(reasonOf([&] { OutputFile(dir.file("none/x.csv")); }),
-            "cannot open: " + dir.file("none/x.csv") + " | The system cannot find the path specified.");
-  EXPECT_EQ(reasonOf([&] { MappedFile(dir.path()); }), "cannot open: " + dir.path() + " | Access is denied.");
+            "cannot open: " + dir.file("none/x.csv") + " | " + systemMessage(ERROR_PATH_NOT_FOUND));
+  EXPECT_EQ(reasonOf([&] { MappedFile(dir.path()); }),
+            "cannot open: " + dir.path() + " | " + systemMessage(ERROR_ACCESS_DENIED));
 #else
   EXPECT_EQ(reasonOf([&] { OutputFile(dir.file("none/x.csv")); }),
             "cannot open: " + dir.file("none/x.csv") + " | " + std::generic_category().message(ENOENT));

@@ -1,5 +1,6 @@
 #include "error.h"
 #include "platform/file.h"
+#include "platform/folders.h"
 #include "platform/win32_text.h"
 
 namespace tlq {
@@ -7,7 +8,7 @@ namespace tlq {
 namespace {
 
 HANDLE openForReading(const std::string& path) {
-  return ::CreateFileW(widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+  return ::CreateFileW(widePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
 }
 
@@ -41,7 +42,10 @@ bool modifiedOf(HANDLE h, uint64_t (&modified)[2]) {
 MappedFile::MappedFile(const std::string& path) {
   TLQ_OP("readFile");
   HANDLE h = openForReading(path);
-  if (h == INVALID_HANDLE_VALUE) throw IoError("cannot open: " + path).withReason(systemMessage(::GetLastError()));
+  if (h == INVALID_HANDLE_VALUE) {
+    std::string reason = systemMessage(::GetLastError());
+    throw IoError("cannot open: " + path).withReason(reason);
+  }
   if (::GetFileType(h) != FILE_TYPE_DISK) {  // a pipe or a device
     ::CloseHandle(h);
     throw IoError("cannot open: " + path);
@@ -89,7 +93,7 @@ bool MappedFile::changed() const {
 }
 
 bool MappedFile::isSameFile(const std::string& path) const {
-  HANDLE h = ::CreateFileW(widen(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+  HANDLE h = ::CreateFileW(widePath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   uint64_t other[2] = {0, 0}, own[2] = {0, 0};
@@ -110,16 +114,18 @@ std::optional<std::string> readWholeFile(const std::string& path) {
 }
 
 void replaceFile(const std::string& path, std::string_view contents) {
+  std::string folder = folderOf(path);
+  if (!folder.empty() && !makeFolders(folder)) throw OsError(systemMessage(::GetLastError()));
   std::string temp = path + ".new";
   intptr_t h = file_ops::create(temp, OutputFile::Create::truncate);
   if (h == -1) throw OsError(systemMessage(::GetLastError()));
   bool ok = file_ops::write(h, contents.data(), contents.size()) &&
             ::FlushFileBuffers(reinterpret_cast<HANDLE>(h));
   ok = file_ops::close(h) && ok;
-  ok = ok && ::MoveFileExW(widen(temp).c_str(), widen(path).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  ok = ok && ::MoveFileExW(widePath(temp).c_str(), widePath(path).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
   if (!ok) {
     DWORD error = ::GetLastError();
-    ::DeleteFileW(widen(temp).c_str());
+    ::DeleteFileW(widePath(temp).c_str());
     throw OsError(systemMessage(error));
   }
 }
@@ -128,7 +134,7 @@ namespace file_ops {
 
 intptr_t create(const std::string& path, OutputFile::Create how) {
   // A handle that child processes do not inherit (no security attributes).
-  HANDLE h = ::CreateFileW(widen(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+  HANDLE h = ::CreateFileW(widePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                            how == OutputFile::Create::truncate ? CREATE_ALWAYS : CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
                            nullptr);
   return h == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<intptr_t>(h);

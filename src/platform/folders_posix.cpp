@@ -57,7 +57,10 @@ void prepareReplacement(const std::string& path, const std::string& temp, const 
     throw IoError("cannot open: " + shownAs)
         .withReason(S_ISDIR(st.st_mode) ? std::generic_category().message(EISDIR) : "not a regular file");
   // What the single conversion's open for writing would meet.
-  if (::access(path.c_str(), W_OK) != 0) throw IoError("cannot open: " + shownAs).withReason(lastSystemError());
+  if (::access(path.c_str(), W_OK) != 0) {
+    std::string reason = lastSystemError();
+    throw IoError("cannot open: " + shownAs).withReason(reason);
+  }
   ::chmod(temp.c_str(), st.st_mode & 0777);
 }
 

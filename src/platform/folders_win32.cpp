@@ -20,7 +20,7 @@ PathKind kindOf(DWORD attributes) {
 PathInfo pathInfo(const std::string& path) {
   // No access asked: any file or folder can be opened this way, and its
   // links are followed.
-  HANDLE h = ::CreateFileW(widen(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+  HANDLE h = ::CreateFileW(widePath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) return {};
   PathInfo info;
@@ -43,7 +43,7 @@ std::optional<std::vector<FolderEntry>> listFolder(const std::string& path) {
   if (!pattern.empty() && !isPathSeparator(pattern.back()) && pattern.back() != ':') pattern += '\\';
   pattern += '*';
   WIN32_FIND_DATAW found;
-  HANDLE h = ::FindFirstFileExW(widen(pattern).c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr,
+  HANDLE h = ::FindFirstFileExW(widePath(pattern).c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr,
                                 FIND_FIRST_EX_LARGE_FETCH);
   if (h == INVALID_HANDLE_VALUE) {
     if (::GetLastError() == ERROR_FILE_NOT_FOUND) return std::vector<FolderEntry>();  // an empty drive
@@ -68,37 +68,61 @@ std::optional<std::vector<FolderEntry>> listFolder(const std::string& path) {
 }
 
 bool makeFolders(const std::string& path) {
-  if (path.empty() || ::CreateDirectoryW(widen(path).c_str(), nullptr)) return true;
+  if (path.empty() || ::CreateDirectoryW(widePath(path).c_str(), nullptr)) return true;
   DWORD error = ::GetLastError();
   if (error == ERROR_ALREADY_EXISTS) return pathInfo(path).kind == PathKind::folder;
   if (error != ERROR_PATH_NOT_FOUND) return false;
   std::string parent = folderOf(path);
   return !parent.empty() && parent != path && makeFolders(parent) &&
-         (::CreateDirectoryW(widen(path).c_str(), nullptr) ||
+         (::CreateDirectoryW(widePath(path).c_str(), nullptr) ||
           (::GetLastError() == ERROR_ALREADY_EXISTS && pathInfo(path).kind == PathKind::folder));
 }
 
-bool renameReplacing(const std::string& from, const std::string& to) {
-  return ::MoveFileExW(widen(from).c_str(), widen(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+namespace {
+
+// A rename refused with "access denied": when one of the files is held open
+// by another program without sharing delete (the table open in the
+// spreadsheet), says that instead, which tells the person what to do.
+bool renamed(const std::string& from, const std::string& to, DWORD flags) {
+  if (::MoveFileExW(widePath(from).c_str(), widePath(to).c_str(), flags)) return true;
+  DWORD error = ::GetLastError();
+  if (error == ERROR_ACCESS_DENIED) {
+    for (const std::string* path : {&from, &to}) {
+      HANDLE h = ::CreateFileW(widePath(*path).c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+      if (h != INVALID_HANDLE_VALUE) {
+        ::CloseHandle(h);
+      } else if (::GetLastError() == ERROR_SHARING_VIOLATION) {
+        error = ERROR_SHARING_VIOLATION;
+        break;
+      }
+    }
+  }
+  ::SetLastError(error);
+  return false;
 }
 
-bool renameFresh(const std::string& from, const std::string& to) {
-  return ::MoveFileExW(widen(from).c_str(), widen(to).c_str(), 0) != 0;
+}  // namespace
+
+bool renameReplacing(const std::string& from, const std::string& to) {
+  return renamed(from, to, MOVEFILE_REPLACE_EXISTING);
 }
+
+bool renameFresh(const std::string& from, const std::string& to) { return renamed(from, to, 0); }
 
 // Links to files need rights that few accounts have here: a name is taken
 // as it stands.
 std::string linkTarget(const std::string& path) { return path; }
 
 void prepareReplacement(const std::string& path, const std::string& temp, const std::string& shownAs) {
-  DWORD attributes = ::GetFileAttributesW(widen(path).c_str());
+  DWORD attributes = ::GetFileAttributesW(widePath(path).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return;  // nothing there (yet)
   // What the single conversion's open for writing would meet.
   if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))
     throw IoError("cannot open: " + shownAs).withReason(systemMessage(ERROR_ACCESS_DENIED));
   DWORD keep = attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                              FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
-  ::SetFileAttributesW(widen(temp).c_str(), keep ? keep : FILE_ATTRIBUTE_NORMAL);
+  ::SetFileAttributesW(widePath(temp).c_str(), keep ? keep : FILE_ATTRIBUTE_NORMAL);
 }
 
 std::string comparablePath(const std::string& path) {

@@ -47,16 +47,16 @@ bool systemRandom(void* bytes, size_t size) {
 }
 
 bool dirExists(const std::string& path) {
-  DWORD attributes = ::GetFileAttributesW(widen(path).c_str());
+  DWORD attributes = ::GetFileAttributesW(widePath(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool fileExists(const std::string& path) {
-  DWORD attributes = ::GetFileAttributesW(widen(path).c_str());
+  DWORD attributes = ::GetFileAttributesW(widePath(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool removeFile(const std::string& path) { return ::DeleteFileW(widen(path).c_str()) != 0; }
+bool removeFile(const std::string& path) { return ::DeleteFileW(widePath(path).c_str()) != 0; }
 
 std::string lastSystemError() { return systemMessage(::GetLastError()); }
 

@@ -27,6 +27,22 @@ inline std::string narrow(std::wstring_view text) {
   return utf8;
 }
 
+// A path as the file calls take it: beyond the old limit of 260 characters
+// (and 248 for a folder's own name) in its extended form ("\\?\C:\...",
+// "\\?\UNC\server\..."), made absolute, since that form takes no
+// relative step; as it is below.
+inline std::wstring widePath(std::string_view path) {
+  std::wstring wide = widen(path);
+  if (wide.size() < 248 || wide.starts_with(L"\\\\?\\")) return wide;
+  DWORD n = ::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (n == 0) return wide;
+  std::wstring full(n, L'\0');
+  n = ::GetFullPathNameW(wide.c_str(), n, full.data(), nullptr);
+  full.resize(n);
+  if (full.starts_with(L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
+  return L"\\\\?\\" + full;
+}
+
 // The system's text for an error code, from its message table, in the
 // default language, without inserts or line breaks; "unknown error" when it
 // has none.
