@@ -5,8 +5,9 @@
 // reach: the quoting leaves it bare, as the Windows rule does.
 //
 // Then the batch's arguments: either a usage error with a message, or
-// options that, written back as "--out=DIR --split-rows=N -- PATH...", read
-// the same, with every path one of the arguments, in their order.
+// options that, written back as "--out=DIR --split-rows=N --update
+// --dry-run --log=FILE --list-separator=C --decimal-separator=C -- PATH...",
+// read the same, with every path one of the arguments, in their order.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <string>
@@ -39,10 +40,17 @@ void checkBatchArguments(const std::vector<std::string>& args) {
   std::vector<std::string> again;
   if (!options.outDir.empty()) again.push_back("--out=" + options.outDir);
   if (options.splitRows) again.push_back("--split-rows=" + std::to_string(options.splitRows));
+  if (options.update) again.push_back("--update");
+  if (options.dryRun) again.push_back("--dry-run");
+  if (!options.logFile.empty()) again.push_back("--log=" + options.logFile);
+  if (options.listSeparator) again.push_back("--list-separator=" + std::string(1, *options.listSeparator));
+  if (options.decimalSeparator) again.push_back("--decimal-separator=" + std::string(1, *options.decimalSeparator));
   again.push_back("--");
   again.insert(again.end(), options.paths.begin(), options.paths.end());
   BatchOptions read = parseBatchArguments(again);
   FUZZ_CHECK(read.outDir == options.outDir && read.splitRows == options.splitRows && read.paths == options.paths);
+  FUZZ_CHECK(read.update == options.update && read.dryRun == options.dryRun && read.logFile == options.logFile);
+  FUZZ_CHECK(read.listSeparator == options.listSeparator && read.decimalSeparator == options.decimalSeparator);
 }
 
 }  // namespace

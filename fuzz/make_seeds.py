@@ -62,6 +62,8 @@ def main():
     # (arguments end at a backslash and another character; "\\\\" is one backslash)
     write(os.path.join(out, "command_line"), "batch",
           b'--out\\ C:\\\\out dir\\ --split-rows=1048575\\ --\\ a.tlq\\ folder')
+    write(os.path.join(out, "command_line"), "daily",
+          b'--update\\ --log=batch.csv\\ --dry-run\\ --list-separator\\ ;\\ --decimal-separator=,\\ x')
 
 
 if __name__ == "__main__":

@@ -10,7 +10,10 @@
 #      middle of a large batch: exit 130, no temporary file, only whole tables;
 #   3. tlqconverter.exe from the desktop in a virtual display (Xvfb): the
 #      progress dialog appears, Cancel stops the batch, the message box
-#      follows (screenshots land in build/windows/screens/).
+#      follows (screenshots land in build/windows/screens/); a folder
+#      without recordings gives a message box, not a crash;
+#   4. a console window (wine's, in the virtual display) shows names beyond
+#      ASCII as they are: the test that reads its screen back.
 # Runs in $WINEPREFIX when the Windows suite has one, else in a fresh prefix.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -45,7 +48,10 @@ windows_path() { "$wine" winepath -w "$1" 2>/dev/null | tr -d '\r'; }
 no_temporary_files() { [ -z "$(find "$1" -name '*.tmp')" ]; }
 # What a summary says beyond the paths, the megabytes and the seconds: each
 # failure's kind and message, and the counts.
-gist() { tr -d '\r' | sed -E 's/^failed: .*\.(tlq|TLQ): (.*) \(report: .*\)$/failed: \2/; s/, [0-9.]+ MB read in [0-9.]+ s$//'; }
+gist() {
+  tr -d '\r' | sed -E 's/^failed: .*\.(tlq|TLQ): (.*) \(report: .*\)$/failed: \2/; s/^dropped: .*\.(tlq|TLQ): /dropped: /
+    s/, [0-9.]+ MB read in [0-9.]+ s$//'
+}
 gen() { "$release/tools/gen_recording" "$@" >/dev/null; }
 
 "$wine" reg add 'HKCU\Control Panel\International' /v sList /t REG_SZ /d ';' /f </dev/null >/dev/null 2>&1
@@ -161,6 +167,29 @@ check "exit code 130" equals "$wrc" 130
 check "the summary says so" grep -q '^cancelled: ' "$work/dialog.out"
 check "no temporary file left" no_temporary_files "$big"
 check "only whole tables" whole_tables
+
+echo "batch from the desktop: a folder without recordings"
+mkdir -p "$work/empty"
+printf 'not a recording' >"$work/empty/notes.txt"
+"$wine" build/windows/src/tlqconverter.exe --batch "$(windows_path "$work/empty")" </dev/null >"$work/empty.out" 2>/dev/null &
+pid=$!
+box=$(window "^tlqconverter$" || true)
+check "a message box, no crash" test -n "$box"
+if [ -n "$box" ]; then
+  import -window root "$shots/no-recordings.png"
+  xdotool windowfocus --sync "$box" key Return
+fi
+wrc=0
+wait "$pid" || wrc=$?
+check "exit code 0" equals "$wrc" 0
+check "the summary says none" grep -q '^0 recordings converted, 0 failed' "$work/empty.out"
+
+echo "batch in a console window: names beyond ASCII"
+wrc=0
+TLQ_REQUIRE_CONSOLE=1 "$wine" build/windows/src/tlq_tests.exe --gtest_filter=BatchTrust.AConsoleShowsNamesBeyondAscii \
+  </dev/null >"$work/console.out" 2>&1 || wrc=$?
+check "the console's screen shows them" equals "$wrc" 0
+[ "$wrc" -eq 0 ] || tail -n 20 "$work/console.out"
 unset DISPLAY
 
 echo "batch under wine: $failures failed"

@@ -18,10 +18,7 @@ namespace tlq {
 
 namespace {
 
-void print(std::FILE* stream, const std::string& text) {
-  std::fwrite(text.data(), 1, text.size(), stream);
-  std::fflush(stream);
-}
+void print(std::FILE* stream, const std::string& text) { writeText(stream, text); }
 
 bool isHelpSwitch(const std::string& arg) {
 #ifdef _WIN32
