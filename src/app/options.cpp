@@ -79,14 +79,17 @@ BatchOptions parseBatchArguments(const std::vector<std::string>& args) {
 std::string versionText() { return "tlqconverter " TLQ_VERSION "\n"; }
 
 std::string usageHint() {
-  return "Usage: tlqconverter --batch [--out DIR] [--split-rows N] [--] PATH...\n"
+  return "Usage: tlqconverter --batch [--out DIR] [--split-rows N] [--update] [--dry-run] [--log FILE]\n"
+         "                          [--list-separator C] [--decimal-separator C] [--] PATH...\n"
          "Try \"tlqconverter --help\" for more.\n";
 }
 
 std::string helpText() {
   return "Usage:\n"
          "  tlqconverter [RECORDING]\n"
-         "  tlqconverter --batch [--out DIR] [--split-rows N] [--] PATH...\n"
+         "  tlqconverter --batch [--out DIR] [--split-rows N] [--update] [--dry-run]\n"
+         "                       [--log FILE] [--list-separator C] [--decimal-separator C]\n"
+         "                       [--] PATH...\n"
          "  tlqconverter --install | --uninstall\n"
          "  tlqconverter --help | --version\n"
          "\n"
@@ -106,9 +109,14 @@ std::string helpText() {
          "                   names end in .tlq (links to folders are not followed);\n"
          "                   under Windows, * and ? in a PATH match names.\n"
          "                   Each table is written whole or not at all: a failure keeps\n"
-         "                   an older table of that name as it was, writes an error\n"
-         "                   report and the batch goes on. No spreadsheet is opened. At\n"
-         "                   the end a summary lists the failures and the totals.\n"
+         "                   every file of an older table as it was, writes an error\n"
+         "                   report and the batch goes on. An older table keeps its\n"
+         "                   permissions; a read-only one is refused; a table that is a\n"
+         "                   link is written where it leads. Every name of a recording\n"
+         "                   (links too) gets its own table. No spreadsheet is opened.\n"
+         "                   At the end a summary lists the failures (with the system's\n"
+         "                   reason), the recordings that dropped entries for a failed\n"
+         "                   CRC, the older parts removed, and the totals.\n"
          "                   Ctrl-C stops the batch: the tables already written stay.\n"
          "    --out DIR        writes the tables below DIR, each at the recording's path\n"
          "                     below the PATH it was found in (a PATH that is a file puts\n"
@@ -117,7 +125,20 @@ std::string helpText() {
          "                     lines, each with the header line: NAME.csv,\n"
          "                     NAME_part2.csv, NAME_part3.csv, ... A spreadsheet shows\n"
          "                     at most 1,048,576 rows: --split-rows 1048575 gives parts\n"
-         "                     it opens whole.\n"
+         "                     it opens whole. Parts of the same name beyond the last\n"
+         "                     one, left by an earlier run, are removed (and listed),\n"
+         "                     unless a recording owns the name.\n"
+         "    --update         converts only recordings whose table is missing or older\n"
+         "                     than the recording (every part of a split table).\n"
+         "    --dry-run        finds the recordings and prints the table each would\n"
+         "                     get, or why it would fail; writes nothing.\n"
+         "    --log FILE       writes a CSV line per recording (comma, UTF-8): its\n"
+         "                     tables, outcome, data lines, entries dropped for a failed\n"
+         "                     CRC, bytes read, seconds, and a failure's kind, message\n"
+         "                     and report.\n"
+         "    --list-separator C, --decimal-separator C\n"
+         "                     the separators of the tables, in place of those of the\n"
+         "                     regional settings (one character each).\n"
          "    --               ends the options: every argument after it is a PATH.\n"
          "\n"
          "  --install        adds the \"Open with Excel\" verb to the recording file type.\n"
@@ -130,7 +151,7 @@ std::string helpText() {
          "\n"
          "Exit codes: 0 done; 2 a conversion, a recording of a batch or a switch failed,\n"
          "or a usage error; 1 not even the error report could be written; 130 the batch\n"
-         "was stopped.\n";
+         "was stopped (Ctrl-C, or Cancel); 143 it was stopped by SIGTERM.\n";
 }
 
 }  // namespace tlq
