@@ -139,7 +139,7 @@ def batch(program, generator, work, env, runs):
 
     subprocess.run([program, "--batch", "--out", fresh(), folder], env=env, stdout=subprocess.DEVNULL, check=True)
     subprocess.run([program, "--batch", "--out", fresh(), one], env=env, stdout=subprocess.DEVNULL, check=True)
-    many, single, terminal, plain, again = [], [], [], [], []
+    many, single, terminal, plain, again, update = [], [], [], [], [], []
     many_peak = single_peak = 0
     for _ in range(runs):
         wall, peak = batch_into([folder], run, env)
@@ -158,8 +158,9 @@ def batch(program, generator, work, env, runs):
             into.append(batch_into([folder], how, env))
     replaced = os.path.join(work, "replaced")
     subprocess.run([program, "--batch", "--out", replaced, folder], env=env, stdout=subprocess.DEVNULL, check=True)
-    for _ in range(runs):  # every table there already, and replaced
+    for _ in range(runs):  # every table there already, and replaced; then kept as up to date
         again.append(run([program, "--batch", "--out", replaced, folder], env)[0])
+        update.append(run([program, "--batch", "--update", "--out", replaced, folder], env)[0])
     for out in glob.glob(os.path.join(work, "out*")) + [replaced]:
         shutil.rmtree(out)
     row("batch 1000 x 150 KB", size, many, many_peak)
@@ -167,12 +168,15 @@ def batch(program, generator, work, env, runs):
     row("batch, on a terminal", size, [w for w, _ in terminal], many_peak)
     row("batch, the same without", size, [w for w, _ in plain], many_peak)
     row("batch, tables replaced", size, again, many_peak)
+    row("batch --update, all up to date", size, update, many_peak)
     m, o = statistics.median(many), statistics.median(single)
     t, p = statistics.median(w for w, _ in terminal), statistics.median(w for w, _ in plain)
     tc, pc = statistics.median(c for _, c in terminal), statistics.median(c for _, c in plain)
     print("batch: 1000 recordings %.3f s, one of the same size %.3f s, ratio %.2f; peak memory ratio %.2f; "
-          "progress line on a terminal %+.1f%% wall, %+.1f%% processor time"
-          % (m, o, m / o, many_peak / single_peak, (t / p - 1) * 100, (tc / pc - 1) * 100))
+          "progress line on a terminal %+.1f%% wall, %+.1f%% processor time; "
+          "--update over converted tables %.1f%% of their conversion"
+          % (m, o, m / o, many_peak / single_peak, (t / p - 1) * 100, (tc / pc - 1) * 100,
+             statistics.median(update) / m * 100))
 
 
 def wine_figures(program, windows_build, work, env, runs, sizes):

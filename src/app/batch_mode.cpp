@@ -236,6 +236,12 @@ int runBatch(const std::vector<std::string>& args) {
   auto elapsed = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); };
 
   std::vector<BatchItem> items = TLQ_AT(findRecordings(options.paths, {options.outDir, kExpandWildcards, &cancel}));
+  if (!options.logFile.empty()) {
+    std::string log = placeKey(linkTarget(options.logFile));
+    for (const BatchItem& item : items)
+      if (item.tablePlace == log || item.recordingPlace == log)
+        return usageFailure("--log would overwrite " + displayText(item.tablePlace == log ? item.table : item.path));
+  }
   BatchSettings settings;
   settings.splitRows = options.splitRows;
   settings.threads = batchThreads();

@@ -214,6 +214,14 @@ TEST_F(BatchTrust, TheLogHasALinePerRecording) {
   EXPECT_EQ(all[3], below(dir.file("l"), "c.tlq") + ",\"" + below(dir.file("l"), "c.csv"));
   EXPECT_EQ(all[4], below(dir.file("l"), "c_part2.csv"));
   EXPECT_TRUE(all[5].starts_with(below(dir.file("l"), "c_part3.csv") + "\",converted,25,0,")) << all[5];
+
+  // A log that would overwrite a table or a recording is refused.
+  for (const char* name : {"c.csv", "c.tlq"}) {
+    r = batch({"--log", dir.file(std::string("l/") + name), dir.file("l")});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(r.err.starts_with("tlqconverter: --log would overwrite ")) << r.err;
+  }
+  EXPECT_EQ(readFile(c), recordingOf(25));
 }
 
 TEST_F(BatchTrust, SeparatorsForTheRun) {
