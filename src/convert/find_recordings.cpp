@@ -63,13 +63,13 @@ class Finder {
     // recording, would be overwritten: that recording fails instead.
     std::map<std::string, size_t> recordings, tables;
     for (size_t i = 0; i < found_.size(); ++i) {
-      found_[i].recordingPlace = placeKey(linkTarget(found_[i].path));
+      found_[i].recordingPlace = places_.key(linkTarget(found_[i].path));
       recordings.emplace(found_[i].recordingPlace, i);
     }
     for (size_t i = 0; i < found_.size(); ++i) {
       BatchItem& item = found_[i];
       if (!item.problem.empty()) continue;
-      item.tablePlace = placeKey(linkTarget(item.table));
+      item.tablePlace = places_.key(linkTarget(item.table));
       auto recording = recordings.find(item.tablePlace);
       auto [earlier, first] = tables.emplace(item.tablePlace, i);
       if (recording != recordings.end() && recording->second != i)
@@ -128,7 +128,7 @@ class Finder {
 
   void add(const std::string& path, const std::string& below, const PathInfo& info) {
     // The same name reached again (another spelling, a link to a folder).
-    if (!places_.insert(placeKey(path)).second) return;
+    if (!reached_.insert(places_.key(path)).second) return;
     BatchItem item;
     item.path = path;
     item.table = options_.outDir.empty() ? csvPathFor(path)
@@ -139,7 +139,8 @@ class Finder {
 
   const FindOptions& options_;
   std::vector<BatchItem> found_;
-  std::set<std::string> places_;
+  Places places_;
+  std::set<std::string> reached_;  // the places of the recordings found
 };
 
 }  // namespace

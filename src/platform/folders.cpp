@@ -19,20 +19,28 @@ std::string nameOf(const std::string& path) {
   return path.substr(cut);
 }
 
-std::string placeKey(const std::string& path) {
+std::string placeKey(const std::string& path) { return Places().key(path); }
+
+std::string Places::key(const std::string& path) {
   std::string at = comparablePath(path);
-  std::string below;
-  for (;;) {
-    std::string folder = folderOf(at);
-    std::string name = nameOf(at);
-    below = below.empty() ? name : name + "/" + below;
-    if (folder.empty() || folder == at) return at + "/" + below;
-    PathInfo info = pathInfo(folder);
-    if (info.kind == PathKind::folder && info.id)
-      return std::to_string(info.id->device) + ":" + std::to_string(info.id->file) + "/" + below;
-    if (folderOf(folder) == folder) return folder + below;  // a root that the system does not know
-    at = folder;
-  }
+  std::string folder = folderOf(at);
+  if (folder.empty() || folder == at) return at;  // a root, or a path the system could not make absolute
+  return folderKey(folder) + "/" + nameOf(at);
+}
+
+std::string Places::folderKey(const std::string& folder) {
+  if (auto known = folders_.find(folder); known != folders_.end()) return known->second;
+  std::string key;
+  PathInfo info = pathInfo(folder);
+  std::string parent = folderOf(folder);
+  if (info.kind == PathKind::folder && info.id)
+    key = std::to_string(info.id->device) + ":" + std::to_string(info.id->file);
+  else if (parent.empty() || parent == folder)
+    key = folder;  // a root that the system does not know
+  else
+    key = folderKey(parent) + "/" + nameOf(folder);
+  folders_.emplace(folder, key);
+  return key;
 }
 
 }  // namespace tlq

@@ -4,6 +4,7 @@
 
 #include <compare>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -39,6 +40,16 @@ std::string linkTarget(const std::string& path);
 // the same key when they name one place, whatever their spelling or the
 // links among their folders; a link at the end is not followed.
 std::string placeKey(const std::string& path);
+
+// placeKey for many paths, each folder looked at once.
+class Places {
+ public:
+  std::string key(const std::string& path);
+
+ private:
+  std::string folderKey(const std::string& folder);
+  std::map<std::string, std::string> folders_;  // a folder's comparable path, its key
+};
 
 // Before a finished file replaces the file at `path`: raises IoError
 // "cannot open: " + `shownAs`, with the system's reason, where the single
