@@ -143,6 +143,13 @@ window() {  # the id of the window whose name matches, waiting up to a minute
   done
   return 1
 }
+dismiss_message() {  # the message box: waits for it, takes a picture ($1.png) and presses Return
+  local box
+  box=$(window "^tlqconverter$" || true)
+  [ -n "$box" ] || return 1
+  import -window root "$shots/$1.png"
+  xdotool windowfocus --sync "$box" key Return
+}
 "$wine" build/windows/src/tlqconverter.exe --batch "$(windows_path "$big")" </dev/null >"$work/dialog.out" 2>/dev/null &
 pid=$!
 dialog=$(window "converting recordings to CSV" || true)
@@ -152,14 +159,8 @@ if [ -n "$dialog" ]; then
   import -window root "$shots/progress-dialog.png"
   xdotool windowfocus --sync "$dialog" key Escape  # its Cancel button
   start=$(date +%s%N)
-  box=$(window "^tlqconverter$" || true)
-  took=$((($(date +%s%N) - start) / 1000000))
-  echo "    (the message box came $took ms after Cancel)"
-  check "a message box says what was done" test -n "$box"
-  if [ -n "$box" ]; then
-    import -window root "$shots/message-box.png"
-    xdotool windowfocus --sync "$box" key Return
-  fi
+  check "a message box says what was done" dismiss_message message-box
+  echo "    (the message box came $((($(date +%s%N) - start) / 1000000)) ms after Cancel)"
 fi
 wrc=0
 wait "$pid" || wrc=$?
@@ -173,12 +174,7 @@ mkdir -p "$work/empty"
 printf 'not a recording' >"$work/empty/notes.txt"
 "$wine" build/windows/src/tlqconverter.exe --batch "$(windows_path "$work/empty")" </dev/null >"$work/empty.out" 2>/dev/null &
 pid=$!
-box=$(window "^tlqconverter$" || true)
-check "a message box, no crash" test -n "$box"
-if [ -n "$box" ]; then
-  import -window root "$shots/no-recordings.png"
-  xdotool windowfocus --sync "$box" key Return
-fi
+check "a message box, no crash" dismiss_message no-recordings
 wrc=0
 wait "$pid" || wrc=$?
 check "exit code 0" equals "$wrc" 0
