@@ -289,10 +289,11 @@ int runBatch(const std::vector<std::string>& args) {
   totals.seconds = seconds;
   totals.cancelled = totals.cancelled || cancel;
   summary += totalsLine(totals) + "\n";
-  print(stdout, summary);
   int code = totals.cancelled ? (interrupts.exitCode() ? interrupts.exitCode() : exitCancelled)
              : totals.failed > 0 ? exitFailed
                                  : exitOk;
+  // The log first: a reader of the summary that goes away (a pipe closed)
+  // must not cost it.
   if (!options.logFile.empty()) {
     try {
       replaceFile(options.logFile, logText(batch, failures));
@@ -302,6 +303,7 @@ int runBatch(const std::vector<std::string>& args) {
       if (code == exitOk) code = exitFailed;
     }
   }
+  print(stdout, summary);
   if (desktop) tellTheDesktop(totals, summary, batch.items().size());
   InterruptGuard::done();
   return code;

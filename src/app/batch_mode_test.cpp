@@ -299,14 +299,14 @@ TEST_F(BatchRun, ProgressLineOnlyOnATerminal) {
   EXPECT_EQ(logged.out.substr(0, 30), onTerminal.out.substr(0, 30));
 }
 
-// Ctrl-C (SIGINT) or SIGTERM in the middle of a large batch: the recordings
+// Ctrl-C (SIGINT), SIGTERM or SIGHUP in the middle of a large batch: the recordings
 // under way stop, their temporary files go, the tables already written stay
 // whole, and the summary says so.
 TEST_F(BatchRun, InterruptStopsCleanly) {
   std::string big = recordingOf(60000);
   for (int i = 0; i < 40; ++i) put("big/r" + std::to_string(i) + ".tlq", big);
   std::string whole = singleTable(dir.file("big/r0.tlq"));
-  for (int signal : {SIGINT, SIGTERM}) {
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
     SCOPED_TRACE(signal);
     testing::RunningProcess batch({TLQ_CONSOLE_PROGRAM, "--batch", dir.file("big")},
                                   {{"TMP", tmp}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}});

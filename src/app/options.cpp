@@ -151,7 +151,7 @@ std::string helpText() {
          "\n"
          "Exit codes: 0 done; 2 a conversion, a recording of a batch or a switch failed,\n"
          "or a usage error; 1 not even the error report could be written; 130 the batch\n"
-         "was stopped (Ctrl-C, or Cancel); 143 it was stopped by SIGTERM.\n";
+         "was stopped (Ctrl-C, or Cancel); 143 by SIGTERM; 129 its terminal was closed.\n";
 }
 
 }  // namespace tlq

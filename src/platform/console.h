@@ -27,8 +27,8 @@ void attachParentConsole();
 // everything else (a file, a pipe) gets the UTF-8 bytes.
 void writeText(std::FILE* stream, std::string_view text);
 
-// While it lives, the user's interrupt (Ctrl-C, and SIGTERM outside
-// Windows; the console's control events under Windows) sets `flag` instead
+// While it lives, the user's interrupt (Ctrl-C, and SIGTERM and SIGHUP
+// outside Windows; the console's control events under Windows) sets `flag` instead
 // of ending the program, so that the program can stop cleanly. Further
 // interrupts change nothing; a signal that the program was started with
 // ignored stays ignored. One at a time.
@@ -40,8 +40,8 @@ class InterruptGuard {
   InterruptGuard& operator=(const InterruptGuard&) = delete;
 
   // The exit code that tells the caller why the program stopped: 130 after
-  // Ctrl-C (SIGINT), 143 after SIGTERM, by the first that came; 0 when none
-  // has come.
+  // Ctrl-C (SIGINT), 143 after SIGTERM, 129 after SIGHUP, by the first that
+  // came; 0 when none has come.
   int exitCode() const;
 
   // Tells a console that is closing that the program has cleaned up (under

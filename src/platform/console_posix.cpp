@@ -21,9 +21,10 @@ namespace {
 
 std::atomic<bool>* interrupted = nullptr;
 std::atomic<int> firstSignal{0};
-struct sigaction previous[2];
-bool installed[2] = {false, false};
-constexpr int kSignals[2] = {SIGINT, SIGTERM};
+// Ctrl-C, a request to end, and the terminal closed.
+constexpr int kSignals[3] = {SIGINT, SIGTERM, SIGHUP};
+struct sigaction previous[3];
+bool installed[3] = {false, false, false};
 
 void onInterrupt(int signal) {
   int none = 0;
@@ -40,7 +41,7 @@ InterruptGuard::InterruptGuard(std::atomic<bool>& flag) {
   action.sa_handler = onInterrupt;
   action.sa_flags = SA_RESTART;
   sigfillset(&action.sa_mask);
-  for (int i = 0; i < 2; ++i) {
+  for (int i = 0; i < 3; ++i) {
     // A caller that ignores the signal (a script's background job) keeps it
     // ignored.
     installed[i] = ::sigaction(kSignals[i], nullptr, &previous[i]) == 0 && previous[i].sa_handler != SIG_IGN &&
@@ -49,7 +50,7 @@ InterruptGuard::InterruptGuard(std::atomic<bool>& flag) {
 }
 
 InterruptGuard::~InterruptGuard() {
-  for (int i = 0; i < 2; ++i)
+  for (int i = 0; i < 3; ++i)
     if (installed[i]) ::sigaction(kSignals[i], &previous[i], nullptr);
   interrupted = nullptr;
 }
