@@ -12,6 +12,8 @@
 #      progress dialog appears, Cancel stops the batch, the message box
 #      follows (screenshots land in build/windows/screens/); a folder
 #      without recordings gives a message box, not a crash;
+#      when a recording failed, the summary is opened in an editor once the
+#      message box is dismissed, and reads right (a byte-order mark);
 #   4. a console window (wine's, in the virtual display) shows names beyond
 #      ASCII as they are: the test that reads its screen back.
 # Runs in $WINEPREFIX when the Windows suite has one, else in a fresh prefix.
@@ -179,6 +181,30 @@ wrc=0
 wait "$pid" || wrc=$?
 check "exit code 0" equals "$wrc" 0
 check "the summary says none" grep -q '^0 recordings converted, 0 failed' "$work/empty.out"
+
+echo "batch from the desktop: the failures listed in a file, opened once the message is read"
+mkdir -p "$work/März ω"
+printf '{' >"$work/März ω/kaputt.tlq"
+# Text files open in the editor (the suite's tests map them to their probe).
+"$wine" reg add 'HKCR\.txt' /ve /d txtfile /f </dev/null >/dev/null 2>&1
+"$wine" build/windows/src/tlqconverter.exe --batch "$(windows_path "$work/März ω")" </dev/null >"$work/failed.out" 2>/dev/null &
+pid=$!
+box=$(window "^tlqconverter$" || true)
+check "a message box" test -n "$box"
+check "no editor over it" test -z "$(xdotool search --name 'tlqconverter_summary_' 2>/dev/null)"
+[ -z "$box" ] || xdotool windowfocus --sync "$box" key Return
+editor=$(window "tlqconverter_summary_" || true)
+check "then the summary in an editor" test -n "$editor"
+summary=$(ls "$WINEPREFIX"/drive_c/users/*/Temp/tlqconverter_summary_*.txt 2>/dev/null | head -n 1)
+check "the summary file begins with a byte-order mark" equals "$(head -c 3 "$summary" | od -An -tx1 | tr -d ' ')" efbbbf
+if [ -n "$editor" ]; then
+  sleep 0.5
+  import -window root "$shots/summary-in-editor.png"
+  xdotool windowkill "$editor" 2>/dev/null || true
+fi
+wrc=0
+wait "$pid" || wrc=$?
+check "exit code 2" equals "$wrc" 2
 
 echo "batch in a console window: names beyond ASCII"
 wrc=0
