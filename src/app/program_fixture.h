@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -35,15 +37,33 @@ class Program : public ::testing::Test {
   }
 
 #ifdef _WIN32
+  // The system's own associations come back as they were.
   void TearDown() override {
-    for (const wchar_t* key : {L".txt", L".csv", L"tlqtest.txt", L"tlqtest.csv"}) ::RegDeleteTreeW(HKEY_CLASSES_ROOT, key);
+    for (const auto& [extension, previous] : associations_) {
+      HKEY key = nullptr;
+      if (::RegOpenKeyExW(HKEY_CLASSES_ROOT, extension.c_str(), 0, KEY_WRITE, &key) != ERROR_SUCCESS) continue;
+      if (previous)
+        ::RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(previous->c_str()),
+                         static_cast<DWORD>((previous->size() + 1) * 2));
+      else
+        ::RegDeleteValueW(key, nullptr);
+      ::RegCloseKey(key);
+    }
+    for (const wchar_t* key : {L"tlqtest.txt", L"tlqtest.csv"}) ::RegDeleteTreeW(HKEY_CLASSES_ROOT, key);
   }
 
   // The desktop opens ".txt" and ".csv" files with the probe.
-  static void associate(const char* extension) {
+  void associate(const char* extension) {
     std::wstring progIdKey = L"tlqtest" + widen(extension);
     HKEY key = nullptr;
-    ::RegCreateKeyExW(HKEY_CLASSES_ROOT, widen(extension).c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
+    ::RegCreateKeyExW(HKEY_CLASSES_ROOT, widen(extension).c_str(), 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &key,
+                      nullptr);
+    wchar_t previous[512];
+    DWORD size = sizeof previous, type = 0;
+    bool had = ::RegQueryValueExW(key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(previous), &size) ==
+                   ERROR_SUCCESS && type == REG_SZ;
+    if (had) previous[std::min<size_t>(size / sizeof(wchar_t), 511)] = L'\0';
+    associations_.emplace_back(widen(extension), had ? std::optional<std::wstring>(previous) : std::nullopt);
     ::RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(progIdKey.c_str()),
                      static_cast<DWORD>((progIdKey.size() + 1) * 2));
     ::RegCloseKey(key);
@@ -89,6 +109,9 @@ class Program : public ::testing::Test {
   std::string tmp = dir.file("tmp");
   std::string bin = dir.file("bin");
   std::string openerLog = dir.file("opened.log");
+#ifdef _WIN32
+  std::vector<std::pair<std::wstring, std::optional<std::wstring>>> associations_;  // the defaults before
+#endif
 };
 
 }  // namespace tlq
