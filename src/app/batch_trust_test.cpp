@@ -458,7 +458,7 @@ TEST_F(BatchTrust, SignalsFromTheStartAndWhileStopping) {
   put("wide/r.tlq", recordingOf(2));
   testing::RunningProcess searching({TLQ_CONSOLE_PROGRAM, "--batch", dir.file("wide"), dir.file("wide"), dir.file("wide")},
                                     {{"TMP", tmp}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}});
-  for (int i = 0; i < 2000 && !handles(searching.pid(), SIGTERM); ++i)
+  for (int i = 0; i < 20000 && !handles(searching.pid(), SIGTERM); ++i)
     std::this_thread::sleep_for(std::chrono::microseconds(200));
   ::kill(searching.pid(), SIGTERM);
   auto r = searching.wait();
@@ -469,7 +469,9 @@ TEST_F(BatchTrust, SignalsFromTheStartAndWhileStopping) {
   for (int i = 0; i < 10; ++i) put("big/r" + std::to_string(i) + ".tlq", big);
   testing::RunningProcess converting({TLQ_CONSOLE_PROGRAM, "--batch", dir.file("big")},
                                      {{"TMP", tmp}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}});
-  for (int i = 0; i < 400 && filesNamed(".tmp", dir.file("big")).empty(); ++i)
+  // Once it converts (its handlers in place, a temporary table begun).
+  for (int i = 0; i < 4000 && !(handles(converting.pid(), SIGINT) && !filesNamed(".tmp", dir.file("big")).empty());
+       ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   for (int k = 0; k < 20; ++k) {
     ::kill(converting.pid(), k % 2 ? SIGTERM : SIGINT);
