@@ -222,6 +222,12 @@ TEST_F(BatchTrust, TheLogHasALinePerRecording) {
     EXPECT_TRUE(r.err.starts_with("tlqconverter: --log would overwrite ")) << r.err;
   }
   EXPECT_EQ(readFile(c), recordingOf(25));
+
+  // A log that cannot be written: the tables are made, and the failure said.
+  r = batch({"--split-rows", "10", "--log", dir.file("l/c.tlq/log.csv"), dir.file("l/c.tlq")});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_TRUE(r.out.starts_with("1 recording converted, 0 failed")) << r.out;
+  EXPECT_TRUE(r.err.starts_with("tlqconverter: cannot write the log: " + dir.file("l/c.tlq/log.csv") + " (")) << r.err;
 }
 
 TEST_F(BatchTrust, SeparatorsForTheRun) {
