@@ -185,6 +185,9 @@ check "the summary says none" grep -q '^0 recordings converted, 0 failed' "$work
 echo "batch from the desktop: the failures listed in a file, opened once the message is read"
 mkdir -p "$work/März ω"
 printf '{' >"$work/März ω/kaputt.tlq"
+# A new wine prefix has the editor's file type but maps no extension to it;
+# a Windows desktop maps .txt to it.
+"$wine" reg add 'HKCR\.txt' /ve /d txtfile /f </dev/null >/dev/null 2>&1
 "$wine" build/windows/src/tlqconverter.exe --batch "$(windows_path "$work/März ω")" </dev/null >"$work/failed.out" 2>/dev/null &
 pid=$!
 box=$(window "^tlqconverter$" || true)
