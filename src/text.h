@@ -2,6 +2,7 @@
 #pragma once
 
 #include <bit>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -27,6 +28,35 @@ inline const char* findAnyOf(const char* p, const char* end, Bytes... bytes) {
   }
   while (p != end && ((*p != bytes) && ...)) ++p;
   return p;
+}
+
+// The length of the UTF-8 character that begins at `p` (before `end`): 1 to
+// 4, or 0 where none does (a stray byte, an overlong form, a surrogate,
+// nothing past U+10FFFF, one cut short).
+inline size_t utf8Length(const char* p, const char* end) {
+  auto lead = static_cast<unsigned char>(*p);
+  if (lead < 0x80) return 1;
+  size_t n = 0;
+  unsigned char low = 0x80, high = 0xBF;  // the second byte's range; the others' is 80..BF
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    n = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    n = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    n = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (end - p < static_cast<ptrdiff_t>(n)) return 0;
+  for (size_t i = 1; i < n; ++i, low = 0x80, high = 0xBF) {
+    auto c = static_cast<unsigned char>(p[i]);
+    if (c < low || c > high) return 0;
+  }
+  return n;
 }
 
 // Appends to a string through a block of its own, so that each of the many

@@ -4,6 +4,9 @@
 #include <charconv>
 #include <cmath>
 
+#include "csv/csv.h"
+#include "text.h"
+
 namespace tlq {
 
 namespace {
@@ -83,36 +86,13 @@ std::string failureLine(const std::string& path, const std::string& kind, const 
          (report.empty() ? " (no report: " + noReport + ")" : " (report: " + report + ")");
 }
 
-namespace {
-
-// The length of the UTF-8 sequence at `at`, or 0 when it is none (a stray
-// byte, an overlong form, a surrogate, beyond U+10FFFF, cut short).
-size_t utf8Length(std::string_view s, size_t at) {
-  auto byte = [&](size_t i) { return i < s.size() ? static_cast<unsigned char>(s[i]) : 0u; };
-  unsigned c = byte(at);
-  auto follows = [&](size_t i, unsigned lo = 0x80, unsigned hi = 0xBF) { return byte(i) >= lo && byte(i) <= hi; };
-  if (c < 0x80) return 1;
-  if (c >= 0xC2 && c <= 0xDF) return follows(at + 1) ? 2 : 0;
-  if (c >= 0xE0 && c <= 0xEF) {
-    unsigned lo = c == 0xE0 ? 0xA0 : 0x80, hi = c == 0xED ? 0x9F : 0xBF;
-    return follows(at + 1, lo, hi) && follows(at + 2) ? 3 : 0;
-  }
-  if (c >= 0xF0 && c <= 0xF4) {
-    unsigned lo = c == 0xF0 ? 0x90 : 0x80, hi = c == 0xF4 ? 0x8F : 0xBF;
-    return follows(at + 1, lo, hi) && follows(at + 2) && follows(at + 3) ? 4 : 0;
-  }
-  return 0;
-}
-
-}  // namespace
-
 std::string displayText(std::string_view text) {
   static constexpr char kHex[] = "0123456789abcdef";
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size();) {
     auto c = static_cast<unsigned char>(text[i]);
-    size_t n = utf8Length(text, i);
+    size_t n = utf8Length(text.data() + i, text.data() + text.size());
     // C1 controls (U+0080 to U+009F) steer terminals as C0 ones do.
     bool c1 = n == 2 && c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0;
     if (n > 1 && !c1) {
@@ -137,13 +117,9 @@ std::string displayText(std::string_view text) {
 }
 
 std::string logField(std::string_view text) {
-  if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
-  std::string out = "\"";
-  for (char c : text) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  return out + "\"";
+  std::string field;
+  quoteString(CsvFormat{{}, ',', '.'}, text, field);
+  return field;
 }
 
 }  // namespace tlq

@@ -8,6 +8,7 @@
 
 #include "convert/json_text.h"
 #include "convert/recording.h"
+#include "text.h"
 
 namespace tlq {
 namespace {
@@ -143,8 +144,12 @@ class Checker {
       if (c == '\\') {
         escaped = true;
         if (!escape()) return false;
-      } else if (c < 0x20 || !restOfCharacter(c)) {
+      } else if (c < 0x20) {
         return false;
+      } else if (c >= 0x80) {  // the rest of a character beyond ASCII
+        size_t n = utf8Length(p_ - 1, end_);
+        if (n == 0) return false;
+        p_ += n - 1;
       }
     }
   }
@@ -169,26 +174,6 @@ class Checker {
       }
       default: return false;
     }
-  }
-
-  // The rest of a UTF-8 character whose first byte `lead`, 0x80 or more, is
-  // read: well formed, no overlong form, no surrogate, nothing past U+10FFFF.
-  bool restOfCharacter(unsigned char lead) {
-    auto next = [this](unsigned char low, unsigned char high) {
-      if (p_ == end_) return false;
-      auto c = static_cast<unsigned char>(*p_);
-      if (c < low || c > high) return false;
-      ++p_;
-      return true;
-    };
-    if (lead >= 0xC2 && lead <= 0xDF) return next(0x80, 0xBF);
-    if (lead == 0xE0) return next(0xA0, 0xBF) && next(0x80, 0xBF);
-    if (lead == 0xED) return next(0x80, 0x9F) && next(0x80, 0xBF);
-    if (lead >= 0xE1 && lead <= 0xEF) return next(0x80, 0xBF) && next(0x80, 0xBF);
-    if (lead == 0xF0) return next(0x90, 0xBF) && next(0x80, 0xBF) && next(0x80, 0xBF);
-    if (lead >= 0xF1 && lead <= 0xF3) return next(0x80, 0xBF) && next(0x80, 0xBF) && next(0x80, 0xBF);
-    if (lead == 0xF4) return next(0x80, 0x8F) && next(0x80, 0xBF) && next(0x80, 0xBF);
-    return false;
   }
 
   // The rest of "true", "false" or "null", its first letter read.
