@@ -33,8 +33,6 @@ constexpr bool kExpandWildcards = true;  // cmd leaves them to the program
 constexpr bool kExpandWildcards = false;  // the shell has expanded them
 #endif
 
-void print(std::FILE* stream, const std::string& text) { writeText(stream, text); }
-
 // The threads of the machine, fewer when TLQCONVERTER_THREADS says so.
 unsigned batchThreads() {
   unsigned hardware = std::max(std::thread::hardware_concurrency(), 1u);
@@ -48,11 +46,11 @@ class ProgressLine {
     if (text == shown_) return;
     std::string line = "\r" + text;
     if (text.size() < shown_.size()) line.append(shown_.size() - text.size(), ' ');
-    print(stderr, line);
+    writeText(stderr, line);
     shown_ = text;
   }
   void clear() {
-    if (!shown_.empty()) print(stderr, "\r" + std::string(shown_.size(), ' ') + "\r");
+    if (!shown_.empty()) writeText(stderr, "\r" + std::string(shown_.size(), ' ') + "\r");
     shown_.clear();
   }
 
@@ -209,7 +207,7 @@ void tellTheDesktop(const BatchTotals& totals, const std::string& summary, size_
 
 int usageFailure(const std::string& message) {
   attachParentConsole();
-  print(stderr, "tlqconverter: " + message + "\n" + usageHint());
+  writeText(stderr, "tlqconverter: " + message + "\n" + usageHint());
   return exitFailed;
 }
 
@@ -249,7 +247,7 @@ int runBatch(const std::vector<std::string>& args) {
   if (options.dryRun) {
     size_t failing = 0;
     Batch plan(std::move(items), settings);
-    print(stdout, dryRunText(plan, options.splitRows, failing));
+    writeText(stdout, dryRunText(plan, options.splitRows, failing));
     return failing > 0 ? exitFailed : exitOk;
   }
   if (!items.empty() && !cancel) {
@@ -299,11 +297,12 @@ int runBatch(const std::vector<std::string>& args) {
       replaceFile(options.logFile, logText(batch, failures));
     } catch (const Error& e) {
       TraceFrame::forgetUnwound();
-      print(stderr, "tlqconverter: cannot write the log: " + displayText(options.logFile) + " (" + e.message() + ")\n");
+      writeText(stderr,
+                "tlqconverter: cannot write the log: " + displayText(options.logFile) + " (" + e.message() + ")\n");
       if (code == exitOk) code = exitFailed;
     }
   }
-  print(stdout, summary);
+  writeText(stdout, summary);
   if (desktop) tellTheDesktop(totals, summary, batch.items().size());
   InterruptGuard::done();
   return code;

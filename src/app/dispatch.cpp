@@ -18,8 +18,6 @@ namespace tlq {
 
 namespace {
 
-void print(std::FILE* stream, const std::string& text) { writeText(stream, text); }
-
 bool isHelpSwitch(const std::string& arg) {
 #ifdef _WIN32
   if (arg == "/?") return true;
@@ -43,7 +41,7 @@ int report(const Error& failure, const std::string& param) {
 #ifdef _WIN32
     if (!startedFromDesktop())
 #endif
-      print(stderr, "tlqconverter: " + failure.message() + " (report: " + path + ")\n");
+      writeText(stderr, "tlqconverter: " + failure.message() + " (report: " + path + ")\n");
     return exitFailed;
   } catch (const Error& e) {
     return lastResort(e);
@@ -67,7 +65,7 @@ int runMain() {
       param = TLQ_AT(paramStr(1));
       if (isHelpSwitch(param) || param == "--version") {
         attachParentConsole();
-        print(stdout, param == "--version" ? versionText() : helpText());
+        writeText(stdout, param == "--version" ? versionText() : helpText());
         return exitOk;
       }
       if (param == "--batch") {

@@ -153,8 +153,8 @@ bool Batch::upToDate(size_t i, std::vector<std::string>& tables) const {
     found.push_back(part);
     if (settings_.splitRows == 0) break;
   }
-  // A part missing between others: the table is not whole.
   if (found.empty()) return false;
+  // A part missing between others: the table is not whole.
   if (settings_.splitRows > 0 && pathInfo(tablePartPath(item.table, found.size() + 2)).kind != PathKind::missing)
     return false;
   tables = std::move(found);
@@ -172,14 +172,8 @@ bool Batch::ownedByARecording(size_t i, const std::string& part) const {
   std::string folder = folderOf(items_[i].path);
   std::optional<std::vector<FolderEntry>> entries = listFolder(folder.empty() ? "." : folder);
   if (!entries) return true;  // cannot tell: kept
-  auto lower = [](std::string text) {
-    for (char& c : text)
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
-  };
-  for (const FolderEntry& e : *entries)
-    if (lower(e.name) == lower(recording)) return true;
-  return false;
+  return std::any_of(entries->begin(), entries->end(),
+                     [&](const FolderEntry& e) { return equalIgnoringCase(e.name, recording); });
 }
 
 // Parts beyond the last one written that an earlier run left (it split the

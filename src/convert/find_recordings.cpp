@@ -185,6 +185,11 @@ bool wildcardMatch(std::string_view pattern, std::string_view name, bool ignoreC
   return p == pattern.size();
 }
 
+bool equalIgnoringCase(std::string_view a, std::string_view b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                    [](char x, char y) { return asciiLower(x) == asciiLower(y); });
+}
+
 bool pathOrder(const std::string& a, const std::string& b) {
   // A separator sorts before every other character: component by component.
   auto key = [](char c) { return isPathSeparator(c) ? -1 : static_cast<int>(static_cast<unsigned char>(c)); };

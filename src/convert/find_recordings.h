@@ -48,6 +48,9 @@ std::vector<BatchItem> findRecordings(const std::vector<std::string>& paths, con
 // for ASCII letters when `ignoreCase`.
 bool wildcardMatch(std::string_view pattern, std::string_view name, bool ignoreCase);
 
+// True when `a` and `b` differ in the letter case of ASCII letters at most.
+bool equalIgnoringCase(std::string_view a, std::string_view b);
+
 // Orders paths component by component, so that a folder's recordings stay
 // together whatever its name is followed by.
 bool pathOrder(const std::string& a, const std::string& b);

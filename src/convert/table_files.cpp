@@ -13,9 +13,15 @@ std::string tablePartPath(const std::string& csvPath, uint64_t part) {
   return csvPath.substr(0, dot) + "_part" + std::to_string(part) + csvPath.substr(dot);
 }
 
+namespace {
+
+// A short name in `folder` for a file of ours that is not finished or is on
+// its way out: "tlqconverter_" and 8 random letters, then `suffix`.
 std::string scratchName(const std::string& folder, const char* suffix) {
   return joinPath(folder.empty() ? "." : folder, randomName("tlqconverter_", 8, suffix));
 }
+
+}  // namespace
 
 TableFiles::TableFiles(std::string csvPath, std::string header, uint64_t splitRows)
     : csvPath_(std::move(csvPath)), header_(std::move(header)), splitRows_(splitRows) {

@@ -42,10 +42,6 @@ class TableFiles {
   // The final names of the parts written, in order.
   const std::vector<std::string>& parts() const { return finals_; }
 
-  // The paths the parts are written to: a part whose name is a link goes
-  // where the link leads, which keeps the link.
-  const std::vector<std::string>& targets() const { return targets_; }
-
   // Puts every part in place, over any file of its name, keeping what the
   // older file was beyond its contents (its permission bits). Raises IoError
   // "cannot open: " + the part's name, with the system's reason, when one
@@ -61,13 +57,10 @@ class TableFiles {
   std::string csvPath_, header_;
   uint64_t splitRows_, linesInPart_ = 0;
   std::unique_ptr<OutputFile> file_;
-  std::vector<std::string> temps_, finals_, targets_;
+  std::vector<std::string> temps_, finals_;
+  std::vector<std::string> targets_;  // where each part goes: where a name that is a link leads
   std::vector<std::string> asides_;  // per part: where its older file was moved, or ""
   bool committed_ = false;
 };
-
-// A short name in `folder` for a file of ours that is not finished or is on
-// its way out: "tlqconverter_" and 8 random letters, then `suffix`.
-std::string scratchName(const std::string& folder, const char* suffix);
 
 }  // namespace tlq

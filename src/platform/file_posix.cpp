@@ -112,7 +112,8 @@ MappedFile::MappedFile(const std::string& path) {
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
-    throw IoError("cannot open: " + path).withReason(S_ISDIR(st.st_mode) ? std::generic_category().message(EISDIR) : "not a regular file");
+    throw IoError("cannot open: " + path)
+        .withReason(S_ISDIR(st.st_mode) ? std::generic_category().message(EISDIR) : "not a regular file");
   }
   handle_ = fd;
   identity_[0] = static_cast<uint64_t>(st.st_dev);

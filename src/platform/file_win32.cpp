@@ -122,7 +122,8 @@ void replaceFile(const std::string& path, std::string_view contents) {
   bool ok = file_ops::write(h, contents.data(), contents.size()) &&
             ::FlushFileBuffers(reinterpret_cast<HANDLE>(h));
   ok = file_ops::close(h) && ok;
-  ok = ok && ::MoveFileExW(widePath(temp).c_str(), widePath(path).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  ok = ok && ::MoveFileExW(widePath(temp).c_str(), widePath(path).c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
   if (!ok) {
     DWORD error = ::GetLastError();
     ::DeleteFileW(widePath(temp).c_str());
