@@ -1,6 +1,8 @@
 // CSV lines: split with an RFC 4180 reader using the file's separators, a
 // rendered line gives back exactly its fields, whatever the text holds
-// (separators, quotes, CR, LF), and every number stays one field.
+// (separators, quotes, CR, LF), and every number stays one field. The same
+// row made typed reads back with readTypedLine: each text as text, each
+// number as a number, each empty field empty.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cmath>
@@ -67,6 +69,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   CsvRow row(columns);
   std::vector<std::string> expected(columns);
+  std::vector<TypedField::Kind> kinds(columns, TypedField::Kind::empty);
+  std::vector<std::string> typedTexts(columns);
   for (size_t c = 0; c < columns; ++c) {
     switch (in.ConsumeIntegralInRange(0, 4)) {
       case 0:  // left empty
@@ -74,12 +78,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       case 1: {
         std::string text = in.ConsumeRandomLengthString(64);
         row.set(c, makeField(text));
-        expected[c] = text;
+        expected[c] = typedTexts[c] = text;
+        kinds[c] = TypedField::Kind::text;
         break;
       }
       case 2: {
         std::string text = in.ConsumeRandomLengthString(64);
         row.setText(c, expected[c] = text);
+        typedTexts[c] = text;
+        kinds[c] = TypedField::Kind::text;
         break;
       }
       case 3: {
@@ -94,12 +101,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           text = inner;
         }
         expected[c] = text;
+        if (!std::isnan(v)) {
+          localizeFloat(typedCsvFormat({}), v, typedTexts[c]);
+          kinds[c] = TypedField::Kind::number;
+        }
         break;
       }
       default: {
         auto v = in.ConsumeIntegral<int64_t>();
         row.set(c, makeField(v));
-        expected[c] = std::to_string(v);
+        expected[c] = typedTexts[c] = std::to_string(v);
+        kinds[c] = TypedField::Kind::number;
         break;
       }
     }
@@ -108,5 +120,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   makeLine(format, row, line);
   std::vector<std::string> fields = readRfc4180(line, list);
   FUZZ_CHECK(fields == expected);  // the same count: a number is one field
+
+  CsvFormat typed = typedCsvFormat(format.header);
+  std::string typedLine;
+  makeLine(typed, row, typedLine);
+  std::vector<TypedField> read;
+  readTypedLine(typedLine, read);
+  FUZZ_CHECK(read.size() == columns);
+  for (size_t c = 0; c < columns; ++c) {
+    FUZZ_CHECK(read[c].kind == kinds[c]);
+    FUZZ_CHECK(read[c].text == typedTexts[c]);
+  }
   return 0;
 }

@@ -65,6 +65,12 @@ CsvFormat newCsvFormat(std::vector<std::string> header, char listSeparator,
   return CsvFormat{std::move(header), listSeparator, decimalSeparator};
 }
 
+CsvFormat typedCsvFormat(std::vector<std::string> header) {
+  CsvFormat format{std::move(header), ',', '.'};
+  format.typed = true;
+  return format;
+}
+
 void CsvRow::set(size_t column, CsvField field) {
   slots_[column].present = true;
   slots_[column].text = Text::own;
@@ -118,9 +124,9 @@ bool numbersArePlain(const CsvFormat& format) {
 
 // `text` as one field: in quotes, its quotes doubled, when a separator or a
 // line break would split it or a quote would be taken for the field's own.
-void putQuoted(const CsvFormat& format, std::string_view text, Appender& out) {
+void putQuoted(const CsvFormat& format, std::string_view text, Appender& out, bool always = false) {
   const char* end = text.data() + text.size();
-  if (findAnyOf(text.data(), end, format.listSeparator, '"', '\r', '\n') == end) {
+  if (!always && findAnyOf(text.data(), end, format.listSeparator, '"', '\r', '\n') == end) {
     out.put(text);
     return;
   }
@@ -169,16 +175,20 @@ void makeLine(const CsvFormat& format, const CsvRow& row, std::string& out) {
     switch (f.kind) {
       case CsvFieldKind::fieldString:
         switch (slot.text) {
-          case CsvRow::Text::own: putQuoted(format, f.text, line); break;
-          case CsvRow::Text::borrowed: putQuoted(format, slot.borrowed, line); break;
+          case CsvRow::Text::own: putQuoted(format, f.text, line, format.typed); break;
+          case CsvRow::Text::borrowed: putQuoted(format, slot.borrowed, line, format.typed); break;
           case CsvRow::Text::csv: line.put(f.text); break;
         }
         break;
       case CsvFieldKind::fieldFloat: putNumber(format, f.number, plainNumbers, line); break;
       case CsvFieldKind::fieldInt: {
         char buf[24];
+        std::string_view digits(buf, static_cast<size_t>(std::to_chars(buf, buf + sizeof buf, f.integer).ptr - buf));
         // Quoted, like a number's text, only when it would not stay one field.
-        putQuoted(format, {buf, static_cast<size_t>(std::to_chars(buf, buf + sizeof buf, f.integer).ptr - buf)}, line);
+        if (format.typed)
+          line.put(digits);
+        else
+          putQuoted(format, digits, line);
         break;
       }
     }
@@ -196,6 +206,36 @@ void localizeFloat(const CsvFormat& format, double number, std::string& out) {
   Appender appender(out);
   putNumber(format, number, false, appender);
   appender.flush();
+}
+
+void readTypedLine(std::string_view line, std::vector<TypedField>& fields) {
+  size_t n = 0;
+  const char* p = line.data();
+  const char* end = p + line.size();
+  for (;;) {
+    if (n == fields.size()) fields.emplace_back();
+    TypedField& field = fields[n++];
+    field.text.clear();
+    if (p != end && *p == '"') {  // text: up to the quote that is not doubled
+      field.kind = TypedField::Kind::text;
+      for (++p;;) {
+        const char* quote = findAnyOf(p, end, '"');
+        field.text.append(p, quote);
+        p = quote == end ? end : quote + 1;
+        if (p == end || *p != '"') break;
+        field.text += '"';
+        ++p;
+      }
+    } else {
+      const char* comma = findAnyOf(p, end, ',');
+      field.text.assign(p, comma);
+      field.kind = comma == p ? TypedField::Kind::empty : TypedField::Kind::number;
+      p = comma;
+    }
+    if (p == end) break;
+    ++p;  // the comma
+  }
+  fields.resize(n);
 }
 
 }  // namespace tlq

@@ -26,7 +26,13 @@ struct CsvFormat {
   std::vector<std::string> header;
   char listSeparator = ',';
   char decimalSeparator = '.';
+  // Every text field in double quotes and no number, so that a reader tells
+  // them apart (readTypedLine): the lines a workbook is made of.
+  bool typed = false;
 };
+
+// The format of lines read back by readTypedLine: comma, decimal point, typed.
+CsvFormat typedCsvFormat(std::vector<std::string> header);
 
 // The first byte of "sList" / "sDecimal" under
 // "HKEY_CURRENT_USER\Control Panel\International". A missing value or one of
@@ -90,5 +96,16 @@ void quoteString(const CsvFormat& format, std::string_view text, std::string& ou
 // text then holds the list separator, a double quote, CR or LF (a decimal
 // separator set to one of them) is put in double quotes, to stay one field.
 void localizeFloat(const CsvFormat& format, double number, std::string& out);
+
+// One field of a line made in a typed format.
+struct TypedField {
+  enum class Kind : uint8_t { empty, number, text };
+  Kind kind = Kind::empty;
+  std::string text;  // a number's text, or the text itself (its quotes undone)
+};
+
+// Splits one line (without its line ending) made in typedCsvFormat() into
+// `fields`, reusing their buffers: one per field, however many.
+void readTypedLine(std::string_view line, std::vector<TypedField>& fields);
 
 }  // namespace tlq

@@ -87,6 +87,41 @@ TEST(MakeLine, TextSlotsAreReusedAfterClear) {
   EXPECT_EQ(line, ",second");
 }
 
+// A typed line tells text from numbers by its quotes, and reads back what
+// it was made of.
+TEST(TypedLine, TextQuotedNumbersNotAndBothReadBack) {
+  CsvFormat format = typedCsvFormat({"a", "b", "c", "d", "e", "f", "g"});
+  CsvRow row(7);
+  row.setText(0, "12.5");  // text that looks like a number stays text
+  row.setNumber(1, -0.25);
+  row.setNumber(2, std::numeric_limits<double>::quiet_NaN());
+  row.setNumber(3, std::numeric_limits<double>::infinity());
+  row.text(4) = "say \"hi\",\r\nthere";
+  row.setText(6, "");
+  std::string line;
+  makeLine(format, row, line);
+  EXPECT_EQ(line, "\"12.5\",-0.25,,inf,\"say \"\"hi\"\",\r\nthere\",,\"\"");
+
+  std::vector<TypedField> fields;
+  readTypedLine(line, fields);
+  using K = TypedField::Kind;
+  std::vector<std::pair<K, std::string>> got;
+  for (const TypedField& f : fields) got.emplace_back(f.kind, f.text);
+  EXPECT_EQ(got, (std::vector<std::pair<K, std::string>>{{K::text, "12.5"},
+                                                         {K::number, "-0.25"},
+                                                         {K::empty, ""},
+                                                         {K::number, "inf"},
+                                                         {K::text, "say \"hi\",\r\nthere"},
+                                                         {K::empty, ""},
+                                                         {K::text, ""}}));
+  readTypedLine("", fields);  // one empty field; the buffers are reused
+  ASSERT_EQ(fields.size(), 1u);
+  EXPECT_EQ(fields[0].kind, K::empty);
+  readTypedLine("\"a,b\",1", fields);
+  ASSERT_EQ(fields.size(), 2u);
+  EXPECT_EQ(fields[0].text, "a,b");
+}
+
 TEST(MakeHeader, NamesAreNeverQuoted) {
   EXPECT_EQ(makeHeader(newCsvFormat({"timestamp", "a;b", "q\""}, ';', ',')), "timestamp;a;b;q\"");
   EXPECT_EQ(makeHeader(newCsvFormat({}, ';', ',')), "");
