@@ -10,10 +10,21 @@ if(WIN32)
     IMPORTED_LOCATION ${PCRE2_LIBRARY}
     INTERFACE_INCLUDE_DIRECTORIES ${PCRE2_INCLUDE_DIR}
     INTERFACE_COMPILE_DEFINITIONS PCRE2_STATIC)
+  # Static libxlsxwriter and its zlib, from the same folder.
+  find_path(XLSXWRITER_INCLUDE_DIR xlsxwriter.h REQUIRED)
+  find_library(XLSXWRITER_LIBRARY NAMES libxlsxwriter.a xlsxwriter REQUIRED)
+  find_library(ZLIB_STATIC_LIBRARY NAMES libz.a z REQUIRED)
+  add_library(tlq_xlsxwriter STATIC IMPORTED)
+  set_target_properties(tlq_xlsxwriter PROPERTIES
+    IMPORTED_LOCATION ${XLSXWRITER_LIBRARY}
+    INTERFACE_INCLUDE_DIRECTORIES ${XLSXWRITER_INCLUDE_DIR}
+    INTERFACE_LINK_LIBRARIES ${ZLIB_STATIC_LIBRARY})
 else()
   find_package(PkgConfig REQUIRED)
   pkg_check_modules(PCRE2 REQUIRED IMPORTED_TARGET libpcre2-8)
   add_library(tlq_pcre2 ALIAS PkgConfig::PCRE2)
+  pkg_check_modules(XLSXWRITER REQUIRED IMPORTED_TARGET xlsxwriter)
+  add_library(tlq_xlsxwriter ALIAS PkgConfig::XLSXWRITER)
 endif()
 
 # Boost.JSON is used header-only: one translation unit compiles its sources.

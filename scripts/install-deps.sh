@@ -9,9 +9,10 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ pkg-config
-  libpcre2-dev libboost-json1.81-dev
+  libpcre2-dev libboost-json1.81-dev libxlsxwriter-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libmpfr-dev locales python3
+  python3-openpyxl libreoffice-calc-nogui
 )
 for extra in "$@"; do
   case "$extra" in

@@ -254,13 +254,13 @@ double parseDecimal(std::string_view text) {
   return negative ? -value : value;
 }
 
-std::string csvPathFor(std::string_view path) {
+std::string tablePathFor(std::string_view path, std::string_view extension) {
   for (size_t i = path.size(); i-- > 1;) {
     char c = path[i];
-    if (c == '.') return std::string(path.substr(0, i + 1)) + "csv";
+    if (c == '.') return std::string(path.substr(0, i + 1)) + std::string(extension);
     if (c == '/' || c == '\\') break;
   }
-  return std::string(path) + ".csv";
+  return std::string(path) + "." + std::string(extension);
 }
 
 }  // namespace tlq

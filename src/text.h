@@ -171,9 +171,10 @@ bool parseShortDecimal(std::string_view text, double& value);
 // infinity, as from an ordinary float parser.
 double parseDecimal(std::string_view text);
 
-// The path with its extension replaced by "csv": scanning back from the last
-// character, the first "." starts the extension and a "/" or "\" ends the
-// search; the first character is never examined.
-std::string csvPathFor(std::string_view path);
+// The path with its extension replaced by `extension`: scanning back from
+// the last character, the first "." starts the extension and a "/" or "\"
+// ends the search; the first character is never examined.
+std::string tablePathFor(std::string_view path, std::string_view extension);
+inline std::string csvPathFor(std::string_view path) { return tablePathFor(path, "csv"); }
 
 }  // namespace tlq

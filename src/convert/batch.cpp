@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "convert/convert.h"
+#include "convert/convert_workbook.h"
 #include "convert/table_files.h"
 #include "csv/csv.h"
 #include "error.h"
@@ -209,14 +210,21 @@ BatchResult Batch::convert(size_t i, unsigned threads, const std::atomic<bool>& 
       std::string reason = lastSystemError();
       throw IoError("cannot open: " + item.table).withReason(reason);
     }
-    TableFiles files = TLQ_AT(TableFiles(item.table, makeHeader(format) + "\r\n", settings_.splitRows));
-    auto take = [&](LineBlock& lines) {
-      files.put(lines);
-      result.lines += lines.ends.size();
-      result.dropped += lines.dropped;
-    };
-    TLQ_AT(table.convert(format, control, take));
-    TLQ_AT(files.finish());
+    std::string header = settings_.workbooks ? "" : makeHeader(format) + "\r\n";
+    TableFiles files = TLQ_AT(TableFiles(item.table, header, settings_.workbooks ? 0 : settings_.splitRows));
+    if (settings_.workbooks) {
+      WorkbookCounts counts = TLQ_AT(writeWorkbook(item.path, table, control, files));
+      result.lines = counts.lines;
+      result.dropped = counts.dropped;
+    } else {
+      auto take = [&](LineBlock& lines) {
+        files.put(lines);
+        result.lines += lines.ends.size();
+        result.dropped += lines.dropped;
+      };
+      TLQ_AT(table.convert(format, control, take));
+      TLQ_AT(files.finish());
+    }
     for (size_t part = 0; part < files.parts().size(); ++part) {
       TLQ_AT(refuseToOverwrite(table.recording(), files.parts()[part]));
       if (part > 0) refuseClash(i, files.parts()[part]);

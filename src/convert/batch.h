@@ -23,6 +23,7 @@ struct BatchSettings {
   uint64_t splitRows = 0;  // data lines per part of a table; 0: not split
   unsigned threads = 1;    // the threads the batch converts on, in all
   bool update = false;     // a table newer than its recording is kept as it is
+  bool workbooks = false;  // tables are workbooks (item.table names them), never split
 };
 
 struct BatchResult {

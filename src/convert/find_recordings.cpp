@@ -131,8 +131,9 @@ class Finder {
     if (!reached_.insert(places_.key(path)).second) return;
     BatchItem item;
     item.path = path;
-    item.table = options_.outDir.empty() ? csvPathFor(path)
-                                         : joinPath(joined(options_.outDir, below), csvPathFor(nameOf(path)));
+    item.table = options_.outDir.empty()
+                     ? tablePathFor(path, options_.extension)
+                     : joinPath(joined(options_.outDir, below), tablePathFor(nameOf(path), options_.extension));
     item.size = info.size;
     found_.push_back(std::move(item));
   }

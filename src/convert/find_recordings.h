@@ -11,7 +11,7 @@ namespace tlq {
 
 struct BatchItem {
   std::string path;   // the recording, as found: a PATH, or a PATH joined with the names below it
-  std::string table;  // its CSV (the first part, when tables are split)
+  std::string table;  // its table (the first part, when tables are split)
   uint64_t size = 0;  // bytes, when it was found
   // Why it cannot be converted, found before trying: a folder that could not
   // be read (listed in place of what it holds), a table that an earlier
@@ -26,6 +26,7 @@ struct BatchItem {
 
 struct FindOptions {
   std::string outDir;            // tables go below it, not beside the recordings
+  std::string extension = "csv";  // of the tables' names
   bool expandWildcards = false;  // '*' and '?' in a PATH are expanded here (Windows)
   const std::atomic<bool>* cancel = nullptr;  // once set, the search ends soon with what it found
 };

@@ -82,6 +82,11 @@ void TableFiles::finish() {
   file_.reset();
 }
 
+std::string TableFiles::finishForWriter() {
+  finish();
+  return temps_.back();
+}
+
 // Undoes a commit that failed: the new parts in place before `inUpTo` are
 // taken out again, and the older files moved aside before `asideUpTo` go
 // back to their names.

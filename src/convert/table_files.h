@@ -39,6 +39,11 @@ class TableFiles {
   // Closes the last part; afterwards parts() is final.
   void finish();
 
+  // For a table that another writer makes (a workbook): closes the one
+  // part's temporary file, still empty, and gives its name to be written
+  // over. commit() puts what is there in place.
+  std::string finishForWriter();
+
   // The final names of the parts written, in order.
   const std::vector<std::string>& parts() const { return finals_; }
 

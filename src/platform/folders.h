@@ -28,6 +28,9 @@ struct PathInfo {
 };
 PathInfo pathInfo(const std::string& path);
 
+// A PathInfo::modified as nanoseconds since 1970-01-01 UTC.
+int64_t unixNanoseconds(int64_t modified);
+
 // Where a name leads: a symbolic link at the end of `path` followed, link
 // after link, to the path it names (relative links read from the link's
 // folder). `path` itself when it is no link, or where the system does not

@@ -25,6 +25,8 @@ PathKind kindOf(const struct stat& st) {
 
 }  // namespace
 
+int64_t unixNanoseconds(int64_t modified) { return modified; }
+
 PathInfo pathInfo(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return {};

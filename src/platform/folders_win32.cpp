@@ -17,6 +17,9 @@ PathKind kindOf(DWORD attributes) {
 
 }  // namespace
 
+// FILETIME counts 100 ns from 1601-01-01.
+int64_t unixNanoseconds(int64_t modified) { return (modified - 116'444'736'000'000'000) * 100; }
+
 PathInfo pathInfo(const std::string& path) {
   // No access asked: any file or folder can be opened this way, and its
   // links are followed.

@@ -1,0 +1,119 @@
+#include "xlsx/date_time.h"
+
+namespace tlq {
+
+namespace {
+
+constexpr int64_t kNanosecondsPerDay = 86'400'000'000'000;
+
+// Days from 1970-01-01 to the civil date (proleptic Gregorian calendar).
+int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<int64_t>(doe) - 719468;
+}
+
+// 1899-12-30, the workbook's day 0, from 1970-01-01.
+constexpr int64_t kSerialEpoch = -25569;
+
+unsigned daysInMonth(int64_t y, unsigned m) {
+  static constexpr unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+  return m == 2 && leap ? 29 : kDays[m - 1];
+}
+
+// Reads exactly `n` digits at `p`.
+bool digits(std::string_view text, size_t& p, size_t n, unsigned& value) {
+  if (p + n > text.size()) return false;
+  value = 0;
+  for (size_t i = 0; i < n; ++i) {
+    char c = text[p + i];
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<unsigned>(c - '0');
+  }
+  p += n;
+  return true;
+}
+
+bool expect(std::string_view text, size_t& p, char c) {
+  if (p >= text.size() || text[p] != c) return false;
+  ++p;
+  return true;
+}
+
+}  // namespace
+
+std::optional<IsoDateTime> parseIsoDateTime(std::string_view text) {
+  size_t p = 0;
+  unsigned year, month, day, hour, minute, second;
+  if (!digits(text, p, 4, year) || !expect(text, p, '-') || !digits(text, p, 2, month) || !expect(text, p, '-') ||
+      !digits(text, p, 2, day))
+    return std::nullopt;
+  if (p >= text.size() || (text[p] != 'T' && text[p] != ' ')) return std::nullopt;
+  ++p;
+  if (!digits(text, p, 2, hour) || !expect(text, p, ':') || !digits(text, p, 2, minute) || !expect(text, p, ':') ||
+      !digits(text, p, 2, second))
+    return std::nullopt;
+  if (month < 1 || month > 12 || day < 1 || day > daysInMonth(year, month) || hour > 23 || minute > 59 ||
+      second > 59)
+    return std::nullopt;
+  int64_t nanos = 0;
+  if (p < text.size() && (text[p] == '.' || text[p] == ',')) {
+    ++p;
+    size_t first = p;
+    for (int64_t scale = 100'000'000; p < text.size() && text[p] >= '0' && text[p] <= '9'; ++p, scale /= 10)
+      nanos += (text[p] - '0') * scale;
+    if (p == first) return std::nullopt;
+  }
+  IsoDateTime result;
+  if (p < text.size()) {
+    if (text[p] == 'Z') {
+      ++p;
+      result.offsetMinutes = 0;
+    } else if (text[p] == '+' || text[p] == '-') {
+      int sign = text[p++] == '-' ? -1 : 1;
+      unsigned hours, minutes = 0;
+      if (!digits(text, p, 2, hours)) return std::nullopt;
+      if (p < text.size()) {
+        expect(text, p, ':');
+        if (!digits(text, p, 2, minutes)) return std::nullopt;
+      }
+      if (hours > 23 || minutes > 59) return std::nullopt;
+      result.offsetMinutes = sign * static_cast<int>(hours * 60 + minutes);
+    }
+    if (p != text.size()) return std::nullopt;
+  }
+  int64_t serialDay = daysFromCivil(year, month, day) - kSerialEpoch;
+  if (serialDay < 61) return std::nullopt;  // before 1900-03-01
+  int64_t dayNanos = ((hour * 60 + minute) * 60 + second) * int64_t{1'000'000'000} + nanos;
+  // Both terms exact; one rounding for the fraction, one for the sum.
+  result.serial = static_cast<double>(serialDay) + static_cast<double>(dayNanos) / kNanosecondsPerDay;
+  return result;
+}
+
+std::string zoneName(int offsetMinutes) {
+  if (offsetMinutes == 0) return "UTC";
+  int m = offsetMinutes < 0 ? -offsetMinutes : offsetMinutes;
+  char text[] = "UTC+00:00";
+  text[3] = offsetMinutes < 0 ? '-' : '+';
+  text[4] = static_cast<char>('0' + m / 600);
+  text[5] = static_cast<char>('0' + m / 60 % 10);
+  text[7] = static_cast<char>('0' + m % 60 / 10);
+  text[8] = static_cast<char>('0' + m % 10);
+  return text;
+}
+
+double serialOfUnixNanoseconds(int64_t nanoseconds) {
+  int64_t days = nanoseconds / kNanosecondsPerDay;
+  int64_t rest = nanoseconds % kNanosecondsPerDay;
+  if (rest < 0) {
+    rest += kNanosecondsPerDay;
+    --days;
+  }
+  return static_cast<double>(days - kSerialEpoch) + static_cast<double>(rest) / kNanosecondsPerDay;
+}
+
+}  // namespace tlq

@@ -1,0 +1,59 @@
+// A table as a workbook: typed cells on sheets of the data, a sheet about
+// the recording, and charts of the measurement.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tlq {
+
+// Rows a sheet holds below its header row.
+inline constexpr uint64_t kSheetRows = 1'048'575;
+
+struct WorkbookSettings {
+  uint64_t sheetRows = kSheetRows;  // data rows per sheet; the rest go on "data 2", "data 3", ...
+  bool charts = true;               // the "chart" sheet (the data must fit one sheet)
+  int64_t created = 0;              // the document's creation time, seconds since 1970 (UTC)
+};
+
+// What the "recording" sheet says beyond what the rows tell.
+struct RecordingFacts {
+  std::string path;
+  uint64_t size = 0;
+  int64_t modifiedNanoseconds = 0;  // since 1970-01-01 UTC
+  uint64_t samples = 0;
+  uint64_t dropped = 0;  // entries left out for a failed CRC
+  std::string program, version;
+};
+
+class TableWorkbook {
+ public:
+  // A workbook to be written to `file` once finished, with the table's
+  // columns. Raises IoError "cannot open: " + `shownPath` when the library
+  // cannot start it (its temporary files).
+  TableWorkbook(const std::string& file, const std::string& shownPath, std::vector<std::string> columns,
+                const WorkbookSettings& settings);
+  // Discards a workbook that was not finished: no file is written.
+  ~TableWorkbook();
+  TableWorkbook(const TableWorkbook&) = delete;
+  TableWorkbook& operator=(const TableWorkbook&) = delete;
+
+  // Takes the next line (without its line ending), made in
+  // typedCsvFormat() with the columns.
+  void putLine(std::string_view line);
+
+  // Writes the file. Raises IoError "cannot write: " + `shownPath` with the
+  // library's reason; the workbook is discarded either way.
+  void finish(const RecordingFacts& facts);
+
+  uint64_t lines() const;
+
+ private:
+  class Writer;
+  std::unique_ptr<Writer> writer_;
+};
+
+}  // namespace tlq
