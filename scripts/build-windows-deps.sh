@@ -2,6 +2,8 @@
 # Builds the Windows (mingw-w64) dependencies from Debian's own sources into a
 # cache folder outside the source tree, keyed by their source versions:
 #   PCRE2      static, 8-bit, JIT on        (apt-get source pcre2)
+#   zlib       static                       (apt-get source zlib)
+#   libxlsxwriter static, with its zlib     (apt-get source libxlsxwriter)
 #   GoogleTest static, for the test programs (/usr/src/googletest)
 #   Boost      headers only                 (a folder with just boost/)
 # Runs that find a finished build of the same version do nothing.
@@ -55,6 +57,53 @@ if [ ! -e "$stamp" ]; then
   cmake --build "$work/build" >/dev/null
   cmake --install "$work/build" >/dev/null
   rm -rf "$work/build"
+  touch "$stamp"
+fi
+
+# Unpacks Debian's source of a package at a version into $work/tree.
+unpack() {
+  rm -rf "$work" && mkdir -p "$work"
+  (cd "$work" && apt-get source --download-only "$1=$2" >/dev/null 2>&1 &&
+     dpkg-source --no-check -x ./*.dsc tree >/dev/null)
+}
+
+# --- zlib --------------------------------------------------------------------
+version=$(apt-cache showsrc zlib | awk '/^Version:/ {print $2}' | sort -V | tail -n 1)
+stamp="$deps/.zlib-$version"
+if [ ! -e "$stamp" ]; then
+  echo "Building zlib $version for Windows"
+  work="$deps/src/zlib-$version"
+  unpack zlib "$version"
+  # Only the static library: Debian's tarball leaves out the Windows
+  # resource script that the DLL would need.
+  cmake -S "$work/tree" -B "$work/build" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build "$work/build" --target zlibstatic >/dev/null
+  mkdir -p "$deps/lib" "$deps/include"
+  cp "$work/build/libzlibstatic.a" "$deps/lib/libz.a"
+  cp "$work/tree/zlib.h" "$work/build/zconf.h" "$deps/include/"
+  rm -rf "$work"
+  touch "$stamp"
+fi
+
+# --- libxlsxwriter -------------------------------------------------------------
+version=$(apt-cache showsrc libxlsxwriter | awk '/^Version:/ {print $2}' | sort -V | tail -n 1)
+stamp="$deps/.libxlsxwriter-$version"
+if [ ! -e "$stamp" ]; then
+  echo "Building libxlsxwriter $version for Windows"
+  work="$deps/src/libxlsxwriter-$version"
+  unpack libxlsxwriter "$version"
+  # Configured as Debian configures it (numbers through the C library's
+  # printf, not the bundled dtoa), with mingw-w64's own printf, which rounds
+  # exactly as glibc's does, so that a cell's digits are the same as under
+  # Linux. The zip code and temporary files are the ones in the tarball.
+  cmake -S "$work/tree" -B "$work/build" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$deps" \
+    -DBUILD_SHARED_LIBS=OFF -DBUILD_TESTS=OFF -DBUILD_EXAMPLES=OFF -DCMAKE_C_FLAGS="-D__USE_MINGW_ANSI_STDIO=1" \
+    -DZLIB_LIBRARY="$deps/lib/libz.a" -DZLIB_INCLUDE_DIR="$deps/include" >/dev/null
+  cmake --build "$work/build" >/dev/null
+  cmake --install "$work/build" >/dev/null
+  rm -rf "$work"
   touch "$stamp"
 fi
 

@@ -233,7 +233,7 @@ int runBatch(const std::vector<std::string>& args) {
   const auto start = std::chrono::steady_clock::now();
   auto elapsed = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); };
 
-  std::vector<BatchItem> items = TLQ_AT(findRecordings(options.paths, {options.outDir, kExpandWildcards, &cancel}));
+  std::vector<BatchItem> items = TLQ_AT(findRecordings(options.paths, {options.outDir, options.workbooks ? "xlsx" : "csv", kExpandWildcards, &cancel}));
   if (!options.logFile.empty()) {
     std::string log = placeKey(linkTarget(options.logFile));
     for (const BatchItem& item : items)
@@ -244,13 +244,14 @@ int runBatch(const std::vector<std::string>& args) {
   settings.splitRows = options.splitRows;
   settings.threads = batchThreads();
   settings.update = options.update;
+  settings.workbooks = options.workbooks;
   if (options.dryRun) {
     size_t failing = 0;
     Batch plan(std::move(items), settings);
     writeText(stdout, dryRunText(plan, options.splitRows, failing));
     return failing > 0 ? exitFailed : exitOk;
   }
-  if (!items.empty() && !cancel) {
+  if (!items.empty() && !cancel && !options.workbooks) {
     // Read once for the whole batch.
     settings.listSeparator = options.listSeparator ? *options.listSeparator : TLQ_AT(getListSeparator());
     settings.decimalSeparator = options.decimalSeparator ? *options.decimalSeparator : TLQ_AT(getDecimalSeparator());
@@ -259,7 +260,8 @@ int runBatch(const std::vector<std::string>& args) {
   Batch batch(std::move(items), settings);
   std::vector<Failure> failures(batch.items().size());
   std::optional<ProgressDialog> dialog;
-  if (desktop && !batch.items().empty()) dialog.emplace("tlqconverter: converting recordings to CSV");
+  if (desktop && !batch.items().empty()) dialog.emplace(options.workbooks ? "tlqconverter: converting recordings to workbooks"
+                                                                      : "tlqconverter: converting recordings to CSV");
   ProgressLine line;
   const bool showLine = !desktop && isTerminal(stderr);
 

@@ -181,9 +181,10 @@ TEST_F(BatchRun, HelpVersionAndUsageErrors) {
   for (const char* help : {"--help", "-h"}) {
     auto r = run({help}, {}, TLQ_CONSOLE_PROGRAM);
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_NE(r.out.find("tlqconverter --batch [--out DIR] [--split-rows N] [--update] [--dry-run]\n"),
+    EXPECT_NE(r.out.find("tlqconverter --batch [--xlsx] [--out DIR] [--split-rows N] [--update]\n"),
               std::string::npos);
-    for (const char* option : {"--split-rows 1048575", "--update ", "--dry-run ", "--log FILE ", "--list-separator C"})
+    for (const char* option : {"--split-rows 1048575", "--update ", "--dry-run ", "--log FILE ", "--list-separator C",
+                               "--xlsx RECORDING", "\"Open as workbook\""})
       EXPECT_NE(r.out.find(option), std::string::npos) << option;
     EXPECT_EQ(r.err, "");
   }

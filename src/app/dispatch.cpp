@@ -10,6 +10,7 @@
 #include "app/registration.h"
 #include "app/report.h"
 #include "convert/convert.h"
+#include "convert/convert_workbook.h"
 #include "error.h"
 #include "platform/console.h"
 #include "platform/shell.h"
@@ -58,9 +59,12 @@ int runMain() {
   // shows it too.
   TLQ_OP("main");
   try {
-    if (paramCount() == 0) {
+    bool workbook = paramCount() >= 1 && TLQ_AT(paramStr(1)) == "--xlsx";
+    if (paramCount() == (workbook ? 1 : 0)) {
       param = TLQ_AT(openFileDialog("", {{"Treloqa (*.tlq)", "*.tlq"}}));
       if (param.empty()) return exitOk;  // cancelled
+    } else if (workbook) {
+      param = TLQ_AT(paramStr(2));
     } else {
       param = TLQ_AT(paramStr(1));
       if (isHelpSwitch(param) || param == "--version") {
@@ -73,10 +77,10 @@ int runMain() {
         return TLQ_AT(runBatch(std::vector<std::string>(args.begin() + 1, args.end())));
       }
     }
-    if (param == "--install") return TLQ_AT(regInstall()) ? exitOk : exitFailed;
-    if (param == "--uninstall") return TLQ_AT(regUninstall()) ? exitOk : exitFailed;
-    std::string csv = TLQ_AT(mainConvert(param));
-    TLQ_AT(osOpenFile(csv));
+    if (!workbook && param == "--install") return TLQ_AT(regInstall()) ? exitOk : exitFailed;
+    if (!workbook && param == "--uninstall") return TLQ_AT(regUninstall()) ? exitOk : exitFailed;
+    std::string table = workbook ? TLQ_AT(mainConvertWorkbook(param)) : TLQ_AT(mainConvert(param));
+    TLQ_AT(osOpenFile(table));
     return exitOk;
   } catch (const Error& e) {
     return TLQ_AT(report(e, param));

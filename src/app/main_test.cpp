@@ -469,7 +469,12 @@ TEST_F(Registration, InstallWritesTheVerb) {
   EXPECT_EQ(value("OstrelTlqFile\\shell\\tlqconverter", ""), "Open with Excel");
   EXPECT_EQ(value("OstrelTlqFile\\shell\\tlqconverter", "Icon"), joinPath(exeDir, "treloqview.exe,0"));
   EXPECT_EQ(value("OstrelTlqFile\\shell\\tlqconverter\\command", ""), "\"" + exe + "\" \"%1\"");
+  EXPECT_EQ(value("OstrelTlqFile\\shell\\tlqconverter.xlsx", ""), "Open as workbook");
+  EXPECT_EQ(value("OstrelTlqFile\\shell\\tlqconverter.xlsx\\command", ""), "\"" + exe + "\" --xlsx \"%1\"");
 #ifndef _WIN32
+  std::string workbook = readFile(data + "/applications/tlqconverter-workbook.desktop");
+  EXPECT_NE(workbook.find("Exec=" + exe + " --xlsx %f\n"), std::string::npos) << workbook;
+  EXPECT_NE(workbook.find("Name=Open as workbook\n"), std::string::npos);
   std::string entry = readFile(data + "/applications/tlqconverter.desktop");
   EXPECT_NE(entry.find("Exec=" + exe + " %f\n"), std::string::npos) << entry;
   EXPECT_NE(entry.find("MimeType=application/x-treloqa-recording;\n"), std::string::npos);
@@ -487,12 +492,28 @@ TEST_F(Registration, UninstallRemovesTheVerbOnly) {
   EXPECT_EQ(r.exitCode, 0) << r.out;
   EXPECT_EQ(r.out, "");
   EXPECT_FALSE(keyExists("OstrelTlqFile\\shell\\tlqconverter"));
+  EXPECT_FALSE(keyExists("OstrelTlqFile\\shell\\tlqconverter.xlsx"));
   EXPECT_TRUE(keyExists("OstrelTlqFile\\shell"));
   EXPECT_EQ(value("OstrelTlqFile", ""), "Treloqa file");
 #ifndef _WIN32
   EXPECT_FALSE(testing::fileExists(data + "/applications/tlqconverter.desktop"));
   EXPECT_FALSE(testing::fileExists(data + "/applications/tlqconverter-batch.desktop"));
+  EXPECT_FALSE(testing::fileExists(data + "/applications/tlqconverter-workbook.desktop"));
 #endif
+  // An installation by an earlier version, without the second verb, is
+  // removed all the same.
+  ASSERT_EQ(run({"--install"}, env()).exitCode, 0);
+#ifdef _WIN32
+  ASSERT_EQ(::RegDeleteTreeW(HKEY_CLASSES_ROOT, L"OstrelTlqFile\\shell\\tlqconverter.xlsx"), ERROR_SUCCESS);
+#else
+  RegStore older = store();
+  older.deleteTree("HKEY_CLASSES_ROOT\\OstrelTlqFile\\shell\\tlqconverter.xlsx", false);
+  writeFile(storeFile, older.serialize());
+#endif
+  r = run({"--uninstall"}, env());
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+  EXPECT_FALSE(keyExists("OstrelTlqFile\\shell\\tlqconverter"));
+  EXPECT_FALSE(keyExists("OstrelTlqFile\\shell\\tlqconverter.xlsx"));
 }
 
 #ifndef _WIN32

@@ -40,14 +40,14 @@ BatchOptions parseBatchArguments(const std::vector<std::string>& args) {
     // "--name", "--name VALUE" or "--name=VALUE".
     size_t eq = arg.find('=');
     std::string name = arg.substr(0, eq);
-    const bool flag = name == "--update" || name == "--dry-run";
+    const bool flag = name == "--update" || name == "--dry-run" || name == "--xlsx";
     if (!flag && name != "--out" && name != "--split-rows" && name != "--log" && name != "--list-separator" &&
         name != "--decimal-separator")
       throw UsageError("unknown option \"" + arg + "\"");
     if (!given.insert(name).second) throw UsageError(name + " is given twice");
     if (flag) {
       if (eq != std::string::npos) throw UsageError(name + " takes no value");
-      (name == "--update" ? options.update : options.dryRun) = true;
+      (name == "--update" ? options.update : name == "--xlsx" ? options.workbooks : options.dryRun) = true;
       continue;
     }
     std::string value;
@@ -72,6 +72,8 @@ BatchOptions parseBatchArguments(const std::vector<std::string>& args) {
       (name == "--list-separator" ? options.listSeparator : options.decimalSeparator) = value[0];
     }
   }
+  if (options.workbooks && options.splitRows > 0)
+    throw UsageError("--split-rows does not go with --xlsx (a workbook goes on over further sheets)");
   if (options.paths.empty()) throw UsageError("--batch needs a recording or a folder");
   return options;
 }
@@ -79,17 +81,17 @@ BatchOptions parseBatchArguments(const std::vector<std::string>& args) {
 std::string versionText() { return "tlqconverter " TLQ_VERSION "\n"; }
 
 std::string usageHint() {
-  return "Usage: tlqconverter --batch [--out DIR] [--split-rows N] [--update] [--dry-run] [--log FILE]\n"
-         "                          [--list-separator C] [--decimal-separator C] [--] PATH...\n"
+  return "Usage: tlqconverter --batch [--xlsx] [--out DIR] [--split-rows N] [--update] [--dry-run]\n"
+         "                          [--log FILE] [--list-separator C] [--decimal-separator C] [--] PATH...\n"
          "Try \"tlqconverter --help\" for more.\n";
 }
 
 std::string helpText() {
   return "Usage:\n"
-         "  tlqconverter [RECORDING]\n"
-         "  tlqconverter --batch [--out DIR] [--split-rows N] [--update] [--dry-run]\n"
-         "                       [--log FILE] [--list-separator C] [--decimal-separator C]\n"
-         "                       [--] PATH...\n"
+         "  tlqconverter [--xlsx] [RECORDING]\n"
+         "  tlqconverter --batch [--xlsx] [--out DIR] [--split-rows N] [--update]\n"
+         "                       [--dry-run] [--log FILE] [--list-separator C]\n"
+         "                       [--decimal-separator C] [--] PATH...\n"
          "  tlqconverter --install | --uninstall\n"
          "  tlqconverter --help | --version\n"
          "\n"
@@ -103,6 +105,16 @@ std::string helpText() {
          "                   in the spreadsheet program. Without RECORDING, a file\n"
          "                   dialog asks for one. A failure ends in an error report in\n"
          "                   the temporary folder, which is opened too.\n"
+         "\n"
+         "  --xlsx RECORDING writes a workbook instead (RECORDING with the extension\n"
+         "                   .xlsx) and opens it. Sheet \"data\" has the table's columns\n"
+         "                   as typed cells: numbers as numbers, time stamps in ISO 8601\n"
+         "                   as date-times (the header names their zone), a bold, frozen\n"
+         "                   header with a filter. Rows beyond 1,048,575 go on \"data 2\",\n"
+         "                   \"data 3\", ... Sheet \"recording\" tells where the table\n"
+         "                   comes from; sheet \"chart\" plots each sensor against time\n"
+         "                   (readings of -999.0 left out), when the data fits one sheet.\n"
+         "                   The workbook is written whole or not at all.\n"
          "\n"
          "  --batch PATH...  converts many recordings at once. Each PATH is a recording\n"
          "                   or a folder, searched with its subfolders for files whose\n"
@@ -118,6 +130,8 @@ std::string helpText() {
          "                   reason), the recordings that dropped entries for a failed\n"
          "                   CRC, the older parts removed, and the totals.\n"
          "                   Ctrl-C stops the batch: the tables already written stay.\n"
+         "    --xlsx           writes workbooks (as --xlsx RECORDING does) instead of CSV\n"
+         "                     tables; not with --split-rows.\n"
          "    --out DIR        writes the tables below DIR, each at the recording's path\n"
          "                     below the PATH it was found in (a PATH that is a file puts\n"
          "                     its table straight into DIR); folders are made as needed.\n"
@@ -141,13 +155,15 @@ std::string helpText() {
          "                     regional settings (one character each).\n"
          "    --               ends the options: every argument after it is a PATH.\n"
          "\n"
-         "  --install        adds the \"Open with Excel\" verb to the recording file type.\n"
-         "  --uninstall      removes it again.\n"
+         "  --install        adds the \"Open with Excel\" and \"Open as workbook\" verbs to\n"
+         "                   the recording file type.\n"
+         "  --uninstall      removes them again.\n"
          "  --help           shows this text.\n"
          "  --version        shows the version.\n"
          "\n"
          "Environment: TLQCONVERTER_THREADS sets the threads a conversion uses (a batch\n"
-         "uses at most the processor's threads).\n"
+         "uses at most the processor's threads). TLQCONVERTER_SHEET_ROWS lowers the\n"
+         "data rows per sheet of a workbook (for tests).\n"
          "\n"
          "Exit codes: 0 done; 2 a conversion, a recording of a batch or a switch failed,\n"
          "or a usage error; 1 not even the error report could be written; 130 the batch\n"

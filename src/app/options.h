@@ -14,6 +14,7 @@ struct BatchOptions {
   uint64_t splitRows = 0;  // --split-rows N: data lines per part; 0: not split
   bool update = false;     // --update: tables not older than their recordings are kept
   bool dryRun = false;     // --dry-run: says what would be written, writes nothing
+  bool workbooks = false;  // --xlsx: workbooks in place of CSV tables
   std::string logFile;     // --log FILE: a line per recording
   std::optional<char> listSeparator, decimalSeparator;  // --list-separator C, --decimal-separator C
   std::vector<std::string> paths;
@@ -22,8 +23,8 @@ struct BatchOptions {
 // Reads the arguments after "--batch": options first or among the paths,
 // "--" before paths that begin with "-". Raises UsageError for no path, an
 // option it does not know, one given twice, without its value or with one
-// it does not take, an N that is not a whole number from 1 on, and a
-// separator that is not one byte.
+// it does not take, an N that is not a whole number from 1 on, a separator
+// that is not one byte, and --split-rows with --xlsx.
 BatchOptions parseBatchArguments(const std::vector<std::string>& args);
 
 // What --help shows: every way to start the program.

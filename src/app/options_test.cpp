@@ -48,6 +48,13 @@ TEST(BatchOptions, UsageErrorsSayWhatIsWrong) {
     EXPECT_EQ(failure({"--list-separator", c, "x"}),
               "UsageError: --list-separator needs one character, not \"" + std::string(c) + "\"");
   EXPECT_EQ(failure({"--decimal-separator=", "x"}), "UsageError: --decimal-separator needs one character, not \"\"");
+  for (std::vector<std::string> args : {std::vector<std::string>{"--xlsx", "--split-rows", "5", "x"},
+                                        std::vector<std::string>{"--split-rows=5", "x", "--xlsx"}})
+    EXPECT_EQ(failure(args),
+              "UsageError: --split-rows does not go with --xlsx (a workbook goes on over further sheets)");
+  EXPECT_EQ(failure({"--xlsx=1", "x"}), "UsageError: --xlsx takes no value");
+  EXPECT_TRUE(parseBatchArguments({"x", "--xlsx"}).workbooks);
+  EXPECT_FALSE(parseBatchArguments({"x"}).workbooks);
 }
 
 TEST(BatchText, ProgressLine) {

@@ -50,6 +50,11 @@ bool regInstall() {
     // The program path is quoted, so that a path with blanks cannot start
     // another program.
     writeString(command, "", "\"" + getAppFilename() + "\" \"%1\"");
+    RegKey workbookVerb = keys.open(shell, workbookVerbName);
+    writeString(workbookVerb, "", "Open as workbook");
+    writeString(workbookVerb, "Icon", joinPath(getAppDir(), "treloqview.exe,0"));
+    RegKey workbookCommand = keys.open(workbookVerb, "command");
+    writeString(workbookCommand, "", "\"" + getAppFilename() + "\" --xlsx \"%1\"");
     registerDesktopFileType(getAppFilename());
     return true;
   } catch (const Error& e) {
@@ -69,6 +74,10 @@ bool regUninstall() {
     RegKey type = keys.open(kClassesRoot, progId);
     RegKey shell = keys.open(type, "shell");
     delTree(shell, appName);
+    // An installation by an earlier version has no second verb: made, so
+    // that removing it cannot fail for that.
+    close(createOrOpen(shell, workbookVerbName, kKeyWrite));
+    delTree(shell, workbookVerbName);
     unregisterDesktopFileType();
     return true;
   } catch (const Error& e) {

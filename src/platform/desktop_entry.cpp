@@ -57,6 +57,11 @@ std::string desktopEntryText(const std::string& program) {
                    execArgument(program) + " %f", kRecordingMimeType);
 }
 
+std::string workbookEntryText(const std::string& program) {
+  return entryText("Open as workbook", "Convert the recording into a workbook with charts and open it",
+                   execArgument(program) + " --xlsx %f", kRecordingMimeType);
+}
+
 // Offered for folders (never the default for them): the Windows setup
 // program's folder verb.
 std::string batchEntryText(const std::string& program) {

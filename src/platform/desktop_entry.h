@@ -1,6 +1,6 @@
 // The files that make a Linux desktop know recordings: a MIME type for
-// "*.tlq", a desktop entry that converts one and opens its table, and one
-// that converts the recordings in folders. Written per user by --install, and
+// "*.tlq", desktop entries that convert one and open its table or its
+// workbook, and one that converts the recordings in folders. Written per user by --install, and
 // shipped in the Debian package.
 #pragma once
 
@@ -16,6 +16,10 @@ std::string mimeInfoText();
 // The desktop entry; `program` is the program's path (quoted where the
 // desktop entry format needs it) or its bare name.
 std::string desktopEntryText(const std::string& program);
+
+// The second entry for recordings, "Open as workbook": the recording as a
+// workbook, opened. Its file is named "tlqconverter-workbook.desktop".
+std::string workbookEntryText(const std::string& program);
 
 // The folders' entry, "Convert recordings to CSV": a batch over the folders
 // chosen. Its file is named "tlqconverter-batch.desktop".

@@ -70,6 +70,7 @@ void registerDesktopFileType(const std::string& program) {
   std::string data = dataHome();
   replaceFile(data + "/mime/packages/tlqconverter.xml", mimeInfoText());
   replaceFile(data + "/applications/tlqconverter.desktop", desktopEntryText(program));
+  replaceFile(data + "/applications/tlqconverter-workbook.desktop", workbookEntryText(program));
   replaceFile(data + "/applications/tlqconverter-batch.desktop", batchEntryText(program));
   runChild({"update-mime-database", data + "/mime"}, nullptr, false);
   runChild({"update-desktop-database", data + "/applications"}, nullptr, false);
@@ -79,6 +80,7 @@ void registerDesktopFileType(const std::string& program) {
 void unregisterDesktopFileType() {
   std::string data = dataHome();
   removeFile(data + "/applications/tlqconverter.desktop");
+  removeFile(data + "/applications/tlqconverter-workbook.desktop");
   removeFile(data + "/applications/tlqconverter-batch.desktop");
   runChild({"update-desktop-database", data + "/applications"}, nullptr, false);
 }
