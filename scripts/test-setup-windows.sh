@@ -66,6 +66,7 @@ dir_unix="$WINEPREFIX/drive_c/tlqtest/Programs/tlqconverter"
 exe_win="$dir_win\\tlqconverter.exe"
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\tlqconverter'
 verb='HKCR\OstrelTlqFile\shell\tlqconverter'
+workbook_verb='HKCR\OstrelTlqFile\shell\tlqconverter.xlsx'
 folder_verb='HKCR\Directory\shell\tlqconverter.batch'
 other_folder_verb='HKCR\Directory\shell\tlqtest.other'
 
@@ -88,6 +89,8 @@ for before in none viewer; do
     "OriginalFilename=tlqconverter.exe ProductVersion=$version asInvoker=yes "
   check "verb name" equals "$(value "$verb" "")" "Open with Excel"
   check "verb command" equals "$(value "$verb\\command" "")" "\"$exe_win\" \"%1\""
+  check "workbook verb name" equals "$(value "$workbook_verb" "")" "Open as workbook"
+  check "workbook verb command" equals "$(value "$workbook_verb\\command" "")" "\"$exe_win\" --xlsx \"%1\""
   check ".tlq maps to the file type" equals "$(value 'HKCR\.tlq' "")" OstrelTlqFile
   check "folder verb name" equals "$(value "$folder_verb" "")" "Convert recordings to CSV"
   check "folder verb command" equals "$(value "$folder_verb\\command" "")" "\"$exe_win\" --batch \"%1\""
@@ -106,6 +109,8 @@ for before in none viewer; do
   cp examples/sample.tlq "$WINEPREFIX/drive_c/tlqtest/sample.tlq"
   check "installed program converts the sample" run "$dir_unix/tlqconverter.exe" 'C:\tlqtest\sample.tlq'
   check "its table" cmp -s "$WINEPREFIX/drive_c/tlqtest/sample.csv" examples/sample.expected-semicolon-comma.csv
+  check "and its workbook" run "$dir_unix/tlqconverter.exe" --xlsx 'C:\tlqtest\sample.tlq'
+  check "a workbook it is" equals "$(head -c 2 "$WINEPREFIX/drive_c/tlqtest/sample.xlsx")" "PK"
 
   # A console that is given "tlqconverter" without its extension finds the
   # console twin first (PATHEXT), waits for it and gets its exit code.
@@ -136,6 +141,7 @@ for before in none viewer; do
   check "silent uninstall succeeds" uninstall "$dir_unix/uninstall.exe" /S
   check "files and folder gone" test ! -e "$dir_unix"
   check "verb gone" lacks_key "$verb"
+  check "workbook verb gone" lacks_key "$workbook_verb"
   check "folder verb gone" lacks_key "$folder_verb"
   check "another program's folder verb left" has_key "$other_folder_verb"
   check "uninstall entry gone" lacks_key "$uninstall_key"

@@ -30,6 +30,7 @@ class Program : public ::testing::Test {
 #ifdef _WIN32
     associate(".txt");
     associate(".csv");
+    associate(".xlsx");
 #else
     std::filesystem::create_directories(std::filesystem::u8path(bin));
     std::filesystem::copy_file(TLQ_ARGS_PROBE_EXE, bin + "/xdg-open");
@@ -49,10 +50,10 @@ class Program : public ::testing::Test {
         ::RegDeleteValueW(key, nullptr);
       ::RegCloseKey(key);
     }
-    for (const wchar_t* key : {L"tlqtest.txt", L"tlqtest.csv"}) ::RegDeleteTreeW(HKEY_CLASSES_ROOT, key);
+    for (const wchar_t* key : {L"tlqtest.txt", L"tlqtest.csv", L"tlqtest.xlsx"}) ::RegDeleteTreeW(HKEY_CLASSES_ROOT, key);
   }
 
-  // The desktop opens ".txt" and ".csv" files with the probe.
+  // The desktop opens ".txt", ".csv" and ".xlsx" files with the probe.
   void associate(const char* extension) {
     std::wstring progIdKey = L"tlqtest" + widen(extension);
     HKEY key = nullptr;

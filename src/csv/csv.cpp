@@ -182,13 +182,14 @@ void makeLine(const CsvFormat& format, const CsvRow& row, std::string& out) {
         break;
       case CsvFieldKind::fieldFloat: putNumber(format, f.number, plainNumbers, line); break;
       case CsvFieldKind::fieldInt: {
+        if (format.typed) {  // never quoted
+          char* digits = line.room(24);
+          line.commit(static_cast<size_t>(std::to_chars(digits, digits + 24, f.integer).ptr - digits));
+          break;
+        }
         char buf[24];
-        std::string_view digits(buf, static_cast<size_t>(std::to_chars(buf, buf + sizeof buf, f.integer).ptr - buf));
         // Quoted, like a number's text, only when it would not stay one field.
-        if (format.typed)
-          line.put(digits);
-        else
-          putQuoted(format, digits, line);
+        putQuoted(format, {buf, static_cast<size_t>(std::to_chars(buf, buf + sizeof buf, f.integer).ptr - buf)}, line);
         break;
       }
     }
