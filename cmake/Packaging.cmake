@@ -31,7 +31,7 @@ else()
   # A native package (its version has no Debian revision): "changelog.gz".
   configure_file(${PROJECT_SOURCE_DIR}/packaging/linux/changelog.in ${_pkg}/changelog @ONLY)
   add_custom_command(
-    OUTPUT ${_pkg}/tlqconverter.desktop ${_pkg}/tlqconverter-batch.desktop ${_pkg}/tlqconverter.xml
+    OUTPUT ${_pkg}/tlqconverter.desktop ${_pkg}/tlqconverter-workbook.desktop ${_pkg}/tlqconverter-batch.desktop ${_pkg}/tlqconverter.xml
     COMMAND desktop_files ${_pkg}
     DEPENDS desktop_files
     COMMENT "Desktop entry and MIME type")
@@ -42,10 +42,11 @@ else()
     WORKING_DIRECTORY ${_pkg}
     DEPENDS ${_pkg}/tlqconverter.1 ${_pkg}/changelog)
   add_custom_target(package_files ALL
-    DEPENDS ${_pkg}/tlqconverter.desktop ${_pkg}/tlqconverter-batch.desktop ${_pkg}/tlqconverter.xml
+    DEPENDS ${_pkg}/tlqconverter.desktop ${_pkg}/tlqconverter-workbook.desktop ${_pkg}/tlqconverter-batch.desktop ${_pkg}/tlqconverter.xml
             ${_pkg}/tlqconverter.1.gz ${_pkg}/changelog.gz)
 
-  install(FILES ${_pkg}/tlqconverter.desktop ${_pkg}/tlqconverter-batch.desktop
+  install(FILES ${_pkg}/tlqconverter.desktop ${_pkg}/tlqconverter-workbook.desktop
+                ${_pkg}/tlqconverter-batch.desktop
           DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
   install(FILES ${_pkg}/tlqconverter.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages)
   install(FILES ${_pkg}/tlqconverter.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
@@ -63,7 +64,8 @@ else()
 file) into a CSV table that a spreadsheet opens directly: one line per
 sample with its time stamp, every sensor's raw payload and the values
 decoded from it (inclinometer angles, elastometer counts, force), with the
-list and decimal separators of the user's regional settings.")
+list and decimal separators of the user's regional settings; or into a
+workbook with typed cells, real date-times and a chart of each sensor.")
   # The MIME and desktop databases are refreshed by Debian's own triggers.
 endif()
 

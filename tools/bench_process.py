@@ -5,7 +5,7 @@ instead.
 
     bench_process.py BUILD_DIR [--sizes 1,20,200,1000] [--runs 3] [--work DIR]
                      [--no-alternatives] [--no-batch] [--batch-only]
-                     [--wine WINDOWS_BUILD_DIR]
+                     [--no-workbooks] [--workbooks-only] [--wine WINDOWS_BUILD_DIR]
 
 For each size a realistic recording is generated (every sensor and payload
 form, a few CRC failures), then, round after round, the floor and the
@@ -35,6 +35,11 @@ new out folder, round after round: median times, their ratio and peak
 memory. Then the folder's batch with standard error on a pseudo-terminal (the
 progress line drawn) beside the same without one, and the folder's batch
 once more over the tables it wrote (each replaced).
+
+Then workbooks (20 and 200 MB): --xlsx beside xlsx_floor, the library alone
+writing the same cells (the time it reports for the writing; the cells are
+read into memory before), and beside the CSV conversion: medians, ratios,
+peak memory.
 
 With --wine, the Windows build's console program (tlqconverter.com) runs
 under wine beside the Linux program, round after round, both through --batch
@@ -250,6 +255,39 @@ def wine_figures(program, windows_build, work, env, runs, sizes):
     subprocess.run([wineserver, "-k"], **quiet)
 
 
+def workbook_figures(program, generator, floor_tool, work, env, runs, sizes):
+    """--xlsx beside the library alone writing the same cells (its own
+    timing of the writing, the cells read into memory before) and beside
+    the CSV conversion, round after round."""
+    print("workbooks: --xlsx against libxlsxwriter alone writing the same cells, and against the CSV conversion")
+    print("%-22s %8s %9s %8s %8s %6s %8s %6s" % ("what", "MB", "median s", "MB/s", "peak MB", "x rec",
+                                                "floor s", "ratio"))
+    for mb in sizes:
+        recording = os.path.join(work, "w%d.tlq" % mb)
+        subprocess.run([generator, "--entries", str(mb * 1_000_000 // BYTES_PER_ENTRY), recording], check=True)
+        size = os.path.getsize(recording)
+        xlsx, csv, floor_out = recording[:-3] + "xlsx", recording[:-3] + "csv", os.path.join(work, "floor.xlsx")
+        floors, walls, csv_walls, peak, csv_peak = [], [], [], 0, 0
+        for _ in range(runs):
+            done = subprocess.run([floor_tool, recording, floor_out], env=env, check=True, capture_output=True)
+            floors.append(float(done.stdout))
+            os.remove(floor_out)
+            wall, p = run([program, "--xlsx", recording], env)
+            walls.append(wall)
+            peak = max(peak, p)
+            os.remove(xlsx)
+            wall, p = run([program, recording], env)
+            csv_walls.append(wall)
+            csv_peak = max(csv_peak, p)
+            os.remove(csv)
+        floor = statistics.median(floors)
+        wall = row("--xlsx %d MB" % mb, size, walls, peak, floor)
+        csv_wall = row("csv %d MB" % mb, size, csv_walls, csv_peak)
+        print("%d MB: --xlsx %.2f times the library alone, %.1f times the CSV conversion; peak memory %.0f MB "
+              "(CSV %.0f MB)" % (mb, wall / floor, wall / csv_wall, peak / 1e6, csv_peak / 1e6), flush=True)
+        os.remove(recording)
+
+
 def machine():
     cpu = "?"
     try:
@@ -283,9 +321,13 @@ def main():
     ap.add_argument("--no-batch", action="store_true", help="skip the batch")
     ap.add_argument("--batch-only", action="store_true", help="only the batch")
     ap.add_argument("--wine", metavar="WINDOWS_BUILD_DIR", help="the Windows build under wine, side by side")
+    ap.add_argument("--no-workbooks", action="store_true", help="skip the workbooks")
+    ap.add_argument("--workbooks-only", action="store_true", help="only the workbooks")
     args = ap.parse_args()
-    if args.batch_only:
+    if args.batch_only or args.workbooks_only:
         args.sizes = ""
+    if args.workbooks_only:
+        args.no_batch = True
     program = os.path.abspath(os.path.join(args.build, "src", "tlqconverter"))
     generator = os.path.abspath(os.path.join(args.build, "tools", "gen_recording"))
     reader = os.path.abspath(os.path.join(args.build, "tools", "read_write_only"))
@@ -375,6 +417,9 @@ def main():
                   % (wall, floor, wall / floor, ratios["reading"] / floor))
         if not args.no_batch:
             batch(program, generator, work, env, max(args.runs, 5))
+        if not args.no_workbooks and not args.batch_only:
+            floor_tool = os.path.abspath(os.path.join(args.build, "tools", "xlsx_floor"))
+            workbook_figures(program, generator, floor_tool, work, env, args.runs, [20, 200])
         if args.wine:
             wine_figures(program, args.wine, work, env, max(args.runs, 3), sizes or [200])
 

@@ -16,6 +16,7 @@ int main(int argc, char** argv) {
   std::string dir = argv[1];
   std::ofstream(dir + "/tlqconverter.xml", std::ios::binary) << tlq::mimeInfoText();
   std::ofstream(dir + "/tlqconverter.desktop", std::ios::binary) << tlq::desktopEntryText("tlqconverter");
+  std::ofstream(dir + "/tlqconverter-workbook.desktop", std::ios::binary) << tlq::workbookEntryText("tlqconverter");
   std::ofstream(dir + "/tlqconverter-batch.desktop", std::ios::binary) << tlq::batchEntryText("tlqconverter");
   return 0;
 }

@@ -340,7 +340,11 @@ class TableWorkbook::Writer {
                       }) != std::end(group.columns))
           series.push_back(&p);
       if (series.empty()) continue;
-      if (!sheet && !(sheet = workbook_add_worksheet(book_, "chart"))) throw IoError("cannot open: " + shown_);
+      if (!sheet) {
+        if (!(sheet = workbook_add_worksheet(book_, "chart"))) throw IoError("cannot open: " + shown_);
+        worksheet_set_landscape(sheet);  // printed a chart's width to a page
+        worksheet_fit_to_pages(sheet, 1, 0);
+      }
       lxw_chart* chart = workbook_add_chart(book_, LXW_CHART_SCATTER_STRAIGHT);
       if (!chart) throw IoError("cannot write: " + shown_);
       for (const Plotted* p : series) {
@@ -353,6 +357,9 @@ class TableWorkbook::Writer {
       chart_title_set_name(chart, group.title);
       chart_axis_set_name(chart->x_axis, xName.c_str());
       chart_axis_set_name(chart->y_axis, group.axis);
+      // Below the plot and left of it, wherever the other axis crosses.
+      chart_axis_set_label_position(chart->x_axis, LXW_CHART_AXIS_LABEL_POSITION_LOW);
+      chart_axis_set_label_position(chart->y_axis, LXW_CHART_AXIS_LABEL_POSITION_LOW);
       if (anyDate_) chart_axis_set_num_format(chart->x_axis, lastSerial_ - firstSerial_ < 1 ? "hh:mm:ss" : "yyyy-mm-dd hh:mm");
       chart_show_blanks_as(chart, LXW_CHART_BLANKS_AS_GAP);
       chart_legend_set_position(chart, LXW_CHART_LEGEND_BOTTOM);
