@@ -5,11 +5,13 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <optional>
 #include <utility>
 
 #include "csv/csv.h"
 #include "error.h"
+#include "platform/system.h"
 #include "xlsx/date_time.h"
 
 namespace tlq {
@@ -102,8 +104,16 @@ class TableWorkbook::Writer {
     }
   }
 
+  // A workbook given up: the library frees it but leaves its sheets'
+  // temporary files open (it closes them only when it writes the file).
   ~Writer() {
-    if (book_) lxw_workbook_free(book_);
+    if (!book_) return;
+    lxw_worksheet* sheet = nullptr;
+    LXW_FOREACH_WORKSHEET(sheet, book_) {
+      if (sheet->optimize_tmpfile) std::fclose(sheet->optimize_tmpfile);
+      sheet->optimize_tmpfile = sheet->file = nullptr;
+    }
+    lxw_workbook_free(book_);
   }
 
   uint64_t lines() const { return lines_; }
@@ -128,7 +138,11 @@ class TableWorkbook::Writer {
     check(workbook_set_properties(book_, &properties));
     lxw_workbook* book = std::exchange(book_, nullptr);
     lxw_error error = workbook_close(book);  // frees it
-    if (error != LXW_NO_ERROR) throw IoError("cannot write: " + shown_).withReason(lxw_strerror(error));
+    if (error == LXW_ERROR_CREATING_XLSX_FILE || error == LXW_ERROR_CREATING_TMPFILE) {
+      std::string reason = lastSystemError();  // what the system said to the library
+      throw IoError("cannot write: " + shown_).withReason(reason);
+    }
+    check(error);
   }
 
  private:
