@@ -50,26 +50,29 @@ size_t displayLength(std::string_view text) {
 
 bool isHex(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'); }
 
-// The workbook format writes a character XML cannot hold as "_xHHHH_", so a
-// text that holds such an escape literally has its '_' escaped too, and a
-// NUL (where the library's strings end) is written as its escape. The
+// "_xHHHH_" at `i`: how the workbook format writes a character by its code.
+bool escapeAt(const std::string& text, size_t i) {
+  return i + 7 <= text.size() && text[i] == '_' && text[i + 1] == 'x' &&
+         std::all_of(text.begin() + i + 2, text.begin() + i + 6, isHex) && text[i + 6] == '_';
+}
+
+// The text as a cell holds it. A text that holds such an escape literally
+// has its '_' escaped, so that a reader does not take it for a character,
+// and a NUL (where the library's strings end) is written as its escape. The
 // library escapes the other control characters itself.
 const char* cellText(const std::string& text, std::string& scratch) {
   bool plain = text.find('\0') == std::string::npos;
   for (size_t at = text.find("_x"); plain && at != std::string::npos; at = text.find("_x", at + 1))
-    plain = !(at + 7 <= text.size() && std::all_of(text.begin() + at + 2, text.begin() + at + 6, isHex) &&
-              text[at + 6] == '_');
+    plain = !escapeAt(text, at);
   if (plain) return text.c_str();
   scratch.clear();
   for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\0') {
+    if (text[i] == '\0')
       scratch += "_x0000_";
-    } else if (text[i] == '_' && i + 7 <= text.size() && text[i + 1] == 'x' &&
-               std::all_of(text.begin() + i + 2, text.begin() + i + 6, isHex) && text[i + 6] == '_') {
+    else if (escapeAt(text, i))
       scratch += "_x005F_";
-    } else {
+    else
       scratch += text[i];
-    }
   }
   return scratch.c_str();
 }

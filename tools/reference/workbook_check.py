@@ -58,7 +58,8 @@ def zoned_timestamp(rng):
             rng.randrange(60), fraction, zone)
     if r < 0.85:  # looks like one, is not
         return rng.choice(["2026-02-30T10:00:00", "2026-11-17T24:00:00", "2026-11-17T10:00:60Z", "1899-12-31T00:00:00",
-                           "2026-11-17", "2026-11-17T10:00:00+", "2026-11-17T10:00:00 Z", "26-11-17T10:00:00"])
+                           "2026-11-17", "2026-11-17T10:00:00+", "2026-11-17T10:00:00 Z", "26-11-17T10:00:00",
+                           "a_x0041_b_x00e4_", "nul\u0000here", "_x0000_"])
     return corpus_check.timestamp(rng)
 
 
