@@ -53,6 +53,23 @@ TEST_F(WorkbookProgram, ConvertsTheRecordingAndOpensTheWorkbook) {
   EXPECT_TRUE(reports().empty());
 }
 
+// Decoded on the calling thread or on workers beside the writer: the same
+// workbook, byte for byte (its creation time is the recording's).
+TEST_F(WorkbookProgram, TheSameWorkbookOnOneThreadAndOnMany) {
+  std::string recording = dir.file("r.tlq");
+  writeFile(recording, recordingOf(20000, 40));
+  std::string first;
+  for (const char* threads : {"1", "4"}) {
+    auto r = run({"--xlsx", recording}, {{"TLQCONVERTER_THREADS", threads}});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    std::string bytes = readFile(dir.file("r.xlsx"));
+    if (first.empty())
+      first = bytes;
+    else
+      EXPECT_TRUE(bytes == first) << "the workbook made on " << threads << " threads differs";
+  }
+}
+
 // The same failure as the CSV's, with its report; the older workbook stays
 // as it was and nothing of ours is left.
 TEST_F(WorkbookProgram, AFailureKeepsTheOlderWorkbook) {
