@@ -82,19 +82,15 @@ Table readTable(const std::string& path) {
   return table;
 }
 
-void writeRows(lxw_worksheet* sheet, const std::vector<std::vector<Cell>>& rows, lxw_format* date) {
-  lxw_row_t r = 0;
-  for (const std::vector<Cell>& row : rows) {
-    ++r;
-    for (size_t c = 0; c < row.size(); ++c) {
-      lxw_col_t col = static_cast<lxw_col_t>(c);
-      if (const double* v = std::get_if<double>(&row[c]))
-        worksheet_write_number(sheet, r, col, *v, nullptr);
-      else if (const std::string* s = std::get_if<std::string>(&row[c]))
-        worksheet_write_string(sheet, r, col, s->c_str(), nullptr);
-      else if (const Date* d = std::get_if<Date>(&row[c]))
-        worksheet_write_number(sheet, r, col, d->serial, date);
-    }
+void writeRow(lxw_worksheet* sheet, lxw_row_t r, const std::vector<Cell>& row, lxw_format* date) {
+  for (size_t c = 0; c < row.size(); ++c) {
+    lxw_col_t col = static_cast<lxw_col_t>(c);
+    if (const double* v = std::get_if<double>(&row[c]))
+      worksheet_write_number(sheet, r, col, *v, nullptr);
+    else if (const std::string* s = std::get_if<std::string>(&row[c]))
+      worksheet_write_string(sheet, r, col, s->c_str(), nullptr);
+    else if (const Date* d = std::get_if<Date>(&row[c]))
+      worksheet_write_number(sheet, r, col, d->serial, date);
   }
 }
 
@@ -117,8 +113,11 @@ int main(int argc, char** argv) {
     lxw_worksheet* plot = workbook_add_worksheet(book, "plot");
     for (size_t c = 0; c < table.columns.size(); ++c)
       worksheet_write_string(data, 0, static_cast<lxw_col_t>(c), table.columns[c].c_str(), nullptr);
-    writeRows(data, table.rows, date);
-    writeRows(plot, table.plotRows, date);
+    // In the converter's order: each data row, then the row the charts read.
+    for (size_t r = 0; r < table.rows.size(); ++r) {
+      writeRow(data, static_cast<lxw_row_t>(r + 1), table.rows[r], date);
+      writeRow(plot, static_cast<lxw_row_t>(r + 1), table.plotRows[r], date);
+    }
     if (lxw_error e = workbook_close(book)) {
       std::fprintf(stderr, "xlsx_floor: %s\n", lxw_strerror(e));
       return 1;
