@@ -204,7 +204,8 @@ void convertEntries(const Recording& recording, const Columns& columns, const Cs
                     const ConversionControl& control, const std::function<void(LineBlock&)>& take) {
   unsigned threads = control.threads ? control.threads : threadCount(recording.size());
   std::vector<EntryRange> ranges;
-  if (threads > 1) ranges = conversionRanges(recording, threads);
+  if (threads > 1)
+    ranges = control.pieceBytes ? recording.ranges(control.pieceBytes) : conversionRanges(recording, threads);
   auto handOver = [&](LineBlock& lines, uint64_t bytesDone) {
     if (!control.linesHiddenUntilTheEnd || bytesDone == recording.size()) recording.requireUnchanged();
     take(lines);

@@ -51,6 +51,10 @@ struct ConversionControl {
   // temporary files): the recording is checked for changes once, then,
   // instead of before every handover.
   bool linesHiddenUntilTheEnd = false;
+  // Bytes of the recording per piece the workers convert; 0 for the default
+  // (conversionRanges). A slow taker (a workbook) keeps every worker's piece
+  // waiting: smaller pieces keep less of them in memory.
+  size_t pieceBytes = 0;
 };
 
 // A recording read and checked, with the columns its table has: the steps a

@@ -44,7 +44,11 @@ WorkbookCounts writeWorkbook(const std::string& path, const RecordingTable& tabl
   settings.created = unixNanoseconds(info.modified) / 1'000'000'000;
   TableWorkbook book = TLQ_AT(TableWorkbook(files.finishForWriter(), shown, table.columns(), settings));
   WorkbookCounts counts;
-  TLQ_AT(table.convert(typedCsvFormat(table.columns()), control, [&](LineBlock& lines) {
+  // The workers wait for the writer most of the time, each with a piece
+  // done: pieces of 256 KB keep a workbook's memory below the CSV's.
+  ConversionControl pieces = control;
+  pieces.pieceBytes = 256 << 10;
+  TLQ_AT(table.convert(typedCsvFormat(table.columns()), pieces, [&](LineBlock& lines) {
     size_t from = 0;
     for (size_t end : lines.ends) {
       book.putLine(std::string_view(lines.text).substr(from, end - 2 - from));  // without "\r\n"
