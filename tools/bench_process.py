@@ -285,6 +285,8 @@ def workbook_figures(program, generator, floor_tool, work, env, runs, sizes):
         csv_wall = row("csv %d MB" % mb, size, csv_walls, csv_peak)
         print("%d MB: --xlsx %.2f times the library alone, %.1f times the CSV conversion; peak memory %.0f MB "
               "(CSV %.0f MB)" % (mb, wall / floor, wall / csv_wall, peak / 1e6, csv_peak / 1e6), flush=True)
+        print("%d MB, round by round, --xlsx / the library alone: %s" % (
+            mb, " ".join("%.2f" % (w / f) for w, f in zip(walls, floors))), flush=True)
         os.remove(recording)
 
 
