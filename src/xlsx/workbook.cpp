@@ -101,7 +101,7 @@ class TableWorkbook::Writer {
         for (const char* name : group.columns) {
           auto it = name ? std::find(columns_.begin(), columns_.end(), name) : columns_.end();
           if (it == columns_.end()) continue;
-          plotted_.push_back({static_cast<size_t>(it - columns_.begin()),
+          plotted_.push_back({&group, static_cast<size_t>(it - columns_.begin()),
                               static_cast<lxw_col_t>(kPlotFirstValue + plotted_.size()), false});
         }
     }
@@ -152,6 +152,7 @@ class TableWorkbook::Writer {
   static constexpr size_t kNone = static_cast<size_t>(-1);
 
   struct Plotted {
+    const ChartGroup* group;  // the chart it is drawn in
     size_t column;           // in the table
     lxw_col_t plotColumn;    // on the hidden sheet
     bool seen;               // a reading is plotted
@@ -222,27 +223,32 @@ class TableWorkbook::Writer {
 
   void fit(size_t column, size_t length) { widths_[column] = std::max(widths_[column], static_cast<double>(length)); }
 
-  void writeText(lxw_worksheet* sheet, lxw_row_t row, lxw_col_t col, const std::string& text) {
-    if (text.empty()) return;
-    if (displayLength(text) > kMaxCellText)
-      throw ValueError("a text of " + std::to_string(displayLength(text)) + " characters does not fit a cell (at most " +
+  // Writes a text cell (none for an empty text); returns its length in
+  // characters.
+  size_t writeText(lxw_worksheet* sheet, lxw_row_t row, lxw_col_t col, const std::string& text) {
+    if (text.empty()) return 0;
+    size_t length = displayLength(text);
+    if (length > kMaxCellText)
+      throw ValueError("a text of " + std::to_string(length) + " characters does not fit a cell (at most " +
                        std::to_string(kMaxCellText) + "): " + shown_);
     check(worksheet_write_string(sheet, row, col, cellText(text, scratch_), nullptr));
+    return length;
   }
 
-  Stamp stampOf(const TypedField& field) const {
-    Stamp stamp{field.text, std::nullopt};
-    if (field.kind != TypedField::Kind::text) return stamp;
-    if (std::optional<IsoDateTime> time = parseIsoDateTime(field.text); time && time->offsetMinutes == zone_)
-      stamp.serial = time->serial;
-    return stamp;
+  // A time stamp's day number where it is a date-time in the header's zone.
+  std::optional<double> serialOf(const TypedField& field) const {
+    if (field.kind != TypedField::Kind::text) return std::nullopt;
+    std::optional<IsoDateTime> time = parseIsoDateTime(field.text);
+    if (!time || time->offsetMinutes != zone_) return std::nullopt;
+    return time->serial;
   }
 
-  void writeStamp(lxw_worksheet* sheet, lxw_row_t row, lxw_col_t col, const Stamp& stamp) {
-    if (stamp.serial)
-      check(worksheet_write_number(sheet, row, col, *stamp.serial, dateTime_));
-    else
-      writeText(sheet, row, col, stamp.text);
+  // Writes a time stamp's cell; returns its width in characters.
+  size_t writeStamp(lxw_worksheet* sheet, lxw_row_t row, lxw_col_t col, const std::string& text,
+                    std::optional<double> serial) {
+    if (!serial) return writeText(sheet, row, col, text);
+    check(worksheet_write_number(sheet, row, col, *serial, dateTime_));
+    return 23;  // as the format shows it
   }
 
   void writeLine(std::string_view line) {
@@ -259,22 +265,18 @@ class TableWorkbook::Writer {
       const TypedField& field = fields_[c];
       const lxw_col_t col = static_cast<lxw_col_t>(c);
       if (c == timestampColumn_) {
-        Stamp stamp = stampOf(field);
-        if (!stamp.text.empty()) {
-          if (!firstStamp_) firstStamp_ = stamp;
-          lastStamp_ = stamp;
+        serial = serialOf(field);
+        if (!field.text.empty()) {  // for the recording's sheet
+          if (!firstStamp_) firstStamp_ = Stamp{field.text, serial};
+          lastStamp_.text = field.text;  // in place: no allocation a row
+          lastStamp_.serial = serial;
         }
-        serial = stamp.serial;
-        writeStamp(sheet_, row, col, stamp);
-        fit(c, serial ? 23 : displayLength(field.text));
+        fit(c, writeStamp(sheet_, row, col, field.text, serial));
         continue;
       }
       switch (field.kind) {
         case TypedField::Kind::empty: break;
-        case TypedField::Kind::text:
-          writeText(sheet_, row, col, field.text);
-          fit(c, displayLength(field.text));
-          break;
+        case TypedField::Kind::text: fit(c, writeText(sheet_, row, col, field.text)); break;
         case TypedField::Kind::number: {
           double value = 0;
           const char* end = field.text.data() + field.text.size();
@@ -322,10 +324,9 @@ class TableWorkbook::Writer {
       label(name);
       writeText(sheet, row++, 1, value);
     };
-    auto stamp = [&](const char* name, const std::optional<Stamp>& value) {
+    auto stamp = [&](const char* name, const Stamp& value) {
       label(name);
-      if (value) writeStamp(sheet, row, 1, *value);
-      ++row;
+      writeStamp(sheet, row++, 1, value.text, value.serial);
     };
     text("recording", facts.path);
     number("size (bytes)", static_cast<double>(facts.size));
@@ -334,7 +335,7 @@ class TableWorkbook::Writer {
     number("samples", static_cast<double>(facts.samples));
     number("data lines", static_cast<double>(lines_));
     number("dropped (failed CRC)", static_cast<double>(facts.dropped));
-    stamp("first time stamp", firstStamp_);
+    stamp("first time stamp", firstStamp_.value_or(Stamp()));
     stamp("last time stamp", lastStamp_);
     text("program", facts.program);
     text("version", facts.version);
@@ -352,10 +353,7 @@ class TableWorkbook::Writer {
     for (const ChartGroup& group : kChartGroups) {
       std::vector<const Plotted*> series;
       for (const Plotted& p : plotted_)
-        if (p.seen && std::find_if(std::begin(group.columns), std::end(group.columns), [&](const char* name) {
-                        return name && columns_[p.column] == name;
-                      }) != std::end(group.columns))
-          series.push_back(&p);
+        if (p.seen && p.group == &group) series.push_back(&p);
       if (series.empty()) continue;
       if (!sheet) {
         if (!(sheet = workbook_add_worksheet(book_, "chart"))) throw IoError("cannot open: " + shown_);
@@ -406,7 +404,8 @@ class TableWorkbook::Writer {
   std::vector<Plotted> plotted_;
   bool anyDate_ = false;
   double firstSerial_ = INFINITY, lastSerial_ = -INFINITY;
-  std::optional<Stamp> firstStamp_, lastStamp_;
+  std::optional<Stamp> firstStamp_;
+  Stamp lastStamp_;  // empty while there is none
   std::string scratch_;
 };
 
