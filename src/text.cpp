@@ -254,6 +254,13 @@ double parseDecimal(std::string_view text) {
   return negative ? -value : value;
 }
 
+std::optional<uint64_t> parseCount(std::string_view text) {
+  uint64_t n = 0;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);  // no sign taken
+  if (text.empty() || ec != std::errc() || end != text.data() + text.size() || n == 0) return std::nullopt;
+  return n;
+}
+
 std::string tablePathFor(std::string_view path, std::string_view extension) {
   for (size_t i = path.size(); i-- > 1;) {
     char c = path[i];

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -170,6 +171,10 @@ bool parseShortDecimal(std::string_view text, double& value);
 // exponent) such as "+01.234" or "150". A value too large for a double is an
 // infinity, as from an ordinary float parser.
 double parseDecimal(std::string_view text);
+
+// A count given as text (an option, a setting): decimal digits only, from 1
+// up to 2^64 - 1; nothing for any other text.
+std::optional<uint64_t> parseCount(std::string_view text);
 
 // The path with its extension replaced by `extension`: scanning back from
 // the last character, the first "." starts the extension and a "/" or "\"

@@ -1,9 +1,9 @@
 #include "app/options.h"
 
-#include <charconv>
 #include <set>
 
 #include "error.h"
+#include "text.h"
 
 #ifndef TLQ_VERSION
 #error "TLQ_VERSION is set by the build"
@@ -14,11 +14,8 @@ namespace tlq {
 namespace {
 
 uint64_t rowsOf(const std::string& text) {
-  uint64_t n = 0;
-  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
-  if (text.empty() || text[0] == '+' || ec != std::errc() || end != text.data() + text.size() || n == 0)
-    throw UsageError("--split-rows needs a whole number from 1 on, not \"" + text + "\"");
-  return n;
+  if (std::optional<uint64_t> n = parseCount(text)) return *n;
+  throw UsageError("--split-rows needs a whole number from 1 on, not \"" + text + "\"");
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 #include "convert/convert.h"
 
 #include <algorithm>
-#include <charconv>
+#include <limits>
 #include <optional>
 #include <string_view>
 #include <thread>
@@ -267,11 +267,9 @@ void RecordingTable::convert(const CsvFormat& format, const ConversionControl& c
 
 std::optional<unsigned> requestedThreads() {
   std::optional<std::string> text = getEnv("TLQCONVERTER_THREADS");
-  if (!text) return std::nullopt;
-  unsigned n = 0;
-  auto [end, ec] = std::from_chars(text->data(), text->data() + text->size(), n);
-  if (ec != std::errc() || end != text->data() + text->size() || n < 1) return std::nullopt;
-  return std::min(n, 256u);
+  std::optional<uint64_t> n = text ? parseCount(*text) : std::nullopt;
+  if (!n || *n > std::numeric_limits<unsigned>::max()) return std::nullopt;
+  return static_cast<unsigned>(std::min<uint64_t>(*n, 256));
 }
 
 void refuseToOverwrite(const Recording& recording, const std::string& csvPath) {

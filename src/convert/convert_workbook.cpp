@@ -1,6 +1,5 @@
 #include "convert/convert_workbook.h"
 
-#include <charconv>
 #include <optional>
 
 #include "convert/table_files.h"
@@ -23,11 +22,8 @@ namespace {
 // what a sheet holds, lowers it (for tests of many sheets).
 uint64_t sheetRows() {
   std::optional<std::string> text = getEnv("TLQCONVERTER_SHEET_ROWS");
-  uint64_t n = 0;
-  if (!text || std::from_chars(text->data(), text->data() + text->size(), n).ptr != text->data() + text->size() ||
-      n < 1 || n > kSheetRows)
-    return kSheetRows;
-  return n;
+  std::optional<uint64_t> n = text ? parseCount(*text) : std::nullopt;
+  return n && *n <= kSheetRows ? *n : kSheetRows;
 }
 
 }  // namespace
