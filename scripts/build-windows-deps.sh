@@ -39,15 +39,28 @@ fi
 mkdir -p "$deps/src"
 toolchain="$(cd "$(dirname "$0")/.." && pwd)/cmake/mingw-w64.cmake"
 
+# Debian's source of a package at its newest version, unpacked into
+# $work/tree, unless a build of that version is there already (false then).
+# Sets $version, $stamp and $work; `built` ends the build.
+source_to_build() {
+  version=$(apt-cache showsrc "$1" | awk '/^Version:/ {print $2}' | sort -V | tail -n 1)
+  stamp="$deps/.$1-$version"
+  [ ! -e "$stamp" ] || return 1
+  echo "Building $1 $version for Windows"
+  work="$deps/src/$1-$version"
+  # (called as a condition, where set -e does not stop the script)
+  { rm -rf "$work" && mkdir -p "$work" &&
+      (cd "$work" && apt-get source --download-only "$1=$version" >/dev/null 2>&1 &&
+         dpkg-source --no-check -x ./*.dsc tree >/dev/null); } ||
+    { echo "build-windows-deps.sh: cannot unpack the source of $1 $version" >&2; exit 1; }
+}
+built() {
+  rm -rf "$work"
+  touch "$stamp"
+}
+
 # --- PCRE2 -------------------------------------------------------------------
-version=$(apt-cache showsrc pcre2 | awk '/^Version:/ {print $2}' | sort -V | tail -n 1)
-stamp="$deps/.pcre2-$version"
-if [ ! -e "$stamp" ]; then
-  echo "Building PCRE2 $version for Windows"
-  work="$deps/src/pcre2-$version"
-  rm -rf "$work" && mkdir -p "$work"
-  (cd "$work" && apt-get source --download-only "pcre2=$version" >/dev/null 2>&1 &&
-     dpkg-source --no-check -x ./*.dsc tree >/dev/null)
+if source_to_build pcre2; then
   cmake -S "$work/tree" -B "$work/build" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$deps" \
     -DBUILD_SHARED_LIBS=OFF -DBUILD_STATIC_LIBS=ON -DPCRE2_BUILD_PCRE2_8=ON -DPCRE2_BUILD_PCRE2_16=OFF \
@@ -56,24 +69,11 @@ if [ ! -e "$stamp" ]; then
     -DPCRE2_SUPPORT_LIBREADLINE=OFF >/dev/null
   cmake --build "$work/build" >/dev/null
   cmake --install "$work/build" >/dev/null
-  rm -rf "$work/build"
-  touch "$stamp"
+  built
 fi
 
-# Unpacks Debian's source of a package at a version into $work/tree.
-unpack() {
-  rm -rf "$work" && mkdir -p "$work"
-  (cd "$work" && apt-get source --download-only "$1=$2" >/dev/null 2>&1 &&
-     dpkg-source --no-check -x ./*.dsc tree >/dev/null)
-}
-
 # --- zlib --------------------------------------------------------------------
-version=$(apt-cache showsrc zlib | awk '/^Version:/ {print $2}' | sort -V | tail -n 1)
-stamp="$deps/.zlib-$version"
-if [ ! -e "$stamp" ]; then
-  echo "Building zlib $version for Windows"
-  work="$deps/src/zlib-$version"
-  unpack zlib "$version"
+if source_to_build zlib; then
   # Only the static library: Debian's tarball leaves out the Windows
   # resource script that the DLL would need.
   cmake -S "$work/tree" -B "$work/build" -G Ninja \
@@ -82,17 +82,11 @@ if [ ! -e "$stamp" ]; then
   mkdir -p "$deps/lib" "$deps/include"
   cp "$work/build/libzlibstatic.a" "$deps/lib/libz.a"
   cp "$work/tree/zlib.h" "$work/build/zconf.h" "$deps/include/"
-  rm -rf "$work"
-  touch "$stamp"
+  built
 fi
 
 # --- libxlsxwriter -------------------------------------------------------------
-version=$(apt-cache showsrc libxlsxwriter | awk '/^Version:/ {print $2}' | sort -V | tail -n 1)
-stamp="$deps/.libxlsxwriter-$version"
-if [ ! -e "$stamp" ]; then
-  echo "Building libxlsxwriter $version for Windows"
-  work="$deps/src/libxlsxwriter-$version"
-  unpack libxlsxwriter "$version"
+if source_to_build libxlsxwriter; then
   # Configured as Debian configures it (numbers through the C library's
   # printf, not the bundled dtoa), with mingw-w64's own printf, which rounds
   # exactly as glibc's does, so that a cell's digits are the same as under
@@ -103,8 +97,7 @@ if [ ! -e "$stamp" ]; then
     -DZLIB_LIBRARY="$deps/lib/libz.a" -DZLIB_INCLUDE_DIR="$deps/include" >/dev/null
   cmake --build "$work/build" >/dev/null
   cmake --install "$work/build" >/dev/null
-  rm -rf "$work"
-  touch "$stamp"
+  built
 fi
 
 # --- GoogleTest ----------------------------------------------------------------
