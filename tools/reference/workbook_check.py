@@ -236,23 +236,22 @@ def same_cell(want, cell):
 
 def check_charts(path, book, header, cells, sheet_rows, samples):
     problems = []
-    data, plot = book["data"], book["plot"] if "plot" in book.sheetnames else None
     with zipfile.ZipFile(path) as z:
         charts = sorted(n for n in z.namelist() if n.startswith("xl/charts/chart"))
         xml = {n: z.read(n).decode() for n in charts}
-    fits = samples <= sheet_rows and len(cells) > 0
-    plotted = {}
-    if fits and plot is not None:
-        plot_rows = list(plot.iter_rows(min_row=2, max_row=len(cells) + 1, values_only=True))
-    groups_present = []
-    for title, names in CHART_COLUMNS.items():
-        cols = [header.index(n) for n in names if n in header]
-        if any(isinstance(row[c], float) and row[c] != -999.0 for row in cells for c in cols):
-            groups_present.append(title)
-    if not fits:
+
+    def plotted(names):  # those of the columns with a reading: the series a chart draws
+        return [n for n in names if n in header and any(
+            isinstance(row[header.index(n)], float) and row[header.index(n)] != -999.0 for row in cells)]
+
+    groups_present = [title for title, names in CHART_COLUMNS.items() if plotted(names)]
+    if samples > sheet_rows or not cells:
         if charts or "chart" in book.sheetnames:
             problems.append("charts although the data does not fit one sheet")
         return problems
+    if "plot" not in book.sheetnames:
+        return problems + ["no sheet the charts read"] if groups_present else problems
+    plot_rows = list(book["plot"].iter_rows(min_row=2, max_row=len(cells) + 1, values_only=True))
     if ("chart" in book.sheetnames) != bool(groups_present):
         problems.append("chart sheet %s, sensors with readings: %r" % ("chart" in book.sheetnames, groups_present))
     titles = []
@@ -280,12 +279,12 @@ def check_charts(path, book, header, cells, sheet_rows, samples):
             for r, row in enumerate(cells):
                 v = row[col]
                 want = v if isinstance(v, float) and v != -999.0 else None
-                if plot_rows[r][py] != want and not (want is not None and plot_rows[r][py] == want):
+                if plot_rows[r][py] != want:
                     problems.append("%s: plotted %s row %d is %r, not %r" % (name, header[col], r + 2,
                                                                              plot_rows[r][py], want))
                     break
                 x = plot_rows[r][px]
-                stamp = row[header.index(header[0])]
+                stamp = row[0]  # the time stamp's cell
                 want_x = stamp[1] if (px == 1 and isinstance(stamp, tuple)) else (r + 1 if px == 0 else None)
                 if px == 1 and want_x is not None:
                     ok = isinstance(x, datetime.datetime) and abs((x - want_x).total_seconds()) <= TIME_TOLERANCE
@@ -294,11 +293,8 @@ def check_charts(path, book, header, cells, sheet_rows, samples):
                 if not ok:
                     problems.append("%s: x of row %d is %r, not %r" % (name, r + 2, x, want_x))
                     break
-        want_names = [n for n in CHART_COLUMNS[title] if n in header and any(
-            isinstance(row[header.index(n)], float) and row[header.index(n)] != -999.0 for row in cells)]
-        if names != want_names:
-            problems.append("%s (%s): series %r, not %r" % (name, title, names, want_names))
-        plotted[title] = names
+        if names != plotted(CHART_COLUMNS[title]):
+            problems.append("%s (%s): series %r, not %r" % (name, title, names, plotted(CHART_COLUMNS[title])))
     if sorted(titles) != sorted(groups_present):
         problems.append("charts %r, not %r" % (titles, groups_present))
     return problems
