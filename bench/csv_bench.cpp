@@ -79,18 +79,20 @@ void BM_ToCharsPrecision16(benchmark::State& state) {
 BENCHMARK(BM_ToCharsPrecision16);
 
 void BM_MakeLine(benchmark::State& state) {
-  CsvRow row(6);
+  RowBlock row(6);
   std::string out;
   for (auto _ : state) {
     row.clear();
+    row.beginRow();
     row.setText(0, "2026-11-17T09:00:00.600");
-    row.text(1) = "X=-04.372 Y=-06.960";
+    row.setText(1, "X=-04.372 Y=-06.960");
     row.setNumber(2, -4.372);
     row.setNumber(3, -6.96);
-    row.text(4) = "\x02+  12.37\x03";
+    row.setText(4, "\x02+  12.37\x03");
     row.setNumber(5, 1261.16);
+    row.keepRow();
     out.clear();
-    makeLine(kFormat, row, out);
+    makeLine(kFormat, row, 0, out);
     benchmark::DoNotOptimize(out.data());
   }
 }

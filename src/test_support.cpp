@@ -376,6 +376,23 @@ std::string recordingOf(int lines, int dropped, int failAt) {
   return json + "]}";
 }
 
+std::string workbookProblems(const std::string& path) {
+#ifdef _WIN32
+  (void)path;
+  return "";
+#else
+  static constexpr const char* kRead =
+      "import sys, zipfile, openpyxl\n"
+      "bad = zipfile.ZipFile(sys.argv[1]).testzip()\n"
+      "if bad: sys.exit('a damaged member: ' + bad)\n"
+      "book = openpyxl.load_workbook(sys.argv[1], read_only=True)\n"
+      "for sheet in book.worksheets:\n"
+      "    for row in sheet.iter_rows(values_only=True): pass\n";
+  ProcessResult r = runProcess({"/usr/bin/python3", "-c", kRead, path});
+  return r.exitCode == 0 ? "" : "exit code " + std::to_string(r.exitCode) + ": " + r.err;
+#endif
+}
+
 std::string fullPath(const std::string& path) {
   return utf8(std::filesystem::absolute(std::filesystem::u8path(path)).make_preferred());
 }

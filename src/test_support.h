@@ -140,6 +140,13 @@ std::string sealFrame(std::string frame, int crcDelta = 0);
 // wrong header, on which the conversion fails.
 std::string recordingOf(int lines, int dropped = 0, int failAt = -1);
 
+// What a real reader finds wrong with the workbook at `path`: "" when
+// openpyxl opens it and reads every cell of every sheet and every member
+// of its zip checks out, else what it said. Under Windows, where no such
+// reader runs beside the tests, always "" (the Windows suite compares its
+// workbooks with the Linux program's instead).
+std::string workbookProblems(const std::string& path);
+
 // A program's full path as the system names it to the program itself.
 std::string fullPath(const std::string& path);
 

@@ -176,6 +176,11 @@ double parseDecimal(std::string_view text);
 // up to 2^64 - 1; nothing for any other text.
 std::optional<uint64_t> parseCount(std::string_view text);
 
+// Text as a terminal or a one-line list may show it: control characters
+// and bytes that are not UTF-8 escaped ("\n", "\t", "\r", "\x1b"), the rest
+// as it is.
+std::string displayText(std::string_view text);
+
 // The path with its extension replaced by `extension`: scanning back from
 // the last character, the first "." starts the extension and a "/" or "\"
 // ends the search; the first character is never examined.

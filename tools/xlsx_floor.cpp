@@ -1,14 +1,15 @@
 // The floor of a workbook conversion, for the benchmarks: the library alone
-// writing the cells a workbook of the recording holds. The table's lines are
-// made and read into cells in memory first (not timed); then libxlsxwriter,
-// in constant-memory mode, writes them, the data rows and the rows the
-// charts read, and closes the workbook. Prints the seconds that took.
+// writing the cells a workbook of the recording holds. The rows are made,
+// the points the charts draw chosen and the texts escaped in memory first
+// (not timed); then libxlsxwriter, in constant-memory mode, writes them in
+// the converter's order (the data rows, and the chart's points as their
+// buckets are complete) and closes the workbook. Prints the seconds that
+// took.
 //
 //   xlsx_floor REC OUT.xlsx
 
 #include <xlsxwriter.h>
 
-#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -18,9 +19,10 @@
 #include <vector>
 
 #include "convert/convert.h"
-#include "csv/csv.h"
 #include "error.h"
-#include "xlsx/date_time.h"
+#include "table/date_time.h"
+#include "xlsx/cell_text.h"
+#include "xlsx/plot_rows.h"
 
 namespace {
 
@@ -29,60 +31,73 @@ using namespace tlq;
 struct Date {
   double serial;
 };
-using Cell = std::variant<std::monostate, double, std::string, Date>;
+using FloorCell = std::variant<std::monostate, double, std::string, Date>;
 
 struct Table {
   std::vector<std::string> columns;
-  std::vector<std::vector<Cell>> rows, plotRows;
+  std::vector<std::vector<FloorCell>> rows, plotRows;
+  std::vector<size_t> plotAfter;  // per plot row: the data rows written before it
 };
 
-// The cells as the converter makes them: numbers, texts, date-times in the
-// first time stamp's zone, and the charts' values without -999.0.
+// The cells as the converter makes them, and the charts' points as it
+// chooses them (each written once the next is known).
 Table readTable(const std::string& path) {
   RecordingTable recording(path, {});
   Table table;
   table.columns = recording.columns();
+  const TableColumns& columns = recording.tableColumns();
   std::vector<size_t> plotted;
-  for (const char* name : {"inclino1_x", "inclino1_y", "inclino2_x", "inclino2_y", "elasto_a_um", "elasto_b_um",
-                           "force_kg"})
-    for (size_t c = 0; c < table.columns.size(); ++c)
-      if (table.columns[c] == name) plotted.push_back(c);
-  std::vector<TypedField> fields;
-  std::optional<std::optional<int>> zone;
-  recording.convert(typedCsvFormat(table.columns), {}, [&](LineBlock& lines) {
-    size_t from = 0;
-    for (size_t end : lines.ends) {
-      readTypedLine(std::string_view(lines.text).substr(from, end - 2 - from), fields);
-      from = end;
-      std::vector<Cell>& row = table.rows.emplace_back(fields.size());
-      std::vector<Cell>& plot = table.plotRows.emplace_back(2 + plotted.size());
-      plot[0] = static_cast<double>(table.rows.size());
-      for (size_t c = 0; c < fields.size(); ++c) {
-        const TypedField& f = fields[c];
-        if (f.kind == TypedField::Kind::text && c == 0 && !f.text.empty()) {
-          std::optional<IsoDateTime> t = parseIsoDateTime(f.text);
-          if (!zone) zone = t ? t->offsetMinutes : std::nullopt;
-          if (t && t->offsetMinutes == *zone) {
-            row[c] = plot[1] = Date{t->serial};
-            continue;
-          }
-        }
-        if (f.kind == TypedField::Kind::text) {
-          row[c] = f.text;
-        } else if (f.kind == TypedField::Kind::number) {
-          double v = 0;
-          std::from_chars(f.text.data(), f.text.data() + f.text.size(), v);
-          row[c] = v;
+  for (size_t c = 0; c < columns.size(); ++c)
+    if (columnInfo(columns[c]).chart != Chart::none) plotted.push_back(c);
+  TimeStampZones zones = recording.timeStampZones({});
+  PlotRows choose(plotted.size(), plotBucketLines(recording.recording().entries()));
+  std::optional<PlotPoint> before, pending;
+  auto plotRow = [&](const PlotPoint& p, const PlotPoint* next) {
+    std::vector<FloorCell>& row = table.plotRows.emplace_back(2 + 2 * plotted.size());
+    table.plotAfter.push_back(table.rows.size());
+    row[0] = static_cast<double>(p.line);
+    if (!std::isnan(p.time)) row[1] = Date{p.time};
+    for (size_t k = 0; k < plotted.size(); ++k) {
+      if (std::isnan(p.values[k])) continue;
+      row[2 + k] = p.values[k];
+      bool alone = !(before && !std::isnan(before->values[k])) && !(next && !std::isnan(next->values[k]));
+      if (alone) row[2 + plotted.size() + k] = p.values[k];
+    }
+  };
+  auto take = [&](const PlotPoint& p) {
+    if (pending) plotRow(*pending, &p);
+    before = std::move(pending);
+    pending = p;
+  };
+  std::string escaped;
+  recording.convertRows(&zones, {}, [&](RowBlock& rows) {
+    for (size_t r = 0; r < rows.rows(); ++r) {
+      std::vector<FloorCell>& row = table.rows.emplace_back(rows.columns());
+      PlotPoint point;
+      point.line = table.rows.size();
+      for (size_t c = 0; c < rows.columns(); ++c) {
+        const Cell& cell = rows.cell(r, c);
+        if (cell.kind == CellKind::number && std::isfinite(cell.number)) {
+          row[c] = cell.number;
+        } else if (cell.kind == CellKind::text && cell.size > 0) {
+          cellText(rows.textOf(cell), escaped);
+          row[c] = escaped;
+        } else if (cell.kind == CellKind::dateTime) {
+          row[c] = Date{cell.number};
+          point.time = cell.number;
         }
       }
       for (size_t k = 0; k < plotted.size(); ++k)
-        if (const double* v = std::get_if<double>(&row[plotted[k]]); v && *v != -999.0) plot[2 + k] = *v;
+        if (const double* v = std::get_if<double>(&row[plotted[k]]); v && *v != -999.0) point.values[k] = *v;
+      if (!zones.anyDateTime() || !std::isnan(point.time)) choose.add(point, take);
     }
   });
+  choose.finish(take);
+  if (pending) plotRow(*pending, nullptr);
   return table;
 }
 
-void writeRow(lxw_worksheet* sheet, lxw_row_t r, const std::vector<Cell>& row, lxw_format* date) {
+void writeRow(lxw_worksheet* sheet, lxw_row_t r, const std::vector<FloorCell>& row, lxw_format* date) {
   for (size_t c = 0; c < row.size(); ++c) {
     lxw_col_t col = static_cast<lxw_col_t>(c);
     if (const double* v = std::get_if<double>(&row[c]))
@@ -106,6 +121,9 @@ int main(int argc, char** argv) {
     auto start = std::chrono::steady_clock::now();
     lxw_workbook_options options{};
     options.constant_memory = LXW_TRUE;
+    std::string folder = std::string(argv[2]).substr(0, std::string(argv[2]).find_last_of('/') + 1);
+    std::string tmpdir = folder.empty() ? "." : folder;  // beside the workbook, as the converter has it
+    options.tmpdir = tmpdir.data();
     lxw_workbook* book = workbook_new_opt(argv[2], &options);
     lxw_format* date = workbook_add_format(book);
     format_set_num_format(date, "yyyy-mm-dd hh:mm:ss.000");
@@ -113,10 +131,13 @@ int main(int argc, char** argv) {
     lxw_worksheet* plot = workbook_add_worksheet(book, "plot");
     for (size_t c = 0; c < table.columns.size(); ++c)
       worksheet_write_string(data, 0, static_cast<lxw_col_t>(c), table.columns[c].c_str(), nullptr);
-    // In the converter's order: each data row, then the row the charts read.
-    for (size_t r = 0; r < table.rows.size(); ++r) {
-      writeRow(data, static_cast<lxw_row_t>(r + 1), table.rows[r], date);
-      writeRow(plot, static_cast<lxw_row_t>(r + 1), table.plotRows[r], date);
+    // In the converter's order: the data rows, and each point the charts
+    // draw once it is chosen.
+    size_t p = 0;
+    for (size_t r = 0; r <= table.rows.size(); ++r) {
+      for (; p < table.plotRows.size() && table.plotAfter[p] == r; ++p)
+        writeRow(plot, static_cast<lxw_row_t>(p + 1), table.plotRows[p], date);
+      if (r < table.rows.size()) writeRow(data, static_cast<lxw_row_t>(r + 1), table.rows[r], date);
     }
     if (lxw_error e = workbook_close(book)) {
       std::fprintf(stderr, "xlsx_floor: %s\n", lxw_strerror(e));

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "text.h"  // displayText
+
 namespace tlq {
 
 // "12/1000 recordings, 34.5/150.0 MB, 95.2 MB/s, 0:01 left": the rate and
@@ -35,11 +37,6 @@ std::string failureLine(const std::string& path, const std::string& kind, const 
 // A message with the system's reason after it in parentheses, when there
 // is one.
 std::string withReason(const std::string& message, const std::string& reason);
-
-// Text as a terminal or a one-line list may show it: control characters
-// and bytes that are not UTF-8 escaped ("\n", "\t", "\r", "\x1b"), the rest
-// as it is.
-std::string displayText(std::string_view text);
 
 // One field of a log line as RFC 4180 has it: in double quotes, inner
 // quotes doubled, when it holds a comma, a double quote, CR or LF.

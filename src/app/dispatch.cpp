@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/batch_mode.h"
+#include "app/batch_text.h"
 #include "app/command_line.h"
 #include "app/options.h"
 #include "app/registration.h"
@@ -42,7 +43,7 @@ int report(const Error& failure, const std::string& param) {
 #ifdef _WIN32
     if (!startedFromDesktop())
 #endif
-      writeText(stderr, "tlqconverter: " + failure.message() + " (report: " + path + ")\n");
+      writeText(stderr, "tlqconverter: " + withReason(failure.message(), failure.reason()) + " (report: " + path + ")\n");
     return exitFailed;
   } catch (const Error& e) {
     return lastResort(e);

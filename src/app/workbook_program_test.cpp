@@ -20,11 +20,15 @@ using testing::recordingOf;
 using testing::writeFile;
 
 // A workbook: a zip holding the sheets (the names of its members are stored
-// as they are).
-bool isWorkbook(const std::string& path) {
-  if (!testing::fileExists(path)) return false;
+// as they are) that a real reader reads whole.
+::testing::AssertionResult isWorkbook(const std::string& path) {
+  if (!testing::fileExists(path)) return ::testing::AssertionFailure() << path << " is not there";
   std::string bytes = readFile(path);
-  return bytes.starts_with("PK\x03\x04") && bytes.find("xl/worksheets/sheet1.xml") != std::string::npos;
+  if (!bytes.starts_with("PK\x03\x04") || bytes.find("xl/worksheets/sheet1.xml") == std::string::npos)
+    return ::testing::AssertionFailure() << path << " is no workbook";
+  std::string problems = testing::workbookProblems(path);
+  if (!problems.empty()) return ::testing::AssertionFailure() << path << ": " << problems;
+  return ::testing::AssertionSuccess();
 }
 
 std::vector<std::string> scratchFiles(const std::string& folder) {
@@ -118,6 +122,81 @@ TEST_F(WorkbookProgram, NoRecordingAsksForOne) {
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_TRUE(reports().empty());
 }
+
+#ifdef __linux__
+// A folder of `megabytes` on a file system of its own (a tmpfs, mounted in a
+// mount namespace of the test's own, as a user namespace allows without
+// privileges): `script` runs with it as "$1", then `args` as "$2"...; the
+// mount goes with the namespace, so the script looks at what is left there
+// itself and writes what it found to files outside.
+testing::ProcessResult inSmallFolder(int megabytes, const std::string& folder, const std::string& script,
+                                     const std::vector<std::string>& args, std::map<std::string, std::string> env) {
+  std::vector<std::string> argv = {"/usr/bin/unshare", "--map-root-user", "--mount", "/bin/sh", "-c",
+                                   "mount -t tmpfs -o size=" + std::to_string(megabytes) + "m tmpfs \"$1\" || exit 97\n" +
+                                       script,
+                                   "sh", folder};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return testing::runProcess(argv, env);
+}
+
+bool namespacesWork() {
+  return testing::runProcess({"/usr/bin/unshare", "--map-root-user", "--mount", "/bin/true"}).exitCode == 0;
+}
+
+using WorkbookOnAFullDisk = WorkbookProgram;
+
+// The issue's own: a temporary folder too small for the library's files.
+// They go beside the workbook instead, and the workbook is whole.
+TEST_F(WorkbookOnAFullDisk, ASmallTemporaryFolderIsNotUsed) {
+  if (!namespacesWork()) GTEST_SKIP() << "no mount namespaces here";
+  std::string recording = dir.file("big8.tlq");
+  writeFile(recording, recordingOf(20000));
+  writeFile(dir.file("big8.xlsx"), "an older workbook");
+  std::string small = dir.file("small");
+  fs::create_directory(fs::u8path(small));
+  auto r = inSmallFolder(1, small, "TMPDIR=\"$1\" TMP=\"$1\" TEMP=\"$1\" exec \"$2\" --xlsx \"$3\"",
+                         {TLQ_CONSOLE_PROGRAM, recording}, {{"PATH", bin + ":/usr/bin:/bin"}, {"DISPLAY", ""}});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(isWorkbook(dir.file("big8.xlsx")));
+  EXPECT_EQ(scratchFiles(dir.path()), std::vector<std::string>());
+}
+
+// A disk that fills while the workbook is made: the system's reason, the
+// report, the older workbook as it was, nothing of ours left; in the single
+// conversion and in the batch.
+TEST_F(WorkbookOnAFullDisk, FailsWithTheSystemsReasonAndKeepsTheOlderWorkbook) {
+  if (!namespacesWork()) GTEST_SKIP() << "no mount namespaces here";
+  std::string recording = dir.file("big8.tlq");
+  writeFile(recording, recordingOf(20000));
+  writeFile(dir.file("old.xlsx"), "an older workbook");
+  std::string full = dir.file("full");
+  fs::create_directory(fs::u8path(full));
+  // The recording is a link beside the workbook, which is in the small folder.
+  const std::string check =
+      "rc=$?\ncmp -s \"$4\" \"$1/big8.xlsx\" || echo changed >\"$5\"\n"
+      "ls \"$1\" | grep -v -x -e big8.xlsx -e big8.tlq >>\"$5\"\nexit $rc\n";
+  const std::string setup = "cp \"$4\" \"$1/big8.xlsx\" && ln -s \"$3\" \"$1/big8.tlq\" || exit 98\n";
+  std::map<std::string, std::string> env = {{"PATH", bin + ":/usr/bin:/bin"}, {"DISPLAY", ""}, {"TMP", tmp}};
+  std::string left = dir.file("left.txt");
+  auto single = inSmallFolder(1, full, setup + "\"$2\" --xlsx \"$1/big8.tlq\"\n" + check,
+                              {TLQ_CONSOLE_PROGRAM, recording, dir.file("old.xlsx"), left}, env);
+  EXPECT_EQ(single.exitCode, 2) << single.err;
+  EXPECT_TRUE(single.err.starts_with("tlqconverter: cannot write: " + full +
+                                     "/big8.xlsx (No space left on device) (report: "))
+      << single.err;
+  EXPECT_EQ(readFile(left), "") << "the older workbook changed, or files were left";
+  EXPECT_EQ(reports().size(), 1u);
+  std::string report = reports().empty() ? "" : readFile(reports()[0]);
+
+  auto batch = inSmallFolder(1, full, setup + "\"$2\" --batch --xlsx \"$1\"\n" + check,
+                             {TLQ_CONSOLE_PROGRAM, recording, dir.file("old.xlsx"), left}, env);
+  EXPECT_EQ(batch.exitCode, 2) << batch.out << batch.err;
+  EXPECT_NE(batch.out.find("cannot write: " + full + "/big8.xlsx (No space left on device)"), std::string::npos)
+      << batch.out;
+  EXPECT_NE(batch.out.find("0 recordings converted, 1 failed"), std::string::npos) << batch.out;
+  EXPECT_EQ(readFile(left), "");
+}
+#endif
 
 using WorkbookBatch = BatchRun;
 

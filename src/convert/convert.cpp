@@ -17,80 +17,74 @@
 #include "sensors/frames.h"
 #include "sensors/inclino.h"
 #include "sensors/pattern.h"
+#include "table/columns.h"
+#include "table/date_time.h"
+#include "table/rows.h"
 #include "text.h"
 
 namespace tlq {
 namespace {
 
-constexpr size_t kAbsent = static_cast<size_t>(-1);
+constexpr size_t kAbsent = TableColumns::kAbsent;
 
-// Where each column of the file stands; kAbsent for a group left out.
+// Where each column of the table stands; kAbsent for a group left out.
 struct Columns {
   struct Inclino {
     size_t raw = kAbsent, x = kAbsent, y = kAbsent;
   };
-  size_t timestamp = kAbsent;
+  size_t timestamp;
   Inclino inclino1, inclino2;
-  size_t elastoRaw = kAbsent, elastoRawA = kAbsent, elastoRawB = kAbsent;
-  size_t elastoA = kAbsent, elastoB = kAbsent;
-  size_t forceRaw = kAbsent, forceKg = kAbsent;
-  std::vector<std::string> names;
+  size_t elastoRaw, elastoRawA, elastoRawB, elastoA, elastoB;
+  size_t forceRaw, forceKg;
+  size_t count;
 
-  Columns(bool withInclino2, bool withElasto) {
-    timestamp = add("timestamp");
-    inclino1 = {add("inclino1_raw"), add("inclino1_x"), add("inclino1_y")};
-    if (withInclino2) inclino2 = {add("inclino2_raw"), add("inclino2_x"), add("inclino2_y")};
-    if (withElasto) {
-      elastoRaw = add("elasto_raw");
-      elastoRawA = add("elasto_raw_a");
-      elastoRawB = add("elasto_raw_b");
-      elastoA = add("elasto_a_um");
-      elastoB = add("elasto_b_um");
-    }
-    forceRaw = add("force_raw");
-    forceKg = add("force_kg");
-  }
-
- private:
-  size_t add(const char* name) {
-    names.emplace_back(name);
-    return names.size() - 1;
-  }
+  explicit Columns(const TableColumns& t)
+      : timestamp(t.at(Column::timestamp)),
+        inclino1{t.at(Column::inclino1Raw), t.at(Column::inclino1X), t.at(Column::inclino1Y)},
+        inclino2{t.at(Column::inclino2Raw), t.at(Column::inclino2X), t.at(Column::inclino2Y)},
+        elastoRaw(t.at(Column::elastoRaw)),
+        elastoRawA(t.at(Column::elastoRawA)),
+        elastoRawB(t.at(Column::elastoRawB)),
+        elastoA(t.at(Column::elastoAUm)),
+        elastoB(t.at(Column::elastoBUm)),
+        forceRaw(t.at(Column::forceRaw)),
+        forceKg(t.at(Column::forceKg)),
+        count(t.size()) {}
 };
 
 enum class CrcRule { dropOnBadCrc, keepDq7 };
 
-// Turns entries into CSV lines, gathered in the caller's buffer.
+// Turns entries into rows of typed cells.
 class EntryConverter {
  public:
-  EntryConverter(const Columns& columns, const CsvFormat& format)
-      : columns_(columns), format_(format), row_(columns.names.size()) {}
+  // Time stamps that `dateTimes` takes for date-times become date-time
+  // cells; without it every time stamp is text. For a CSV table, a frame's
+  // record is made as the field it is written as.
+  EntryConverter(const Columns& columns, const TimeStampZones* dateTimes, bool forCsv)
+      : columns_(columns), dateTimes_(dateTimes), forCsv_(forCsv) {}
 
-  // Appends the entry's line to `lines`, or counts it dropped for a failed
-  // CRC; nothing for an entry that fails.
-  void convert(const RecordingEntry& entry, LineBlock& lines) {
+  // Appends the entry's row to `rows`, or counts it dropped for a failed
+  // CRC; no row for an entry that fails.
+  void convert(const RecordingEntry& entry, RowBlock& rows) {
     TLQ_OP("convertEntry");
     if (!entry.isObject) throw ValueError(where(entry) + " is not a JSON object");
-    row_.clear();
+    rows.beginRow();
     if (const JsonField* raw = rawOf(entry, entry.inclino, "inclino")) {
-      if (entry.inclino.timestamp.present()) row_.setText(columns_.timestamp, entry.inclino.timestamp.textOf());
-      if (!TLQ_AT(putInclino(raw->textOf(), columns_.inclino1, CrcRule::dropOnBadCrc))) {
-        ++lines.dropped;
+      if (entry.inclino.timestamp.present()) putTimestamp(entry.inclino.timestamp.textOf(), rows);
+      if (!TLQ_AT(putInclino(raw->textOf(), columns_.inclino1, CrcRule::dropOnBadCrc, rows))) {
+        ++rows.dropped;
         return;
       }
     }
     if (const JsonField* raw = rawOf(entry, entry.inclino2, "inclino2")) {
-      if (!TLQ_AT(putInclino(raw->textOf(), columns_.inclino2, CrcRule::keepDq7))) {
-        ++lines.dropped;
+      if (!TLQ_AT(putInclino(raw->textOf(), columns_.inclino2, CrcRule::keepDq7, rows))) {
+        ++rows.dropped;
         return;
       }
     }
-    if (const JsonField* raw = rawOf(entry, entry.force, "force")) TLQ_AT(putForce(raw->textOf()));
-    if (const JsonField* raw = rawOf(entry, entry.dlen, "dlen")) TLQ_AT(putElasto(raw->textOf(), entry.dlen));
-
-    makeLine(format_, row_, lines.text);
-    lines.text += "\r\n";
-    lines.ends.push_back(lines.text.size());
+    if (const JsonField* raw = rawOf(entry, entry.force, "force")) TLQ_AT(putForce(raw->textOf(), rows));
+    if (const JsonField* raw = rawOf(entry, entry.dlen, "dlen")) TLQ_AT(putElasto(raw->textOf(), entry.dlen, rows));
+    rows.keepRow();
   }
 
  private:
@@ -107,14 +101,24 @@ class EntryConverter {
     return sensor.raw.present() ? &sensor.raw : nullptr;
   }
 
+  void putTimestamp(std::string_view stamp, RowBlock& rows) const {
+    std::optional<double> serial = dateTimes_ ? dateTimes_->serialOf(stamp) : std::nullopt;
+    if (serial)
+      rows.setDateTime(columns_.timestamp, stamp, *serial);
+    else
+      rows.setText(columns_.timestamp, stamp);
+  }
+
   // Fills one inclinometer's three columns; false when the entry is dropped
   // for a failed CRC.
-  bool putInclino(std::string_view raw, const Columns::Inclino& cols, CrcRule rule) {
+  bool putInclino(std::string_view raw, const Columns::Inclino& cols, CrcRule rule, RowBlock& rows) {
     double x = 0, y = 0;
-    switch (detectInclinoType(raw)) {
+    std::string& text = rows.text();
+    const size_t start = text.size();
+    const InclinoType type = detectInclinoType(raw);
+    switch (type) {
       case InclinoType::inclinoText: {
         // The lines joined: every CR LF becomes a space.
-        std::string& text = row_.text(cols.raw);
         const char* end = raw.data() + raw.size();
         for (const char* p = raw.data();;) {
           const char* cr = findAnyOf(p, end, '\r');
@@ -130,7 +134,7 @@ class EntryConverter {
       case InclinoType::inclinoDq7: {
         Dq7Inclino frame = parse_dq7_inclino(raw);
         if (!frame.CRC_OK && rule == CrcRule::dropOnBadCrc) return false;
-        toCsvField(frame, row_.csvText(cols.raw));
+        putRecord(frame, text);
         x = frame.A_deg;
         y = frame.B_deg;
         break;
@@ -138,20 +142,30 @@ class EntryConverter {
       case InclinoType::inclinoRk: {
         RkInclino frame = parse_rk_inclino(raw);
         if (!frame.CRC_OK) return false;
-        toCsvField(frame, row_.csvText(cols.raw));
+        putRecord(frame, text);
         x = frame.X_deg;
         y = frame.Y_deg;
         break;
       }
     }
-    row_.setNumber(cols.x, roundTo3(x));
-    row_.setNumber(cols.y, roundTo3(y));
+    rows.setTextFrom(cols.raw, start, forCsv_ && type != InclinoType::inclinoText);
+    rows.setNumber(cols.x, roundTo3(x));
+    rows.setNumber(cols.y, roundTo3(y));
     return true;
   }
 
-  void putForce(std::string_view raw) {
+  template <typename Record>
+  void putRecord(const Record& record, std::string& text) const {
+    if (forCsv_)
+      toCsvField(record, text);
+    else
+      toJson(record, text);
+  }
+
+  void putForce(std::string_view raw, RowBlock& rows) {
     // The display line without its unit letters.
-    std::string& text = row_.text(columns_.forceRaw);
+    std::string& text = rows.text();
+    const size_t start = text.size();
     const char* end = raw.data() + raw.size();
     for (const char* p = raw.data();;) {
       const char* unit = findAnyOf(p, end, 'N', 'M');
@@ -159,24 +173,72 @@ class EntryConverter {
       if (unit == end) break;
       p = unit + 1;
     }
-    row_.setNumber(columns_.forceKg, parseForce(raw));
+    rows.setTextFrom(columns_.forceRaw, start);
+    rows.setNumber(columns_.forceKg, parseForce(raw));
   }
 
-  void putElasto(std::string_view raw, const SensorObject& dlen) {
-    row_.setText(columns_.elastoRaw, raw);
+  void putElasto(std::string_view raw, const SensorObject& dlen, RowBlock& rows) {
+    rows.setText(columns_.elastoRaw, raw);
     auto [a, b] = parseElasto(raw);
-    row_.setNumber(columns_.elastoRawA, a);
-    row_.setNumber(columns_.elastoRawB, b);
+    rows.setNumber(columns_.elastoRawA, a);
+    rows.setNumber(columns_.elastoRawB, b);
     if (!dlen.val1.present()) throw KeyError("key not found: val1");
-    row_.setNumber(columns_.elastoA, dlen.val1.numberOf());
+    rows.setNumber(columns_.elastoA, dlen.val1.numberOf());
     if (!dlen.val2.present()) throw KeyError("key not found: val2");
-    row_.setNumber(columns_.elastoB, dlen.val2.numberOf());
+    rows.setNumber(columns_.elastoB, dlen.val2.numberOf());
   }
 
   const Columns& columns_;
-  const CsvFormat& format_;
-  CsvRow row_;
+  const TimeStampZones* dateTimes_;
+  bool forCsv_;
   PatternScratch patternScratch_;  // for the decoders' patterns, on this converter's thread
+};
+
+// Makes CSV lines: each entry's row, as soon as it is made.
+class LineMaker {
+ public:
+  LineMaker(const Columns& columns, const CsvFormat& format)
+      : converter_(columns, nullptr, true), format_(format), row_(format.header.size()) {}
+
+  // The lines take about one and a half times the entries' text.
+  void prepare(LineBlock& lines, size_t recordingBytes) { lines.text.reserve(recordingBytes * 2); }
+
+  void convert(const RecordingEntry& entry, LineBlock& lines) {
+    converter_.convert(entry, row_);
+    if (row_.rows() == 1) {
+      makeLine(format_, row_, 0, lines.text);
+      lines.text += "\r\n";
+      lines.ends.push_back(lines.text.size());
+    }
+    lines.dropped += row_.dropped;
+    row_.clear();
+  }
+
+  static size_t bytes(const LineBlock& lines) { return lines.text.size(); }
+
+ private:
+  EntryConverter converter_;
+  const CsvFormat& format_;
+  RowBlock row_;
+};
+
+// Makes rows, gathered in the block.
+class RowMaker {
+ public:
+  RowMaker(const Columns& columns, const TimeStampZones* dateTimes)
+      : converter_(columns, dateTimes, false), columns_(columns.count) {}
+
+  void prepare(RowBlock& rows, size_t) {
+    if (rows.columns() != columns_) rows = RowBlock(columns_);
+  }
+
+  void convert(const RecordingEntry& entry, RowBlock& rows) { converter_.convert(entry, rows); }
+
+  static size_t bytes(const RowBlock& rows) { return rows.rows() * rows.columns() * sizeof(Cell) + rows.textBytes(); }
+
+ private:
+  EntryConverter converter_;
+  size_t columns_;
 };
 
 // Threads used unless TLQCONVERTER_THREADS says otherwise.
@@ -196,73 +258,105 @@ void stopIfCancelled(const ConversionControl& control) {
   if (control.cancel && control.cancel->load(std::memory_order_relaxed)) throw ConversionCancelled();
 }
 
-// Hands the lines of every entry to `take`, in order: converted on this
-// thread, or in ranges of entries on worker threads, each range into a block
-// of its own, taken strictly in entry order. Either way a failure at entry k
-// leaves the lines of the entries before k taken, and nothing after.
-void convertEntries(const Recording& recording, const Columns& columns, const CsvFormat& format,
-                    const ConversionControl& control, const std::function<void(LineBlock&)>& take) {
+// Hands what `Maker`s make of every entry to `take`, in order: made on this
+// thread, or in ranges of entries on worker threads, each range into an
+// output of its own, taken strictly in entry order. Either way a failure at
+// entry k leaves what the entries before k made taken, and nothing after.
+template <typename Out, typename NewMaker>
+void convertEntries(const Recording& recording, const ConversionControl& control, const NewMaker& newMaker,
+                    const std::function<void(Out&)>& take) {
   unsigned threads = control.threads ? control.threads : threadCount(recording.size());
   std::vector<EntryRange> ranges;
   if (threads > 1)
     ranges = control.pieceBytes ? recording.ranges(control.pieceBytes) : conversionRanges(recording, threads);
-  auto handOver = [&](LineBlock& lines, uint64_t bytesDone) {
+  auto handOver = [&](Out& out, uint64_t bytesDone) {
     if (!control.linesHiddenUntilTheEnd || bytesDone == recording.size()) recording.requireUnchanged();
-    take(lines);
-    lines.clear();
+    take(out);
+    out.clear();
     if (control.bytesDone) control.bytesDone->store(bytesDone, std::memory_order_relaxed);
   };
   if (ranges.size() < 2) {
-    EntryConverter converter(columns, format);
-    LineBlock lines;
+    auto maker = newMaker();
+    Out out;
+    maker.prepare(out, kLinesPerWrite);
     bool handing = false;
     const uint64_t entries = std::max<uint64_t>(recording.entries(), 1);
     try {
       recording.forEachEntry([&](const RecordingEntry& entry) {
         stopIfCancelled(control);
-        converter.convert(entry, lines);
-        if (lines.text.size() < kLinesPerWrite) return;
+        maker.convert(entry, out);
+        if (maker.bytes(out) < kLinesPerWrite) return;
         handing = true;
-        handOver(lines, recording.size() * (entry.index + 1) / entries);
+        handOver(out, recording.size() * (entry.index + 1) / entries);
         handing = false;
       });
     } catch (const ConversionCancelled&) {
       throw;
     } catch (...) {
-      if (!handing) handOver(lines, 0);  // the lines before the failing entry
+      if (!handing) handOver(out, 0);  // what the entries before the failing one made
       throw;
     }
-    handOver(lines, recording.size());
+    handOver(out, recording.size());
     return;
   }
-  runInOrder<LineBlock>(
+  runInOrder<Out>(
       ranges.size(), threads,
-      [&](size_t i, LineBlock& lines) {
+      [&](size_t i, Out& out) {
         stopIfCancelled(control);
-        // The lines take about one and a half times the entries' text.
         size_t end = i + 1 < ranges.size() ? ranges[i + 1].offset : recording.size();
-        lines.text.reserve((end - ranges[i].offset) * 2);
-        EntryConverter converter(columns, format);
-        recording.forEachEntry([&](const RecordingEntry& entry) { converter.convert(entry, lines); }, ranges[i]);
+        auto maker = newMaker();
+        maker.prepare(out, end - ranges[i].offset);
+        recording.forEachEntry([&](const RecordingEntry& entry) { maker.convert(entry, out); }, ranges[i]);
       },
-      [&, taken = size_t{0}](LineBlock& lines) mutable {
+      [&, taken = size_t{0}](Out& out) mutable {
         ++taken;
-        handOver(lines, taken < ranges.size() ? ranges[taken].offset : recording.size());
+        handOver(out, taken < ranges.size() ? ranges[taken].offset : recording.size());
       });
 }
 
 }  // namespace
 
 RecordingTable::RecordingTable(const std::string& path, const ConversionControl& control)
-    : recording_(path, [&control](size_t bytes) { return control.threads ? control.threads : threadCount(bytes); }) {
-  inclino2_ = recording_.hasInclino2();
-  elasto_ = recording_.hasElasto();
-  columns_ = Columns(inclino2_, elasto_).names;
-}
+    : recording_(path, [&control](size_t bytes) { return control.threads ? control.threads : threadCount(bytes); }),
+      table_(recording_.hasInclino2(), recording_.hasElasto()),
+      columns_(table_.names()) {}
 
 void RecordingTable::convert(const CsvFormat& format, const ConversionControl& control,
                              const std::function<void(LineBlock&)>& take) const {
-  convertEntries(recording_, Columns(inclino2_, elasto_), format, control, take);
+  Columns columns(table_);
+  convertEntries<LineBlock>(recording_, control, [&] { return LineMaker(columns, format); }, take);
+}
+
+void RecordingTable::convertRows(const TimeStampZones* dateTimes, const ConversionControl& control,
+                                 const std::function<void(RowBlock&)>& take) const {
+  Columns columns(table_);
+  convertEntries<RowBlock>(recording_, control, [&] { return RowMaker(columns, dateTimes); }, take);
+}
+
+TimeStampZones RecordingTable::timeStampZones(const ConversionControl& control) const {
+  // As the rows take them: an entry's first inclinometer with a payload.
+  auto note = [](const RecordingEntry& entry, TimeStampZones& zones) {
+    const SensorObject& inclino = entry.inclino;
+    if (entry.isObject && inclino.shape == SensorObject::Shape::object && inclino.raw.present() &&
+        inclino.timestamp.present())
+      zones.add(inclino.timestamp.textOf());
+  };
+  TimeStampZones zones;
+  unsigned threads = control.threads ? control.threads : threadCount(recording_.size());
+  std::vector<EntryRange> ranges;
+  if (threads > 1) ranges = conversionRanges(recording_, threads);
+  if (ranges.size() < 2) {
+    recording_.forEachEntry([&](const RecordingEntry& entry) { note(entry, zones); });
+    return zones;
+  }
+  runInOrder<TimeStampZones>(
+      ranges.size(), threads,
+      [&](size_t i, TimeStampZones& found) {
+        stopIfCancelled(control);
+        recording_.forEachEntry([&](const RecordingEntry& entry) { note(entry, found); }, ranges[i]);
+      },
+      [&](TimeStampZones& found) { zones.merge(found); });
+  return zones;
 }
 
 std::optional<unsigned> requestedThreads() {

@@ -11,6 +11,9 @@
 
 #include "convert/recording.h"
 #include "csv/csv.h"
+#include "table/columns.h"
+#include "table/date_time.h"
+#include "table/rows.h"
 
 namespace tlq {
 
@@ -66,7 +69,8 @@ class RecordingTable {
   RecordingTable(const std::string& path, const ConversionControl& control);
 
   const Recording& recording() const { return recording_; }
-  const std::vector<std::string>& columns() const { return columns_; }
+  const TableColumns& tableColumns() const { return table_; }
+  const std::vector<std::string>& columns() const { return columns_; }  // their names
 
   // Converts every entry into lines of `format` (made from columns()),
   // handing them to `take` in entry order, whole lines at a time. A failure at
@@ -76,9 +80,20 @@ class RecordingTable {
   void convert(const CsvFormat& format, const ConversionControl& control,
                const std::function<void(LineBlock&)>& take) const;
 
+  // The same as rows of typed cells, in blocks. A time stamp that
+  // `dateTimes` takes for a date-time is a date-time cell; without it, every
+  // time stamp is text.
+  void convertRows(const TimeStampZones* dateTimes, const ConversionControl& control,
+                   const std::function<void(RowBlock&)>& take) const;
+
+  // The zones of the time stamps the rows show (a pass over the entries;
+  // entries left out for a failed CRC count too). Raises nothing of the
+  // entries: their failures are the conversion's.
+  TimeStampZones timeStampZones(const ConversionControl& control) const;
+
  private:
   Recording recording_;
-  bool inclino2_ = false, elasto_ = false;
+  TableColumns table_;
   std::vector<std::string> columns_;
 };
 

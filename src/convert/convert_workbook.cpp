@@ -3,7 +3,6 @@
 #include <optional>
 
 #include "convert/table_files.h"
-#include "csv/csv.h"
 #include "error.h"
 #include "platform/folders.h"
 #include "platform/system.h"
@@ -35,22 +34,22 @@ WorkbookCounts writeWorkbook(const std::string& path, const RecordingTable& tabl
   PathInfo info = pathInfo(path);
   WorkbookSettings settings;
   settings.sheetRows = sheetRows();
-  // The charts read one sheet; the samples bound the rows.
-  settings.charts = table.recording().entries() <= settings.sheetRows;
+  settings.samples = table.recording().entries();
   settings.created = unixNanoseconds(info.modified) / 1'000'000'000;
-  TableWorkbook book = TLQ_AT(TableWorkbook(files.finishForWriter(), shown, table.columns(), settings));
+  // The zones of all the time stamps decide those of the first row.
+  settings.zones = TLQ_AT(table.timeStampZones(control));
+  std::string file = files.finishForWriter();
+  std::string folder = folderOf(file);
+  settings.tmpdir = folder.empty() ? "." : folder;
+  TableWorkbook book = TLQ_AT(TableWorkbook(file, shown, table.tableColumns(), settings));
   WorkbookCounts counts;
   // The workers wait for the writer most of the time, each with a piece
   // done: pieces of 256 KB keep a workbook's memory below the CSV's.
   ConversionControl pieces = control;
   pieces.pieceBytes = 256 << 10;
-  TLQ_AT(table.convert(typedCsvFormat(table.columns()), pieces, [&](LineBlock& lines) {
-    size_t from = 0;
-    for (size_t end : lines.ends) {
-      book.putLine(std::string_view(lines.text).substr(from, end - 2 - from));  // without "\r\n"
-      from = end;
-    }
-    counts.dropped += lines.dropped;
+  TLQ_AT(table.convertRows(&settings.zones, pieces, [&](RowBlock& rows) {
+    book.put(rows);
+    counts.dropped += rows.dropped;
   }));
   counts.lines = book.lines();
   RecordingFacts facts{path, info.size, unixNanoseconds(info.modified),

@@ -122,5 +122,9 @@ template void runInOrder<std::string>(size_t, unsigned, const std::function<void
                                       const std::function<void(std::string&)>&);
 template void runInOrder<LineBlock>(size_t, unsigned, const std::function<void(size_t, LineBlock&)>&,
                                     const std::function<void(LineBlock&)>&);
+template void runInOrder<RowBlock>(size_t, unsigned, const std::function<void(size_t, RowBlock&)>&,
+                                   const std::function<void(RowBlock&)>&);
+template void runInOrder<TimeStampZones>(size_t, unsigned, const std::function<void(size_t, TimeStampZones&)>&,
+                                         const std::function<void(TimeStampZones&)>&);
 
 }  // namespace tlq

@@ -19,7 +19,8 @@ namespace tlq {
 // after i are abandoned. The first failure in the order of i wins, whichever
 // worker met it first. A failure on a worker lists the caller's active
 // operations before the worker's own, as if the work had run here.
-// `Out` is std::string or LineBlock (convert/convert.h).
+// `Out` is std::string, LineBlock (convert/convert.h), RowBlock
+// (table/rows.h) or TimeStampZones (table/date_time.h).
 template <typename Out>
 void runInOrder(size_t count, unsigned threads, const std::function<void(size_t, Out&)>& work,
                 const std::function<void(Out&)>& take);

@@ -1,7 +1,6 @@
 #include "csv.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstring>
 
 #include "error.h"
@@ -9,27 +8,6 @@
 #include "text.h"
 
 namespace tlq {
-
-CsvField makeField(std::string_view text) {
-  CsvField f;
-  f.kind = CsvFieldKind::fieldString;
-  f.text = text;
-  return f;
-}
-
-CsvField makeField(double number) {
-  CsvField f;
-  f.kind = CsvFieldKind::fieldFloat;
-  f.number = number;
-  return f;
-}
-
-CsvField makeField(int64_t integer) {
-  CsvField f;
-  f.kind = CsvFieldKind::fieldInt;
-  f.integer = integer;
-  return f;
-}
 
 namespace {
 
@@ -65,43 +43,6 @@ CsvFormat newCsvFormat(std::vector<std::string> header, char listSeparator,
   return CsvFormat{std::move(header), listSeparator, decimalSeparator};
 }
 
-CsvFormat typedCsvFormat(std::vector<std::string> header) {
-  CsvFormat format{std::move(header), ',', '.'};
-  format.typed = true;
-  return format;
-}
-
-void CsvRow::set(size_t column, CsvField field) {
-  slots_[column].present = true;
-  slots_[column].text = Text::own;
-  slots_[column].field = std::move(field);
-}
-
-void CsvRow::setNumber(size_t column, double number) {
-  Slot& s = slots_[column];
-  s.present = true;
-  s.field.kind = CsvFieldKind::fieldFloat;
-  s.field.number = number;
-}
-
-std::string& CsvRow::textSlot(size_t column, Text form) {
-  Slot& s = slots_[column];
-  s.present = true;
-  s.text = form;
-  s.field.kind = CsvFieldKind::fieldString;
-  s.field.text.clear();
-  return s.field.text;
-}
-
-std::string& CsvRow::text(size_t column) { return textSlot(column, Text::own); }
-
-std::string& CsvRow::csvText(size_t column) { return textSlot(column, Text::csv); }
-
-void CsvRow::setText(size_t column, std::string_view text) {
-  textSlot(column, Text::borrowed);
-  slots_[column].borrowed = text;
-}
-
 std::string makeHeader(const CsvFormat& format) {
   std::string line;
   for (size_t i = 0; i < format.header.size(); ++i) {
@@ -124,9 +65,9 @@ bool numbersArePlain(const CsvFormat& format) {
 
 // `text` as one field: in quotes, its quotes doubled, when a separator or a
 // line break would split it or a quote would be taken for the field's own.
-void putQuoted(const CsvFormat& format, std::string_view text, Appender& out, bool always = false) {
+void putQuoted(const CsvFormat& format, std::string_view text, Appender& out) {
   const char* end = text.data() + text.size();
-  if (!always && findAnyOf(text.data(), end, format.listSeparator, '"', '\r', '\n') == end) {
+  if (findAnyOf(text.data(), end, format.listSeparator, '"', '\r', '\n') == end) {
     out.put(text);
     return;
   }
@@ -164,34 +105,23 @@ void putNumber(const CsvFormat& format, double number, bool plain, Appender& out
 
 }  // namespace
 
-void makeLine(const CsvFormat& format, const CsvRow& row, std::string& out) {
+void makeLine(const CsvFormat& format, const RowBlock& rows, size_t row, std::string& out) {
   const bool plainNumbers = numbersArePlain(format);
   Appender line(out);
   for (size_t i = 0; i < format.header.size(); ++i) {
     if (i > 0) line.put(format.listSeparator);
-    if (i >= row.size() || !row.slots_[i].present) continue;
-    const CsvRow::Slot& slot = row.slots_[i];
-    const CsvField& f = slot.field;
-    switch (f.kind) {
-      case CsvFieldKind::fieldString:
-        switch (slot.text) {
-          case CsvRow::Text::own: putQuoted(format, f.text, line, format.typed); break;
-          case CsvRow::Text::borrowed: putQuoted(format, slot.borrowed, line, format.typed); break;
-          case CsvRow::Text::csv: line.put(f.text); break;
-        }
-        break;
-      case CsvFieldKind::fieldFloat: putNumber(format, f.number, plainNumbers, line); break;
-      case CsvFieldKind::fieldInt: {
-        if (format.typed) {  // never quoted
-          char* digits = line.room(24);
-          line.commit(static_cast<size_t>(std::to_chars(digits, digits + 24, f.integer).ptr - digits));
+    if (i >= rows.columns()) continue;
+    const Cell& cell = rows.cell(row, i);
+    switch (cell.kind) {
+      case CellKind::empty: break;
+      case CellKind::number: putNumber(format, cell.number, plainNumbers, line); break;
+      case CellKind::text:
+        if (cell.csvField) {
+          line.put(rows.textOf(cell));
           break;
         }
-        char buf[24];
-        // Quoted, like a number's text, only when it would not stay one field.
-        putQuoted(format, {buf, static_cast<size_t>(std::to_chars(buf, buf + sizeof buf, f.integer).ptr - buf)}, line);
-        break;
-      }
+        [[fallthrough]];
+      case CellKind::dateTime: putQuoted(format, rows.textOf(cell), line); break;
     }
   }
   line.flush();
@@ -207,36 +137,6 @@ void localizeFloat(const CsvFormat& format, double number, std::string& out) {
   Appender appender(out);
   putNumber(format, number, false, appender);
   appender.flush();
-}
-
-void readTypedLine(std::string_view line, std::vector<TypedField>& fields) {
-  size_t n = 0;
-  const char* p = line.data();
-  const char* end = p + line.size();
-  for (;;) {
-    if (n == fields.size()) fields.emplace_back();
-    TypedField& field = fields[n++];
-    field.text.clear();
-    if (p != end && *p == '"') {  // text: up to the quote that is not doubled
-      field.kind = TypedField::Kind::text;
-      for (++p;;) {
-        const char* quote = findAnyOf(p, end, '"');
-        field.text.append(p, quote);
-        p = quote == end ? end : quote + 1;
-        if (p == end || *p != '"') break;
-        field.text += '"';
-        ++p;
-      }
-    } else {
-      const char* comma = findAnyOf(p, end, ',');
-      field.text.assign(p, comma);
-      field.kind = comma == p ? TypedField::Kind::empty : TypedField::Kind::number;
-      p = comma;
-    }
-    if (p == end) break;
-    ++p;  // the comma
-  }
-  fields.resize(n);
 }
 
 }  // namespace tlq

@@ -61,65 +61,43 @@ TEST(QuoteString, QuotesOnlyWhatWouldBreakTheField) {
 }
 
 TEST(MakeLine, FieldsInHeaderOrderAndEmptyWhereMissing) {
-  CsvFormat f = newCsvFormat({"a", "b", "c", "d", "e"}, ';', ',');
-  CsvRow row(5);
-  row.set(0, makeField("x;y"));
-  row.set(2, makeField(2.5));
-  row.set(3, makeField(int64_t{-42}));
+  CsvFormat f = newCsvFormat({"a", "b", "c", "d", "e", "f"}, ';', ',');
+  RowBlock rows(6);
+  rows.beginRow();
+  rows.setText(0, "x;y");
+  rows.setNumber(2, 2.5);
+  rows.setNumber(3, std::numeric_limits<double>::quiet_NaN());  // no value
+  rows.setDateTime(4, "2024-05-03T10:00:00", 45415.5);         // written as its text
+  rows.keepRow();
+  rows.beginRow();
+  rows.keepRow();
   std::string line;
-  makeLine(f, row, line);
-  EXPECT_EQ(line, "\"x;y\";;2,5;-42;");
-
-  row.clear();
+  makeLine(f, rows, 0, line);
+  EXPECT_EQ(line, "\"x;y\";;2,5;;2024-05-03T10:00:00;");
   line.clear();
-  makeLine(f, row, line);
-  EXPECT_EQ(line, ";;;;");
+  makeLine(f, rows, 1, line);
+  EXPECT_EQ(line, ";;;;;");
 }
 
-TEST(MakeLine, TextSlotsAreReusedAfterClear) {
-  CsvFormat f = newCsvFormat({"a", "b"}, ',', '.');
-  CsvRow row(2);
-  row.text(0) = "first";
-  row.clear();
-  row.text(1) += "second";
-  std::string line;
-  makeLine(f, row, line);
-  EXPECT_EQ(line, ",second");
-}
-
-// A typed line tells text from numbers by its quotes, and reads back what
-// it was made of.
-TEST(TypedLine, TextQuotedNumbersNotAndBothReadBack) {
-  CsvFormat format = typedCsvFormat({"a", "b", "c", "d", "e", "f", "g"});
-  CsvRow row(7);
-  row.setText(0, "12.5");  // text that looks like a number stays text
-  row.setNumber(1, -0.25);
-  row.setNumber(2, std::numeric_limits<double>::quiet_NaN());
-  row.setNumber(3, std::numeric_limits<double>::infinity());
-  row.text(4) = "say \"hi\",\r\nthere";
-  row.setText(6, "");
-  std::string line;
-  makeLine(format, row, line);
-  EXPECT_EQ(line, "\"12.5\",-0.25,,inf,\"say \"\"hi\"\",\r\nthere\",,\"\"");
-
-  std::vector<TypedField> fields;
-  readTypedLine(line, fields);
-  using K = TypedField::Kind;
-  std::vector<std::pair<K, std::string>> got;
-  for (const TypedField& f : fields) got.emplace_back(f.kind, f.text);
-  EXPECT_EQ(got, (std::vector<std::pair<K, std::string>>{{K::text, "12.5"},
-                                                         {K::number, "-0.25"},
-                                                         {K::empty, ""},
-                                                         {K::number, "inf"},
-                                                         {K::text, "say \"hi\",\r\nthere"},
-                                                         {K::empty, ""},
-                                                         {K::text, ""}}));
-  readTypedLine("", fields);  // one empty field; the buffers are reused
-  ASSERT_EQ(fields.size(), 1u);
-  EXPECT_EQ(fields[0].kind, K::empty);
-  readTypedLine("\"a,b\",1", fields);
-  ASSERT_EQ(fields.size(), 2u);
-  EXPECT_EQ(fields[0].text, "a,b");
+// A row begun and not kept leaves nothing: not its cells, not its text.
+TEST(RowBlock, ARowNotKeptIsForgotten) {
+  RowBlock rows(2);
+  rows.beginRow();
+  rows.setText(0, "first");
+  rows.keepRow();
+  rows.beginRow();
+  size_t start = rows.text().size();
+  rows.text() += "half";
+  rows.setTextFrom(1, start);
+  rows.beginRow();  // the entry failed: its row starts again
+  rows.text() += "second";
+  rows.setTextFrom(1, start);
+  rows.keepRow();
+  ASSERT_EQ(rows.rows(), 2u);
+  EXPECT_EQ(rows.textOf(rows.cell(0, 0)), "first");
+  EXPECT_EQ(rows.cell(1, 0).kind, CellKind::empty);
+  EXPECT_EQ(rows.textOf(rows.cell(1, 1)), "second");
+  EXPECT_EQ(rows.textBytes(), std::string("firstsecond").size());
 }
 
 TEST(MakeHeader, NamesAreNeverQuoted) {

@@ -5,8 +5,11 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <string_view>
 #include <vector>
+
+#include "table/columns.h"
+#include "table/date_time.h"
+#include "table/rows.h"
 
 namespace tlq {
 
@@ -15,8 +18,14 @@ inline constexpr uint64_t kSheetRows = 1'048'575;
 
 struct WorkbookSettings {
   uint64_t sheetRows = kSheetRows;  // data rows per sheet; the rest go on "data 2", "data 3", ...
-  bool charts = true;               // the "chart" sheet (the data must fit one sheet)
-  int64_t created = 0;              // the document's creation time, seconds since 1970 (UTC)
+  uint64_t samples = 0;            // the recording's entries: at most as many data lines
+  int64_t created = 0;             // the document's creation time, seconds since 1970 (UTC)
+  // Where the library keeps its temporary files (they take some times the
+  // table's size); "" for the system's temporary folder.
+  std::string tmpdir;
+  // The time stamps' zones, which the rows' date-times are in (the header
+  // names the zone).
+  TimeStampZones zones;
 };
 
 // What the "recording" sheet says beyond what the rows tell.
@@ -34,19 +43,18 @@ class TableWorkbook {
   // A workbook to be written to `file` once finished, with the table's
   // columns. Raises IoError "cannot open: " + `shownPath` when the library
   // cannot start it (its temporary files).
-  TableWorkbook(const std::string& file, const std::string& shownPath, std::vector<std::string> columns,
+  TableWorkbook(const std::string& file, const std::string& shownPath, const TableColumns& columns,
                 const WorkbookSettings& settings);
   // Discards a workbook that was not finished: no file is written.
   ~TableWorkbook();
   TableWorkbook(const TableWorkbook&) = delete;
   TableWorkbook& operator=(const TableWorkbook&) = delete;
 
-  // Takes the next line (without its line ending), made in
-  // typedCsvFormat() with the columns.
-  void putLine(std::string_view line);
+  // Takes the next rows (made with the columns and the settings' zones).
+  void put(const RowBlock& rows);
 
   // Writes the file. Raises IoError "cannot write: " + `shownPath` with the
-  // library's reason; the workbook is discarded either way.
+  // system's or the library's reason; the workbook is discarded either way.
   void finish(const RecordingFacts& facts);
 
   uint64_t lines() const;

@@ -13,8 +13,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::vector<std::string> kColumns = {"timestamp", "inclino1_raw", "inclino1_x", "inclino1_y", "force_raw",
-                                           "force_kg"};
+const TableColumns kColumns(false, false);  // timestamp, inclino1 raw, x, y, force raw, kg
 
 // Files this process holds open (Linux); -1 where that cannot be told.
 int openFiles() {
@@ -27,30 +26,65 @@ int openFiles() {
 #endif
 }
 
+RowBlock rowOf(const std::string& raw, double x = 1.0) {
+  RowBlock rows(kColumns.size());
+  rows.beginRow();
+  rows.setText(0, "2024-05-03T10:00:00Z");
+  rows.setText(1, raw);
+  rows.setNumber(2, x);
+  rows.setNumber(3, -999.0);
+  rows.keepRow();
+  return rows;
+}
+
+WorkbookSettings settingsIn(const testing::TempDir& dir) {
+  WorkbookSettings settings;
+  settings.tmpdir = dir.path();
+  settings.samples = 2;
+  return settings;
+}
+
 TEST(TableWorkbook, AWorkbookGivenUpWritesNothingAndClosesItsFiles) {
   testing::TempDir dir;
   const int before = openFiles();
   for (int i = 0; i < 50; ++i) {  // as a batch of failing recordings would
-    TableWorkbook book(dir.file("w.xlsx"), "w.xlsx", kColumns, {});
-    book.putLine("\"2024-05-03T10:00:00Z\",\"X=1 Y=2\",1.0,2.0,\"5\",5.0");
-    book.putLine(",,-999.0,-999.0,,");
+    TableWorkbook book(dir.file("w.xlsx"), "w.xlsx", kColumns, settingsIn(dir));
+    book.put(rowOf("X=1 Y=2"));
   }
   EXPECT_EQ(openFiles(), before);
   EXPECT_FALSE(testing::fileExists(dir.file("w.xlsx")));
+  EXPECT_EQ(fs::directory_iterator(fs::u8path(dir.path())), fs::directory_iterator());  // nothing of the library's
 }
 
-TEST(TableWorkbook, WhatCannotBeWrittenIsAnError) {
+// A cell holds 32,767 characters as a spreadsheet counts them (UTF-16
+// units); a longer text is refused, not cut, and so is one the library
+// counts longer with its escapes. Either way the message says where.
+TEST(TableWorkbook, ATextACellCannotHoldIsRefusedWithItsPlace) {
   testing::TempDir dir;
-  {
-    TableWorkbook book(dir.file("w.xlsx"), "w.xlsx", kColumns, {});
-    // A cell holds 32,767 characters at most: a longer text is refused, not cut.
-    std::string line = "\"t\",\"" + std::string(32768, 'x') + "\",1.0,2.0,,";
-    EXPECT_EQ(testing::failureOf([&] { book.putLine(line); }),
-              "ValueError: a text of 32768 characters does not fit a cell (at most 32767): w.xlsx");
-  }
-  // A folder that is not there: the library cannot make the file.
-  TableWorkbook book(dir.file("missing/w.xlsx"), "w.xlsx", kColumns, {});
-  book.putLine("\"t\",\"x\",1.0,2.0,,");
+  auto failure = [&](const std::string& raw) {
+    TableWorkbook book(dir.file("w.xlsx"), "w.xlsx", kColumns, settingsIn(dir));
+    book.put(rowOf("short"));
+    return testing::failureOf([&] { book.put(rowOf(raw)); });
+  };
+  EXPECT_EQ(failure(std::string(32768, 'x')),
+            "ValueError: row 3 of sheet \"data\", column inclino1_raw: a text of 32768 characters does not fit a "
+            "cell (at most 32767): w.xlsx");
+  // A character beyond U+FFFF counts twice.
+  std::string astral;
+  for (int i = 0; i < 16384; ++i) astral += "\xF0\x9F\x98\x80";
+  EXPECT_EQ(failure(astral), "ValueError: row 3 of sheet \"data\", column inclino1_raw: a text of 32768 characters "
+                             "does not fit a cell (at most 32767): w.xlsx");
+  EXPECT_EQ(failure(std::string(32767, 'x')), "no error");
+  // Within the limit, but NULs are written as escapes the library counts.
+  EXPECT_EQ(failure(std::string(5000, '\0')),
+            "ValueError: row 3 of sheet \"data\", column inclino1_raw: a text of 35000 characters as written, "
+            "escapes included does not fit a cell (at most 32767): w.xlsx");
+}
+
+TEST(TableWorkbook, AFileThatCannotBeMadeIsAnErrorWithTheSystemsReason) {
+  testing::TempDir dir;
+  TableWorkbook book(dir.file("missing/w.xlsx"), "w.xlsx", kColumns, settingsIn(dir));
+  book.put(rowOf("x"));
   try {
     book.finish({});
     ADD_FAILURE() << "no failure";
@@ -61,13 +95,18 @@ TEST(TableWorkbook, WhatCannotBeWrittenIsAnError) {
   EXPECT_FALSE(testing::fileExists(dir.file("missing/w.xlsx")));
 }
 
-TEST(TableWorkbook, FinishedItIsAWorkbook) {
+TEST(TableWorkbook, FinishedItIsAWorkbookAndTheTemporaryFilesAreGone) {
   testing::TempDir dir;
-  TableWorkbook book(dir.file("w.xlsx"), "w.xlsx", kColumns, {});
-  book.putLine("\"2024-05-03T10:00:00Z\",\"X=1 Y=2\",1.0,2.0,\"5\",5.0");
-  EXPECT_EQ(book.lines(), 1u);
-  book.finish({"r.tlq", 10, 0, 1, 0, "tlqconverter", "0"});
+  {
+    TableWorkbook book(dir.file("w.xlsx"), "w.xlsx", kColumns, settingsIn(dir));
+    book.put(rowOf("X=1 Y=2"));
+    EXPECT_EQ(book.lines(), 1u);
+    book.finish({"r.tlq", 10, 0, 1, 0, "tlqconverter", "0"});
+  }
   EXPECT_TRUE(testing::readFile(dir.file("w.xlsx")).starts_with("PK\x03\x04"));
+  size_t files = 0;
+  for ([[maybe_unused]] const auto& e : fs::directory_iterator(fs::u8path(dir.path()))) ++files;
+  EXPECT_EQ(files, 1u);
 }
 
 }  // namespace

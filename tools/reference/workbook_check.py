@@ -2,20 +2,23 @@
 """Converts generated recordings into workbooks with the program and reads
 them back with openpyxl, cell by cell, against the reference model's table
 of the same recording: types, values, date-times and their format, the
-header, the split over sheets, the sheet about the recording and the
-charts' series.
+header, the split over sheets, the sheet about the recording, the points
+the charts draw (every line, or per bucket of a large table each reading's
+least and greatest) and the charts' series.
 
     workbook_check.py PROGRAM [--count N] [--seed S] [--sheet-rows R] [--runner WINE] [--keep DIR]
 
 Every data row must be the model's CSV line: an empty field an empty cell,
 a number a number cell holding the same double, an infinity the text the
-CSV shows, any other text a text cell; a time stamp in ISO 8601 in the zone
-of the first one a date-time. A recording the model fails on must leave no
-workbook and no file of ours behind.
+CSV shows, any other text a text cell; a time stamp in ISO 8601 a date-time
+by the zones of all the recording's time stamps (one offset: as written;
+several: in UTC; none: those without a zone). A recording the model fails
+on must leave no workbook and no file of ours behind.
 """
 
 import argparse
 import datetime
+import json
 import math
 import os
 import random
@@ -44,7 +47,7 @@ CHART_COLUMNS = {
 
 # ---- recordings with time stamps in zones -----------------------------------
 
-ZONES = ["", "Z", "+02:00", "-05:30", "+0100"]
+ZONES = ["", "Z", "+02:00", "-05:30", "+0100", "summer"]
 STYLE = {"zone": "", "sep": "T"}
 
 
@@ -52,6 +55,8 @@ def zoned_timestamp(rng):
     r = rng.random()
     if r < 0.75:
         zone = STYLE["zone"] if rng.random() < 0.9 else rng.choice(ZONES)
+        if zone == "summer":  # the clocks go forward an hour
+            zone = rng.choice(["+01:00", "+02:00"])
         fraction = rng.choice(["", ".%03d" % rng.randrange(1000), ".%06d" % rng.randrange(10**6), ".5"])
         return "2026-%02d-%02d%s%02d:%02d:%02d%s%s" % (
             rng.randrange(1, 13), rng.randrange(1, 29), STYLE["sep"], rng.randrange(24), rng.randrange(60),
@@ -59,7 +64,8 @@ def zoned_timestamp(rng):
     if r < 0.85:  # looks like one, is not
         return rng.choice(["2026-02-30T10:00:00", "2026-11-17T24:00:00", "2026-11-17T10:00:60Z", "1899-12-31T00:00:00",
                            "2026-11-17", "2026-11-17T10:00:00+", "2026-11-17T10:00:00 Z", "26-11-17T10:00:00",
-                           "a_x0041_b_x00e4_", "nul\u0000here", "_x0000_"])
+                           "a_x0041_b_x00e4_", "nul\u0000here", "_x0000_", " 2026-11-17T10:00:00Z",
+                           "2026-11-17T10:00:00-00:00", "1900-03-01T00:30:00+01:00", "non\ufffecharacters\uffff"])
     return corpus_check.timestamp(rng)
 
 
@@ -70,6 +76,46 @@ def recording(rng):
     STYLE["zone"] = rng.choice(ZONES)
     STYLE["sep"] = rng.choice(["T", " "])
     return corpus_check.recording(rng)
+
+
+def crafted_recordings():
+    """Recordings of the edges a user met, each checked like the others."""
+    def doc(entries):
+        return json.dumps({"data": entries}).encode()
+
+    def sample(i, stamp=None, x="+01.234", force="+ 13.00N"):
+        inclino = {"raw": "X=%s\r\nY=-02.500" % x}
+        if stamp is not None:
+            inclino["timestamp"] = stamp
+        return {"inclino": inclino, "force": {"raw": force}}
+
+    def at(minute, zone=""):
+        return "2024-03-31T%02d:%02d:00.250%s" % (minute // 60, minute % 60, zone)
+    return [
+        # The time stamps first appear after 1,200 lines.
+        doc([sample(i) for i in range(1200)] + [sample(i, at(i, "+02:00")) for i in range(240)]),
+        # A garbled first time stamp.
+        doc([sample(0, " 2024-05-03T10:00:00Z")] + [sample(i, at(i, "Z")) for i in range(1, 50)]),
+        # The clocks go forward: 60 stamps at +01:00, then 180 at +02:00.
+        doc([sample(i, at(i, "+01:00")) for i in range(60)] + [sample(i, at(i + 60, "+02:00")) for i in range(60, 240)]),
+        # Every other inclinometer reading missing: 30 readings without a neighbour.
+        doc([sample(i, at(i), x="+01.234" if i % 2 == 0 else "-999.000") for i in range(60)]),
+        # One sample.
+        doc([sample(0, at(0, "Z"))]),
+        # Characters the XML cannot hold.
+        doc([sample(0, at(0), force="+ 13.00N\uffff"), sample(1, at(1), force="\ufffe\u0000_x0041_")]),
+        # Offsets unknown ("-00:00") and past what a workbook shows.
+        doc([sample(0, "2024-05-03T10:00:00-00:00"), sample(1, "9999-12-31T23:59:59.9995")]),
+    ]
+
+
+def large_recording(generator, rng, entries, work):
+    """A realistic recording of many entries (the project's generator): its
+    charts show buckets."""
+    path = os.path.join(work, "large.tlq")
+    subprocess.run([generator, "--entries", str(entries), "--seed", str(rng.randrange(1000)), path], check=True)
+    with open(path, "rb") as f:
+        return f.read()
 
 
 # ---- the model's table, typed -----------------------------------------------
@@ -126,6 +172,8 @@ def model_rows(doc):
 
 
 ISO = re.compile(r"^(\d{4})-(\d\d)-(\d\d)[T ](\d\d):(\d\d):(\d\d)(?:[.,](\d+))?(Z|[+-]\d\d(?::?\d\d)?)?$")
+FIRST_DAY = datetime.datetime(1900, 3, 1)
+LAST_TIME = datetime.datetime(9999, 12, 31, 23, 59, 59, 999000)
 
 
 def iso(text):
@@ -138,19 +186,59 @@ def iso(text):
         when = datetime.datetime(y, mo, d, h, mi, s)
     except ValueError:
         return None
-    if when < datetime.datetime(1900, 3, 1):
-        return None
     fraction = m.group(7) or ""
     when += datetime.timedelta(microseconds=int((fraction + "000000")[:6]))
+    if when < FIRST_DAY or when > LAST_TIME:
+        return None
     zone = m.group(8)
     if zone is None:
         return when, None
     if zone == "Z":
         return when, 0
     hours, minutes = int(zone[1:3]), int(zone[-2:]) if len(zone) > 3 else 0
-    if hours > 23 or minutes > 59:
-        return None
+    if hours > 23 or minutes > 59 or (zone[0] == "-" and hours == 0 and minutes == 0):
+        return None  # "-00:00": no offset known
     return when, (-1 if zone[0] == "-" else 1) * (hours * 60 + minutes)
+
+
+class Zones:
+    """The zones of every time stamp a row would show (the entries dropped
+    for a failed CRC too), as the program gathers them before the first row."""
+
+    def __init__(self, doc):
+        self.offsets, self.unzoned = set(), False
+        text = doc.decode("utf-8")
+        data = json.loads(text[1:] if text.startswith("\ufeff") else text)["data"]
+        for e in data:
+            s = e.get("inclino") if isinstance(e, dict) else None
+            if isinstance(s, dict) and "raw" in s and isinstance(s.get("timestamp"), str):
+                parsed = iso(s["timestamp"])
+                if parsed and parsed[1] is None:
+                    self.unzoned = True
+                elif parsed:
+                    self.offsets.add(parsed[1])
+        self.offsets = sorted(self.offsets)
+
+    def zone(self):
+        return None if not self.offsets else (self.offsets[0] if len(self.offsets) == 1 else 0)
+
+    def any_date_time(self):
+        return bool(self.offsets) or self.unzoned
+
+    def cell(self, text):
+        """The date-time a stamp's cell holds, or None: text."""
+        parsed = iso(text)
+        if not parsed:
+            return None
+        when, zone = parsed
+        if not self.offsets:
+            return when if zone is None else None
+        if zone is None:
+            return None
+        if len(self.offsets) == 1:
+            return when if zone == self.offsets[0] else None
+        utc = when - datetime.timedelta(minutes=zone)
+        return utc if FIRST_DAY <= utc <= LAST_TIME else None
 
 
 def zone_name(minutes):
@@ -176,20 +264,15 @@ class Seen:
         self.counts[what] = self.counts.get(what, 0) + 1
 
 
-def expected_cells(cols, rows, seen):
+def expected_cells(cols, rows, zones, seen):
     """The cells the data sheet must hold, and the header."""
     ts = cols.index("timestamp")
-    zone, decided = None, False
-    for fields in rows:
-        kind, text = fields[ts]
-        if kind == "text" and text:
-            parsed = iso(text)
-            zone, decided = (parsed[1] if parsed else None), True
-            break
     header = list(cols)
-    if decided and zone is not None:
-        header[ts] = "timestamp (%s)" % zone_name(zone)
+    if zones.zone() is not None:
+        header[ts] = "timestamp (%s)" % zone_name(zones.zone())
         seen.add("zoned header")
+    if len(zones.offsets) > 1:
+        seen.add("several zones: UTC")
     cells = []
     for fields in rows:
         row = []
@@ -199,9 +282,9 @@ def expected_cells(cols, rows, seen):
                 if kind == "empty" and cols[c] != "timestamp" and c != ts:
                     seen.add("empty number (NaN)")
             elif c == ts:
-                parsed = iso(text)
-                if parsed and parsed[1] == zone:
-                    row.append(("date", parsed[0]))
+                when = zones.cell(text)
+                if when is not None:
+                    row.append(("date", when))
                     seen.add("date-time")
                 else:
                     row.append(text)
@@ -234,26 +317,77 @@ def same_cell(want, cell):
     return got == want and cell.data_type in ("s", "inlineStr")
 
 
-def check_charts(path, book, header, cells, sheet_rows, samples):
+PLOT_BUCKETS = 4000
+
+
+def chosen_points(points, n, samples):
+    """The points the charts draw: all of them, or of each bucket of lines
+    the first, the last and each value's least and greatest (its first line)."""
+    size = 1 if samples <= PLOT_BUCKETS else -(-samples // PLOT_BUCKETS)
+    if size == 1:
+        return points, size
+    out = []
+    for start in range(0, len(points), size):
+        bucket = points[start:start + size]
+        pick = {0, len(bucket) - 1}
+        for k in range(n):
+            found = [(p[2][k], i) for i, p in enumerate(bucket) if p[2][k] is not None]
+            if found:
+                pick.add(min(found)[1])
+                pick.add(max(found, key=lambda t: (t[0], -t[1]))[1])
+        out += [bucket[i] for i in sorted(pick)]
+    return out, size
+
+
+def check_charts(path, book, header, cells, zones, samples, seen):
     problems = []
     with zipfile.ZipFile(path) as z:
         charts = sorted(n for n in z.namelist() if n.startswith("xl/charts/chart"))
         xml = {n: z.read(n).decode() for n in charts}
-
-    def plotted(names):  # those of the columns with a reading: the series a chart draws
-        return [n for n in names if n in header and any(
-            isinstance(row[header.index(n)], float) and row[header.index(n)] != -999.0 for row in cells)]
-
-    groups_present = [title for title, names in CHART_COLUMNS.items() if plotted(names)]
-    if samples > sheet_rows or not cells:
-        if charts or "chart" in book.sheetnames:
-            problems.append("charts although the data does not fit one sheet")
-        return problems
+    columns = [n for names in CHART_COLUMNS.values() for n in names if n in header]
+    n = len(columns)
+    time_axis = zones.any_date_time()
+    points = []
+    for r, row in enumerate(cells):
+        stamp = row[0]
+        time = stamp[1] if isinstance(stamp, tuple) else None
+        if time_axis and time is None:
+            continue  # no place on a time axis
+        values = [row[header.index(c)] for c in columns]
+        values = [v if isinstance(v, float) and v != -999.0 else None for v in values]
+        points.append((r + 1, time, values))
+    points, size = chosen_points(points, n, samples)
+    if size > 1:
+        seen.add("reduced chart")
+    alone = [[p[2][k] is not None and (i == 0 or points[i - 1][2][k] is None) and
+              (i + 1 == len(points) or points[i + 1][2][k] is None) for k in range(n)] for i, p in enumerate(points)]
+    drawn = [c for k, c in enumerate(columns) if any(p[2][k] is not None for p in points)]
+    groups_present = [title for title, names in CHART_COLUMNS.items() if any(c in drawn for c in names)]
+    if not columns:
+        return problems + (["a sheet the charts read, with nothing to plot"] if "plot" in book.sheetnames else [])
     if "plot" not in book.sheetnames:
-        return problems + ["no sheet the charts read"] if groups_present else problems
-    plot_rows = list(book["plot"].iter_rows(min_row=2, max_row=len(cells) + 1, values_only=True))
+        return problems + ["no sheet the charts read"]
     if ("chart" in book.sheetnames) != bool(groups_present):
-        problems.append("chart sheet %s, sensors with readings: %r" % ("chart" in book.sheetnames, groups_present))
+        return problems + ["chart sheet %s, sensors with readings: %r" % ("chart" in book.sheetnames, groups_present)]
+    plot_rows = list(book["plot"].iter_rows(min_row=2, values_only=True))
+    if len(plot_rows) != len(points):
+        return problems + ["%d points plotted, not %d" % (len(plot_rows), len(points))]
+    for i, (p, got) in enumerate(zip(points, plot_rows)):
+        got = list(got) + [None] * (2 + 2 * n - len(got))
+        line, time, values = p
+        ok = got[0] == line and (time is None) == (got[1] is None)
+        if ok and time is not None:
+            ok = isinstance(got[1], datetime.datetime) and abs((got[1] - time).total_seconds()) <= TIME_TOLERANCE
+        want_values = values + [v if alone[i][k] else None for k, v in enumerate(values)]
+        if not ok or got[2:2 + 2 * n] != want_values:
+            return problems + ["plot row %d is %r, not line %r, %r, %r" % (i + 2, got, line, time, want_values)]
+        if any(alone[i]):
+            seen.add("reading without a neighbour")
+    note = book["chart"]["B1"].value if "chart" in book.sheetnames else None
+    want_note = ("The charts show every reading's minimum and maximum per %d samples." % size) if size > 1 else None
+    if groups_present and note != want_note:
+        problems.append("chart sheet note %r, not %r" % (note, want_note))
+    x_col = "B" if time_axis else "A"
     titles = []
     for name, text in xml.items():
         title = re.search(r"<a:t>([^<]*)</a:t>", text).group(1)
@@ -261,40 +395,27 @@ def check_charts(path, book, header, cells, sheet_rows, samples):
         if title not in CHART_COLUMNS:
             problems.append("%s: unknown title %r" % (name, title))
             continue
+        want = [c for c in CHART_COLUMNS[title] if c in drawn]
+        alone_cols = [c for c in want if any(a[columns.index(c)] for a in alone)]
         series = re.findall(r"<c:ser>(.*?)</c:ser>", text, re.S)
-        names = []
-        for s in series:
-            name_ref = re.search(r"<c:tx><c:strRef><c:f>data!\$([A-Z]+)\$1</c:f>", s)
-            x_ref = re.search(r"<c:xVal><c:numRef><c:f>plot!\$([A-Z])\$2(?::\$\1\$(\d+))?</c:f>", s)
-            y_ref = re.search(r"<c:yVal><c:numRef><c:f>plot!\$([A-Z])\$2(?::\$\1\$(\d+))?</c:f>", s)
+        got = []
+        for s_xml in series:
+            name_ref = re.search(r"<c:tx><c:strRef><c:f>data!\$([A-Z]+)\$1</c:f>", s_xml)
+            x_ref = re.search(r"<c:xVal><c:numRef><c:f>plot!\$([A-Z]+)\$2(?::\$\1\$(\d+))?</c:f>", s_xml)
+            y_ref = re.search(r"<c:yVal><c:numRef><c:f>plot!\$([A-Z]+)\$2(?::\$\1\$(\d+))?</c:f>", s_xml)
             if not (name_ref and x_ref and y_ref):
                 problems.append("%s: a series without its references" % name)
                 continue
-            col = openpyxl.utils.column_index_from_string(name_ref.group(1)) - 1
-            names.append(header[col])
-            if int(y_ref.group(2) or 2) != len(cells) + 1 or int(x_ref.group(2) or 2) != len(cells) + 1:
-                problems.append("%s: the series do not cover rows 2 to %d" % (name, len(cells) + 1))
-            px = openpyxl.utils.column_index_from_string(x_ref.group(1)) - 1
-            py = openpyxl.utils.column_index_from_string(y_ref.group(1)) - 1
-            for r, row in enumerate(cells):
-                v = row[col]
-                want = v if isinstance(v, float) and v != -999.0 else None
-                if plot_rows[r][py] != want:
-                    problems.append("%s: plotted %s row %d is %r, not %r" % (name, header[col], r + 2,
-                                                                             plot_rows[r][py], want))
-                    break
-                x = plot_rows[r][px]
-                stamp = row[0]  # the time stamp's cell
-                want_x = stamp[1] if (px == 1 and isinstance(stamp, tuple)) else (r + 1 if px == 0 else None)
-                if px == 1 and want_x is not None:
-                    ok = isinstance(x, datetime.datetime) and abs((x - want_x).total_seconds()) <= TIME_TOLERANCE
-                else:
-                    ok = x == want_x
-                if not ok:
-                    problems.append("%s: x of row %d is %r, not %r" % (name, r + 2, x, want_x))
-                    break
-        if names != plotted(CHART_COLUMNS[title]):
-            problems.append("%s (%s): series %r, not %r" % (name, title, names, plotted(CHART_COLUMNS[title])))
+            col = header[openpyxl.utils.column_index_from_string(name_ref.group(1)) - 1]
+            if int(y_ref.group(2) or 2) != len(points) + 1 or int(x_ref.group(2) or 2) != len(points) + 1:
+                problems.append("%s: the series do not cover rows 2 to %d" % (name, len(points) + 1))
+            if x_ref.group(1) != x_col:
+                problems.append("%s: x from column %s, not %s" % (name, x_ref.group(1), x_col))
+            y_index = openpyxl.utils.column_index_from_string(y_ref.group(1)) - 3
+            got.append((col, y_index))
+        want_series = [(c, columns.index(c)) for c in want] + [(c, n + columns.index(c)) for c in alone_cols]
+        if got != want_series:
+            problems.append("%s (%s): series %r, not %r" % (name, title, got, want_series))
     if sorted(titles) != sorted(groups_present):
         problems.append("charts %r, not %r" % (titles, groups_present))
     return problems
@@ -324,7 +445,8 @@ def check(command, doc, work, sheet_rows, seen, windows):
         return problems
     if run.returncode != 0:
         return problems + ["program failed (%d): %r" % (run.returncode, run.stderr)]
-    header, cells = expected_cells(cols, rows, seen)
+    zones = Zones(doc)
+    header, cells = expected_cells(cols, rows, zones, seen)
     book = openpyxl.load_workbook(xlsx)
     sheets = book.sheetnames
     data_sheets = [s for s in sheets if s == "data" or re.fullmatch(r"data \d+", s)]
@@ -369,7 +491,9 @@ def check(command, doc, work, sheet_rows, seen, windows):
                  "first time stamp": stamps[0][1] if stamps and isinstance(stamps[0], tuple) else
                  (stamps[0] if stamps else None),
                  "last time stamp": stamps[-1][1] if stamps and isinstance(stamps[-1], tuple) else
-                 (stamps[-1] if stamps else None)}
+                 (stamps[-1] if stamps else None),
+                 "time stamp zones": ", ".join(zone_name(z) for z in zones.offsets) +
+                 (" (shown in UTC)" if len(zones.offsets) > 1 else "") or None}
     for key, want in want_info.items():
         have = unescape(info.get(key))
         if isinstance(want, datetime.datetime):
@@ -381,7 +505,7 @@ def check(command, doc, work, sheet_rows, seen, windows):
     if not isinstance(samples, int) or samples < len(cells):
         problems.append("recording sheet: samples %r for %d rows" % (samples, len(cells)))
     else:
-        problems += check_charts(xlsx, book, header, cells, sheet_rows, samples)
+        problems += check_charts(xlsx, book, header, cells, zones, samples, seen)
     if "chart" in sheets:
         seen.add("charts")
     return problems
@@ -393,6 +517,8 @@ def main():
     ap.add_argument("--count", type=int, default=300)
     ap.add_argument("--seed", type=int, default=1)
     ap.add_argument("--sheet-rows", type=int, default=7, help="rows per sheet for every third recording")
+    ap.add_argument("--large", type=int, default=0, help="recordings of 9,000 to 13,000 entries, after the others")
+    ap.add_argument("--generator", help="gen_recording, which makes them")
     ap.add_argument("--runner", help="program that starts PROGRAM (wine for a Windows build)")
     ap.add_argument("--keep", help="folder to keep failing recordings in")
     args = ap.parse_args()
@@ -406,9 +532,15 @@ def main():
         with open(opener, "w") as f:
             f.write("#!/bin/sh\nexit 0\n")
         os.chmod(opener, 0o755)
-        for n in range(args.count):
-            doc = recording(rng)
-            rows = args.sheet_rows if n % 3 == 0 else 1048575
+        crafted = crafted_recordings()
+        for n in range(args.count + args.large + len(crafted)):
+            if n < len(crafted):
+                doc = crafted[n]
+            elif n < len(crafted) + args.count:
+                doc = recording(rng)
+            else:
+                doc = large_recording(args.generator, rng, rng.randrange(9000, 13000), work)
+            rows = args.sheet_rows if n % 3 == 0 and n < len(crafted) + args.count else 1048575
             problems = check(command, doc, work, rows, seen, bool(args.runner))
             if problems:
                 failures += 1
@@ -422,12 +554,13 @@ def main():
     for what in sorted(seen.counts):
         print("%6d  %s" % (seen.counts[what], what))
     wanted = ["date-time", "time stamp kept as text", "zoned header", "-999.0", "empty number (NaN)",
-              "more than one data sheet", "charts", "failing recording"]
+              "more than one data sheet", "charts", "failing recording", "several zones: UTC",
+              "reading without a neighbour"] + (["reduced chart"] if args.large else [])
     missing = [w for w in wanted if w not in seen.counts]
     if missing:
         print("never met: %s" % ", ".join(missing))
         failures += 1
-    print("%d recordings, %d failed" % (args.count, failures))
+    print("%d recordings, %d failed" % (len(crafted) + args.count + args.large, failures))
     return 1 if failures else 0
 
 

@@ -1,4 +1,6 @@
-#include "xlsx/date_time.h"
+#include "table/date_time.h"
+
+#include <algorithm>
 
 namespace tlq {
 
@@ -18,6 +20,20 @@ int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
 
 // 1899-12-30, the workbook's day 0, from 1970-01-01.
 constexpr int64_t kSerialEpoch = -25569;
+
+// What a workbook shows: from 1900-03-01 (day 61) to 9999-12-31
+// 23:59:59.999 (day 2958465).
+constexpr int64_t kFirstDay = 61, kLastDay = 2958465;
+constexpr int64_t kLastNanoseconds = 86'399'999'000'000;
+
+bool shown(int64_t day, int64_t nanoseconds) {
+  return day >= kFirstDay && (day < kLastDay || (day == kLastDay && nanoseconds <= kLastNanoseconds));
+}
+
+// Both terms exact; one rounding for the fraction, one for the sum.
+double serialOf(int64_t day, int64_t nanoseconds) {
+  return static_cast<double>(day) + static_cast<double>(nanoseconds) / kNanosecondsPerDay;
+}
 
 unsigned daysInMonth(int64_t y, unsigned m) {
   static constexpr unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -82,16 +98,31 @@ std::optional<IsoDateTime> parseIsoDateTime(std::string_view text) {
         if (!digits(text, p, 2, minutes)) return std::nullopt;
       }
       if (hours > 23 || minutes > 59) return std::nullopt;
+      if (sign < 0 && hours == 0 && minutes == 0) return std::nullopt;  // "-00:00": no offset known
       result.offsetMinutes = sign * static_cast<int>(hours * 60 + minutes);
     }
     if (p != text.size()) return std::nullopt;
   }
-  int64_t serialDay = daysFromCivil(year, month, day) - kSerialEpoch;
-  if (serialDay < 61) return std::nullopt;  // before 1900-03-01
-  int64_t dayNanos = ((hour * 60 + minute) * 60 + second) * int64_t{1'000'000'000} + nanos;
-  // Both terms exact; one rounding for the fraction, one for the sum.
-  result.serial = static_cast<double>(serialDay) + static_cast<double>(dayNanos) / kNanosecondsPerDay;
+  result.day = daysFromCivil(year, month, day) - kSerialEpoch;
+  result.nanoseconds = ((hour * 60 + minute) * 60 + second) * int64_t{1'000'000'000} + nanos;
+  if (!shown(result.day, result.nanoseconds)) return std::nullopt;
+  result.serial = serialOf(result.day, result.nanoseconds);
   return result;
+}
+
+std::optional<double> utcSerial(const IsoDateTime& time) {
+  if (!time.offsetMinutes) return std::nullopt;
+  int64_t day = time.day;
+  int64_t nanoseconds = time.nanoseconds - *time.offsetMinutes * int64_t{60'000'000'000};
+  if (nanoseconds < 0) {
+    nanoseconds += kNanosecondsPerDay;
+    --day;
+  } else if (nanoseconds >= kNanosecondsPerDay) {
+    nanoseconds -= kNanosecondsPerDay;
+    ++day;
+  }
+  if (!shown(day, nanoseconds)) return std::nullopt;
+  return serialOf(day, nanoseconds);
 }
 
 std::string zoneName(int offsetMinutes) {
@@ -113,7 +144,41 @@ double serialOfUnixNanoseconds(int64_t nanoseconds) {
     rest += kNanosecondsPerDay;
     --days;
   }
-  return static_cast<double>(days - kSerialEpoch) + static_cast<double>(rest) / kNanosecondsPerDay;
+  return serialOf(days - kSerialEpoch, rest);
+}
+
+void TimeStampZones::add(std::string_view stamp) {
+  std::optional<IsoDateTime> time = parseIsoDateTime(stamp);
+  if (!time) return;
+  if (!time->offsetMinutes) {
+    unzoned_ = true;
+    return;
+  }
+  addOffset(*time->offsetMinutes);
+}
+
+void TimeStampZones::addOffset(int offset) {
+  auto at = std::lower_bound(offsets_.begin(), offsets_.end(), offset);
+  if (at == offsets_.end() || *at != offset) offsets_.insert(at, offset);
+}
+
+void TimeStampZones::merge(const TimeStampZones& other) {
+  unzoned_ = unzoned_ || other.unzoned_;
+  for (int offset : other.offsets_) addOffset(offset);
+}
+
+std::optional<double> TimeStampZones::serialOf(std::string_view stamp) const {
+  std::optional<IsoDateTime> time = parseIsoDateTime(stamp);
+  if (!time) return std::nullopt;
+  if (offsets_.empty()) return time->offsetMinutes ? std::nullopt : std::optional<double>(time->serial);
+  if (!time->offsetMinutes) return std::nullopt;
+  if (offsets_.size() == 1) return *time->offsetMinutes == offsets_[0] ? std::optional<double>(time->serial) : std::nullopt;
+  return utcSerial(*time);
+}
+
+std::optional<int> TimeStampZones::zone() const {
+  if (offsets_.empty()) return std::nullopt;
+  return offsets_.size() == 1 ? offsets_[0] : 0;
 }
 
 }  // namespace tlq

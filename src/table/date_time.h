@@ -1,0 +1,79 @@
+// Time stamps as date-times: ISO 8601 texts read into a workbook's day
+// numbers, and the zone they are shown in, decided from all of a table's
+// time stamps.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tlq {
+
+struct IsoDateTime {
+  // The time as written, whatever its zone: days since 1899-12-30 (the
+  // workbook's day 0) and nanoseconds into the day; their day number, the
+  // time of day its fraction.
+  int64_t day = 0;
+  int64_t nanoseconds = 0;
+  double serial = 0;
+  // The zone written after it: nothing for none, else minutes east of UTC
+  // ("Z" is 0).
+  std::optional<int> offsetMinutes;
+};
+
+// "YYYY-MM-DD" and "hh:mm:ss", joined by 'T' or a space, with a fraction of
+// a second of any length (read to the nanosecond) and a zone or none ("Z",
+// "+hh:mm", "+hhmm", "+hh" or the same with '-'). Nothing for any other text,
+// an impossible date or time, a leap second, a zone of minus zero ("-00:00":
+// the offset is not known), or a time a workbook cannot show: before
+// 1900-03-01 (where its calendar counts a day that never was) or past
+// 9999-12-31 23:59:59.999.
+std::optional<IsoDateTime> parseIsoDateTime(std::string_view text);
+
+// The day number of the same time in UTC; nothing when it has no zone or
+// falls outside what a workbook shows.
+std::optional<double> utcSerial(const IsoDateTime& time);
+
+// The zone as the header of the time stamps names it: "UTC",
+// "UTC+02:00", "UTC-05:30".
+std::string zoneName(int offsetMinutes);
+
+// Days since 1899-12-30 of a time given in nanoseconds since 1970-01-01
+// UTC (a file's modification time).
+double serialOfUnixNanoseconds(int64_t nanoseconds);
+
+// The zones of a table's time stamps, gathered from every one of them, and
+// what a stamp's cell holds then:
+// - no stamp has a zone: the stamps without one are date-times as written;
+// - every zoned stamp has the same offset: those are date-times as written,
+//   in that zone (a stamp without a zone among them stays text);
+// - the offsets differ (summer time): every zoned stamp is a date-time in
+//   UTC (a stamp without a zone stays text).
+// Any other text stays text.
+class TimeStampZones {
+ public:
+  void add(std::string_view stamp);
+  void merge(const TimeStampZones& other);
+  void clear() { *this = TimeStampZones(); }
+
+  // The day number of the stamp's cell, or nothing where it stays text.
+  std::optional<double> serialOf(std::string_view stamp) const;
+
+  // The zone the date-times are shown in: nothing for times as written
+  // without a zone.
+  std::optional<int> zone() const;
+  // The offsets found, ascending.
+  const std::vector<int>& offsets() const { return offsets_; }
+  // Some stamp is a date-time.
+  bool anyDateTime() const { return !offsets_.empty() || unzoned_; }
+
+ private:
+  void addOffset(int offset);
+
+  std::vector<int> offsets_;
+  bool unzoned_ = false;  // a date-time without a zone
+};
+
+}  // namespace tlq

@@ -1,0 +1,117 @@
+#include "table/date_time.h"
+
+#include <gtest/gtest.h>
+
+namespace tlq {
+namespace {
+
+// The day number as the workbook counts it, with the time's fraction made
+// from whole nanoseconds.
+double serial(int days, int64_t nanosOfDay) { return days + static_cast<double>(nanosOfDay) / 86'400'000'000'000; }
+
+TEST(IsoDateTime, EveryFormOfTheTextGivesItsDayNumber) {
+  const int64_t tenOClock = int64_t{36'000} * 1'000'000'000;
+  // 2024-05-03 is day 45415 of the workbook's calendar.
+  struct Case {
+    const char* text;
+    double serial;
+    std::optional<int> offset;
+  } cases[] = {
+      {"2024-05-03T10:00:00", serial(45415, tenOClock), std::nullopt},
+      {"2024-05-03 10:00:00", serial(45415, tenOClock), std::nullopt},
+      {"2024-05-03T10:00:00.000Z", serial(45415, tenOClock), 0},
+      {"2024-05-03T10:00:00.5+02:00", serial(45415, tenOClock + 500'000'000), 120},
+      {"2024-05-03T10:00:00,25-0530", serial(45415, tenOClock + 250'000'000), -330},
+      {"2024-05-03T10:00:00.123456789123+01", serial(45415, tenOClock + 123'456'789), 60},
+      {"1900-03-01T00:00:00", 61, std::nullopt},
+      {"9999-12-31T23:59:59.999", serial(2958465, int64_t{86'399'999} * 1'000'000), std::nullopt},
+      {"2024-02-29T00:00:00", 45351, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    std::optional<IsoDateTime> t = parseIsoDateTime(c.text);
+    ASSERT_TRUE(t) << c.text;
+    EXPECT_EQ(t->serial, c.serial) << c.text;  // exactly: one rounding
+    EXPECT_EQ(t->offsetMinutes, c.offset) << c.text;
+  }
+}
+
+TEST(IsoDateTime, AnythingElseIsNoDateTime) {
+  for (const char* text :
+       {"", "2024-05-03", "2024-05-03T10:00", "2024-05-03t10:00:00", "2024-02-30T10:00:00", "2023-02-29T00:00:00",
+        "2024-13-01T00:00:00", "2024-05-03T24:00:00", "2024-05-03T10:60:00", "2024-05-03T10:00:60",
+        "2024-05-03T10:00:00.", "2024-05-03T10:00:00Z ", "2024-05-03T10:00:00 Z", "2024-05-03T10:00:00+2",
+        "2024-05-03T10:00:00+24:00", "2024-05-03T10:00:00+02:", "2024-05-03T10:00:00+02:00:00", "24-05-03T10:00:00",
+        "1900-02-28T00:00:00", "1899-12-31T00:00:00", "+2024-05-03T10:00:00", "2024-05-03T10:00:00.5x",
+        // No offset known (RFC 3339), not UTC.
+        "2024-05-03T10:00:00-00:00", "2024-05-03T10:00:00-0000", "2024-05-03T10:00:00-00",
+        // Past what a workbook shows.
+        "9999-12-31T23:59:59.9991", " 2024-05-03T10:00:00Z"})
+    EXPECT_FALSE(parseIsoDateTime(text)) << text;
+}
+
+TEST(IsoDateTime, ZoneNames) {
+  EXPECT_EQ(zoneName(0), "UTC");
+  EXPECT_EQ(zoneName(120), "UTC+02:00");
+  EXPECT_EQ(zoneName(-330), "UTC-05:30");
+  EXPECT_EQ(zoneName(23 * 60 + 59), "UTC+23:59");
+}
+
+TEST(IsoDateTime, FileTimes) {
+  EXPECT_EQ(serialOfUnixNanoseconds(0), 25569);
+  EXPECT_EQ(serialOfUnixNanoseconds(int64_t{1'714'730'400} * 1'000'000'000), serial(45415, int64_t{36'000} * 1'000'000'000));
+  EXPECT_EQ(serialOfUnixNanoseconds(-1'000'000'000), serial(25568, int64_t{86'399} * 1'000'000'000));
+}
+
+// The same time in UTC, exactly: the day and the nanoseconds moved apart,
+// then one rounding.
+TEST(IsoDateTime, UtcOfAZonedTime) {
+  auto utc = [](const char* text) { return utcSerial(*parseIsoDateTime(text)); };
+  EXPECT_EQ(utc("2024-05-03T10:00:00+02:00"), serial(45415, int64_t{8 * 3600} * 1'000'000'000));
+  EXPECT_EQ(utc("2024-05-03T01:30:00.25+02:00"), serial(45414, (int64_t{23 * 3600 + 1800} * 1000 + 250) * 1'000'000));
+  EXPECT_EQ(utc("2024-05-03T22:00:00-05:30"), serial(45416, int64_t{3 * 3600 + 1800} * 1'000'000'000));
+  EXPECT_EQ(utc("2024-05-03T10:00:00Z"), parseIsoDateTime("2024-05-03T10:00:00")->serial);
+  EXPECT_FALSE(utc("2024-05-03T10:00:00"));  // no zone: no UTC
+  EXPECT_FALSE(utc("1900-03-01T00:30:00+01:00"));  // before the workbook's first day in UTC
+  EXPECT_FALSE(utc("9999-12-31T23:00:00-02:00"));  // past its last
+}
+
+// Which time stamps become date-times, decided from all of them.
+TEST(TimeStampZones, OneOffsetAsWrittenSeveralInUtcAndTheRestText) {
+  const char* summer = "2024-03-31T03:30:00+02:00";
+  const char* winter = "2024-03-31T01:30:00+01:00";
+  const char* local = "2024-03-31T01:30:00";
+
+  TimeStampZones none;
+  none.add(local);
+  none.add("garbled");
+  EXPECT_EQ(none.zone(), std::nullopt);
+  EXPECT_TRUE(none.anyDateTime());
+  EXPECT_EQ(none.serialOf(local), parseIsoDateTime(local)->serial);
+
+  TimeStampZones one;
+  one.add(" 2024-05-03T10:00:00Z");  // a garbled first stamp decides nothing
+  one.add(winter);
+  one.add(local);
+  EXPECT_EQ(one.zone(), 60);
+  EXPECT_EQ(one.serialOf(winter), parseIsoDateTime(winter)->serial);  // as written
+  EXPECT_FALSE(one.serialOf(local));  // no zone among zoned ones: text
+
+  TimeStampZones both;
+  both.add(winter);
+  TimeStampZones later;
+  later.add(summer);
+  both.merge(later);  // the zones of two pieces of the recording
+  EXPECT_EQ(both.offsets(), (std::vector<int>{60, 120}));
+  EXPECT_EQ(both.zone(), 0);
+  EXPECT_EQ(both.serialOf(winter), serial(45382, int64_t{1800} * 1'000'000'000));  // in UTC
+  EXPECT_EQ(both.serialOf(summer), serial(45382, int64_t{5400} * 1'000'000'000));
+  EXPECT_FALSE(both.serialOf(local));
+  EXPECT_FALSE(both.serialOf("2024-03-31T01:30:00-00:00"));
+
+  TimeStampZones empty;
+  EXPECT_FALSE(empty.anyDateTime());
+  EXPECT_FALSE(empty.serialOf(winter));
+}
+
+}  // namespace
+}  // namespace tlq

@@ -1,0 +1,112 @@
+#include "xlsx/book.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <system_error>
+#include <utility>
+
+#include "error.h"
+#include "platform/system.h"
+#include "text.h"
+#include "xlsx/cell_text.h"
+
+namespace tlq {
+
+namespace {
+
+// What the C library said of the last call that failed on this thread, if
+// anything (the library's files are the C library's).
+std::string errnoReason(int error) { return error ? std::generic_category().message(error) : std::string(); }
+
+}  // namespace
+
+Book::Book(const std::string& file, const std::string& shown, const std::string& tmpdir)
+    : shown_(shown), tmpdir_(tmpdir) {
+  lxw_workbook_options options{};
+  options.constant_memory = LXW_TRUE;
+  // Beside the workbook, where its rename needs the room anyway, not in a
+  // temporary folder that may be small or full.
+  options.tmpdir = tmpdir_.empty() ? nullptr : tmpdir_.data();
+  workbook_ = workbook_new_opt(file.c_str(), &options);
+  if (!workbook_) {
+    std::string reason = errnoReason(errno);
+    throw IoError("cannot open: " + shown_).withReason(reason);
+  }
+  bold_ = workbook_add_format(workbook_);
+  format_set_bold(bold_);
+  dateTime_ = workbook_add_format(workbook_);
+  format_set_num_format(dateTime_, kDateTimeFormat);
+}
+
+// The library frees a workbook given up but leaves its sheets' temporary
+// files open (it closes them only when it writes the file).
+Book::~Book() {
+  if (!workbook_) return;
+  lxw_worksheet* sheet = nullptr;
+  LXW_FOREACH_WORKSHEET(sheet, workbook_) {
+    if (sheet->optimize_tmpfile) std::fclose(sheet->optimize_tmpfile);
+    sheet->optimize_tmpfile = sheet->file = nullptr;
+  }
+  lxw_workbook_free(workbook_);
+}
+
+void Book::check(lxw_error error) const {
+  if (error != LXW_NO_ERROR) throw IoError("cannot write: " + shown_).withReason(lxw_strerror(error));
+}
+
+lxw_worksheet* Book::addSheet(const std::string& name) {
+  errno = 0;
+  lxw_worksheet* sheet = workbook_add_worksheet(workbook_, name.c_str());
+  if (!sheet) {
+    std::string reason = errnoReason(errno);  // its temporary file could not be made
+    throw IoError("cannot write: " + shown_).withReason(reason);
+  }
+  return sheet;
+}
+
+size_t Book::writeText(lxw_worksheet* sheet, lxw_col_t col, const Place& place, std::string_view text) {
+  if (text.empty()) return 0;
+  auto tooLong = [&](size_t length, const char* counted) {
+    return ValueError("row " + std::to_string(place.row + 1) + " of sheet \"" + place.sheet + "\", column " +
+                      place.column + ": a text of " + std::to_string(length) + " characters" + counted +
+                      " does not fit a cell (at most " + std::to_string(kMaxCellText) + "): " + shown_);
+  };
+  size_t length = utf16Length(text);
+  if (length > kMaxCellText) throw tooLong(length, "");
+  cellText(text, scratch_);
+  lxw_error error = worksheet_write_string(sheet, place.row, col, scratch_.c_str(), nullptr);
+  // The library counts the text as it writes it, its escapes included.
+  if (error == LXW_ERROR_MAX_STRING_LENGTH_EXCEEDED) throw tooLong(characterCount(scratch_), " as written, escapes included");
+  check(error);
+  return characterCount(text);
+}
+
+void Book::checkSheetFiles() const {
+  lxw_worksheet* sheet = nullptr;
+  LXW_FOREACH_WORKSHEET(sheet, workbook_) {
+    std::FILE* file = sheet->optimize_tmpfile;
+    if (!file) continue;
+    errno = 0;
+    if (std::fflush(file) != 0 || std::ferror(file)) {
+      std::string reason = errnoReason(errno);
+      throw IoError("cannot write: " + shown_).withReason(reason.empty() ? "a write to its temporary file failed" : reason);
+    }
+  }
+}
+
+void Book::close() {
+  TLQ_OP("closeWorkbook");
+  TLQ_AT(checkSheetFiles());
+  lxw_workbook* workbook = std::exchange(workbook_, nullptr);
+  errno = 0;
+  lxw_error error = workbook_close(workbook);  // frees it
+  if (error == LXW_NO_ERROR) return;
+  // What the system said to the library: making a file, or writing one
+  // (the zip layer's ZIP_ERRNO).
+  std::string reason = error == LXW_ERROR_CREATING_XLSX_FILE || error == LXW_ERROR_CREATING_TMPFILE
+                           ? lastSystemError()
+                           : errnoReason(errno);
+  throw IoError("cannot write: " + shown_).withReason(reason.empty() ? lxw_strerror(error) : reason);
+}
+
+}  // namespace tlq

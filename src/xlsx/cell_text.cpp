@@ -1,0 +1,63 @@
+#include "xlsx/cell_text.h"
+
+#include <algorithm>
+
+#include "text.h"
+
+namespace tlq {
+
+namespace {
+
+bool isHex(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'); }
+
+// "_xHHHH_" at `p`: how the workbook format writes a character by its code.
+bool escapeAt(const char* p, const char* end) {
+  return end - p >= 7 && p[0] == '_' && p[1] == 'x' && std::all_of(p + 2, p + 6, isHex) && p[6] == '_';
+}
+
+// U+FFFE or U+FFFF at `p` (in UTF-8 no other character has these bytes).
+bool nonCharacterAt(const char* p, const char* end) {
+  return end - p >= 3 && p[0] == '\xEF' && p[1] == '\xBF' && (p[2] == '\xBE' || p[2] == '\xBF');
+}
+
+}  // namespace
+
+size_t utf16Length(std::string_view text) {
+  size_t n = 0;
+  for (char c : text) {
+    auto b = static_cast<unsigned char>(c);
+    if ((b & 0xC0) != 0x80) ++n;  // a character starts
+    if (b >= 0xF0) ++n;           // beyond U+FFFF: a surrogate pair
+  }
+  return n;
+}
+
+size_t characterCount(std::string_view text) {
+  return static_cast<size_t>(std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+}
+
+void cellText(std::string_view text, std::string& out) {
+  out.clear();
+  const char* p = text.data();
+  const char* end = p + text.size();
+  for (;;) {
+    const char* special = findAnyOf(p, end, '\0', '_', '\xEF');
+    out.append(p, special);
+    if (special == end) break;
+    p = special;
+    if (*p == '\0') {
+      out += "_x0000_";
+      ++p;
+    } else if (*p == '_') {
+      out += escapeAt(p, end) ? "_x005F_" : "_";
+      ++p;
+    } else if (nonCharacterAt(p, end)) {
+      out += p[2] == '\xBE' ? "_xFFFE_" : "_xFFFF_";
+      p += 3;
+    } else {
+      out += *p++;
+    }
+  }
+}
+
+}  // namespace tlq

@@ -1,0 +1,38 @@
+#include "xlsx/cell_text.h"
+
+#include <gtest/gtest.h>
+
+namespace tlq {
+namespace {
+
+std::string asWritten(std::string_view text) {
+  std::string out;
+  cellText(text, out);
+  return out;
+}
+
+// What the XML cannot hold, and what the library would cut, is escaped; a
+// literal escape keeps its meaning; everything else is as it was.
+TEST(CellText, EscapesWhatTheXmlCannotHoldAndKeepsLiteralEscapes) {
+  EXPECT_EQ(asWritten("+ 13.00N\xEF\xBF\xBF"), "+ 13.00N_xFFFF_");  // U+FFFF
+  EXPECT_EQ(asWritten("a\xEF\xBF\xBE" "b"), "a_xFFFE_b");               // U+FFFE
+  EXPECT_EQ(asWritten(std::string("nul\0here", 8)), "nul_x0000_here");
+  EXPECT_EQ(asWritten("a_x0041_b"), "a_x005F_x0041_b");
+  EXPECT_EQ(asWritten("_x00e4_"), "_x005F_x00e4_");
+  // Not escapes: kept as they are.
+  EXPECT_EQ(asWritten("_x004_ _xGGGG_ a_b _x"), "_x004_ _xGGGG_ a_b _x");
+  EXPECT_EQ(asWritten("\xEF\xBF\xBD \xEF\xBC\xA1 M\xC3\xA4rz \xE6\x95\xB0"), "\xEF\xBF\xBD \xEF\xBC\xA1 M\xC3\xA4rz \xE6\x95\xB0");
+  EXPECT_EQ(asWritten("\x02+ 7.56\x03"), "\x02+ 7.56\x03");  // the library's own to escape
+  EXPECT_EQ(asWritten(""), "");
+}
+
+TEST(CellText, LengthsAsASpreadsheetCountsThem) {
+  EXPECT_EQ(utf16Length("abc"), 3u);
+  EXPECT_EQ(utf16Length("M\xC3\xA4rz"), 4u);
+  EXPECT_EQ(utf16Length("\xE6\x95\xB0"), 1u);
+  EXPECT_EQ(utf16Length("\xF0\x9F\x98\x80"), 2u);  // a surrogate pair
+  EXPECT_EQ(characterCount("\xF0\x9F\x98\x80 M\xC3\xA4rz"), 6u);
+}
+
+}  // namespace
+}  // namespace tlq
