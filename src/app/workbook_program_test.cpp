@@ -123,6 +123,49 @@ TEST_F(WorkbookProgram, NoRecordingAsksForOne) {
   EXPECT_TRUE(reports().empty());
 }
 
+#ifndef _WIN32
+// A name that is not UTF-8 (Latin-1, as an old archive has it) or holds a
+// character the XML cannot: the workbook is valid, and the sheet about the
+// recording names it as the summary shows it.
+TEST_F(WorkbookProgram, AnyFileNameGivesAValidWorkbook) {
+  for (std::string name : {std::string("mesure-\xe9t\xe9"), std::string("odd\xEF\xBF\xBF")}) {
+    std::string recording = dir.file(name + ".tlq");
+    writeFile(recording, recordingOf(5));
+    auto r = run({"--xlsx", recording}, {}, TLQ_CONSOLE_PROGRAM);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(isWorkbook(dir.file(name + ".xlsx")));
+  }
+  auto r = testing::runProcess({"/usr/bin/python3", "-c",
+                                "import sys, openpyxl\n"
+                                "for name in sys.argv[1:]:\n"
+                                "    print(openpyxl.load_workbook(name)['recording']['B1'].value)\n",
+                                dir.file("mesure-\xe9t\xe9.xlsx"), dir.file("odd\xEF\xBF\xBF.xlsx")});
+  EXPECT_EQ(r.out, dir.file("mesure-\\xe9t\\xe9.tlq") + "\n" + dir.file("odd_xFFFF_.tlq") + "\n") << r.err;
+}
+#endif
+
+// A text within a cell's limit that the library refuses (its escapes
+// counted) fails the single conversion and the batch alike, naming the row,
+// the column and the limit.
+TEST_F(WorkbookProgram, ATextTooLongForACellFailsAlikeInBothModes) {
+  std::string raw = std::string(2, 'x') + std::string(6000, '\0');
+  std::string json = "{\"data\":[{\"force\":{\"raw\":\"1N\"}},{\"force\":{\"raw\":\"";
+  for (char c : raw) json += c ? std::string(1, c) : std::string("\\u0000");
+  json += "\"}}]}";
+  std::string recording = dir.file("long.tlq");
+  writeFile(recording, json);
+  const std::string message = "row 3 of sheet \"data\", column force_raw: a text of 42002 characters as written, "
+                              "escapes included does not fit a cell (at most 32767): " + dir.file("long.xlsx");
+  auto single = run({"--xlsx", recording}, {}, TLQ_CONSOLE_PROGRAM);
+  EXPECT_EQ(single.exitCode, 2);
+  EXPECT_TRUE(single.err.starts_with("tlqconverter: " + message + " (report: ")) << single.err;
+  testing::SeparatorStore store(dir, ",", ".");
+  auto batch = run({"--batch", "--xlsx", recording}, {}, TLQ_CONSOLE_PROGRAM);
+  EXPECT_EQ(batch.exitCode, 2);
+  EXPECT_NE(batch.out.find(": ValueError: " + message + " (report: "), std::string::npos) << batch.out;
+  EXPECT_FALSE(testing::fileExists(dir.file("long.xlsx")));
+}
+
 #ifdef __linux__
 // A folder of `megabytes` on a file system of its own (a tmpfs, mounted in a
 // mount namespace of the test's own, as a user namespace allows without
