@@ -78,6 +78,30 @@ def run(argv, env=None):
     return wall, peak
 
 
+def temporary_space(argv, env, folder):
+    """The most room the run's files below `folder` took at once (those it
+    holds open, removed or not, and those it left), in bytes, sampled every
+    10 ms: what a conversion needs beside its recording."""
+    child = subprocess.Popen(argv, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    most = 0
+    folder = os.path.realpath(folder)
+    while child.poll() is None:
+        used = 0
+        try:
+            for fd in os.listdir("/proc/%d/fd" % child.pid):
+                try:
+                    target = os.readlink("/proc/%d/fd/%s" % (child.pid, fd))
+                    if target.startswith(folder) and not target.endswith(".tlq"):
+                        used += os.stat("/proc/%d/fd/%s" % (child.pid, fd)).st_size
+                except OSError:
+                    pass
+        except OSError:
+            pass
+        most = max(most, used)
+        time.sleep(0.01)
+    return most
+
+
 def timed(argv, env, stderr):
     """Wall time and processor time (user and system) of a run."""
     start = time.perf_counter()
@@ -255,10 +279,12 @@ def wine_figures(program, windows_build, work, env, runs, sizes):
     subprocess.run([wineserver, "-k"], **quiet)
 
 
-def workbook_figures(program, generator, floor_tool, work, env, runs, sizes):
+def workbook_figures(program, generator, floor_tool, work, env, runs, sizes, baseline=None):
     """--xlsx beside the library alone writing the same cells (its own
-    timing of the writing, the cells read into memory before) and beside
-    the CSV conversion, round after round."""
+    timing of the writing, the cells read into memory before), beside the
+    CSV conversion and, with `baseline` (another build's program), beside
+    that, round after round; then the temporary space one conversion took
+    and the workbook's size."""
     print("workbooks: --xlsx against libxlsxwriter alone writing the same cells, and against the CSV conversion")
     print("%-22s %8s %9s %8s %8s %6s %8s %6s" % ("what", "MB", "median s", "MB/s", "peak MB", "x rec",
                                                 "floor s", "ratio"))
@@ -267,7 +293,7 @@ def workbook_figures(program, generator, floor_tool, work, env, runs, sizes):
         subprocess.run([generator, "--entries", str(mb * 1_000_000 // BYTES_PER_ENTRY), recording], check=True)
         size = os.path.getsize(recording)
         xlsx, csv, floor_out = recording[:-3] + "xlsx", recording[:-3] + "csv", os.path.join(work, "floor.xlsx")
-        floors, walls, csv_walls, peak, csv_peak = [], [], [], 0, 0
+        floors, walls, csv_walls, base_walls, peak, csv_peak, base_peak = [], [], [], [], 0, 0, 0
         for _ in range(runs):
             done = subprocess.run([floor_tool, recording, floor_out], env=env, check=True, capture_output=True)
             floors.append(float(done.stdout))
@@ -276,6 +302,11 @@ def workbook_figures(program, generator, floor_tool, work, env, runs, sizes):
             walls.append(wall)
             peak = max(peak, p)
             os.remove(xlsx)
+            if baseline:
+                wall, p = run([baseline, "--xlsx", recording], env)
+                base_walls.append(wall)
+                base_peak = max(base_peak, p)
+                os.remove(xlsx)
             wall, p = run([program, recording], env)
             csv_walls.append(wall)
             csv_peak = max(csv_peak, p)
@@ -287,6 +318,14 @@ def workbook_figures(program, generator, floor_tool, work, env, runs, sizes):
               "(CSV %.0f MB)" % (mb, wall / floor, wall / csv_wall, peak / 1e6, csv_peak / 1e6), flush=True)
         print("%d MB, round by round, --xlsx / the library alone: %s" % (
             mb, " ".join("%.2f" % (w / f) for w, f in zip(walls, floors))), flush=True)
+        if baseline:
+            base_wall = row("baseline --xlsx %d MB" % mb, size, base_walls, base_peak)
+            print("%d MB: --xlsx %.2f times the baseline's (round by round: %s)" % (
+                mb, wall / base_wall, " ".join("%.2f" % (w / b) for w, b in zip(walls, base_walls))), flush=True)
+        space = temporary_space([program, "--xlsx", recording], env, work)
+        print("%d MB: temporary space %.0f MB (%.1f times the recording), workbook %.0f MB (%.2f times)" % (
+            mb, space / 1e6, space / size, os.path.getsize(xlsx) / 1e6, os.path.getsize(xlsx) / size), flush=True)
+        os.remove(xlsx)
         os.remove(recording)
 
 
@@ -325,6 +364,7 @@ def main():
     ap.add_argument("--wine", metavar="WINDOWS_BUILD_DIR", help="the Windows build under wine, side by side")
     ap.add_argument("--no-workbooks", action="store_true", help="skip the workbooks")
     ap.add_argument("--workbooks-only", action="store_true", help="only the workbooks")
+    ap.add_argument("--baseline", metavar="BUILD_DIR", help="another build's workbooks, side by side")
     args = ap.parse_args()
     if args.batch_only or args.workbooks_only:
         args.sizes = ""
@@ -421,7 +461,8 @@ def main():
             batch(program, generator, work, env, max(args.runs, 5))
         if not args.no_workbooks and not args.batch_only:
             floor_tool = os.path.abspath(os.path.join(args.build, "tools", "xlsx_floor"))
-            workbook_figures(program, generator, floor_tool, work, env, args.runs, [20, 200])
+            baseline = os.path.abspath(os.path.join(args.baseline, "src", "tlqconverter")) if args.baseline else None
+            workbook_figures(program, generator, floor_tool, work, env, args.runs, [20, 200], baseline)
         if args.wine:
             wine_figures(program, args.wine, work, env, max(args.runs, 3), sizes or [200])
 

@@ -33,10 +33,19 @@ struct Date {
 };
 using FloorCell = std::variant<std::monostate, double, std::string, Date>;
 
+// A chart's hidden sheet: its rows, and per row the data rows written
+// before it.
+struct Plot {
+  std::string sheet;
+  std::vector<size_t> columns;  // in the table
+  std::vector<std::vector<FloorCell>> rows;
+  std::vector<size_t> after;
+};
+
 struct Table {
   std::vector<std::string> columns;
-  std::vector<std::vector<FloorCell>> rows, plotRows;
-  std::vector<size_t> plotAfter;  // per plot row: the data rows written before it
+  std::vector<std::vector<FloorCell>> rows;
+  std::vector<Plot> plots;
 };
 
 // The cells as the converter makes them, and the charts' points as it
@@ -46,35 +55,48 @@ Table readTable(const std::string& path) {
   Table table;
   table.columns = recording.columns();
   const TableColumns& columns = recording.tableColumns();
-  std::vector<size_t> plotted;
-  for (size_t c = 0; c < columns.size(); ++c)
-    if (columnInfo(columns[c]).chart != Chart::none) plotted.push_back(c);
+  for (Chart chart : {Chart::inclino1, Chart::inclino2, Chart::elasto, Chart::force}) {
+    Plot plot{std::string("plot ") + chartInfo(chart).name, {}, {}, {}};
+    for (size_t c = 0; c < columns.size(); ++c)
+      if (columnInfo(columns[c]).chart == chart) plot.columns.push_back(c);
+    if (!plot.columns.empty()) table.plots.push_back(std::move(plot));
+  }
   TimeStampZones zones = recording.timeStampZones({});
-  PlotRows choose(plotted.size(), plotBucketLines(recording.recording().entries()));
-  std::optional<PlotPoint> before, pending;
-  auto plotRow = [&](const PlotPoint& p, const PlotPoint* next) {
-    std::vector<FloorCell>& row = table.plotRows.emplace_back(2 + 2 * plotted.size());
-    table.plotAfter.push_back(table.rows.size());
-    row[0] = static_cast<double>(p.line);
-    if (!std::isnan(p.time)) row[1] = Date{p.time};
-    for (size_t k = 0; k < plotted.size(); ++k) {
-      if (std::isnan(p.values[k])) continue;
-      row[2 + k] = p.values[k];
-      bool alone = !(before && !std::isnan(before->values[k])) && !(next && !std::isnan(next->values[k]));
-      if (alone) row[2 + plotted.size() + k] = p.values[k];
+  const bool timeAxis = zones.anyDateTime();
+  struct Choosing {
+    PlotRows rows;
+    std::optional<PlotPoint> before, pending;
+  };
+  std::vector<Choosing> choosing;
+  for (const Plot& plot : table.plots)
+    choosing.push_back({PlotRows(plot.columns.size(), plotBucketLines(recording.recording().entries())), {}, {}});
+  auto plotRow = [&](size_t k, const PlotPoint& p, const PlotPoint* next) {
+    Plot& plot = table.plots[k];
+    const size_t n = plot.columns.size();
+    std::vector<FloorCell>& row = plot.rows.emplace_back(1 + 2 * n);
+    plot.after.push_back(table.rows.size());
+    row[0] = timeAxis ? FloorCell(Date{p.time}) : FloorCell(static_cast<double>(p.line));
+    const std::optional<PlotPoint>& before = choosing[k].before;
+    for (size_t v = 0; v < n; ++v) {
+      if (std::isnan(p.values[v])) continue;
+      row[1 + v] = p.values[v];
+      bool alone = !(before && !std::isnan(before->values[v])) && !(next && !std::isnan(next->values[v]));
+      if (alone) row[1 + n + v] = p.values[v];
     }
   };
-  auto take = [&](const PlotPoint& p) {
-    if (pending) plotRow(*pending, &p);
-    before = std::move(pending);
-    pending = p;
+  auto taker = [&](size_t k) {
+    return [&, k](const PlotPoint& p) {
+      Choosing& c = choosing[k];
+      if (c.pending) plotRow(k, *c.pending, &p);
+      c.before = std::move(c.pending);
+      c.pending = p;
+    };
   };
   std::string escaped;
   recording.convertRows(&zones, {}, [&](RowBlock& rows) {
     for (size_t r = 0; r < rows.rows(); ++r) {
       std::vector<FloorCell>& row = table.rows.emplace_back(rows.columns());
-      PlotPoint point;
-      point.line = table.rows.size();
+      double time = NAN;
       for (size_t c = 0; c < rows.columns(); ++c) {
         const Cell& cell = rows.cell(r, c);
         if (cell.kind == CellKind::number && std::isfinite(cell.number)) {
@@ -84,16 +106,25 @@ Table readTable(const std::string& path) {
           row[c] = escaped;
         } else if (cell.kind == CellKind::dateTime) {
           row[c] = Date{cell.number};
-          point.time = cell.number;
+          time = cell.number;
         }
       }
-      for (size_t k = 0; k < plotted.size(); ++k)
-        if (const double* v = std::get_if<double>(&row[plotted[k]]); v && *v != -999.0) point.values[k] = *v;
-      if (!zones.anyDateTime() || !std::isnan(point.time)) choose.add(point, take);
+      if (timeAxis && std::isnan(time)) continue;
+      for (size_t k = 0; k < table.plots.size(); ++k) {
+        PlotPoint point;
+        point.line = table.rows.size();
+        point.time = time;
+        for (size_t v = 0; v < table.plots[k].columns.size(); ++v)
+          if (const double* value = std::get_if<double>(&row[table.plots[k].columns[v]]); value && *value != -999.0)
+            point.values[v] = *value;
+        choosing[k].rows.add(point, taker(k));
+      }
     }
   });
-  choose.finish(take);
-  if (pending) plotRow(*pending, nullptr);
+  for (size_t k = 0; k < table.plots.size(); ++k) {
+    choosing[k].rows.finish(taker(k));
+    if (choosing[k].pending) plotRow(k, *choosing[k].pending, nullptr);
+  }
   return table;
 }
 
@@ -128,15 +159,17 @@ int main(int argc, char** argv) {
     lxw_format* date = workbook_add_format(book);
     format_set_num_format(date, "yyyy-mm-dd hh:mm:ss.000");
     lxw_worksheet* data = workbook_add_worksheet(book, "data");
-    lxw_worksheet* plot = workbook_add_worksheet(book, "plot");
+    std::vector<lxw_worksheet*> plots;
+    for (const Plot& plot : table.plots) plots.push_back(workbook_add_worksheet(book, plot.sheet.c_str()));
     for (size_t c = 0; c < table.columns.size(); ++c)
       worksheet_write_string(data, 0, static_cast<lxw_col_t>(c), table.columns[c].c_str(), nullptr);
     // In the converter's order: the data rows, and each point the charts
     // draw once it is chosen.
-    size_t p = 0;
+    std::vector<size_t> next(table.plots.size(), 0);
     for (size_t r = 0; r <= table.rows.size(); ++r) {
-      for (; p < table.plotRows.size() && table.plotAfter[p] == r; ++p)
-        writeRow(plot, static_cast<lxw_row_t>(p + 1), table.plotRows[p], date);
+      for (size_t k = 0; k < table.plots.size(); ++k)
+        for (const Plot& plot = table.plots[k]; next[k] < plot.rows.size() && plot.after[next[k]] == r; ++next[k])
+          writeRow(plots[k], static_cast<lxw_row_t>(next[k] + 1), plot.rows[next[k]], date);
       if (r < table.rows.size()) writeRow(data, static_cast<lxw_row_t>(r + 1), table.rows[r], date);
     }
     if (lxw_error e = workbook_close(book)) {

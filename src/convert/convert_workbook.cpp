@@ -44,9 +44,9 @@ WorkbookCounts writeWorkbook(const std::string& path, const RecordingTable& tabl
   TableWorkbook book = TLQ_AT(TableWorkbook(file, shown, table.tableColumns(), settings));
   WorkbookCounts counts;
   // The workers wait for the writer most of the time, each with a piece
-  // done: pieces of 256 KB keep a workbook's memory below the CSV's.
+  // done: pieces of 128 KB keep a workbook's memory below the CSV's.
   ConversionControl pieces = control;
-  pieces.pieceBytes = 256 << 10;
+  pieces.pieceBytes = 128 << 10;
   TLQ_AT(table.convertRows(&settings.zones, pieces, [&](RowBlock& rows) {
     book.put(rows);
     counts.dropped += rows.dropped;

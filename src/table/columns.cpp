@@ -22,11 +22,11 @@ constexpr ColumnInfo kColumns[kColumnKinds] = {
 };
 
 constexpr ChartInfo kCharts[] = {
-    {"", ""},
-    {"Inclinometer 1", "angle"},
-    {"Inclinometer 2", "angle"},
-    {"Elastometer", "displacement"},
-    {"Force", "force"},
+    {"", "", ""},
+    {"Inclinometer 1", "angle", "inclino1"},
+    {"Inclinometer 2", "angle", "inclino2"},
+    {"Elastometer", "displacement", "elasto"},
+    {"Force", "force", "force"},
 };
 
 }  // namespace

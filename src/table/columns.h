@@ -40,6 +40,7 @@ struct ColumnInfo {
 struct ChartInfo {
   const char* title;
   const char* quantity;  // the value axis shows "quantity (unit)"
+  const char* name;      // short, for names made of it
 };
 
 const ColumnInfo& columnInfo(Column column);

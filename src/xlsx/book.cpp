@@ -71,14 +71,13 @@ size_t Book::writeText(lxw_worksheet* sheet, lxw_col_t col, const Place& place, 
                       place.column + ": a text of " + std::to_string(length) + " characters" + counted +
                       " does not fit a cell (at most " + std::to_string(kMaxCellText) + "): " + shown_);
   };
-  size_t length = utf16Length(text);
-  if (length > kMaxCellText) throw tooLong(length, "");
-  cellText(text, scratch_);
+  TextLength length = cellText(text, scratch_);
+  if (length.utf16 > kMaxCellText) throw tooLong(length.utf16, "");
   lxw_error error = worksheet_write_string(sheet, place.row, col, scratch_.c_str(), nullptr);
   // The library counts the text as it writes it, its escapes included.
   if (error == LXW_ERROR_MAX_STRING_LENGTH_EXCEEDED) throw tooLong(characterCount(scratch_), " as written, escapes included");
   check(error);
-  return characterCount(text);
+  return length.characters;
 }
 
 void Book::checkSheetFiles() const {

@@ -22,29 +22,27 @@ bool nonCharacterAt(const char* p, const char* end) {
 
 }  // namespace
 
-size_t utf16Length(std::string_view text) {
-  size_t n = 0;
-  for (char c : text) {
-    auto b = static_cast<unsigned char>(c);
-    if ((b & 0xC0) != 0x80) ++n;  // a character starts
-    if (b >= 0xF0) ++n;           // beyond U+FFFF: a surrogate pair
-  }
-  return n;
-}
-
 size_t characterCount(std::string_view text) {
   return static_cast<size_t>(std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; }));
 }
 
-void cellText(std::string_view text, std::string& out) {
+TextLength cellText(std::string_view text, std::string& out) {
   out.clear();
+  TextLength length;
   const char* p = text.data();
   const char* end = p + text.size();
   for (;;) {
     const char* special = findAnyOf(p, end, '\0', '_', '\xEF');
     out.append(p, special);
+    for (const char* c = p; c != special; ++c) {
+      auto b = static_cast<unsigned char>(*c);
+      length.characters += (b & 0xC0) != 0x80;
+      length.utf16 += ((b & 0xC0) != 0x80) + (b >= 0xF0);
+    }
     if (special == end) break;
     p = special;
+    ++length.characters;  // each of these starts a character below U+10000
+    ++length.utf16;
     if (*p == '\0') {
       out += "_x0000_";
       ++p;
@@ -54,10 +52,11 @@ void cellText(std::string_view text, std::string& out) {
     } else if (nonCharacterAt(p, end)) {
       out += p[2] == '\xBE' ? "_xFFFE_" : "_xFFFF_";
       p += 3;
-    } else {
+    } else {  // the lead byte of another character
       out += *p++;
     }
   }
+  return length;
 }
 
 }  // namespace tlq

@@ -27,10 +27,13 @@ TEST(CellText, EscapesWhatTheXmlCannotHoldAndKeepsLiteralEscapes) {
 }
 
 TEST(CellText, LengthsAsASpreadsheetCountsThem) {
-  EXPECT_EQ(utf16Length("abc"), 3u);
-  EXPECT_EQ(utf16Length("M\xC3\xA4rz"), 4u);
-  EXPECT_EQ(utf16Length("\xE6\x95\xB0"), 1u);
-  EXPECT_EQ(utf16Length("\xF0\x9F\x98\x80"), 2u);  // a surrogate pair
+  std::string out;
+  TextLength length = cellText("\xF0\x9F\x98\x80_x0041_\xEF\xBF\xBF\xEF\xBC\xA1\xC3\xA4", out);
+  EXPECT_EQ(length.characters, 11u);  // the text itself, not its escapes
+  EXPECT_EQ(length.utf16, 12u);
+  EXPECT_EQ(cellText(std::string(3, '\0'), out).utf16, 3u);
+  EXPECT_EQ(cellText("M\xC3\xA4rz \xE6\x95\xB0", out).utf16, 6u);
+  EXPECT_EQ(cellText("\xF0\x9F\x98\x80", out).utf16, 2u);  // a surrogate pair
   EXPECT_EQ(characterCount("\xF0\x9F\x98\x80 M\xC3\xA4rz"), 6u);
 }
 

@@ -12,10 +12,8 @@ namespace {
 // A reading the instrument did not give: left out of the charts.
 constexpr double kNoReading = -999.0;
 
-// Columns of the hidden sheet: the line's number, its time where it has
-// one, the plotted values, then the values that have no neighbour (drawn as
-// markers).
-constexpr lxw_col_t kPlotLine = 0, kPlotTime = 1, kPlotFirstValue = 2;
+// The x column of a chart's hidden sheet: its values follow.
+constexpr lxw_col_t kX = 0;
 
 // A chart's rows on the chart sheet; each is printed on a page of its own.
 constexpr lxw_row_t kChartRows = 23;
@@ -30,83 +28,83 @@ std::string withUnit(const ChartInfo& chart, const char* unit) {
 }  // namespace
 
 Charts::Charts(Book& book, const TableColumns& columns, uint64_t samples, bool timeAxis, std::optional<int> zone)
-    : book_(book),
-      timeAxis_(timeAxis),
-      zone_(zone),
-      bucketLines_(plotBucketLines(samples)),
-      rows_(0, 1) {
-  for (size_t c = 0; c < columns.size(); ++c)
-    if (Chart chart = columnInfo(columns[c]).chart; chart != Chart::none) plotted_.push_back({c, columns[c], chart});
-  rows_ = PlotRows(plotted_.size(), bucketLines_);
-  if (plotted_.empty()) return;
-  plot_ = book_.addSheet("plot");
-  worksheet_hide(plot_);
+    : book_(book), timeAxis_(timeAxis), zone_(zone), bucketLines_(plotBucketLines(samples)) {
+  for (Chart chart : {Chart::inclino1, Chart::inclino2, Chart::elasto, Chart::force}) {
+    std::vector<Series> series;
+    for (size_t c = 0; c < columns.size(); ++c)
+      if (columnInfo(columns[c]).chart == chart) series.push_back({c, columns[c]});
+    if (series.empty()) continue;
+    std::string name = std::string("plot ") + chartInfo(chart).name;
+    lxw_worksheet* sheet = book_.addSheet(name);
+    worksheet_hide(sheet);
+    const size_t n = series.size();
+    plots_.push_back({chart, std::move(series), name, sheet, PlotRows(n, bucketLines_), std::nullopt, std::nullopt});
+  }
 }
 
 void Charts::add(uint64_t line, double time, const RowBlock& rows, size_t row) {
-  if (!plot_ || (timeAxis_ && std::isnan(time))) return;  // no place on a time axis
-  PlotPoint point;
-  point.line = line;
-  point.time = time;
-  for (size_t k = 0; k < plotted_.size(); ++k) {
-    const Cell& cell = rows.cell(row, plotted_[k].column);
-    if (cell.kind == CellKind::number && std::isfinite(cell.number) && cell.number != kNoReading)  // a gap, not a spike
-      point.values[k] = cell.number;
+  if (timeAxis_ && std::isnan(time)) return;  // no place on a time axis
+  for (Plot& plot : plots_) {
+    PlotPoint point;
+    point.line = line;
+    point.time = time;
+    for (size_t k = 0; k < plot.series.size(); ++k) {
+      const Cell& cell = rows.cell(row, plot.series[k].column);
+      if (cell.kind == CellKind::number && std::isfinite(cell.number) && cell.number != kNoReading)  // a gap, not a spike
+        point.values[k] = cell.number;
+    }
+    plot.chosen.add(point, [&](const PlotPoint& p) { take(plot, p); });
   }
-  rows_.add(point, [this](const PlotPoint& p) { take(p); });
 }
 
-void Charts::take(const PlotPoint& point) {
-  if (pending_) writePoint(*pending_, before_ ? &*before_ : nullptr, &point);
-  before_ = std::move(pending_);
-  pending_ = point;
+void Charts::take(Plot& plot, const PlotPoint& point) {
+  if (plot.pending) write(plot, *plot.pending, &point);
+  plot.before = std::move(plot.pending);
+  plot.pending = point;
 }
 
-void Charts::writePoint(const PlotPoint& point, const PlotPoint* before, const PlotPoint* after) {
-  const lxw_row_t row = ++plotRows_;
-  book_.check(worksheet_write_number(plot_, row, kPlotLine, static_cast<double>(point.line), nullptr));
-  if (!std::isnan(point.time)) {
-    book_.check(worksheet_write_number(plot_, row, kPlotTime, point.time, book_.dateTime()));
-    firstTime_ = std::min(firstTime_, point.time);
-    lastTime_ = std::max(lastTime_, point.time);
-  }
-  const auto n = static_cast<lxw_col_t>(plotted_.size());
+void Charts::write(Plot& plot, const PlotPoint& point, const PlotPoint* after) {
+  const lxw_row_t row = ++plot.rows;
+  const double x = timeAxis_ ? point.time : static_cast<double>(point.line);
+  book_.check(worksheet_write_number(plot.sheet, row, kX, x, timeAxis_ ? book_.dateTime() : nullptr));
+  plot.firstX = std::min(plot.firstX, x);
+  plot.lastX = std::max(plot.lastX, x);
+  const PlotPoint* before = plot.before ? &*plot.before : nullptr;
+  const auto n = static_cast<lxw_col_t>(plot.series.size());
   for (lxw_col_t k = 0; k < n; ++k) {
     double v = point.values[k];
     if (std::isnan(v)) continue;
-    Plotted& p = plotted_[k];
-    book_.check(worksheet_write_number(plot_, row, kPlotFirstValue + k, v, nullptr));
-    p.seen = true;
+    Series& s = plot.series[k];
+    book_.check(worksheet_write_number(plot.sheet, row, kX + 1 + k, v, nullptr));
+    s.seen = true;
     bool alone = !(before && !std::isnan(before->values[k])) && !(after && !std::isnan(after->values[k]));
     if (!alone) continue;
-    book_.check(worksheet_write_number(plot_, row, kPlotFirstValue + n + k, v, nullptr));
-    p.alone = true;
+    book_.check(worksheet_write_number(plot.sheet, row, kX + 1 + n + k, v, nullptr));
+    s.alone = true;
   }
 }
 
 void Charts::finish() {
-  if (!plot_) return;
+  if (plots_.empty()) return;
   TLQ_OP("writeCharts");
-  rows_.finish([this](const PlotPoint& p) { take(p); });
-  if (pending_) writePoint(*pending_, before_ ? &*before_ : nullptr, nullptr);
-  pending_.reset();
-  if (plotRows_ > 0) TLQ_AT(writeCharts());
+  for (Plot& plot : plots_) {
+    plot.chosen.finish([&](const PlotPoint& p) { take(plot, p); });
+    if (plot.pending) write(plot, *plot.pending, nullptr);
+    plot.pending.reset();
+  }
+  TLQ_AT(writeCharts());
 }
 
 void Charts::writeCharts() {
   lxw_worksheet* sheet = nullptr;
-  const lxw_row_t last = plotRows_;
-  const bool time = timeAxis_ && firstTime_ <= lastTime_;
-  const lxw_col_t x = time ? kPlotTime : kPlotLine;
-  const std::string xName = time ? (zone_ ? "time (" + zoneName(*zone_) + ")" : std::string("time")) : "line";
-  const auto n = static_cast<lxw_col_t>(plotted_.size());
+  const std::string xName = timeAxis_ ? (zone_ ? "time (" + zoneName(*zone_) + ")" : std::string("time")) : "line";
   std::vector<lxw_row_t> breaks;
   lxw_row_t at = 1;
-  for (Chart group : {Chart::inclino1, Chart::inclino2, Chart::elasto, Chart::force}) {
-    std::vector<lxw_col_t> series;
-    for (lxw_col_t k = 0; k < n; ++k)
-      if (plotted_[k].chart == group && plotted_[k].seen) series.push_back(k);
-    if (series.empty()) continue;
+  for (Plot& plot : plots_) {
+    std::vector<size_t> drawn;
+    for (size_t k = 0; k < plot.series.size(); ++k)
+      if (plot.series[k].seen) drawn.push_back(k);
+    if (drawn.empty()) continue;
     if (!sheet) {
       sheet = book_.addSheet("chart");
       worksheet_set_landscape(sheet);  // printed a chart's width to a page
@@ -122,46 +120,45 @@ void Charts::writeCharts() {
     }
     lxw_chart* chart = workbook_add_chart(book_.workbook(), LXW_CHART_SCATTER_STRAIGHT);
     if (!chart) throw IoError("cannot write: " + book_.shown());
-    std::vector<int16_t> unlisted;  // the markers' series, not in the legend
-    auto addSeries = [&](lxw_col_t valueColumn, const Plotted& p, lxw_color_t colour, bool markers) {
-      lxw_chart_series* s = chart_add_series(chart, nullptr, nullptr);
-      if (!s) throw IoError("cannot write: " + book_.shown());
-      chart_series_set_categories(s, "plot", 1, x, last, x);
-      chart_series_set_values(s, "plot", 1, valueColumn, last, valueColumn);
-      chart_series_set_name_range(s, "data", 0, static_cast<lxw_col_t>(p.column));
+    const auto n = static_cast<lxw_col_t>(plot.series.size());
+    const lxw_row_t last = plot.rows;
+    auto addSeries = [&](lxw_col_t valueColumn, const Series& s, lxw_color_t colour, bool markers) {
+      lxw_chart_series* series = chart_add_series(chart, nullptr, nullptr);
+      if (!series) throw IoError("cannot write: " + book_.shown());
+      chart_series_set_categories(series, plot.sheetName.c_str(), 1, kX, last, kX);
+      chart_series_set_values(series, plot.sheetName.c_str(), 1, valueColumn, last, valueColumn);
+      chart_series_set_name_range(series, "data", 0, static_cast<lxw_col_t>(s.column));
       lxw_chart_line line{};
       line.color = colour;
-      if (!markers) {
-        chart_series_set_line(s, &line);
-        return;
-      }
-      line.none = LXW_TRUE;
-      chart_series_set_line(s, &line);
-      chart_series_set_marker_type(s, LXW_CHART_MARKER_CIRCLE);
-      chart_series_set_marker_size(s, 5);
+      line.none = markers;
+      chart_series_set_line(series, &line);
+      if (!markers) return;
+      chart_series_set_marker_type(series, LXW_CHART_MARKER_CIRCLE);
+      chart_series_set_marker_size(series, 5);
       lxw_chart_fill fill{};
       fill.color = colour;
       lxw_chart_line edge{};
       edge.color = colour;
-      chart_series_set_marker_fill(s, &fill);
-      chart_series_set_marker_line(s, &edge);
+      chart_series_set_marker_fill(series, &fill);
+      chart_series_set_marker_line(series, &edge);
     };
-    for (size_t i = 0; i < series.size(); ++i)
-      addSeries(kPlotFirstValue + series[i], plotted_[series[i]], kSeriesColours[i % 2], false);
-    for (size_t i = 0; i < series.size(); ++i) {
-      if (!plotted_[series[i]].alone) continue;
-      unlisted.push_back(static_cast<int16_t>(series.size() + unlisted.size()));
-      addSeries(kPlotFirstValue + n + series[i], plotted_[series[i]], kSeriesColours[i % 2], true);
+    for (size_t i = 0; i < drawn.size(); ++i)
+      addSeries(kX + 1 + static_cast<lxw_col_t>(drawn[i]), plot.series[drawn[i]], kSeriesColours[i % 2], false);
+    std::vector<int16_t> unlisted;  // the markers' series, not in the legend
+    for (size_t i = 0; i < drawn.size(); ++i) {
+      if (!plot.series[drawn[i]].alone) continue;
+      unlisted.push_back(static_cast<int16_t>(drawn.size() + unlisted.size()));
+      addSeries(kX + 1 + n + static_cast<lxw_col_t>(drawn[i]), plot.series[drawn[i]], kSeriesColours[i % 2], true);
     }
-    const ChartInfo& info = chartInfo(group);
+    const ChartInfo& info = chartInfo(plot.chart);
     chart_title_set_name(chart, info.title);
     chart_axis_set_name(chart->x_axis, xName.c_str());
-    std::string yName = withUnit(info, columnInfo(plotted_[series[0]].id).unit);
+    std::string yName = withUnit(info, columnInfo(plot.series[drawn[0]].id).unit);
     chart_axis_set_name(chart->y_axis, yName.c_str());
     // Below the plot and left of it, wherever the other axis crosses.
     chart_axis_set_label_position(chart->x_axis, LXW_CHART_AXIS_LABEL_POSITION_LOW);
     chart_axis_set_label_position(chart->y_axis, LXW_CHART_AXIS_LABEL_POSITION_LOW);
-    if (time) chart_axis_set_num_format(chart->x_axis, lastTime_ - firstTime_ < 1 ? "hh:mm:ss" : "yyyy-mm-dd hh:mm");
+    if (timeAxis_) chart_axis_set_num_format(chart->x_axis, plot.lastX - plot.firstX < 1 ? "hh:mm:ss" : "yyyy-mm-dd hh:mm");
     chart_show_blanks_as(chart, LXW_CHART_BLANKS_AS_GAP);
     chart_legend_set_position(chart, LXW_CHART_LEGEND_BOTTOM);
     if (!unlisted.empty()) {

@@ -1,10 +1,11 @@
 // A workbook's charts: a line chart per sensor with readings, drawn from a
-// hidden sheet "plot" of the points chosen (plot_rows.h), on the sheet
-// "chart".
+// hidden sheet of the points chosen for it ("plot inclino1", ...; see
+// plot_rows.h), on the sheet "chart".
 #pragma once
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "table/columns.h"
@@ -18,8 +19,7 @@ class Charts {
  public:
   // For the plotted columns of `columns` of a table of at most `samples`
   // data lines. Along time when `timeAxis` (in `zone`, where there is one),
-  // else along the line number. Adds the sheet "plot" when anything can be
-  // plotted.
+  // else along the line number. Adds the hidden sheets.
   Charts(Book& book, const TableColumns& columns, uint64_t samples, bool timeAxis, std::optional<int> zone);
 
   // Takes data line `line` (from 1): row `row` of `rows`, and its time
@@ -31,29 +31,37 @@ class Charts {
   void finish();
 
  private:
-  struct Plotted {
+  struct Series {
     size_t column;  // in the table
     Column id;
-    Chart chart;
     bool seen = false;   // a reading is plotted
     bool alone = false;  // one of them has no neighbour
   };
+  // One chart's points, on a hidden sheet of its own (in constant-memory
+  // mode a sheet's rows are written in order): the x (time or line), its
+  // series' values, then the values that have no neighbour (drawn as
+  // markers).
+  struct Plot {
+    Chart chart;
+    std::vector<Series> series;
+    std::string sheetName;
+    lxw_worksheet* sheet;
+    PlotRows chosen;
+    // The last two points chosen: one is written once the next is known.
+    std::optional<PlotPoint> before, pending;
+    lxw_row_t rows = 0;
+    double firstX = INFINITY, lastX = -INFINITY;
+  };
 
-  void take(const PlotPoint& point);
-  void writePoint(const PlotPoint& point, const PlotPoint* before, const PlotPoint* after);
+  void take(Plot& plot, const PlotPoint& point);
+  void write(Plot& plot, const PlotPoint& point, const PlotPoint* after);
   void writeCharts();
 
   Book& book_;
   bool timeAxis_;
   std::optional<int> zone_;
-  std::vector<Plotted> plotted_;
-  lxw_worksheet* plot_ = nullptr;
   uint64_t bucketLines_;
-  PlotRows rows_;
-  // The last two points chosen: one is written once the next is known.
-  std::optional<PlotPoint> before_, pending_;
-  lxw_row_t plotRows_ = 0;
-  double firstTime_ = INFINITY, lastTime_ = -INFINITY;
+  std::vector<Plot> plots_;
 };
 
 }  // namespace tlq

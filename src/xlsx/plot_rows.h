@@ -16,8 +16,10 @@ namespace tlq {
 // Values a workbook plots at most: two per inclinometer, two of the
 // elastometer, the force.
 inline constexpr size_t kMaxPlotted = 7;
-// Buckets a chart shows at most.
-inline constexpr uint64_t kPlotBuckets = 4000;
+// Buckets a chart shows at most: about one for each pixel of its width
+// (960), where each bucket's least and greatest reading are all a chart
+// of that width can show of it.
+inline constexpr uint64_t kPlotBuckets = 1000;
 
 struct PlotPoint {
   uint64_t line = 0;  // the data line, from 1

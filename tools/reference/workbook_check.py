@@ -317,12 +317,14 @@ def same_cell(want, cell):
     return got == want and cell.data_type in ("s", "inlineStr")
 
 
-PLOT_BUCKETS = 4000
+PLOT_BUCKETS = 1000
+PLOT_SHEETS = {"Inclinometer 1": "plot inclino1", "Inclinometer 2": "plot inclino2", "Elastometer": "plot elasto",
+               "Force": "plot force"}
 
 
 def chosen_points(points, n, samples):
-    """The points the charts draw: all of them, or of each bucket of lines
-    the first, the last and each value's least and greatest (its first line)."""
+    """The points a chart draws: all of them, or of each bucket of lines the
+    first, the last and each value's least and greatest (its first line)."""
     size = 1 if samples <= PLOT_BUCKETS else -(-samples // PLOT_BUCKETS)
     if size == 1:
         return points, size
@@ -339,85 +341,100 @@ def chosen_points(points, n, samples):
     return out, size
 
 
+def series_refs(text):
+    """(header column letter, sheet, x column, y column, last row) per series of a chart's XML."""
+    refs = []
+    for s_xml in re.findall(r"<c:ser>(.*?)</c:ser>", text, re.S):
+        name = re.search(r"<c:tx><c:strRef><c:f>data!\$([A-Z]+)\$1</c:f>", s_xml)
+        ref = r"<c:%s><c:numRef><c:f>'?([^'!]+)'?!\$([A-Z]+)\$2(?::\$\2\$(\d+))?</c:f>"
+        x, y = re.search(ref % "xVal", s_xml), re.search(ref % "yVal", s_xml)
+        refs.append(None if not (name and x and y) else
+                    (name.group(1), y.group(1), x.group(2), y.group(2), int(y.group(3) or 2), int(x.group(3) or 2)))
+    return refs
+
+
 def check_charts(path, book, header, cells, zones, samples, seen):
     problems = []
     with zipfile.ZipFile(path) as z:
         charts = sorted(n for n in z.namelist() if n.startswith("xl/charts/chart"))
         xml = {n: z.read(n).decode() for n in charts}
-    columns = [n for names in CHART_COLUMNS.values() for n in names if n in header]
-    n = len(columns)
     time_axis = zones.any_date_time()
-    points = []
-    for r, row in enumerate(cells):
-        stamp = row[0]
-        time = stamp[1] if isinstance(stamp, tuple) else None
-        if time_axis and time is None:
-            continue  # no place on a time axis
-        values = [row[header.index(c)] for c in columns]
-        values = [v if isinstance(v, float) and v != -999.0 else None for v in values]
-        points.append((r + 1, time, values))
-    points, size = chosen_points(points, n, samples)
-    if size > 1:
-        seen.add("reduced chart")
-    alone = [[p[2][k] is not None and (i == 0 or points[i - 1][2][k] is None) and
-              (i + 1 == len(points) or points[i + 1][2][k] is None) for k in range(n)] for i, p in enumerate(points)]
-    drawn = [c for k, c in enumerate(columns) if any(p[2][k] is not None for p in points)]
-    groups_present = [title for title, names in CHART_COLUMNS.items() if any(c in drawn for c in names)]
-    if not columns:
-        return problems + (["a sheet the charts read, with nothing to plot"] if "plot" in book.sheetnames else [])
-    if "plot" not in book.sheetnames:
-        return problems + ["no sheet the charts read"]
-    if ("chart" in book.sheetnames) != bool(groups_present):
-        return problems + ["chart sheet %s, sensors with readings: %r" % ("chart" in book.sheetnames, groups_present)]
-    plot_rows = list(book["plot"].iter_rows(min_row=2, values_only=True))
-    if len(plot_rows) != len(points):
-        return problems + ["%d points plotted, not %d" % (len(plot_rows), len(points))]
-    for i, (p, got) in enumerate(zip(points, plot_rows)):
-        got = list(got) + [None] * (2 + 2 * n - len(got))
-        line, time, values = p
-        ok = got[0] == line and (time is None) == (got[1] is None)
-        if ok and time is not None:
-            ok = isinstance(got[1], datetime.datetime) and abs((got[1] - time).total_seconds()) <= TIME_TOLERANCE
-        want_values = values + [v if alone[i][k] else None for k, v in enumerate(values)]
-        if not ok or got[2:2 + 2 * n] != want_values:
-            return problems + ["plot row %d is %r, not line %r, %r, %r" % (i + 2, got, line, time, want_values)]
-        if any(alone[i]):
-            seen.add("reading without a neighbour")
-    note = book["chart"]["B1"].value if "chart" in book.sheetnames else None
-    want_note = ("The charts show every reading's minimum and maximum per %d samples." % size) if size > 1 else None
-    if groups_present and note != want_note:
-        problems.append("chart sheet note %r, not %r" % (note, want_note))
-    x_col = "B" if time_axis else "A"
-    titles = []
-    for name, text in xml.items():
-        title = re.search(r"<a:t>([^<]*)</a:t>", text).group(1)
-        titles.append(title)
-        if title not in CHART_COLUMNS:
-            problems.append("%s: unknown title %r" % (name, title))
+    drawn_titles, note_size = [], None
+    for title, names in CHART_COLUMNS.items():
+        columns = [c for c in names if c in header]
+        if not columns:
+            if PLOT_SHEETS[title] in book.sheetnames:
+                problems.append("a sheet %r without its sensor" % PLOT_SHEETS[title])
             continue
-        want = [c for c in CHART_COLUMNS[title] if c in drawn]
-        alone_cols = [c for c in want if any(a[columns.index(c)] for a in alone)]
-        series = re.findall(r"<c:ser>(.*?)</c:ser>", text, re.S)
-        got = []
-        for s_xml in series:
-            name_ref = re.search(r"<c:tx><c:strRef><c:f>data!\$([A-Z]+)\$1</c:f>", s_xml)
-            x_ref = re.search(r"<c:xVal><c:numRef><c:f>plot!\$([A-Z]+)\$2(?::\$\1\$(\d+))?</c:f>", s_xml)
-            y_ref = re.search(r"<c:yVal><c:numRef><c:f>plot!\$([A-Z]+)\$2(?::\$\1\$(\d+))?</c:f>", s_xml)
-            if not (name_ref and x_ref and y_ref):
-                problems.append("%s: a series without its references" % name)
+        n = len(columns)
+        points = []
+        for r, row in enumerate(cells):
+            stamp = row[0]
+            time = stamp[1] if isinstance(stamp, tuple) else None
+            if time_axis and time is None:
+                continue  # no place on a time axis
+            values = [row[header.index(c)] for c in columns]
+            points.append((r + 1, time, [v if isinstance(v, float) and v != -999.0 else None for v in values]))
+        points, size = chosen_points(points, n, samples)
+        note_size = size
+        if size > 1:
+            seen.add("reduced chart")
+        alone = [[p[2][k] is not None and (i == 0 or points[i - 1][2][k] is None) and
+                  (i + 1 == len(points) or points[i + 1][2][k] is None) for k in range(n)]
+                 for i, p in enumerate(points)]
+        if PLOT_SHEETS[title] not in book.sheetnames:
+            problems.append("no sheet %r" % PLOT_SHEETS[title])
+            continue
+        got_rows = list(book[PLOT_SHEETS[title]].iter_rows(min_row=2, values_only=True))
+        if len(got_rows) != len(points):
+            problems.append("%s: %d points plotted, not %d" % (title, len(got_rows), len(points)))
+            continue
+        for i, (p, got) in enumerate(zip(points, got_rows)):
+            got = list(got) + [None] * (1 + 2 * n - len(got))
+            line, time, values = p
+            x = got[0]
+            ok = (isinstance(x, datetime.datetime) and abs((x - time).total_seconds()) <= TIME_TOLERANCE) \
+                if time_axis else x == line
+            want = values + [v if alone[i][k] else None for k, v in enumerate(values)]
+            if not ok or got[1:1 + 2 * n] != want:
+                problems.append("%s: plot row %d is %r, not %r, %r" % (title, i + 2, got, time if time_axis else line,
+                                                                      want))
+                break
+            if any(alone[i]):
+                seen.add("reading without a neighbour")
+        drawn = [c for k, c in enumerate(columns) if any(p[2][k] is not None for p in points)]
+        if not drawn:
+            continue
+        drawn_titles.append(title)
+        chart = [t for t in xml.values() if re.search(r"<a:t>%s</a:t>" % title, t)]
+        if len(chart) != 1:
+            problems.append("%d charts titled %r" % (len(chart), title))
+            continue
+        lone = [c for c in drawn if any(a[columns.index(c)] for a in alone)]
+        want_series = [(c, columns.index(c) + 1) for c in drawn] + [(c, n + columns.index(c) + 1) for c in lone]
+        got_series = []
+        for ref in series_refs(chart[0]):
+            if ref is None:
+                problems.append("%s: a series without its references" % title)
                 continue
-            col = header[openpyxl.utils.column_index_from_string(name_ref.group(1)) - 1]
-            if int(y_ref.group(2) or 2) != len(points) + 1 or int(x_ref.group(2) or 2) != len(points) + 1:
-                problems.append("%s: the series do not cover rows 2 to %d" % (name, len(points) + 1))
-            if x_ref.group(1) != x_col:
-                problems.append("%s: x from column %s, not %s" % (name, x_ref.group(1), x_col))
-            y_index = openpyxl.utils.column_index_from_string(y_ref.group(1)) - 3
-            got.append((col, y_index))
-        want_series = [(c, columns.index(c)) for c in want] + [(c, n + columns.index(c)) for c in alone_cols]
-        if got != want_series:
-            problems.append("%s (%s): series %r, not %r" % (name, title, got, want_series))
-    if sorted(titles) != sorted(groups_present):
-        problems.append("charts %r, not %r" % (titles, groups_present))
+            letter, sheet, x_col, y_col, y_last, x_last = ref
+            if sheet != PLOT_SHEETS[title] or x_col != "A" or y_last != len(points) + 1 or x_last != len(points) + 1:
+                problems.append("%s: a series reads %r" % (title, ref))
+            got_series.append((header[openpyxl.utils.column_index_from_string(letter) - 1],
+                               openpyxl.utils.column_index_from_string(y_col) - 1))
+        if got_series != want_series:
+            problems.append("%s: series %r, not %r" % (title, got_series, want_series))
+    titles = [re.search(r"<a:t>([^<]*)</a:t>", t).group(1) for t in xml.values()]
+    if sorted(titles) != sorted(drawn_titles):
+        problems.append("charts %r, not %r" % (titles, drawn_titles))
+    if ("chart" in book.sheetnames) != bool(drawn_titles):
+        problems.append("chart sheet %s, charts %r" % ("chart" in book.sheetnames, drawn_titles))
+    elif drawn_titles:
+        note = book["chart"]["B1"].value
+        want_note = ("The charts show every reading's minimum and maximum per %d samples." % note_size) \
+            if note_size > 1 else None
+        if note != want_note:
+            problems.append("chart sheet note %r, not %r" % (note, want_note))
     return problems
 
 
