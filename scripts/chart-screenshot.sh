@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # The README's picture of the chart sheet: the sample's workbook, its chart
 # sheet alone made the active one in a copy, printed to PDF by LibreOffice
-# (headless) and its first page rendered to docs/chart-sheet.png.
+# (headless; a chart a page), the pages rendered, trimmed and set two by two
+# in docs/chart-sheet.png.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 missing=()
-for p in libreoffice-calc-nogui poppler-utils python3-openpyxl; do
+for p in libreoffice-calc-nogui poppler-utils python3-openpyxl imagemagick; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 if ((${#missing[@]})); then
@@ -35,5 +36,7 @@ out.close()
 PY
 soffice "-env:UserInstallation=file://$work/profile" --headless --convert-to pdf --outdir "$work" "$work/chart.xlsx" \
   >/dev/null 2>&1
-pdftoppm -png -r 60 -f 1 -l 1 -singlefile "$work/chart.pdf" docs/chart-sheet
+pdftoppm -png -r 60 "$work/chart.pdf" "$work/page"
+for page in "$work"/page-*.png; do convert "$page" -trim +repage "$page"; done
+montage "$work"/page-*.png -tile 2x -geometry +8+8 docs/chart-sheet.png
 echo "docs/chart-sheet.png: $(stat -c %s docs/chart-sheet.png) bytes"
