@@ -6,7 +6,10 @@ the 15 digits LibreOffice writes), date-times to the millisecond shown (cut, not
 line breaks in a cell as LibreOffice keeps them (a line feed), the charts'
 points as workbook_check.py has them.
 
-    workbook_libreoffice.py PROGRAM [--count N] [--seed S]
+    workbook_libreoffice.py PROGRAM [--count N] [--seed S] [--generator GEN_RECORDING]
+
+With --generator, one large recording of it (its charts reduced) is read
+back too.
 """
 
 import argparse
@@ -58,6 +61,7 @@ def main():
     ap.add_argument("program")
     ap.add_argument("--count", type=int, default=24)
     ap.add_argument("--seed", type=int, default=1)
+    ap.add_argument("--generator", help="gen_recording, for one large recording")
     args = ap.parse_args()
     soffice = shutil.which("soffice") or shutil.which("libreoffice")
     if not soffice:
@@ -72,8 +76,9 @@ def main():
             f.write("#!/bin/sh\nexit 0\n")
         os.chmod(os.path.join(work, "bin", "xdg-open"), 0o755)
         expected = {}
-        while len(expected) < args.count:
-            doc = wc.recording(rng)
+        large = [wc.large_recording(args.generator, rng, 1500, work)] if args.generator else []
+        while len(expected) < args.count + len(large):
+            doc = large.pop() if len(expected) == args.count else wc.recording(rng)
             cols, rows, err = wc.model_rows(doc)
             if err is not None or not rows:
                 continue
