@@ -96,6 +96,15 @@ void Book::checkSheetFiles() const {
 void Book::close() {
   TLQ_OP("closeWorkbook");
   TLQ_AT(checkSheetFiles());
+  // The library closes a sheet's temporary file when it copies its rows
+  // into the workbook: a sheet without a cell (the charts' own) would keep
+  // it open, and under Windows on the disk, as long as the process runs.
+  lxw_worksheet* sheet = nullptr;
+  LXW_FOREACH_WORKSHEET(sheet, workbook_) {
+    if (sheet->dim_rowmin != LXW_ROW_MAX || !sheet->optimize_tmpfile) continue;
+    std::fclose(sheet->optimize_tmpfile);
+    sheet->optimize_tmpfile = sheet->file = nullptr;
+  }
   lxw_workbook* workbook = std::exchange(workbook_, nullptr);
   errno = 0;
   lxw_error error = workbook_close(workbook);  // frees it
