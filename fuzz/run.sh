@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-20}
 shift || true
 targets=("$@")
-((${#targets[@]})) || targets=(base64 frames decoders csv_line reg_store command_line conversion entry_scan entry_check)
+((${#targets[@]})) || targets=(base64 frames decoders csv_line cell_text reg_store command_line conversion entry_scan entry_check)
 
 bash scripts/install-deps.sh fuzz
 cmake --preset fuzz >/dev/null
