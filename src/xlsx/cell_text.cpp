@@ -10,14 +10,20 @@ namespace {
 
 bool isHex(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'); }
 
-// "_xHHHH_" at `p`: how the workbook format writes a character by its code.
-bool escapeAt(const char* p, const char* end) {
-  return end - p >= 7 && p[0] == '_' && p[1] == 'x' && std::all_of(p + 2, p + 6, isHex) && p[6] == '_';
-}
-
 // U+FFFE or U+FFFF at `p` (in UTF-8 no other character has these bytes).
 bool nonCharacterAt(const char* p, const char* end) {
   return end - p >= 3 && p[0] == '\xEF' && p[1] == '\xBF' && (p[2] == '\xBE' || p[2] == '\xBF');
+}
+
+// What is written for the character at `p` begins with '_': it is one, or
+// one written as an escape.
+bool underscoreAt(const char* p, const char* end) { return *p == '_' || *p == '\0' || nonCharacterAt(p, end); }
+
+// "_xHHHH" at `p`, and then what is written begins with '_': a reader would
+// take "_xHHHH_" for a character written by its code, the way the workbook
+// format escapes it.
+bool escapeAt(const char* p, const char* end) {
+  return end - p >= 7 && p[0] == '_' && p[1] == 'x' && std::all_of(p + 2, p + 6, isHex) && underscoreAt(p + 6, end);
 }
 
 }  // namespace

@@ -19,6 +19,10 @@ TEST(CellText, EscapesWhatTheXmlCannotHoldAndKeepsLiteralEscapes) {
   EXPECT_EQ(asWritten(std::string("nul\0here", 8)), "nul_x0000_here");
   EXPECT_EQ(asWritten("a_x0041_b"), "a_x005F_x0041_b");
   EXPECT_EQ(asWritten("_x00e4_"), "_x005F_x00e4_");
+  // Escapes that the text and an escape of ours would make together (found
+  // by the fuzz target).
+  EXPECT_EQ(asWritten(std::string("_xffff\0", 7)), "_x005F_xffff_x0000_");
+  EXPECT_EQ(asWritten("_x0041\xEF\xBF\xBF"), "_x005F_x0041_xFFFF_");
   // Not escapes: kept as they are.
   EXPECT_EQ(asWritten("_x004_ _xGGGG_ a_b _x"), "_x004_ _xGGGG_ a_b _x");
   EXPECT_EQ(asWritten("\xEF\xBF\xBD \xEF\xBC\xA1 M\xC3\xA4rz \xE6\x95\xB0"), "\xEF\xBF\xBD \xEF\xBC\xA1 M\xC3\xA4rz \xE6\x95\xB0");
