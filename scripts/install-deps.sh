@@ -2,7 +2,7 @@
 # Installs the Debian packages the build and the tests need, and those of
 # the named extras: fuzz (clang 16 and libFuzzer), coverage (gcovr), package
 # (the Debian package's tools), setup (makensis, for the Windows setup
-# program). Does nothing when they are all present already.
+# program, and a virtual display with a hand and an eye for its pages). Does nothing when they are all present already.
 #
 #   install-deps.sh [fuzz] [coverage] [package] [setup]
 set -euo pipefail
@@ -19,7 +19,7 @@ for extra in "$@"; do
     fuzz) packages+=(clang-16 libclang-rt-16-dev) ;;
     coverage) packages+=(gcovr) ;;
     package) packages+=(dpkg-dev fakeroot lintian desktop-file-utils man-db) ;;
-    setup) packages+=(nsis) ;;
+    setup) packages+=(nsis xvfb xdotool imagemagick) ;;
     *) echo "install-deps.sh: unknown extra: $extra" >&2; exit 2 ;;
   esac
 done

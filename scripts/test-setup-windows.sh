@@ -70,8 +70,10 @@ machine_mentions() {
   iconv -f UTF-16LE -t UTF-8 "$WINEPREFIX/drive_c/tlqtest/hklm.reg" | grep -iE 'tlqconverter|OstrelTlqFile|\\\.tlq\]' || true
 }
 mkdir -p "$WINEPREFIX/drive_c/tlqtest"
-run reg delete 'HKCR\.tlq' /f || true
-run reg delete 'HKCR\OstrelTlqFile' /f || true
+for classes in HKCR 'HKCU\Software\Classes'; do
+  run reg delete "$classes\\.tlq" /f || true
+  run reg delete "$classes\\OstrelTlqFile" /f || true
+done
 run reg add 'HKCU\Control Panel\International' /v sList /t REG_SZ /d ';' /f
 run reg add 'HKCU\Control Panel\International' /v sDecimal /t REG_SZ /d ',' /f
 
@@ -212,6 +214,55 @@ for before in none viewer; do
   fi
 done
 run reg delete "$other_folder_verb" /f || true
+
+# Asked, in a virtual display: xdotool picks "just for me" on the first page
+# and goes on; the pictures of the pages land in build/windows/screens/.
+echo "setup program, asked"
+machine_before=$(machine_mentions)
+display=""
+for n in $(seq 90 120); do [ -e "/tmp/.X$n-lock" ] || { display=":$n"; break; }; done
+Xvfb "$display" -screen 0 1024x768x24 >/dev/null 2>&1 &
+xvfb=$!
+shots=build/windows/screens
+mkdir -p "$shots"
+# Wine's desktop takes the display its server started with: a new server.
+"$wineserver" -k </dev/null >/dev/null 2>&1 || true
+"$wineserver" -w </dev/null >/dev/null 2>&1 || true
+DISPLAY=$display "$wine" "$setup" </dev/null >/dev/null 2>&1 &
+asked=$!
+window=""
+for _ in $(seq 300); do
+  window=$(DISPLAY=$display xdotool search --name '^tlqconverter .* Setup' 2>/dev/null | head -n 1) && [ -n "$window" ] && break
+  sleep 0.1
+done
+# A page's picture, then a click at a point of the window (the dialog's
+# layout is fixed): "Install just for me", then Next, Install and Close.
+press() {
+  sleep 1
+  DISPLAY=$display import -window root "$shots/$1.png"
+  DISPLAY=$display xdotool mousemove --window "$window" "$2" "$3" click 1
+}
+check "the setup program's window" test -n "$window"
+if [ -n "$window" ]; then
+  press setup-users 78 194
+  press setup-users-chosen 421 338
+  press setup-folder 421 338
+  for _ in $(seq 120); do has_key "$user_entry" && break; sleep 0.5; done
+  press setup-done 421 338
+fi
+closed() { ! kill -0 "$asked" 2>/dev/null; }
+for _ in $(seq 60); do closed && break; sleep 0.5; done
+check "closed when done" closed
+kill "$asked" 2>/dev/null || true
+kill "$xvfb" 2>/dev/null || true
+"$wineserver" -k </dev/null >/dev/null 2>&1 || true
+"$wineserver" -w </dev/null >/dev/null 2>&1 || true
+check "just for me: in the user's programs folder" equals "$(value "$user_entry" InstallLocation)" "$user_dir_win"
+check "the user's verb" equals "$(value "$user_classes\\OstrelTlqFile\\shell\\tlqconverter\\command" "")" "\"$user_exe\" \"%1\""
+check "nothing of the machine's" equals "$(machine_mentions)" "$machine_before"
+check "removed again" uninstall "$user_dir_unix" "$user_entry" "$user_dir_unix/uninstall.exe" /S
+# (the viewer's type is the machine's: the user's, made for our verbs, goes)
+check "the user's file type gone again" lacks_key "$user_classes\\OstrelTlqFile"
 rm -rf "$newer_dir"
 echo "setup program: $(stat -c %s "$setup") bytes, $failures failed"
 [ "$failures" -eq 0 ]
