@@ -219,15 +219,17 @@ run reg delete "$other_folder_verb" /f || true
 # and goes on; the pictures of the pages land in build/windows/screens/.
 echo "setup program, asked"
 machine_before=$(machine_mentions)
-display=""
-for n in $(seq 90 120); do [ -e "/tmp/.X$n-lock" ] || { display=":$n"; break; }; done
-Xvfb "$display" -screen 0 1024x768x24 >/dev/null 2>&1 &
-xvfb=$!
 shots=build/windows/screens
 mkdir -p "$shots"
-# Wine's desktop takes the display its server started with: a new server.
+# Wine's desktop takes the display its server started with: a new server,
+# once the display is there (Xvfb finds a free one and names it).
 "$wineserver" -k </dev/null >/dev/null 2>&1 || true
 "$wineserver" -w </dev/null >/dev/null 2>&1 || true
+display_number="$WINEPREFIX/drive_c/tlqtest/display"
+Xvfb -displayfd 3 -screen 0 1024x768x24 3>"$display_number" >/dev/null 2>&1 &
+xvfb=$!
+for _ in $(seq 100); do [ -s "$display_number" ] && break; sleep 0.1; done
+display=":$(cat "$display_number")"
 DISPLAY=$display "$wine" "$setup" </dev/null >/dev/null 2>&1 &
 asked=$!
 window=""
