@@ -13,8 +13,7 @@ targets=("$@")
 ((${#targets[@]})) || targets=(base64 frames decoders csv_line cell_text reg_store command_line conversion entry_scan entry_check)
 
 bash scripts/install-deps.sh fuzz
-cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz >/dev/null
+bash scripts/build.sh fuzz
 
 out=build/fuzz
 [ -d "$out/seeds" ] || python3 fuzz/make_seeds.py "$out/seeds"

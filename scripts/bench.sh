@@ -4,7 +4,8 @@
 # Python model (see tools/bench_process.py; its options pass through).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/build.sh release >/dev/null
+bash scripts/install-deps.sh
+bash scripts/build.sh release
 if ! command -v jq >/dev/null; then
   sudo=""
   [ "$(id -u)" -eq 0 ] || sudo="sudo"

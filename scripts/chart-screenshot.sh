@@ -15,7 +15,7 @@ if ((${#missing[@]})); then
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
-bash scripts/build.sh release >/dev/null
+bash scripts/build.sh release tlqconverter
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp examples/sample.tlq "$work/sample.tlq"

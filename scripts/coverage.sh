@@ -5,8 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh coverage
-cmake --preset coverage >/dev/null
-cmake --build --preset coverage >/dev/null
+bash scripts/build.sh coverage
 find build/coverage -name '*.gcda' -delete
 ctest --preset coverage --parallel "$(nproc)" | tail -3
 

@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh package
-bash scripts/build.sh release >/dev/null
+bash scripts/build.sh release
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/release/CMakeCache.txt)
 deb="build/release/tlqconverter_${version}_amd64.deb"
 rm -f "$deb"

@@ -6,7 +6,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 for preset in asan tsan; do
-  cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" >/dev/null
+  bash scripts/build.sh "$preset"
   ctest --preset "$preset" --parallel "$(nproc)"
 done

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # The Windows setup program end to end under wine: built by cpack in the
-# Windows cross-build, installed silently into a folder of its own, checked
-# (files, version resource, the verb, the ".tlq" mapping it adds, the
-# uninstall entry), used to convert the sample, installed again over itself
-# as a newer version, and uninstalled: what it added goes, and a ".tlq" type
-# that was there before stays as it was. Runs in $WINEPREFIX when the
-# Windows suite has one, else in a fresh prefix of its own.
+# Windows cross-build. Installed silently just for the user (files in the
+# user's programs folder, keys under HKEY_CURRENT_USER only, the folder verb
+# run through the shell) and removed. Then for all users into a folder of
+# its own, checked (files, version resource, the verb, the ".tlq" mapping it
+# adds, the uninstall entry), used to convert the sample, installed again
+# over itself as a newer version, and uninstalled: what it added goes, and a
+# ".tlq" type that was there before stays as it was. Runs in $WINEPREFIX
+# when the Windows suite has one, else in a fresh prefix of its own.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh setup
@@ -41,10 +43,12 @@ check() {  # description, then a command that must succeed
 run() { "$wine" "$@" </dev/null >/dev/null 2>&1; }
 # The uninstaller copies itself away and returns at once; it is done when
 # its folder and its entry are gone (or after a minute).
-uninstall() {
+uninstall() {  # the folder (Unix path), the entry, then the uninstaller's command
+  local folder=$1 entry=$2
+  shift 2
   run "$@" || return
   for _ in $(seq 120); do
-    [ ! -e "$dir_unix" ] && lacks_key "$uninstall_key" && return 0
+    [ ! -e "$folder" ] && lacks_key "$entry" && return 0
     sleep 0.5
   done
 }
@@ -58,6 +62,59 @@ value() {
 has_key() { "$wine" reg query "$1" </dev/null >/dev/null 2>&1; }
 lacks_key() { ! has_key "$1"; }
 equals() { [ "$1" = "$2" ] || { echo "    got [$1], expected [$2]"; return 1; }; }
+
+# What the machine's registry says of us: the lines that name the program,
+# the file type or the extension (a just-for-me setup adds none).
+machine_mentions() {
+  "$wine" reg export HKLM 'C:\tlqtest\hklm.reg' /y </dev/null >/dev/null 2>&1
+  iconv -f UTF-16LE -t UTF-8 "$WINEPREFIX/drive_c/tlqtest/hklm.reg" | grep -iE 'tlqconverter|OstrelTlqFile|\\\.tlq\]' || true
+}
+mkdir -p "$WINEPREFIX/drive_c/tlqtest"
+for classes in HKCR 'HKCU\Software\Classes'; do
+  run reg delete "$classes\\.tlq" /f || true
+  run reg delete "$classes\\OstrelTlqFile" /f || true
+done
+run reg add 'HKCU\Control Panel\International' /v sList /t REG_SZ /d ';' /f
+run reg add 'HKCU\Control Panel\International' /v sDecimal /t REG_SZ /d ',' /f
+
+echo "setup program, just for me"
+user_dir_win="$("$wine" cmd /c 'echo %LOCALAPPDATA%' </dev/null 2>/dev/null | tr -d '\r')\Programs\tlqconverter"
+user_dir_unix=$("$wine" winepath -u "$user_dir_win" 2>/dev/null | tr -d '\r')
+user_exe="$user_dir_win\\tlqconverter.exe"
+user_classes='HKCU\Software\Classes'
+user_entry='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\tlqconverter'
+machine_before=$(machine_mentions)
+check "silent install just for me succeeds" run "$setup" /S /CurrentUser
+check "program in the user's programs folder" test -f "$user_dir_unix/tlqconverter.exe"
+check "console twin there too" test -f "$user_dir_unix/tlqconverter.com"
+check "nothing in Program Files" test ! -e "$WINEPREFIX/drive_c/Program Files/tlqconverter" -a ! -e "$WINEPREFIX/drive_c/Program Files (x86)/tlqconverter"
+check "the user's verb" equals "$(value "$user_classes\\OstrelTlqFile\\shell\\tlqconverter\\command" "")" "\"$user_exe\" \"%1\""
+check "the user's workbook verb" equals "$(value "$user_classes\\OstrelTlqFile\\shell\\tlqconverter.xlsx\\command" "")" \
+  "\"$user_exe\" --xlsx \"%1\""
+check "the user's .tlq maps to the file type" equals "$(value "$user_classes\\.tlq" "")" OstrelTlqFile
+check "the user's folder verb" equals "$(value "$user_classes\\Directory\\shell\\tlqconverter.batch\\command" "")" \
+  "\"$user_exe\" --batch \"%1\""
+check "the user's Apps & features entry" equals "$(value "$user_entry" DisplayName) $(value "$user_entry" InstallLocation)" \
+  "tlqconverter $user_dir_win"
+check "its uninstaller" equals "$(value "$user_entry" QuietUninstallString)" "\"$user_dir_win\\uninstall.exe\" /S"
+check "nothing of the machine's" equals "$(machine_mentions)" "$machine_before"
+# The folder verb as Explorer runs it. (Wine's HKEY_CLASSES_ROOT leaves the
+# user's classes out, which Windows shows there: the shell is handed the
+# user's Directory key.)
+mkdir -p "$WINEPREFIX/drive_c/tlqtest/mine/sub"
+cp examples/sample.tlq "$WINEPREFIX/drive_c/tlqtest/mine/sub/run 1.tlq"
+# (No display: the desktop program's progress and message show nowhere.)
+shell_verb() { env -u DISPLAY -u WAYLAND_DISPLAY "$wine" build/windows/src/shell_verb.exe "$@" </dev/null >/dev/null 2>&1; }
+check "the folder verb through the shell" shell_verb tlqconverter.batch 'C:\tlqtest\mine' 'Software\Classes\Directory'
+check "converts the folder" cmp -s "$WINEPREFIX/drive_c/tlqtest/mine/sub/run 1.csv" examples/sample.expected-semicolon-comma.csv
+rm -rf "$WINEPREFIX/drive_c/tlqtest/mine"
+check "silent uninstall just for me succeeds" uninstall "$user_dir_unix" "$user_entry" "$user_dir_unix/uninstall.exe" /S
+check "the user's files gone" test ! -e "$user_dir_unix"
+for key in OstrelTlqFile .tlq 'Directory\shell\tlqconverter.batch'; do
+  check "the user's $key gone" lacks_key "$user_classes\\$key"
+done
+check "the user's entry gone" lacks_key "$user_entry"
+check "still nothing of the machine's" equals "$(machine_mentions)" "$machine_before"
 
 # (NSIS reads "/D=" from the raw command line, unquoted: wine would quote a
 # folder with blanks, so the test's folder has none.)
@@ -81,7 +138,7 @@ for before in none viewer; do
   fi
 
   run reg add "$other_folder_verb\command" /ve /d 'other.exe "%1"' /f  # another program's folder verb
-  check "silent install succeeds" run "$setup" /S "/D=$dir_win"
+  check "silent install for all users succeeds" run "$setup" /S /AllUsers "/D=$dir_win"
   check "program installed" test -f "$dir_unix/tlqconverter.exe"
   check "console twin installed" test -f "$dir_unix/tlqconverter.com"
   check "uninstaller installed" test -f "$dir_unix/uninstall.exe"
@@ -104,8 +161,6 @@ for before in none viewer; do
   check "EstimatedSize" test -n "$(value "$uninstall_key" EstimatedSize)"
 
   # The installed program converts the sample.
-  run reg add 'HKCU\Control Panel\International' /v sList /t REG_SZ /d ';' /f
-  run reg add 'HKCU\Control Panel\International' /v sDecimal /t REG_SZ /d ',' /f
   cp examples/sample.tlq "$WINEPREFIX/drive_c/tlqtest/sample.tlq"
   check "installed program converts the sample" run "$dir_unix/tlqconverter.exe" 'C:\tlqtest\sample.tlq'
   check "its table" cmp -s "$WINEPREFIX/drive_c/tlqtest/sample.csv" examples/sample.expected-semicolon-comma.csv
@@ -131,6 +186,10 @@ for before in none viewer; do
   check "the console ran the console twin" grep -rqF "CMD: $dir_win\\tlqconverter.com --batch C:\\tlqtest\\folder" \
     "$WINEPREFIX/drive_c/users"
   rm -rf "$WINEPREFIX/drive_c/tlqtest/folder"
+  # "tlqconverter --install" typed in a console runs the console twin; the
+  # verbs it writes still start the desktop program.
+  run cmd /c "$dir_win\\tlqconverter --install"
+  check "--install from the console names the desktop program" equals "$(value "$verb\\command" "")" "\"$exe_win\" \"%1\""
 
   # A newer version over it: upgraded in place.
   check "newer version installs over it" run "$newer" /S
@@ -138,7 +197,7 @@ for before in none viewer; do
   check "same folder" equals "$(value "$uninstall_key" InstallLocation)" "$dir_win"
   check "verb still there" equals "$(value "$verb\\command" "")" "\"$exe_win\" \"%1\""
 
-  check "silent uninstall succeeds" uninstall "$dir_unix/uninstall.exe" /S
+  check "silent uninstall succeeds" uninstall "$dir_unix" "$uninstall_key" "$dir_unix/uninstall.exe" /S
   check "files and folder gone" test ! -e "$dir_unix"
   check "verb gone" lacks_key "$verb"
   check "workbook verb gone" lacks_key "$workbook_verb"
@@ -155,6 +214,57 @@ for before in none viewer; do
   fi
 done
 run reg delete "$other_folder_verb" /f || true
+
+# Asked, in a virtual display: xdotool picks "just for me" on the first page
+# and goes on; the pictures of the pages land in build/windows/screens/.
+echo "setup program, asked"
+machine_before=$(machine_mentions)
+shots=build/windows/screens
+mkdir -p "$shots"
+# Wine's desktop takes the display its server started with: a new server,
+# once the display is there (Xvfb finds a free one and names it).
+"$wineserver" -k </dev/null >/dev/null 2>&1 || true
+"$wineserver" -w </dev/null >/dev/null 2>&1 || true
+display_number="$WINEPREFIX/drive_c/tlqtest/display"
+Xvfb -displayfd 3 -screen 0 1024x768x24 3>"$display_number" >/dev/null 2>&1 &
+xvfb=$!
+for _ in $(seq 100); do [ -s "$display_number" ] && break; sleep 0.1; done
+display=":$(cat "$display_number")"
+DISPLAY=$display "$wine" "$setup" </dev/null >/dev/null 2>&1 &
+asked=$!
+window=""
+for _ in $(seq 300); do
+  window=$(DISPLAY=$display xdotool search --name '^tlqconverter .* Setup' 2>/dev/null | head -n 1) && [ -n "$window" ] && break
+  sleep 0.1
+done
+# A page's picture, then a click at a point of the window (the dialog's
+# layout is fixed): "Install just for me", then Next, Install and Close.
+press() {
+  sleep 1
+  DISPLAY=$display import -window root "$shots/$1.png"
+  DISPLAY=$display xdotool mousemove --window "$window" "$2" "$3" click 1
+}
+check "the setup program's window" test -n "$window"
+if [ -n "$window" ]; then
+  press setup-users 78 194
+  press setup-users-chosen 421 338
+  press setup-folder 421 338
+  for _ in $(seq 120); do has_key "$user_entry" && break; sleep 0.5; done
+  press setup-done 421 338
+fi
+closed() { ! kill -0 "$asked" 2>/dev/null; }
+for _ in $(seq 60); do closed && break; sleep 0.5; done
+check "closed when done" closed
+kill "$asked" 2>/dev/null || true
+kill "$xvfb" 2>/dev/null || true
+"$wineserver" -k </dev/null >/dev/null 2>&1 || true
+"$wineserver" -w </dev/null >/dev/null 2>&1 || true
+check "just for me: in the user's programs folder" equals "$(value "$user_entry" InstallLocation)" "$user_dir_win"
+check "the user's verb" equals "$(value "$user_classes\\OstrelTlqFile\\shell\\tlqconverter\\command" "")" "\"$user_exe\" \"%1\""
+check "nothing of the machine's" equals "$(machine_mentions)" "$machine_before"
+check "removed again" uninstall "$user_dir_unix" "$user_entry" "$user_dir_unix/uninstall.exe" /S
+# (the viewer's type is the machine's: the user's, made for our verbs, goes)
+check "the user's file type gone again" lacks_key "$user_classes\\OstrelTlqFile"
 rm -rf "$newer_dir"
 echo "setup program: $(stat -c %s "$setup") bytes, $failures failed"
 [ "$failures" -eq 0 ]

@@ -20,8 +20,7 @@ if ((${#missing[@]})); then
 fi
 bash scripts/install-deps.sh setup  # makensis, for the setup program
 bash scripts/build-windows-deps.sh
-cmake --preset windows >/dev/null
-cmake --build --preset windows
+bash scripts/build.sh windows
 
 wine=/usr/lib/wine/wine64
 wineserver=/usr/lib/wine/wineserver
@@ -57,7 +56,7 @@ ctest --preset windows --repeat until-pass:2
 # failure and the report's trace must all be the same.
 release=build/release
 if [ ! -x "$release/src/tlqconverter" ] || [ ! -x "$release/tools/gen_recording" ]; then
-  cmake --preset release >/dev/null && cmake --build --preset release >/dev/null
+  bash scripts/build.sh release
 fi
 work="$(dirname "$WINEPREFIX")/compare"
 mkdir -p "$work/Mess daten" "$work/tmp"

@@ -27,6 +27,17 @@ bool isHelpSwitch(const std::string& arg) {
   return arg == "--help" || arg == "-h";
 }
 
+// After --xlsx a recording is due: a switch there ("--batch", "--help", ...)
+// is a usage error, not a recording's name.
+int switchAfterXlsx(const std::string& arg) {
+  attachParentConsole();
+  writeText(stderr, "tlqconverter: --xlsx takes a recording, not the switch \"" + displayText(arg) +
+                        "\"\nUsage: tlqconverter --xlsx [RECORDING]\n"
+                        "       tlqconverter --batch --xlsx [OPTION]... PATH...\n"
+                        "Try \"tlqconverter --help\" for more.\n");
+  return exitFailed;
+}
+
 int lastResort(const Error& failure) {
   showLastResort(traceText(failure) + "Error: unhandled exception: " + failure.message() + " [" +
                  std::string(failure.kindName()) + "]\n");
@@ -66,6 +77,7 @@ int runMain() {
       if (param.empty()) return exitOk;  // cancelled
     } else if (workbook) {
       param = TLQ_AT(paramStr(2));
+      if (param.starts_with("-") || isHelpSwitch(param)) return switchAfterXlsx(param);
     } else {
       param = TLQ_AT(paramStr(1));
       if (isHelpSwitch(param) || param == "--version") {
@@ -78,8 +90,11 @@ int runMain() {
         return TLQ_AT(runBatch(std::vector<std::string>(args.begin() + 1, args.end())));
       }
     }
-    if (!workbook && param == "--install") return TLQ_AT(regInstall()) ? exitOk : exitFailed;
-    if (!workbook && param == "--uninstall") return TLQ_AT(regUninstall()) ? exitOk : exitFailed;
+    if (!workbook && (param == "--install" || param == "--uninstall")) {
+      bool currentUser = paramCount() >= 2 && TLQ_AT(paramStr(2)) == "--current-user";
+      bool done = param == "--install" ? TLQ_AT(regInstall(currentUser)) : TLQ_AT(regUninstall(currentUser));
+      return done ? exitOk : exitFailed;
+    }
     std::string table = workbook ? TLQ_AT(mainConvertWorkbook(param)) : TLQ_AT(mainConvert(param));
     TLQ_AT(osOpenFile(table));
     return exitOk;

@@ -407,22 +407,43 @@ TEST(CommandLine, SplitFromTheRealCommandLine) {
 #endif
 
 // The file type's verb: registry keys (a ".reg" store outside Windows) and,
-// outside Windows, the desktop's MIME type and entry.
+// outside Windows, the desktop's MIME type and entry. Keys are named from
+// where they are kept: `machine` (where HKEY_CLASSES_ROOT's writes go) or
+// `user` (the user's classes, which Windows shows under HKEY_CLASSES_ROOT
+// too).
 class Registration : public Program {
  protected:
+  const std::string user = "HKEY_CURRENT_USER\\Software\\Classes\\";
 #ifdef _WIN32
+  const std::string machine = "HKEY_LOCAL_MACHINE\\Software\\Classes\\";
+
   void SetUp() override {
     Program::SetUp();
-    ::RegDeleteTreeW(HKEY_CLASSES_ROOT, L"OstrelTlqFile");
+    removeTypes();
   }
   void TearDown() override {
-    ::RegDeleteTreeW(HKEY_CLASSES_ROOT, L"OstrelTlqFile");
+    removeTypes();
     Program::TearDown();
   }
+  void removeTypes() {
+    ::RegDeleteTreeW(HKEY_CLASSES_ROOT, L"OstrelTlqFile");
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Classes\\OstrelTlqFile");
+  }
 
-  std::optional<std::string> value(const std::string& key, const std::string& name) {
+  // The key at a full path, opened for reading; nullptr when it is not there.
+  static HKEY openKey(const std::string& path) {
+    size_t cut = path.find('\\');
+    std::string root = path.substr(0, cut);
+    HKEY base = root == "HKEY_CURRENT_USER" ? HKEY_CURRENT_USER
+                : root == "HKEY_LOCAL_MACHINE" ? HKEY_LOCAL_MACHINE
+                                               : HKEY_CLASSES_ROOT;
     HKEY k = nullptr;
-    if (::RegOpenKeyExW(HKEY_CLASSES_ROOT, widen(key).c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return std::nullopt;
+    if (::RegOpenKeyExW(base, widen(path.substr(cut + 1)).c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return nullptr;
+    return k;
+  }
+  std::optional<std::string> value(const std::string& key, const std::string& name, const std::string& classes = {}) {
+    HKEY k = openKey((classes.empty() ? machine : classes) + key);
+    if (!k) return std::nullopt;
     wchar_t buf[1024];
     DWORD size = sizeof buf, type = 0;
     LSTATUS rc = ::RegQueryValueExW(k, widen(name).c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buf), &size);
@@ -430,50 +451,89 @@ class Registration : public Program {
     if (rc != ERROR_SUCCESS) return std::nullopt;
     return narrow(std::wstring_view(buf, size / 2 - 1));
   }
-  bool keyExists(const std::string& key) {
+  bool keyExists(const std::string& key, const std::string& classes = {}) {
+    HKEY k = openKey((classes.empty() ? machine : classes) + key);
+    if (k) ::RegCloseKey(k);
+    return k != nullptr;
+  }
+  // Another program's verb among the user's own.
+  void addUserVerb(const std::string& key) {
     HKEY k = nullptr;
-    if (::RegOpenKeyExW(HKEY_CLASSES_ROOT, widen(key).c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return false;
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, widen("Software\\Classes\\" + key).c_str(), 0, nullptr, 0, KEY_WRITE,
+                                nullptr, &k, nullptr),
+              ERROR_SUCCESS);
     ::RegCloseKey(k);
-    return true;
   }
   std::map<std::string, std::string> env() { return {}; }
   std::string missingText() { return systemMessage(ERROR_FILE_NOT_FOUND); }
+  std::string deniedText() { return systemMessage(ERROR_ACCESS_DENIED); }
 #else
+  const std::string machine = "HKEY_CLASSES_ROOT\\";
+
   RegStore store() { return RegStore::parse(testing::fileExists(storeFile) ? readFile(storeFile) : ""); }
-  std::optional<std::string> value(const std::string& key, const std::string& name) {
+  std::optional<std::string> value(const std::string& key, const std::string& name, const std::string& classes = {}) {
     RegStore all = store();
-    const RegValue* v = all.findValue("HKEY_CLASSES_ROOT\\" + key, name);
+    const RegValue* v = all.findValue((classes.empty() ? machine : classes) + key, name);
     if (!v) return std::nullopt;
     return regDataFromValue(v->type, v->bytes).data();
   }
-  bool keyExists(const std::string& key) { return store().hasKey("HKEY_CLASSES_ROOT\\" + key); }
+  bool keyExists(const std::string& key, const std::string& classes = {}) {
+    return store().hasKey((classes.empty() ? machine : classes) + key);
+  }
+  void addUserVerb(const std::string& key) {
+    RegStore all = store();
+    all.createKey(user + key);
+    fs::create_directories(fs::u8path(storeFile).parent_path());
+    writeFile(storeFile, all.serialize());
+  }
   // Everything the switches write stays in the test's folder.
   std::map<std::string, std::string> env() {
     return {{"TLQCONVERTER_REGISTRY", storeFile}, {"XDG_DATA_HOME", data}, {"XDG_CONFIG_HOME", dir.file("config")}};
   }
   std::string missingText() { return "No such file or directory"; }
+  std::string deniedText() { return "Permission denied"; }
 
   std::string storeFile = dir.file("config/registry.reg");
   std::string data = dir.file("data");
 #endif
+  // As Windows treats a standard user: HKEY_CLASSES_ROOT refuses writes.
+  std::map<std::string, std::string> standardUser() {
+    auto e = env();
+    e.emplace("TLQCONVERTER_DENY_CLASSES_ROOT", "1");
+    return e;
+  }
+
+  // The verbs below `classes` start the desktop program.
+  void expectVerbs(const std::string& classes) {
+    std::string exe = testing::fullPath(TLQ_CONVERTER_EXE);
+    std::string exeDir = testing::utf8(fs::u8path(exe).parent_path());
+    EXPECT_EQ(value("OstrelTlqFile", "", classes), "Treloqa file");
+    EXPECT_TRUE(keyExists("OstrelTlqFile\\shell", classes));
+    EXPECT_EQ(value("OstrelTlqFile\\shell\\tlqconverter", "", classes), "Open with Excel");
+    EXPECT_EQ(value("OstrelTlqFile\\shell\\tlqconverter", "Icon", classes), joinPath(exeDir, "treloqview.exe,0"));
+    EXPECT_EQ(value("OstrelTlqFile\\shell\\tlqconverter\\command", "", classes), "\"" + exe + "\" \"%1\"");
+    EXPECT_EQ(value("OstrelTlqFile\\shell\\tlqconverter.xlsx", "", classes), "Open as workbook");
+    EXPECT_EQ(value("OstrelTlqFile\\shell\\tlqconverter.xlsx\\command", "", classes), "\"" + exe + "\" --xlsx \"%1\"");
+  }
+  bool hasVerbs(const std::string& classes) {
+    return keyExists("OstrelTlqFile\\shell\\tlqconverter", classes) ||
+           keyExists("OstrelTlqFile\\shell\\tlqconverter.xlsx", classes);
+  }
 };
 
 TEST_F(Registration, InstallWritesTheVerb) {
-  for (int twice = 0; twice < 2; ++twice) {
-    auto r = run({"--install"}, env());
+  // Twice, the second time by the console twin (under Windows
+  // tlqconverter.com): the verbs still start the desktop program.
+  for (const char* program : {TLQ_CONVERTER_EXE, TLQ_CONSOLE_PROGRAM}) {
+    auto r = run({"--install"}, env(), program);
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
     EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "");
+    expectVerbs(machine);
   }
-  std::string exe = testing::fullPath(TLQ_CONVERTER_EXE);
-  std::string exeDir = testing::utf8(fs::u8path(exe).parent_path());
-  EXPECT_EQ(value("OstrelTlqFile", ""), "Treloqa file");
-  EXPECT_TRUE(keyExists("OstrelTlqFile\\shell"));
-  EXPECT_EQ(value("OstrelTlqFile\\shell\\tlqconverter", ""), "Open with Excel");
-  EXPECT_EQ(value("OstrelTlqFile\\shell\\tlqconverter", "Icon"), joinPath(exeDir, "treloqview.exe,0"));
-  EXPECT_EQ(value("OstrelTlqFile\\shell\\tlqconverter\\command", ""), "\"" + exe + "\" \"%1\"");
-  EXPECT_EQ(value("OstrelTlqFile\\shell\\tlqconverter.xlsx", ""), "Open as workbook");
-  EXPECT_EQ(value("OstrelTlqFile\\shell\\tlqconverter.xlsx\\command", ""), "\"" + exe + "\" --xlsx \"%1\"");
+  EXPECT_FALSE(keyExists("OstrelTlqFile", user));
 #ifndef _WIN32
+  std::string exe = testing::fullPath(TLQ_CONVERTER_EXE);
   std::string workbook = readFile(data + "/applications/tlqconverter-workbook.desktop");
   EXPECT_NE(workbook.find("Exec=" + exe + " --xlsx %f\n"), std::string::npos) << workbook;
   EXPECT_NE(workbook.find("Name=Open as workbook\n"), std::string::npos);
@@ -486,6 +546,106 @@ TEST_F(Registration, InstallWritesTheVerb) {
   EXPECT_NE(folders.find("Exec=" + exe + " --batch %F\n"), std::string::npos) << folders;
   EXPECT_NE(folders.find("MimeType=inode/directory;\n"), std::string::npos);
 #endif
+}
+
+// A standard user may not write the machine's classes: --install registers
+// the verbs for the user and says so; --uninstall removes them there.
+TEST_F(Registration, RefusedClassesRootRegistersForTheUser) {
+  auto r = run({"--install"}, standardUser(), TLQ_CONSOLE_PROGRAM);
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "tlqconverter: HKEY_CLASSES_ROOT refused the verbs (" + deniedText() +
+                       "): they are registered for this user only, under HKEY_CURRENT_USER\\Software\\Classes\n");
+  expectVerbs(user);
+  EXPECT_FALSE(keyExists("OstrelTlqFile"));  // nothing of the machine's
+#ifndef _WIN32
+  EXPECT_TRUE(testing::fileExists(data + "/applications/tlqconverter.desktop"));
+#endif
+  addUserVerb("OstrelTlqFile\\shell\\open");  // a viewer's, installed for the user
+
+  r = run({"--uninstall"}, standardUser());
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_FALSE(hasVerbs(user));
+  EXPECT_TRUE(keyExists("OstrelTlqFile\\shell\\open", user));
+  EXPECT_EQ(value("OstrelTlqFile", "", user), "Treloqa file");
+  EXPECT_FALSE(keyExists("OstrelTlqFile"));
+#ifndef _WIN32
+  EXPECT_FALSE(testing::fileExists(data + "/applications/tlqconverter.desktop"));
+#endif
+
+  // Nothing left to remove, and the machine's classes refused: one line.
+  r = run({"--uninstall"}, standardUser());
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_EQ(r.out, "[OSError]: " + deniedText() + "\n");
+  EXPECT_FALSE(keyExists("OstrelTlqFile"));
+  EXPECT_TRUE(reports().empty());
+}
+
+// Both places at once: --current-user works on the user's classes alone,
+// and --uninstall removes ours from both, nothing else.
+TEST_F(Registration, VerbsForTheMachineAndForTheUser) {
+  ASSERT_EQ(run({"--install"}, env()).exitCode, 0);
+  auto r = run({"--install", "--current-user"}, env());
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_EQ(r.err, "");
+  expectVerbs(machine);
+  expectVerbs(user);
+
+  // A standard user cannot remove the machine's: his own go, and he is not
+  // told of a failure that is not his.
+  r = run({"--uninstall"}, standardUser());
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+  EXPECT_EQ(r.out, "");
+  EXPECT_FALSE(hasVerbs(user));
+  expectVerbs(machine);
+  r = run({"--uninstall"}, standardUser());
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_EQ(r.out, "[OSError]: " + deniedText() + "\n");
+  expectVerbs(machine);
+
+  ASSERT_EQ(run({"--install", "--current-user"}, env()).exitCode, 0);
+  r = run({"--uninstall", "--current-user"}, env());
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+  EXPECT_FALSE(hasVerbs(user));
+  expectVerbs(machine);
+  r = run({"--uninstall", "--current-user"}, env());  // nothing of the user's: nothing to do
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+  EXPECT_EQ(r.out, "");
+
+  ASSERT_EQ(run({"--install", "--current-user"}, env()).exitCode, 0);
+  r = run({"--uninstall"}, env());
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+  EXPECT_EQ(r.out, "");
+  EXPECT_FALSE(hasVerbs(user));
+  EXPECT_FALSE(hasVerbs(machine));
+  EXPECT_EQ(value("OstrelTlqFile", ""), "Treloqa file");
+  EXPECT_EQ(value("OstrelTlqFile", "", user), "Treloqa file");
+}
+
+// After --xlsx a recording is due: a switch there is a usage error, with no
+// report, no table and no key.
+TEST_F(Registration, SwitchAfterXlsxIsAUsageError) {
+  std::string folder = dir.file("recordings");
+  fs::create_directories(fs::u8path(folder));
+  writeFile(folder + "/a.tlq", "{\"data\":[]}");
+  for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
+           {"--batch", folder}, {"--help"}, {"-h"}, {"--install"}, {"--uninstall"}, {"--version"}, {"--xlsx", folder + "/a.tlq"}}) {
+    args.insert(args.begin(), "--xlsx");
+    auto r = run(args, env(), TLQ_CONSOLE_PROGRAM);
+    EXPECT_EQ(r.exitCode, 2) << args[1];
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(r.err.starts_with("tlqconverter: --xlsx takes a recording, not the switch \"" + args[1] + "\"\n"))
+        << r.err;
+    EXPECT_TRUE(r.err.ends_with("Try \"tlqconverter --help\" for more.\n")) << r.err;
+    // The desktop program likewise (its words go to a console, where there is one).
+    EXPECT_EQ(run(args, env()).exitCode, 2) << args[1];
+  }
+  EXPECT_TRUE(reports().empty());
+  EXPECT_FALSE(testing::fileExists(folder + "/a.xlsx"));
+  EXPECT_FALSE(testing::fileExists(folder + "/a.csv"));
+  EXPECT_FALSE(keyExists("OstrelTlqFile"));
+  EXPECT_EQ(opened(false), "");
 }
 
 TEST_F(Registration, UninstallRemovesTheVerbOnly) {

@@ -2,9 +2,11 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "error.h"
+#include "platform/console.h"
 #include "platform/registry.h"
 #include "platform/shell.h"
 #include "platform/system.h"
@@ -19,7 +21,7 @@ class OpenKeys {
   ~OpenKeys() {
     for (auto it = keys_.rbegin(); it != keys_.rend(); ++it) close(*it);
   }
-  RegKey open(RegKey parent, const char* subkey) {
+  RegKey open(RegKey parent, std::string_view subkey) {
     keys_.push_back(createOrOpen(parent, subkey, kKeyWrite));
     return keys_.back();
   }
@@ -34,28 +36,84 @@ void printFailure(const Error& e) {
   std::fflush(stdout);
 }
 
+// The program the verbs start: the desktop program, also when its console
+// twin (tlqconverter.com, beside it) runs the switch.
+std::string desktopProgram() {
+  std::string program = getAppFilename();
+#ifdef _WIN32
+  if (program.size() > 4 && asciiUpper(std::string_view(program).substr(program.size() - 4)) == ".COM")
+    program.replace(program.size() - 3, 3, "exe");
+#endif
+  return program;
+}
+
+// Writes the file type and its verbs below `classes`: HKEY_CLASSES_ROOT, or
+// the user's classes.
+void writeVerbs(RegKey classes, const std::string& program) {
+  OpenKeys keys;
+  RegKey type = keys.open(classes, progId);
+  writeString(type, "", "Treloqa file");
+  RegKey shell = keys.open(type, "shell");
+  RegKey verb = keys.open(shell, appName);
+  writeString(verb, "", "Open with Excel");
+  writeString(verb, "Icon", joinPath(getAppDir(), "treloqview.exe,0"));
+  RegKey command = keys.open(verb, "command");
+  // The program path is quoted, so that a path with blanks cannot start
+  // another program.
+  writeString(command, "", "\"" + program + "\" \"%1\"");
+  RegKey workbookVerb = keys.open(shell, workbookVerbName);
+  writeString(workbookVerb, "", "Open as workbook");
+  writeString(workbookVerb, "Icon", joinPath(getAppDir(), "treloqview.exe,0"));
+  RegKey workbookCommand = keys.open(workbookVerb, "command");
+  writeString(workbookCommand, "", "\"" + program + "\" --xlsx \"%1\"");
+}
+
+bool keyExists(const std::string& path) {
+  RegKey key = regOpen(path, RegMode::read);
+  regClose(key);
+  return key != 0;
+}
+
+// Deletes those of the verbs that are there below `typeKey` of `root` (whose
+// name the reading layer knows as `rootName`); true when there were any.
+bool removeVerbs(RegKey root, std::string_view rootName, const std::string& typeKey) {
+  std::string shellKey = typeKey + "\\shell";
+  std::vector<const char*> present;
+  for (const char* verb : {appName, workbookVerbName})
+    if (keyExists(std::string(rootName) + "\\" + shellKey + "\\" + verb)) present.push_back(verb);
+  if (present.empty()) return false;
+  OpenKeys keys;
+  RegKey shell = keys.open(root, shellKey);
+  for (const char* verb : present) delTree(shell, verb);
+  return true;
+}
+
 }  // namespace
 
-bool regInstall() {
+bool regInstall(bool currentUser) {
   try {
     TLQ_OP("regInstall");
-    OpenKeys keys;
-    RegKey type = keys.open(kClassesRoot, progId);
-    writeString(type, "", "Treloqa file");
-    RegKey shell = keys.open(type, "shell");
-    RegKey verb = keys.open(shell, appName);
-    writeString(verb, "", "Open with Excel");
-    writeString(verb, "Icon", joinPath(getAppDir(), "treloqview.exe,0"));
-    RegKey command = keys.open(verb, "command");
-    // The program path is quoted, so that a path with blanks cannot start
-    // another program.
-    writeString(command, "", "\"" + getAppFilename() + "\" \"%1\"");
-    RegKey workbookVerb = keys.open(shell, workbookVerbName);
-    writeString(workbookVerb, "", "Open as workbook");
-    writeString(workbookVerb, "Icon", joinPath(getAppDir(), "treloqview.exe,0"));
-    RegKey workbookCommand = keys.open(workbookVerb, "command");
-    writeString(workbookCommand, "", "\"" + getAppFilename() + "\" --xlsx \"%1\"");
-    registerDesktopFileType(getAppFilename());
+    std::string program = desktopProgram();
+    std::string refused;  // the system's words when HKEY_CLASSES_ROOT refused the verbs
+    if (!currentUser) {
+      try {
+        writeVerbs(kClassesRoot, program);
+      } catch (const RegAccessDenied& e) {
+        TraceFrame::forgetUnwound();
+        refused = e.message();
+      }
+    }
+    if (currentUser || !refused.empty()) {
+      OpenKeys keys;
+      writeVerbs(keys.open(kCurrentUser, userClasses), program);
+    }
+    registerDesktopFileType(program);
+    if (!refused.empty()) {
+      attachParentConsole();
+      writeText(stderr, "tlqconverter: HKEY_CLASSES_ROOT refused the verbs (" + refused +
+                            "): they are registered for this user only, under HKEY_CURRENT_USER\\" + userClasses +
+                            "\n");
+    }
     return true;
   } catch (const Error& e) {
     TraceFrame::forgetUnwound();
@@ -67,17 +125,22 @@ bool regInstall() {
   }
 }
 
-bool regUninstall() {
+bool regUninstall(bool currentUser) {
   try {
     TLQ_OP("regUninstall");
-    OpenKeys keys;
-    RegKey type = keys.open(kClassesRoot, progId);
-    RegKey shell = keys.open(type, "shell");
-    delTree(shell, appName);
-    // An installation by an earlier version has no second verb: made, so
-    // that removing it cannot fail for that.
-    close(createOrOpen(shell, workbookVerbName, kKeyWrite));
-    delTree(shell, workbookVerbName);
+    bool userHad = removeVerbs(kCurrentUser, "HKEY_CURRENT_USER", std::string(userClasses) + "\\" + progId);
+    if (!currentUser) {
+      try {
+        if (!removeVerbs(kClassesRoot, "HKEY_CLASSES_ROOT", progId) && !userHad) {
+          // Nothing registered anywhere: removing the verb fails, and says so.
+          OpenKeys keys;
+          delTree(keys.open(keys.open(kClassesRoot, progId), "shell"), appName);
+        }
+      } catch (const RegAccessDenied&) {
+        if (!userHad) throw;
+        TraceFrame::forgetUnwound();  // the machine's verbs are not this user's to remove
+      }
+    }
     unregisterDesktopFileType();
     return true;
   } catch (const Error& e) {

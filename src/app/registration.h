@@ -9,10 +9,19 @@ inline constexpr const char* progId = "OstrelTlqFile";
 inline constexpr const char* appName = "tlqconverter";
 // The second verb's key, beside the first: "Open as workbook".
 inline constexpr const char* workbookVerbName = "tlqconverter.xlsx";
+// Where the user's own file types live (below HKEY_CURRENT_USER), which
+// Windows shows under HKEY_CLASSES_ROOT beside the machine's.
+inline constexpr const char* userClasses = "Software\\Classes";
 
-// Adds (removes) the verbs. A failure is printed on standard output as
+// Adds the verbs under HKEY_CLASSES_ROOT; when the system refuses that
+// (access denied: a standard user), or with `currentUser`, under the user's
+// classes instead, which a console is told. The verbs always start the
+// desktop program (under Windows tlqconverter.exe, also when its console
+// twin runs this). A failure is printed on standard output as
 // "[kind]: message" and ends the operation; false then.
-bool regInstall();
-bool regUninstall();
+bool regInstall(bool currentUser);
+// Removes the verbs from the user's classes and from HKEY_CLASSES_ROOT (with
+// `currentUser` from the user's classes only), nothing else; as above.
+bool regUninstall(bool currentUser);
 
 }  // namespace tlq

@@ -3,6 +3,7 @@
 #include <array>
 
 #include "error.h"
+#include "platform/system.h"
 
 namespace tlq {
 
@@ -104,6 +105,11 @@ uint32_t RegData::dword() const {
 uint64_t RegData::qword() const {
   if (kind_ != RegKind::REG_QWORD) notAccessible("qword", kind_);
   return number_;
+}
+
+bool classesRootDenied() {
+  std::optional<std::string> deny = getEnv("TLQCONVERTER_DENY_CLASSES_ROOT");
+  return deny && !deny->empty();
 }
 
 std::optional<RegPath> parseRegPath(std::string_view path) {

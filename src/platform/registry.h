@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "error.h"
+
 namespace tlq {
 
 // The registry's value types, by their type codes, and REG_ERROR for a
@@ -74,6 +76,16 @@ void regClose(RegKey key);
 // Writing layer: keys opened one level at a time. Each operation raises an
 // OsError whose message is the system's text for what failed.
 
+// The writing layer's failure when the system refuses a write for want of
+// rights (access denied), as Windows refuses a standard user keys under
+// HKEY_CLASSES_ROOT that are the machine's: told apart, so that the caller
+// can write where the user may.
+class RegAccessDenied : public OsError {
+ public:
+  explicit RegAccessDenied(std::string message, std::source_location where = std::source_location::current())
+      : OsError(std::move(message), where) {}
+};
+
 // The predefined roots.
 constexpr RegKey kClassesRoot = 0x80000000;
 constexpr RegKey kCurrentUser = 0x80000001;
@@ -84,7 +96,10 @@ constexpr RegKey kCurrentConfig = 0x80000005;
 constexpr uint32_t kKeyRead = 0x20019;   // KEY_READ
 constexpr uint32_t kKeyWrite = 0x20006;  // KEY_WRITE
 
-// Creates the subkey under `parent`, or opens it when it exists.
+// Creates the subkey under `parent`, or opens it when it exists. Under
+// HKEY_CLASSES_ROOT itself this raises RegAccessDenied while the environment
+// variable TLQCONVERTER_DENY_CLASSES_ROOT is set (not empty): the tests' way
+// to be a standard user.
 RegKey createOrOpen(RegKey parent, std::string_view subkey, uint32_t access);
 // Sets a REG_SZ value; "" names the key's default value.
 void writeString(RegKey key, std::string_view name, std::string_view value);
@@ -104,6 +119,9 @@ struct RegPath {
   std::string subkey;    // may be empty: the root itself
   bool view64 = false;
 };
+
+// True while TLQCONVERTER_DENY_CLASSES_ROOT is set (see createOrOpen).
+bool classesRootDenied();
 
 // Splits a full key path; nothing when the root name is not known.
 std::optional<RegPath> parseRegPath(std::string_view path);

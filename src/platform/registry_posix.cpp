@@ -154,6 +154,7 @@ std::string childOf(RegKey parent, std::string_view subkey) {
 
 RegKey createOrOpen(RegKey parent, std::string_view subkey, uint32_t) {
   TLQ_OP("createOrOpen");
+  if (parent == kClassesRoot && classesRootDenied()) throw RegAccessDenied(std::strerror(EACCES));
   std::string path = childOf(parent, subkey);
   RegStore store = loadStoreFile();
   if (!store.hasKey(path)) {

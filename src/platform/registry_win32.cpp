@@ -82,6 +82,7 @@ HKEY handleOf(RegKey key) {
 }
 
 void check(LSTATUS rc) {
+  if (rc == ERROR_ACCESS_DENIED) throw RegAccessDenied(systemMessage(ERROR_ACCESS_DENIED));
   if (rc != ERROR_SUCCESS) throw OsError(systemMessage(static_cast<DWORD>(rc)));
 }
 
@@ -89,6 +90,7 @@ void check(LSTATUS rc) {
 
 RegKey createOrOpen(RegKey parent, std::string_view subkey, uint32_t access) {
   TLQ_OP("createOrOpen");
+  if (parent == kClassesRoot && classesRootDenied()) check(ERROR_ACCESS_DENIED);
   HKEY result = nullptr;
   DWORD disposition = 0;
   check(::RegCreateKeyExW(handleOf(parent), widen(subkey).c_str(), 0, nullptr, 0, access, nullptr, &result,
