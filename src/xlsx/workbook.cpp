@@ -11,6 +11,7 @@
 
 #include "csv/csv.h"
 #include "error.h"
+#include "platform/folders.h"
 #include "platform/system.h"
 #include "xlsx/date_time.h"
 
@@ -88,6 +89,9 @@ class TableWorkbook::Writer {
       : shown_(shownPath), settings_(settings), columns_(std::move(columns)) {
     lxw_workbook_options options{};
     options.constant_memory = LXW_TRUE;
+    std::string folder = folderOf(file);  // its temporary files beside the workbook's (it keeps a copy)
+    if (folder.empty()) folder = ".";
+    options.tmpdir = folder.data();
     book_ = workbook_new_opt(file.c_str(), &options);
     if (!book_) throw IoError("cannot open: " + shown_);
     bold_ = workbook_add_format(book_);
