@@ -100,9 +100,9 @@ if source_to_build libxlsxwriter "$(sha256sum "$calls" | cut -c1-12)"; then
   # printf, not the bundled dtoa), with mingw-w64's own printf, which rounds
   # exactly as glibc's does, so that a cell's digits are the same as under
   # Linux. The zip code and temporary files are the ones in the tarball; its
-  # calls that name files take UTF-8 paths of any length, through the
-  # program's functions that the header names (the program links them with
-  # the library).
+  # calls that name files take UTF-8 paths of any length, and its fprintf
+  # writes a call at a time, through the program's functions that the
+  # header names (the program links them with the library).
   cmake -S "$work/tree" -B "$work/build" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$deps" \
     -DBUILD_SHARED_LIBS=OFF -DBUILD_TESTS=OFF -DBUILD_EXAMPLES=OFF \

@@ -134,17 +134,28 @@ echo "Windows against Linux and the model: $passed passed, $failed failed"
 # profile whose name is not ASCII either. Then every kind of cell through
 # the Windows program, read back against the model.
 "$release/tools/gen_recording" --entries 150000 --seed 9 "$work/large.tlq"
+# Texts longer than a kilobyte, beyond ASCII: cells that the Windows
+# library's fprintf formats on the stream itself (xlsxwriter_calls_win32.h).
+python3 - "$work/long.tlq" <<'PY'
+import json, sys
+entries = [{"inclino": {"raw": "X=+01.2%02d\r\nY=-12.346%s" % (i % 100, "ü" * (i % 3) * (300 + 37 * i)),
+                        "timestamp": "2026-11-17T09:%02d:%02d.%03dZ" % (i // 60, i % 60, i)},
+            "force": {"raw": "\u0002- 1%02dN\u0003%s" % (i % 100, "Ω数" * (300 + 37 * i) * (i % 2))},
+            "dlen": {"raw": "A=44476 33 B=55570" + "x" * 37 * i, "val1": 555.95 + i / 7, "val2": 694.625 * i / 3}}
+           for i in range(200)]
+json.dump({"format": 3, "site": "S\u00fcd " * 300, "data": entries}, open(sys.argv[1], "w"))
+PY
 deep="$work/tief"
 while [ "${#deep}" -lt 300 ]; do deep="$deep/Messreihe März 2026"; done
 declare -A folders=([sample]="$work/Messungen März" [tilts]="$deep" [large]="$work/測定データ"
-                    [failing]="$work/Μετρήσεις ω")
+                    [long]="$work/Messungen März" [failing]="$work/Μετρήσεις ω")
 profile_tmp='C:\users\Jürgen 数据\AppData\Local\Temp'
 reports="$WINEPREFIX/drive_c/users/Jürgen 数据/AppData/Local/Temp"
 mkdir -p "$reports"
 user_tmp="$("$wine" reg query 'HKCU\Environment' /v TMP </dev/null 2>/dev/null | sed -n 's/^ *TMP *REG_SZ *//p' | tr -d '\r')"
 "$wine" reg add 'HKCU\Environment' /v TMP /t REG_SZ /d "$profile_tmp" /f </dev/null >/dev/null 2>&1
 passed=0 failed=0
-for name in sample tilts large failing; do
+for name in sample tilts large long failing; do
   for rows in 1048575 40000; do
     [ "$name" = large ] || [ "$rows" = 1048575 ] || continue
     mkdir -p "${folders[$name]}"

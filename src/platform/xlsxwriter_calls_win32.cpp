@@ -73,4 +73,22 @@ char* tlq_xlsx_getenv(const char* name) {
   return kept.data();
 }
 
+// The same formatter as MinGW's fprintf (__mingw_vfprintf), so the same
+// text.
+int tlq_xlsx_fprintf(FILE* stream, const char* format, ...) {
+  char text[1024];
+  va_list arguments;
+  va_start(arguments, format);
+  int n = ::__mingw_vsnprintf(text, sizeof text, format, arguments);
+  va_end(arguments);
+  if (n < 0) return n;
+  if (static_cast<size_t>(n) < sizeof text)
+    return std::fwrite(text, 1, static_cast<size_t>(n), stream) == static_cast<size_t>(n) ? n : -1;
+  // Longer (a long text's cell): formatted again, onto the stream.
+  va_start(arguments, format);
+  n = ::__mingw_vfprintf(stream, format, arguments);
+  va_end(arguments);
+  return n;
+}
+
 }  // extern "C"

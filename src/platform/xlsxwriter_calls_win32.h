@@ -12,6 +12,12 @@
 // names in the ANSI code page and stop at 260 characters; the library leaves
 // its own wide-character code out of MinGW builds.
 //
+// fprintf, with which the library writes all of its XML, formats with
+// MinGW's printf as before (the library is built with
+// __USE_MINGW_ANSI_STDIO, whose digits are glibc's), but into memory, and
+// hands the text to the stream in one write: MinGW's fprintf puts each
+// character through msvcrt's fputc, which takes the stream's lock.
+//
 // The system headers come first, as they are; the names are routed after
 // them, as calls (function-like macros), so that no declaration, inline
 // definition or structure of the headers (struct stat) changes. Outside
@@ -33,6 +39,7 @@ int tlq_xlsx_stat(const char* path, struct stat* info);
 // The variable's value in UTF-8; valid until it is asked for again with
 // another value.
 char* tlq_xlsx_getenv(const char* name);
+int tlq_xlsx_fprintf(FILE* stream, const char* format, ...) __attribute__((__format__(__gnu_printf__, 2, 3)));
 
 #ifdef __cplusplus
 }
@@ -41,4 +48,5 @@ char* tlq_xlsx_getenv(const char* name);
 #define _open(...) tlq_xlsx_open(__VA_ARGS__)
 #define stat(path, info) tlq_xlsx_stat(path, info)
 #define getenv(name) tlq_xlsx_getenv(name)
+#define fprintf(...) tlq_xlsx_fprintf(__VA_ARGS__)
 #endif
