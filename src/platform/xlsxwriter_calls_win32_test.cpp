@@ -23,48 +23,40 @@ std::vector<std::string> namesIn(const std::string& folder) {
   return names;
 }
 
-// A workbook in constant memory, as the program makes it: its sheet's rows
-// go to a temporary file from the first sheet on.
-class Book {
- public:
-  Book(const std::string& file, const char* tmpdir) : file_(file) {
-    lxw_workbook_options options{};
-    options.constant_memory = LXW_TRUE;
-    options.tmpdir = const_cast<char*>(tmpdir);
-    book_ = workbook_new_opt(file.c_str(), &options);
-    if (book_) sheet_ = workbook_add_worksheet(book_, nullptr);
-  }
-  bool started() const { return sheet_ != nullptr; }
-
-  // Writes a row of cells and the file; true when it is a zip.
-  bool finish() {
-    worksheet_write_number(sheet_, 0, 0, 1.5, nullptr);
-    worksheet_write_string(sheet_, 0, 1, "März ω 数据", nullptr);
-    bool closed = workbook_close(book_) == LXW_NO_ERROR;
-    std::optional<std::string> bytes = readWholeFile(file_);
-    return closed && bytes && bytes->starts_with("PK\x03\x04");
-  }
-
- private:
-  std::string file_;
-  lxw_workbook* book_ = nullptr;
-  lxw_worksheet* sheet_ = nullptr;
-};
+// Writes a workbook in constant memory at `file`, as the program does (its
+// sheet's rows go to a temporary file from the first sheet on), with
+// `tmpdir`: passes when the workbook is made, its temporary file was in
+// `scratch` while it was written and none is left there.
+::testing::AssertionResult scratchIn(const std::string& scratch, const std::string& file, const char* tmpdir) {
+  lxw_workbook_options options{};
+  options.constant_memory = LXW_TRUE;
+  options.tmpdir = const_cast<char*>(tmpdir);
+  lxw_workbook* book = workbook_new_opt(file.c_str(), &options);
+  lxw_worksheet* sheet = book ? workbook_add_worksheet(book, nullptr) : nullptr;
+  if (!sheet) return ::testing::AssertionFailure() << "no workbook begun";
+  auto temporary = [&] {
+    std::vector<std::string> names = namesIn(scratch);
+    return std::count_if(names.begin(), names.end(), [](const std::string& n) { return n.starts_with("tmp."); });
+  };
+  auto during = temporary();
+  worksheet_write_number(sheet, 0, 0, 1.5, nullptr);
+  worksheet_write_string(sheet, 0, 1, "März ω 数据", nullptr);
+  bool closed = workbook_close(book) == LXW_NO_ERROR;
+  std::optional<std::string> bytes = readWholeFile(file);
+  if (!closed || !bytes || !bytes->starts_with("PK\x03\x04")) return ::testing::AssertionFailure() << "no workbook";
+  if (during != 1) return ::testing::AssertionFailure() << during << " temporary files in " << scratch;
+  if (temporary() != 0) return ::testing::AssertionFailure() << "temporary files left in " << scratch;
+  return ::testing::AssertionSuccess();
+}
 
 TEST(XlsxwriterCalls, WorkbooksAndTheirTemporaryFilesInFoldersOfAnyName) {
   testing::TempDir dir;
   std::string deep = dir.path();
   while (deep.size() < 300) deep += "\\Messreihe März 2026";
   for (const std::string& folder : {dir.file("Messungen März"), dir.file("Μετρήσεις ω"), dir.file("測定データ"), deep}) {
-    SCOPED_TRACE(folder);
-    ASSERT_TRUE(makeFolders(folder));
-    Book book(folder + "\\run.xlsx", folder.c_str());
-    ASSERT_TRUE(book.started());
-    std::vector<std::string> scratch = namesIn(folder);  // the sheet's, in the folder given
-    ASSERT_EQ(scratch.size(), 1u);
-    EXPECT_TRUE(scratch[0].starts_with("tmp.")) << scratch[0];
-    EXPECT_TRUE(book.finish());
-    EXPECT_EQ(namesIn(folder), std::vector<std::string>{"run.xlsx"});  // the scratch files gone
+    ASSERT_TRUE(makeFolders(folder)) << folder;
+    EXPECT_TRUE(scratchIn(folder, folder + "\\run.xlsx", folder.c_str()));
+    EXPECT_EQ(namesIn(folder), std::vector<std::string>{"run.xlsx"});
   }
 }
 
@@ -74,24 +66,17 @@ TEST(XlsxwriterCalls, TheUsersTemporaryFolders) {
   testing::TempDir dir;
   std::string temp = dir.file("Users\\Jürgen 数据\\AppData\\Local\\Temp");
   std::string other = dir.file("Τεμπ");
+  std::string missing = dir.file("missing");
   ASSERT_TRUE(makeFolders(temp));
   ASSERT_TRUE(makeFolders(other));
-  std::string missing = dir.file("missing");
-  for (const char* tmpdir : {static_cast<const char*>(nullptr), missing.c_str()}) {
+  {
     testing::ScopedEnv tmp("TMP", temp.c_str());
-    Book book(dir.file("a.xlsx"), tmpdir);
-    ASSERT_TRUE(book.started());
-    EXPECT_EQ(namesIn(temp).size(), 1u);
-    EXPECT_TRUE(book.finish());
-    EXPECT_EQ(namesIn(temp), std::vector<std::string>());
+    EXPECT_TRUE(scratchIn(temp, dir.file("a.xlsx"), nullptr));
+    EXPECT_TRUE(scratchIn(temp, dir.file("b.xlsx"), missing.c_str()));
   }
   testing::ScopedEnv tmp("TMP", missing.c_str());
   testing::ScopedEnv alsoTemp("TEMP", other.c_str());
-  Book book(dir.file("b.xlsx"), nullptr);
-  ASSERT_TRUE(book.started());
-  EXPECT_EQ(namesIn(other).size(), 1u);
-  EXPECT_TRUE(book.finish());
-  EXPECT_EQ(namesIn(other), std::vector<std::string>());
+  EXPECT_TRUE(scratchIn(other, dir.file("c.xlsx"), nullptr));
 }
 
 }  // namespace
