@@ -10,7 +10,9 @@ if(WIN32)
     IMPORTED_LOCATION ${PCRE2_LIBRARY}
     INTERFACE_INCLUDE_DIRECTORIES ${PCRE2_INCLUDE_DIR}
     INTERFACE_COMPILE_DEFINITIONS PCRE2_STATIC)
-  # Static libxlsxwriter and its zlib, from the same folder.
+  # Static libxlsxwriter and its zlib, from the same folder, and after them
+  # the C calls the library was built to make (tlq_xlsxwriter_calls, in
+  # src/: platform/xlsxwriter_calls_win32.h).
   find_path(XLSXWRITER_INCLUDE_DIR xlsxwriter.h REQUIRED)
   find_library(XLSXWRITER_LIBRARY NAMES libxlsxwriter.a xlsxwriter REQUIRED)
   find_library(ZLIB_STATIC_LIBRARY NAMES libz.a z REQUIRED)
@@ -18,7 +20,14 @@ if(WIN32)
   set_target_properties(tlq_xlsxwriter PROPERTIES
     IMPORTED_LOCATION ${XLSXWRITER_LIBRARY}
     INTERFACE_INCLUDE_DIRECTORIES ${XLSXWRITER_INCLUDE_DIR}
-    INTERFACE_LINK_LIBRARIES ${ZLIB_STATIC_LIBRARY})
+    INTERFACE_LINK_LIBRARIES "${ZLIB_STATIC_LIBRARY};tlq_xlsxwriter_calls")
+  # A build folder configured before would still find the library of the
+  # older recipe, which takes no such paths.
+  file(STRINGS ${XLSXWRITER_LIBRARY} _routed LIMIT_COUNT 1 REGEX tlq_xlsx_fopen)
+  if(NOT _routed)
+    message(FATAL_ERROR "${XLSXWRITER_LIBRARY} was built without src/platform/xlsxwriter_calls_win32.h: "
+                        "run scripts/build-windows-deps.sh, then configure afresh (cmake --preset windows --fresh)")
+  endif()
 else()
   find_package(PkgConfig REQUIRED)
   pkg_check_modules(PCRE2 REQUIRED IMPORTED_TARGET libpcre2-8)

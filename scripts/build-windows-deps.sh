@@ -3,13 +3,17 @@
 # cache folder outside the source tree, keyed by their source versions:
 #   PCRE2      static, 8-bit, JIT on        (apt-get source pcre2)
 #   zlib       static                       (apt-get source zlib)
-#   libxlsxwriter static, with its zlib     (apt-get source libxlsxwriter)
+#   libxlsxwriter static, with its zlib     (apt-get source libxlsxwriter),
+#                 its C calls routed by src/platform/xlsxwriter_calls_win32.h
 #   GoogleTest static, for the test programs (/usr/src/googletest)
 #   Boost      headers only                 (a folder with just boost/)
-# Runs that find a finished build of the same version do nothing.
+# Runs that find a finished build of the same version do nothing. The
+# folder's name carries the recipe's revision (as cmake/mingw-w64.cmake
+# does): a change to how a library is built takes a new folder, so that
+# builds on the older recipe keep theirs.
 set -euo pipefail
 
-deps="${TLQ_WIN_DEPS:-$HOME/.cache/tlqconverter/win64}"
+deps="${TLQ_WIN_DEPS:-$HOME/.cache/tlqconverter/win64-r2}"
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 
@@ -37,14 +41,17 @@ SRC
 fi
 
 mkdir -p "$deps/src"
-toolchain="$(cd "$(dirname "$0")/.." && pwd)/cmake/mingw-w64.cmake"
+source_dir="$(cd "$(dirname "$0")/.." && pwd)"
+toolchain="$source_dir/cmake/mingw-w64.cmake"
 
 # Debian's source of a package at its newest version, unpacked into
-# $work/tree, unless a build of that version is there already (false then).
-# Sets $version, $stamp and $work; `built` ends the build.
+# $work/tree, unless a build of that version (and of the recipe's inputs
+# named by $2, when given) is there already (false then). Sets $package,
+# $version, $stamp and $work; `built` ends the build.
 source_to_build() {
   version=$(apt-cache showsrc "$1" | awk '/^Version:/ {print $2}' | sort -V | tail -n 1)
-  stamp="$deps/.$1-$version"
+  package="$1"
+  stamp="$deps/.$1-$version${2:+-$2}"
   [ ! -e "$stamp" ] || return 1
   echo "Building $1 $version for Windows"
   work="$deps/src/$1-$version"
@@ -56,6 +63,7 @@ source_to_build() {
 }
 built() {
   rm -rf "$work"
+  rm -f "$deps/.$package"-*  # the stamps of builds it replaced
   touch "$stamp"
 }
 
@@ -86,14 +94,19 @@ if source_to_build zlib; then
 fi
 
 # --- libxlsxwriter -------------------------------------------------------------
-if source_to_build libxlsxwriter; then
+calls="$source_dir/src/platform/xlsxwriter_calls_win32.h"
+if source_to_build libxlsxwriter "$(sha256sum "$calls" | cut -c1-12)"; then
   # Configured as Debian configures it (numbers through the C library's
   # printf, not the bundled dtoa), with mingw-w64's own printf, which rounds
   # exactly as glibc's does, so that a cell's digits are the same as under
-  # Linux. The zip code and temporary files are the ones in the tarball.
+  # Linux. The zip code and temporary files are the ones in the tarball; its
+  # calls that name files take UTF-8 paths of any length, and its fprintf
+  # writes a call at a time, through the program's functions that the
+  # header names (the program links them with the library).
   cmake -S "$work/tree" -B "$work/build" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$deps" \
-    -DBUILD_SHARED_LIBS=OFF -DBUILD_TESTS=OFF -DBUILD_EXAMPLES=OFF -DCMAKE_C_FLAGS="-D__USE_MINGW_ANSI_STDIO=1" \
+    -DBUILD_SHARED_LIBS=OFF -DBUILD_TESTS=OFF -DBUILD_EXAMPLES=OFF \
+    -DCMAKE_C_FLAGS="-D__USE_MINGW_ANSI_STDIO=1 -include '$calls'" \
     -DZLIB_LIBRARY="$deps/lib/libz.a" -DZLIB_INCLUDE_DIR="$deps/include" >/dev/null
   cmake --build "$work/build" >/dev/null
   cmake --install "$work/build" >/dev/null

@@ -128,15 +128,41 @@ echo "Windows against Linux and the model: $passed passed, $failed failed"
 # Workbooks: the Windows program's sheets against the Linux program's, cell
 # for cell (unzipped), on the sample and on large generated recordings, one
 # of them over several sheets; a failing recording leaves no workbook on
-# either. Then every kind of cell through the Windows program, read back
-# against the model.
+# either. Each in a folder whose name is not ASCII (German, Greek, Japanese),
+# or deeper than 260 characters, with the user's temporary folder (TMP) in a
+# profile whose name is not ASCII either. Then every kind of cell through
+# the Windows program, read back against the model.
 "$release/tools/gen_recording" --entries 150000 --seed 9 "$work/large.tlq"
+# Texts longer than a kilobyte, beyond ASCII: cells that the Windows
+# library's fprintf formats on the stream itself (xlsxwriter_calls_win32.h).
+python3 - "$work/long.tlq" <<'PY'
+import json, sys
+entries = [{"inclino": {"raw": "X=+01.2%02d\r\nY=-12.346%s" % (i % 100, "ü" * (i % 3) * (300 + 37 * i)),
+                        "timestamp": "2026-11-17T09:%02d:%02d.%03dZ" % (i // 60, i % 60, i)},
+            "force": {"raw": "\u0002- 1%02dN\u0003%s" % (i % 100, "Ω数" * (300 + 37 * i) * (i % 2))},
+            "dlen": {"raw": "A=44476 33 B=55570" + "x" * 37 * i, "val1": 555.95 + i / 7, "val2": 694.625 * i / 3}}
+           for i in range(200)]
+json.dump({"format": 3, "site": "S\u00fcd " * 300, "data": entries}, open(sys.argv[1], "w"))
+PY
+deep="$work/tief"
+while [ "${#deep}" -lt 300 ]; do deep="$deep/Messreihe März 2026"; done
+declare -A folders=([sample]="$work/Messungen März" [tilts]="$deep" [large]="$work/測定データ"
+                    [long]="$work/Messungen März" [failing]="$work/Μετρήσεις ω")
+profile_tmp='C:\users\Jürgen 数据\AppData\Local\Temp'
+reports="$WINEPREFIX/drive_c/users/Jürgen 数据/AppData/Local/Temp"
+mkdir -p "$reports"
+user_tmp="$("$wine" reg query 'HKCU\Environment' /v TMP </dev/null 2>/dev/null | sed -n 's/^ *TMP *REG_SZ *//p' | tr -d '\r')"
+"$wine" reg add 'HKCU\Environment' /v TMP /t REG_SZ /d "$profile_tmp" /f </dev/null >/dev/null 2>&1
 passed=0 failed=0
-for name in sample tilts large failing; do
+for name in sample tilts large long failing; do
   for rows in 1048575 40000; do
     [ "$name" = large ] || [ "$rows" = 1048575 ] || continue
-    rec="$work/Mess daten/Messung Höhe 1.tlq" xlsx="$work/Mess daten/Messung Höhe 1.xlsx"
+    mkdir -p "${folders[$name]}"
+    rec="${folders[$name]}/Messung Höhe 1.tlq" xlsx="${folders[$name]}/Messung Höhe 1.xlsx"
     cp "$work/$name.tlq" "$rec"
+    # A whole second: the "recording" sheet shows the time of the last change
+    # as the system tells it, which Windows (wine) cuts to 100 ns.
+    touch -d "@$(date +%s)" "$rec"
     rm -f "$xlsx" "$work"/*.out.xlsx
     wrc=0 lrc=0
     TLQCONVERTER_SHEET_ROWS=$rows "$wine" build/windows/src/tlqconverter.exe --xlsx "$rec" </dev/null >/dev/null 2>&1 || wrc=$?
@@ -147,6 +173,7 @@ for name in sample tilts large failing; do
     [ "$wrc" = "$lrc" ] || problems+=("exit codes $wrc (Windows) and $lrc (Linux)")
     if [ "$name" = failing ]; then
       [ ! -e "$work/windows.out.xlsx" ] && [ ! -e "$work/linux.out.xlsx" ] || problems+=("a workbook for a failure")
+      compgen -G "$reports/tlqconverter_error_*.txt" >/dev/null || problems+=("no report in the profile's TMP")
     elif ! /usr/bin/python3 tools/reference/same_workbooks.py "$work/windows.out.xlsx" "$work/linux.out.xlsx"; then
       problems+=("the Windows and Linux workbooks differ")
     fi
@@ -158,6 +185,11 @@ for name in sample tilts large failing; do
     fi
   done
 done
+if [ -n "$user_tmp" ]; then
+  "$wine" reg add 'HKCU\Environment' /v TMP /t REG_SZ /d "$user_tmp" /f </dev/null >/dev/null 2>&1
+else
+  "$wine" reg delete 'HKCU\Environment' /v TMP /f </dev/null >/dev/null 2>&1
+fi
 echo "Windows workbooks against Linux ones: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
 /usr/bin/python3 tools/reference/workbook_check.py build/windows/src/tlqconverter.exe --runner "$wine" --count 60 \

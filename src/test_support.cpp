@@ -70,12 +70,15 @@ std::string regexEscaped(std::string_view text) {
 bool fileExists(const std::string& path) { return std::filesystem::exists(std::filesystem::u8path(path)); }
 
 ScopedEnv::ScopedEnv(const char* name, const char* value) : name_(name) {
+#ifdef _WIN32
+  const wchar_t* old = ::_wgetenv(widen(name).c_str());
+  had_ = old != nullptr;
+  if (old) old_ = narrow(old);
+  ::_wputenv_s(widen(name).c_str(), widen(value ? value : "").c_str());
+#else
   const char* old = std::getenv(name);
   had_ = old != nullptr;
   if (old) old_ = old;
-#ifdef _WIN32
-  ::_putenv_s(name, value ? value : "");
-#else
   if (value)
     ::setenv(name, value, 1);
   else
@@ -85,7 +88,7 @@ ScopedEnv::ScopedEnv(const char* name, const char* value) : name_(name) {
 
 ScopedEnv::~ScopedEnv() {
 #ifdef _WIN32
-  ::_putenv_s(name_.c_str(), had_ ? old_.c_str() : "");
+  ::_wputenv_s(widen(name_).c_str(), widen(had_ ? old_ : "").c_str());
 #else
   if (had_)
     ::setenv(name_.c_str(), old_.c_str(), 1);

@@ -55,7 +55,8 @@ bool fileExists(const std::string& path);
 // Text that a std::regex matches as it stands.
 std::string regexEscaped(std::string_view text);
 
-// Sets an environment variable for the life of the object, then restores it.
+// Sets an environment variable for the life of the object, then restores it
+// (the name and value in UTF-8, under Windows too).
 class ScopedEnv {
  public:
   ScopedEnv(const char* name, const char* value);  // nullptr unsets

@@ -44,7 +44,9 @@ peak memory.
 With --wine, the Windows build's console program (tlqconverter.com) runs
 under wine beside the Linux program, round after round, both through --batch
 (which opens nothing): the 200 MB recording on one thread and on two, and the
-batch of the 1,000 recordings and of the one of the same size.
+batch of the 1,000 recordings and of the one of the same size; then (unless
+--no-workbooks or --batch-only; alone with --workbooks-only) --xlsx of the
+20 and 200 MB recordings.
 """
 
 import argparse
@@ -208,8 +210,9 @@ def batch(program, generator, work, env, runs):
              statistics.median(update) / m * 100))
 
 
-def wine_figures(program, windows_build, work, env, runs, sizes):
-    """The Windows program under wine beside the Linux one."""
+def wine_figures(program, windows_build, work, env, runs, sizes, tables=True, workbooks=True):
+    """The Windows program under wine beside the Linux one: the CSV
+    (`tables`) and --xlsx (`workbooks`)."""
     wine = shutil.which("wine64") or "/usr/lib/wine/wine64"
     com = os.path.abspath(os.path.join(windows_build, "src", "tlqconverter.com"))
     wenv = dict(env, WINEPREFIX=os.path.join(work, "wine"), WINEDEBUG="-all", LC_ALL="C.UTF-8",
@@ -230,7 +233,7 @@ def wine_figures(program, windows_build, work, env, runs, sizes):
         subprocess.run([wine, "reg", "add", "HKCU\\Control Panel\\International", "/v", name, "/t", "REG_SZ", "/d",
                         value, "/f"], check=True, **quiet)
     generator = os.path.abspath(os.path.join(os.path.dirname(program), "..", "tools", "gen_recording"))
-    if 200 in sizes:
+    if tables and 200 in sizes:
         recording = os.path.join(work, "w200.tlq")
         subprocess.run([generator, "--entries", str(200 * 1_000_000 // BYTES_PER_ENTRY), recording], check=True)
         csv = recording[:-3] + "csv"
@@ -257,7 +260,7 @@ def wine_figures(program, windows_build, work, env, runs, sizes):
         print("200 MB, the second core's gain: Linux %.2f times, Windows under wine %.2f times"
               % (med[("linux", 1)] / med[("linux", 2)], med[("windows", 1)] / med[("windows", 2)]), flush=True)
     folder, one = os.path.join(work, "many"), os.path.join(work, "one.tlq")
-    if os.path.isdir(folder):
+    if tables and os.path.isdir(folder):
         outs = iter(range(10**6))
         walls = {}
         for r in range(runs):
@@ -274,6 +277,29 @@ def wine_figures(program, windows_build, work, env, runs, sizes):
             print("batch, %s: 1000 x 150 KB %.3f s, one of 150 MB %.3f s, ratio %.2f"
                   % ("Linux" if who == "linux" else "Windows under wine", med[(who, "1000 x 150 KB")],
                      med[(who, "one of 150 MB")], med[(who, "1000 x 150 KB")] / med[(who, "one of 150 MB")]))
+    if workbooks:
+        # --xlsx through --batch too, the same recording for both, the two
+        # programs taking turns at going first.
+        for mb in (20, 200):
+            recording = os.path.join(work, "x%d.tlq" % mb)
+            subprocess.run([generator, "--entries", str(mb * 1_000_000 // BYTES_PER_ENTRY), recording], check=True)
+            xlsx = recording[:-3] + "xlsx"
+            cases = [("linux", [program], env), ("windows", [wine, com], wenv)]
+            walls = {"linux": [], "windows": []}
+            for r in range(runs):
+                for who, exe, e in cases[::1 if r % 2 == 0 else -1]:
+                    if os.path.exists(xlsx):
+                        os.remove(xlsx)
+                    os.sync()
+                    walls[who].append(run(exe + ["--batch", "--xlsx", recording], e)[0])
+            size = os.path.getsize(xlsx)
+            os.remove(xlsx)
+            os.remove(recording)
+            lin, win = statistics.median(walls["linux"]), statistics.median(walls["windows"])
+            print("%d MB --xlsx (workbook %.1f MB): Linux %.3f s, Windows under wine %.3f s (%.2f times); "
+                  "round by round %s" % (mb, size / 1e6, lin, win, win / lin,
+                                         " ".join("%.2f" % (w / l) for w, l in zip(walls["windows"], walls["linux"]))),
+                  flush=True)
     keeper.stdin.close()
     keeper.wait()
     subprocess.run([wineserver, "-k"], **quiet)
@@ -464,7 +490,8 @@ def main():
             baseline = os.path.abspath(os.path.join(args.baseline, "src", "tlqconverter")) if args.baseline else None
             workbook_figures(program, generator, floor_tool, work, env, args.runs, [20, 200], baseline)
         if args.wine:
-            wine_figures(program, args.wine, work, env, max(args.runs, 3), sizes or [200])
+            wine_figures(program, args.wine, work, env, max(args.runs, 3), sizes or [200],
+                         tables=not args.workbooks_only, workbooks=not args.no_workbooks and not args.batch_only)
 
 
 if __name__ == "__main__":

@@ -3,12 +3,15 @@
 // (tools/reference/workbook_check.py and workbook_libreoffice.py).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "app/batch_fixture.h"
 #include "app/program_fixture.h"
 #include "convert/convert.h"
+#include "platform/folders.h"
 #include "test_support.h"
 
 namespace tlq {
@@ -36,6 +39,16 @@ std::vector<std::string> scratchFiles(const std::string& folder) {
   for (const auto& e : fs::directory_iterator(fs::u8path(folder)))
     if (testing::utf8(e.path().filename()).starts_with("tlqconverter_")) found.push_back(testing::utf8(e.path()));
   return found;
+}
+
+// The names of the files in a folder, in order (read by the program's own
+// listing, which takes long paths under Windows too).
+std::vector<std::string> namesIn(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const FolderEntry& e : listFolder(folder).value_or(std::vector<FolderEntry>()))
+    if (e.kind == PathKind::file) names.push_back(e.name);
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 using WorkbookProgram = Program;
@@ -72,6 +85,36 @@ TEST_F(WorkbookProgram, TheSameWorkbookOnOneThreadAndOnMany) {
     else
       EXPECT_TRUE(bytes == first) << "the workbook made on " << threads << " threads differs";
   }
+}
+
+// Folders of any name, one deeper than 260 characters, and a user's
+// temporary folder whose name is not ASCII either: the workbooks are made
+// and nothing else is left, by the single conversion and by the batch.
+TEST_F(WorkbookProgram, FoldersOfAnyName) {
+  std::string temp = dir.file("Users/Jürgen 数据/AppData/Local/Temp");
+  std::string deep = dir.file("tief");
+  while (deep.size() < 300) deep += "/Messreihe März 2026";
+  std::vector<std::string> folders = {dir.file("Messungen März"), dir.file("Μετρήσεις ω"), dir.file("測定データ"), deep};
+  fs::create_directories(fs::u8path(temp));
+  const std::vector<std::string> made = {"run.tlq", "run.xlsx"};
+  for (const std::string& folder : folders) {
+    SCOPED_TRACE(folder);
+    fs::create_directories(fs::u8path(folder));
+    writeFile(folder + "/run.tlq", recordingOf(30, 2));
+    auto r = run({"--xlsx", folder + "/run.tlq"}, {{"TMP", temp}}, TLQ_CONSOLE_PROGRAM);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(isWorkbook(folder + "/run.xlsx"));
+    EXPECT_EQ(namesIn(folder), made);
+  }
+  auto r = run({"--batch", "--xlsx", dir.path()}, {{"TMP", temp}}, TLQ_CONSOLE_PROGRAM);
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("4 recordings converted, 0 failed"), std::string::npos) << r.out;
+  for (const std::string& folder : folders) {
+    EXPECT_TRUE(isWorkbook(folder + "/run.xlsx")) << folder;
+    EXPECT_EQ(namesIn(folder), made) << folder;
+  }
+  EXPECT_EQ(namesIn(temp), std::vector<std::string>());  // no report either
 }
 
 // The same failure as the CSV's, with its report; the older workbook stays
