@@ -160,9 +160,9 @@ for name in sample tilts large long failing; do
     mkdir -p "${folders[$name]}"
     rec="${folders[$name]}/Messung Höhe 1.tlq" xlsx="${folders[$name]}/Messung Höhe 1.xlsx"
     cp "$work/$name.tlq" "$rec"
-    # A whole second: the "recording" sheet shows the time of the last change
-    # as the system tells it, which Windows (wine) cuts to 100 ns.
-    touch -d "@$(date +%s)" "$rec"
+    # A time of the last change to the nanosecond, which Windows (wine) keeps
+    # to 100 ns: the "recording" sheet shows it to the millisecond on both.
+    touch -d "@$(date +%s).123456789" "$rec"
     rm -f "$xlsx" "$work"/*.out.xlsx
     wrc=0 lrc=0
     TLQCONVERTER_SHEET_ROWS=$rows "$wine" build/windows/src/tlqconverter.exe --xlsx "$rec" </dev/null >/dev/null 2>&1 || wrc=$?

@@ -52,7 +52,12 @@ WorkbookCounts writeWorkbook(const std::string& path, const RecordingTable& tabl
     counts.dropped += rows.dropped;
   }));
   counts.lines = book.lines();
-  RecordingFacts facts{path, info.size, unixNanoseconds(info.modified),
+  // To the millisecond the sheet shows: Windows keeps a file's times to
+  // 100 ns, Linux to the nanosecond, and the same file must give the same
+  // workbook on both.
+  int64_t modified = unixNanoseconds(info.modified);
+  modified -= (modified % 1'000'000 + 1'000'000) % 1'000'000;
+  RecordingFacts facts{path, info.size, modified,
                        table.recording().entries(), counts.dropped, "tlqconverter", TLQ_VERSION};
   TLQ_AT(book.finish(facts));
   return counts;
