@@ -44,6 +44,12 @@ int tlq_xlsx_fprintf(FILE* stream, const char* format, ...) __attribute__((__for
 #ifdef __cplusplus
 }
 #else
+// The zip's offsets past 2 GiB: the library's MinGW build asks minizip for
+// the C library's 32-bit ftell and fseek (USE_FILE32API, set on the command
+// line, which this header follows), with which a workbook of more than
+// 2 GiB would be cut; minizip then takes fopen64, ftello64 and fseeko64.
+#undef USE_FILE32API
+#define fopen64(path, mode) tlq_xlsx_fopen(path, mode)
 #define fopen(path, mode) tlq_xlsx_fopen(path, mode)
 #define _open(...) tlq_xlsx_open(__VA_ARGS__)
 #define stat(path, info) tlq_xlsx_stat(path, info)
