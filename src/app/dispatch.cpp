@@ -7,6 +7,7 @@
 #include "app/batch_mode.h"
 #include "app/batch_text.h"
 #include "app/command_line.h"
+#include "app/failure_message.h"
 #include "app/options.h"
 #include "app/registration.h"
 #include "app/report.h"
@@ -48,11 +49,16 @@ int lastResort(const Error& failure) {
 // failure (raised while `main` is active, which its trace shows).
 int report(const Error& failure, const std::string& param) {
   try {
-    std::string path = dumpTrace(formatTrace(failure), param, true);
-    // A command line has standard error to show what happened (the desktop
-    // program of Windows has none).
+    // From the desktop a message says what failed before the report (for
+    // support) opens; a command line has standard error to show it.
+    const bool desktop = startedFromDesktop();
+    std::string path = dumpTrace(formatTrace(failure), param, !desktop);
+    if (desktop) {
+      showMessage("tlqconverter", failureMessage(failure, param), true);
+      osOpenFile(path);
+    }
 #ifdef _WIN32
-    if (!startedFromDesktop())
+    if (!desktop)  // the desktop program of Windows has no standard error
 #endif
       writeText(stderr, "tlqconverter: " + withReason(failure.message(), failure.reason()) + " (report: " + path + ")\n");
     return exitFailed;

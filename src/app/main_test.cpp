@@ -127,6 +127,26 @@ TEST_F(Program, TheLocaleGivesTheSeparatorsTheStoreLacks) {
 }
 #endif
 
+#ifndef _WIN32
+// Started from the desktop (no terminal, a graphical session): a message
+// says what failed, in the user's words, and the report opens once it is
+// read. A stub stands in for zenity and logs what it was asked to show.
+TEST_F(Program, FromTheDesktopAMessageSaysWhatFailedBeforeTheReport) {
+  testing::writeFile(bin + "/zenity", "#!/bin/sh\nprintf '%s\\n' \"$*\" >>'" + dir.file("zenity.log") +
+                                          "'\nsleep 0.3\nprintf read >>'" + dir.file("zenity.log") + "'\n");
+  fs::permissions(fs::u8path(bin + "/zenity"), fs::perms::owner_all);
+  std::string recording = dir.file("run 7.tlq");
+  testing::writeFile(recording, "{\"data\":[\n{}");
+  auto r = run({recording}, {{"DISPLAY", ":42"}});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_EQ(testing::readFile(dir.file("zenity.log")),
+            "--warning --no-markup --title=tlqconverter --text=\u00abrun 7.tlq\u00bb is not a complete recording: "
+            "invalid JSON at line 2, column 3: expected ',' or ']', found end of input.\nread");
+  ASSERT_EQ(reports().size(), 1u);
+  EXPECT_EQ(opened(), reports()[0] + "\n");  // after the message was read
+}
+#endif
+
 TEST_F(Program, FailureEndsInAnOpenedReport) {
   std::string missing = dir.file("missing.tlq");
   auto r = run({missing, "second word", ""});

@@ -28,7 +28,7 @@ void registerDesktopFileType(const std::string& program);
 void unregisterDesktopFileType();
 
 // A message for the person at the desktop: a message box under Windows,
-// which waits for OK; zenity (else kdialog) elsewhere, which does not wait.
+// which waits for OK; zenity (else kdialog) elsewhere, waited for alike.
 // Nothing is shown where no window can be.
 void showMessage(const std::string& title, const std::string& text, bool warning);
 

@@ -85,12 +85,14 @@ void unregisterDesktopFileType() {
   runChild({"update-desktop-database", data + "/applications"}, nullptr, false);
 }
 
+// Waits until the person has read it, as a message box does: what comes
+// after it (a report opened) comes then.
 void showMessage(const std::string& title, const std::string& text, bool warning) {
   if (!graphicalSession()) return;
   if (runChild({"zenity", warning ? "--warning" : "--info", "--no-markup", "--title=" + title, "--text=" + text},
-               nullptr, true))
+               nullptr, false))
     return;
-  runChild({"kdialog", "--title", title, warning ? "--sorry" : "--msgbox", text}, nullptr, true);
+  runChild({"kdialog", "--title", title, warning ? "--sorry" : "--msgbox", text}, nullptr, false);
 }
 
 void showLastResort(const std::string& text) {

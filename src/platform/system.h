@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -43,5 +44,13 @@ bool removeFile(const std::string& path);
 // Windows GetLastError), e.g. "No space left on device". Call it at once,
 // before anything else can call the system.
 std::string lastSystemError();
+
+// What such words say happened, for a person who is to do something about
+// it: another program holds the file (a sharing or lock violation, under
+// Windows), no right to change it, no room, nothing of that name. The words
+// are those lastSystemError gives, or the C library's (errno) for files the
+// C library wrote.
+enum class SystemCause : uint8_t { other, inUse, denied, full, missing };
+SystemCause causeOf(const std::string& reason);
 
 }  // namespace tlq

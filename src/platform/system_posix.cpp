@@ -95,4 +95,17 @@ bool removeFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
 std::string lastSystemError() { return std::generic_category().message(errno); }
 
+SystemCause causeOf(const std::string& reason) {
+  auto is = [&](std::initializer_list<int> codes) {
+    for (int code : codes)
+      if (reason == std::generic_category().message(code)) return true;
+    return false;
+  };
+  if (is({ETXTBSY, EBUSY})) return SystemCause::inUse;
+  if (is({EACCES, EPERM, EROFS})) return SystemCause::denied;
+  if (is({ENOSPC, EDQUOT, EFBIG})) return SystemCause::full;
+  if (is({ENOENT, ENOTDIR})) return SystemCause::missing;
+  return SystemCause::other;
+}
+
 }  // namespace tlq

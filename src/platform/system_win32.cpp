@@ -2,7 +2,9 @@
 
 #include <bcrypt.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <system_error>
 
 #include "platform/split_command_line.h"
 #include "platform/system.h"
@@ -59,5 +61,21 @@ bool fileExists(const std::string& path) {
 bool removeFile(const std::string& path) { return ::DeleteFileW(widePath(path).c_str()) != 0; }
 
 std::string lastSystemError() { return systemMessage(::GetLastError()); }
+
+SystemCause causeOf(const std::string& reason) {
+  auto is = [&](std::initializer_list<DWORD> codes, std::initializer_list<int> errnos) {
+    for (DWORD code : codes)
+      if (reason == systemMessage(code)) return true;
+    for (int code : errnos)
+      if (reason == std::generic_category().message(code)) return true;
+    return false;
+  };
+  if (is({ERROR_SHARING_VIOLATION, ERROR_LOCK_VIOLATION, ERROR_USER_MAPPED_FILE}, {EBUSY})) return SystemCause::inUse;
+  if (is({ERROR_ACCESS_DENIED, ERROR_WRITE_PROTECT}, {EACCES, EPERM, EROFS})) return SystemCause::denied;
+  if (is({ERROR_DISK_FULL, ERROR_HANDLE_DISK_FULL, ERROR_DISK_QUOTA_EXCEEDED}, {ENOSPC, EFBIG}))
+    return SystemCause::full;
+  if (is({ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND}, {ENOENT})) return SystemCause::missing;
+  return SystemCause::other;
+}
 
 }  // namespace tlq
