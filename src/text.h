@@ -31,6 +31,9 @@ inline const char* findAnyOf(const char* p, const char* end, Bytes... bytes) {
   return p;
 }
 
+// An ASCII letter in lower case; any other byte as it is.
+inline char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
 // The length of the UTF-8 character that begins at `p` (before `end`): 1 to
 // 4, or 0 where none does (a stray byte, an overlong form, a surrogate,
 // nothing past U+10FFFF, one cut short).

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "csv/csv.h"
+#include "platform/folders.h"
 #include "text.h"
 
 namespace tlq {
@@ -50,12 +51,26 @@ std::string progressLine(size_t done, size_t total, uint64_t bytesDone, uint64_t
   return line;
 }
 
+namespace {
+
+// ", 2 stale parts not removed", ", 1 stale part removed": what the
+// totals say of them.
+std::string staleCounts(const BatchTotals& t) {
+  std::string text;
+  if (t.staleKept > 0) text += ", " + counted(t.staleKept, "stale part", "stale parts") + " not removed";
+  if (t.staleRemoved > 0) text += ", " + counted(t.staleRemoved, "stale part", "stale parts") + " removed";
+  return text;
+}
+
+}  // namespace
+
 std::string totalsLine(const BatchTotals& t) {
   std::string line = t.cancelled ? "cancelled: " : "";
   line += counted(t.converted, "recording", "recordings") + " converted, ";
   if (t.upToDate > 0) line += std::to_string(t.upToDate) + " up to date, ";
   line += std::to_string(t.failed) + " failed";
   if (t.notConverted > 0) line += ", " + std::to_string(t.notConverted) + " not converted";
+  line += staleCounts(t);
   line += ", " + counted(t.lines, "line", "lines") + " written, " +
           counted(t.dropped, "entry", "entries") + " dropped for a failed CRC, " + megabytes(t.bytesRead) +
           " MB read in " + secondsText(t.seconds) + " s";
@@ -63,14 +78,16 @@ std::string totalsLine(const BatchTotals& t) {
 }
 
 std::string summaryMessage(const BatchTotals& t, size_t recordings) {
-  if (recordings == 0) return "No recordings (*.tlq) were found.";
+  if (recordings == 0 && !t.searchCut) return "No recordings (*.tlq) were found.";
   std::string text = t.cancelled   ? "The conversion was cancelled.\n\n"
                      : t.failed > 0 ? "Some recordings could not be converted.\n\n"
                                     : "The recordings were converted.\n\n";
+  if (t.searchCut) text += "The search for recordings was cut short: only those found are counted.\n\n";
   text += std::to_string(t.converted) + " of " + counted(recordings, "recording", "recordings") + " converted, ";
   if (t.upToDate > 0) text += std::to_string(t.upToDate) + " up to date, ";
   text += std::to_string(t.failed) + " failed";
   if (t.notConverted > 0) text += ", " + std::to_string(t.notConverted) + " not converted";
+  text += staleCounts(t);
   text += ".\n" + counted(t.lines, "line", "lines") + " written, " + counted(t.dropped, "entry", "entries") +
           " dropped for a failed CRC.\n" + megabytes(t.bytesRead) + " MB read in " + secondsText(t.seconds) + " s.";
   return text;
@@ -86,8 +103,24 @@ std::string failureLine(const std::string& path, const std::string& kind, const 
          (report.empty() ? " (no report: " + noReport + ")" : " (report: " + report + ")");
 }
 
+namespace {
+
+constexpr char kHex[] = "0123456789abcdef";
+
+std::string escapedByte(unsigned char b) {
+  if (b == '\n') return "\\n";
+  if (b == '\r') return "\\r";
+  if (b == '\t') return "\\t";
+  return std::string("\\x") + kHex[b >> 4] + kHex[b & 15];
+}
+
+}  // namespace
+
 std::string displayText(std::string_view text) {
-  static constexpr char kHex[] = "0123456789abcdef";
+  // Where a backslash is part of a name, it is doubled: a name holding a
+  // backslash and "n" then differs from one holding a line feed. Under
+  // Windows it separates folders, and no name holds a control character.
+  const bool doubleBackslash = !isPathSeparator('\\');
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size();) {
@@ -101,24 +134,36 @@ std::string displayText(std::string_view text) {
       continue;
     }
     if (n == 1 && c >= 0x20 && c != 0x7F) {
+      if (c == '\\' && doubleBackslash) out += '\\';
       out += static_cast<char>(c);
       ++i;
       continue;
     }
-    for (size_t k = 0; k < (c1 ? 2 : 1); ++k, ++i) {
-      auto b = static_cast<unsigned char>(text[i]);
-      if (b == '\n') out += "\\n";
-      else if (b == '\r') out += "\\r";
-      else if (b == '\t') out += "\\t";
-      else out += std::string("\\x") + kHex[b >> 4] + kHex[b & 15];
+    for (size_t k = 0; k < (c1 ? 2 : 1); ++k, ++i) out += escapedByte(static_cast<unsigned char>(text[i]));
+  }
+  return out;
+}
+
+std::string utf8Text(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    size_t n = utf8Length(text.data() + i, text.data() + text.size());
+    if (n == 0) {
+      out += std::string("\\x") + kHex[static_cast<unsigned char>(text[i]) >> 4] +
+             kHex[static_cast<unsigned char>(text[i]) & 15];
+      ++i;
+    } else {
+      out.append(text.substr(i, n));
+      i += n;
     }
   }
   return out;
 }
 
-std::string logField(std::string_view text) {
+std::string logField(std::string_view text, char separator) {
   std::string field;
-  quoteString(CsvFormat{{}, ',', '.'}, text, field);
+  quoteString(CsvFormat{{}, separator, '.'}, text, field);
   return field;
 }
 
