@@ -11,8 +11,11 @@ namespace tlq {
 
 class FolderLock {
  public:
-  // Takes the lock on `folder`, waiting for another holder at most `wait`;
-  // false from held() when it waited in vain. A folder that takes no lock
+  // Takes the lock on `folder`, waiting for another process's hold at most
+  // `wait` (for another thread of this one as long as it holds it: one
+  // table's commit), and not at all while that process keeps it after an
+  // earlier wait ran out; false from held() when it waited in vain. A
+  // folder that takes no lock
   // (a file system without them, a folder that cannot be opened) is taken
   // as locked. The system lets go of the lock when the process ends,
   // however it ends: POSIX locks the folder itself (flock); Windows makes a
@@ -26,7 +29,11 @@ class FolderLock {
   bool held() const { return held_; }
 
  private:
-  std::unique_lock<std::timed_mutex> local_;  // among the threads of this process
+  struct Local;
+  static Local& localFor(const std::string& folder);
+
+  Local& local_;                       // among the threads of this process
+  std::unique_lock<std::mutex> localHeld_;
   intptr_t handle_ = -1;
   bool held_ = false;
 };
