@@ -108,11 +108,11 @@ std::string TableFiles::finishForWriter() {
   return temps_.back();
 }
 
-// Undoes a commit that failed: the new parts in place before `inUpTo` are
+// Undoes a commit that failed: the new parts in place from `inFrom` on are
 // taken out again, and the older files moved aside before `asideUpTo` go
 // back to their names.
-void TableFiles::putBack(size_t asideUpTo, size_t inUpTo) {
-  for (size_t i = 0; i < inUpTo; ++i) removeFile(targets_[i]);
+void TableFiles::putBack(size_t asideUpTo, size_t inFrom) {
+  for (size_t i = inFrom; i < targets_.size(); ++i) removeFile(targets_[i]);
   for (size_t i = 0; i < asideUpTo; ++i)
     if (!asides_[i].empty()) renameFresh(asides_[i], targets_[i]);
 }
@@ -169,15 +169,18 @@ void TableFiles::commitLocked() {
     std::string aside = scratchName(folderOf(targets_[i]), ".old");
     if (!renameFresh(targets_[i], aside)) {
       std::string reason = lastSystemError();
-      putBack(i, 0);
+      putBack(i, targets_.size());
       throw IoError("cannot open: " + finals_[i]).withReason(reason);
     }
     asides_[i] = aside;
   }
-  for (size_t i = 0; i < targets_.size(); ++i) {
+  // The first part last: until it is in, the table's name shows none, so
+  // that a crash in between leaves a table that --update converts again,
+  // not a short one.
+  for (size_t i = targets_.size(); i-- > 0;) {
     if (!renameFresh(temps_[i], targets_[i])) {
       std::string reason = lastSystemError();
-      putBack(targets_.size(), i);
+      putBack(targets_.size(), i + 1);
       throw IoError("cannot open: " + finals_[i]).withReason(reason);
     }
   }

@@ -84,7 +84,8 @@ class TableFiles {
   // "cannot open: " + the part's name, with the system's reason, when one
   // cannot be replaced (a folder, a read-only file, a file held open): then
   // the older files are all as they were. With several parts, the older
-  // ones are moved aside first and put back on any failure.
+  // ones are moved aside first and put back on any failure, and the new
+  // ones go in from the last to the first.
   void commit();
 
   // The step of commit() that puts the parts in place, for a caller that
@@ -97,7 +98,7 @@ class TableFiles {
 
  private:
   void startPart();
-  void putBack(size_t asideUpTo, size_t inUpTo);
+  void putBack(size_t asideUpTo, size_t inFrom);
 
   std::string csvPath_, header_;
   uint64_t splitRows_, linesInPart_ = 0;
