@@ -13,6 +13,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libmpfr-dev locales python3
   python3-openpyxl libreoffice-calc-nogui
+  strace
 )
 for extra in "$@"; do
   case "$extra" in

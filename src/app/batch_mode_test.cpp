@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "app/batch_fixture.h"
+#include "app/batch_text.h"
 #include "convert/convert.h"
 #include "test_support.h"
 
@@ -223,9 +224,10 @@ TEST_F(BatchRun, UsageErrorsShowArgumentsEscaped) {
   EXPECT_EQ(r.exitCode, 2);
   EXPECT_TRUE(r.err.starts_with("tlqconverter: unknown option \"--x\\x1b]0;pwned\\x07\"\nUsage: ")) << r.err;
   EXPECT_EQ(r.err.find('\x1b'), std::string::npos);
-  writeFile(dir.file("f\x9b" "2J"), "a file");
-  r = batch({"--out", dir.file("f\x9b" "2J"), "d"});
-  EXPECT_TRUE(r.err.starts_with("tlqconverter: --out is not a folder: " + dir.file("f\\x9b2J") + "\n")) << r.err;
+  writeFile(dir.file("f\xc2\x9b" "2J"), "a file");  // a C1 control, CSI
+  r = batch({"--out", dir.file("f\xc2\x9b" "2J"), "d"});
+  EXPECT_TRUE(r.err.starts_with("tlqconverter: --out is not a folder: " + displayText(dir.file("")) + "f\\xc2\\x9b2J\n"))
+      << r.err;
 #ifndef _WIN32
   auto literal = batch({"--a\\nb"}), feed = batch({"--a\nb"});
   EXPECT_TRUE(literal.err.starts_with("tlqconverter: unknown option \"--a\\\\nb\"\n")) << literal.err;
