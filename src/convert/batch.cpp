@@ -146,6 +146,10 @@ void Batch::run(const std::atomic<bool>& cancel, const std::function<void(size_t
       size_t i = next.fetch_add(1);
       if (i >= items_.size() || cancel.load()) break;
       budget.takeOne();
+      if (cancel.load()) {  // stopped while it waited for a thread
+        budget.give(1);
+        break;
+      }
       unsigned threads = 1;
       if (items_[i].size >= kParallelFrom) threads += budget.takeUpTo(settings_.threads - 1);
       lastStarted_.store(i);
@@ -374,6 +378,7 @@ BatchResult Batch::convert(size_t i, unsigned threads, const std::atomic<bool>& 
     const PathInfo read = pathInfo(item.path);
     table.reset();
     converted();
+    if (cancel.load()) throw ConversionCancelled();  // a stop waits for no disk
     TLQ_AT(files.makeDurable());
     if (cancel.load()) throw ConversionCancelled();
     {
