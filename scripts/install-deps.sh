@@ -15,7 +15,7 @@ build=(
   libpcre2-dev libboost-json1.81-dev libxlsxwriter-dev
   libgtest-dev libgmock-dev libbenchmark-dev
 )
-tests=(libmpfr-dev locales python3 python3-openpyxl libreoffice-calc-nogui)
+tests=(libmpfr-dev locales python3 python3-openpyxl libreoffice-calc-nogui strace)
 extras=()
 for extra in "$@"; do
   case "$extra" in

@@ -6,6 +6,9 @@
 #      split: the tables, the exit code and the summary are the Linux
 #      program's; then beside the recordings: an older table of a failing
 #      recording stays as it was, no temporary file is left;
+#      two and three batches at once over one tree: every table whole (the
+#      Linux program's), nothing of theirs left; one killed leaves no lock;
+#      every file flushed to the disk before it is renamed into place (strace);
 #   2. Ctrl-C (SIGINT, which wine turns into the console's Ctrl-C event) in the
 #      middle of a large batch: exit 130, no temporary file, only whole tables;
 #   3. tlqconverter.exe from the desktop in a virtual display (Xvfb): the
@@ -87,6 +90,72 @@ check "an older table of a failing recording stays" equals "$(cat "$tree/Mess da
 check "no table of a recording that is no JSON" test ! -e "$tree/Mess daten/kaputt.csv"
 check "a table beside its recording" cmp -s "$tree/Mess daten/2026/Süd.csv" "$work/linux/Mess daten/2026/Süd.csv"
 check "no temporary file left" no_temporary_files "$tree"
+
+echo "batch, two and three at once over one tree"
+many="$work/many"
+mkdir -p "$many/a" "$many/b"
+for i in $(seq 100 159); do gen --entries $((20 + i % 37)) --seed "$i" "$many/$([ $((i % 2)) -eq 0 ] && echo a || echo b)/r$i.tlq"; done
+linux --batch --split-rows 5 --out "$work/many-linux" "$many" >/dev/null
+"$wine" build/windows/src/tlqconverter.com --batch --split-rows 7 "$(windows_path "$many")" </dev/null >/dev/null 2>&1
+at_once() {  # $1 batches at once over the tree: each must convert every recording
+  local pids=() k rc=0
+  for k in $(seq "$1"); do
+    "$wine" build/windows/src/tlqconverter.com --batch --split-rows 5 "$(windows_path "$many")" </dev/null \
+      >"$work/at-once-$k.out" 2>/dev/null &
+    pids+=($!)
+  done
+  for k in "${pids[@]}"; do wait "$k" || rc=1; done
+  for k in $(seq "$1"); do grep -q '^60 recordings converted, 0 failed, ' "$work/at-once-$k.out" || rc=1; done
+  return $rc
+}
+whole_tables_as_linux() { diff -r -x '*.tlq' "$work/many-linux" "$many" >/dev/null; }
+no_leftovers() { [ -z "$(find "$1" -name '*.tmp' -o -name '*.old' -o -name 'tlqconverter.lock')" ]; }
+for n in 2 3; do
+  check "$n at once: every batch converts every recording" at_once "$n"
+  check "$n at once: every table whole, as the Linux program writes it" whole_tables_as_linux
+  check "$n at once: no file of theirs left" no_leftovers "$many"
+done
+# Killed (a crash) while it puts tables in: its lock goes with it.
+"$wine" build/windows/src/tlqconverter.com --batch --split-rows 5 "$(windows_path "$many")" </dev/null >/dev/null 2>&1 &
+pid=$!
+sleep 1
+kill -KILL "$pid" 2>/dev/null || true
+wait "$pid" 2>/dev/null || true
+check "killed: no lock file left" test -z "$(find "$many" -name tlqconverter.lock)"
+wrc=0
+TLQCONVERTER_LOCK_WAIT=1 "$wine" build/windows/src/tlqconverter.com --batch --split-rows 5 "$(windows_path "$many")" \
+  </dev/null >"$work/after-kill.out" 2>/dev/null || wrc=$?
+check "killed: the next batch goes on at once" equals "$wrc" 0
+
+echo "batch, each file on the disk before it goes in"
+mkdir -p "$work/durable"
+gen --entries 300 --seed 3 "$work/durable/a.tlq"
+gen --entries 20 --seed 4 "$work/durable/b.tlq"
+durable_log=$(windows_path "$work/durable/log.csv") durable=$(windows_path "$work/durable")
+# A server of its own, traced with the program: it does the renames.
+"$wineserver" -k </dev/null >/dev/null 2>&1 || true
+"$wineserver" -w </dev/null >/dev/null 2>&1 || true
+strace -f -qq -y -e trace=fsync,fdatasync,rename,renameat,renameat2 -o "$work/strace.txt" \
+  "$wine" build/windows/src/tlqconverter.com --batch --split-rows 100 --log "$durable_log" "$durable" \
+  </dev/null >/dev/null 2>&1 || true
+synced_before_renamed() {  # every temporary file flushed (FlushFileBuffers: fsync) before its rename
+  python3 - "$work/strace.txt" <<'PY'
+import re, sys
+synced, renamed = set(), 0
+for line in open(sys.argv[1]):
+    m = re.search(r"f(?:data)?sync\(\d+<([^>]*)>", line)
+    if m:
+        synced.add(m.group(1))
+    m = re.search(r'rename(?:at2?)?\((?:AT_FDCWD[^,]*, )?"([^"]*tlqconverter_[A-Za-z0-9]{8}\.tmp)"', line)
+    if m:
+        renamed += 1
+        if m.group(1) not in synced:
+            sys.exit("renamed before it was flushed: " + line.strip())
+sys.exit(0 if renamed == 5 else "%d renames of temporary files, not 5" % renamed)  # three parts, b, the log
+PY
+}
+check "every part and the log flushed before it is renamed into place" synced_before_renamed
+"$wineserver" -p </dev/null >/dev/null 2>&1 || true
 
 # A large batch: copies of a recording of some megabytes.
 big="$work/big"
@@ -180,7 +249,7 @@ check "a message box, no crash" dismiss_message no-recordings
 wrc=0
 wait "$pid" || wrc=$?
 check "exit code 0" equals "$wrc" 0
-check "the summary says none" grep -q '^0 recordings converted, 0 failed' "$work/empty.out"
+check "the summary says none" grep -q '^No recordings (\*\.tlq) were found\.' "$work/empty.out"
 
 echo "batch from the desktop: the failures listed in a file, opened once the message is read"
 mkdir -p "$work/März ω"

@@ -9,9 +9,10 @@ cd "$(dirname "$0")/.."
 
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
-# wine, and a virtual display with a hand and an eye for the progress dialog.
+# wine, and a virtual display with a hand and an eye for the progress dialog;
+# strace to see the program's files reach the disk.
 missing=()
-for p in wine64 xvfb xdotool imagemagick; do
+for p in wine64 xvfb xdotool imagemagick strace; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 if ((${#missing[@]})); then

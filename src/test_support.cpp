@@ -155,7 +155,7 @@ namespace {
 
 // One argument as the C runtime splits it again.
 std::wstring quoteArgument(const std::wstring& arg) {
-  if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) return arg;
+  if (!arg.empty() && arg.find_first_of(L" \t\"\r\n") == std::wstring::npos) return arg;
   std::wstring q = L"\"";
   size_t backslashes = 0;
   for (wchar_t c : arg) {

@@ -270,31 +270,19 @@ std::string tablePathFor(std::string_view path, std::string_view extension) {
   return std::string(path) + "." + std::string(extension);
 }
 
-std::string displayText(std::string_view text) {
+std::string utf8Text(std::string_view text) {
   static constexpr char kHex[] = "0123456789abcdef";
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size();) {
-    auto c = static_cast<unsigned char>(text[i]);
     size_t n = utf8Length(text.data() + i, text.data() + text.size());
-    // C1 controls (U+0080 to U+009F) steer terminals as C0 ones do.
-    bool c1 = n == 2 && c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0;
-    if (n > 1 && !c1) {
+    if (n == 0) {
+      out += std::string("\\x") + kHex[static_cast<unsigned char>(text[i]) >> 4] +
+             kHex[static_cast<unsigned char>(text[i]) & 15];
+      ++i;
+    } else {
       out.append(text.substr(i, n));
       i += n;
-      continue;
-    }
-    if (n == 1 && c >= 0x20 && c != 0x7F) {
-      out += static_cast<char>(c);
-      ++i;
-      continue;
-    }
-    for (size_t k = 0; k < (c1 ? 2 : 1); ++k, ++i) {
-      auto b = static_cast<unsigned char>(text[i]);
-      if (b == '\n') out += "\\n";
-      else if (b == '\r') out += "\\r";
-      else if (b == '\t') out += "\\t";
-      else out += std::string("\\x") + kHex[b >> 4] + kHex[b & 15];
     }
   }
   return out;

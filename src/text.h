@@ -31,6 +31,9 @@ inline const char* findAnyOf(const char* p, const char* end, Bytes... bytes) {
   return p;
 }
 
+// An ASCII letter in lower case; any other byte as it is.
+inline char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
 // The length of the UTF-8 character that begins at `p` (before `end`): 1 to
 // 4, or 0 where none does (a stray byte, an overlong form, a surrogate,
 // nothing past U+10FFFF, one cut short).
@@ -176,10 +179,10 @@ double parseDecimal(std::string_view text);
 // up to 2^64 - 1; nothing for any other text.
 std::optional<uint64_t> parseCount(std::string_view text);
 
-// Text as a terminal or a one-line list may show it: control characters
-// and bytes that are not UTF-8 escaped ("\n", "\t", "\r", "\x1b"), the rest
-// as it is.
-std::string displayText(std::string_view text);
+// Text as valid UTF-8: each byte that is not part of a UTF-8 character
+// written as "\xe2" (as the batch's summary shows it), the rest exactly as
+// it is.
+std::string utf8Text(std::string_view text);
 
 // The path with its extension replaced by `extension`: scanning back from
 // the last character, the first "." starts the extension and a "/" or "\"

@@ -34,7 +34,9 @@ and one recording of the same total size, both converted by --batch into a
 new out folder, round after round: median times, their ratio and peak
 memory. Then the folder's batch with standard error on a pseudo-terminal (the
 progress line drawn) beside the same without one, and the folder's batch
-once more over the tables it wrote (each replaced).
+once more over the tables it wrote (each replaced). Then 10,000 tiny
+recordings in one folder whose tables an earlier run split into parts that
+are now stale (listed, kept) against the same folder without stale parts.
 
 Then workbooks (20 and 200 MB): --xlsx beside xlsx_floor, the library alone
 writing the same cells (the time it reports for the writing; the cells are
@@ -208,6 +210,35 @@ def batch(program, generator, work, env, runs):
           "--update over converted tables %.1f%% of their conversion"
           % (m, o, m / o, many_peak / single_peak, (t / p - 1) * 100, (tc / pc - 1) * 100,
              statistics.median(update) / m * 100))
+
+
+def stale_parts(program, generator, work, env, runs):
+    """10,000 small recordings in one folder whose tables an earlier run split
+    (their parts now stale, listed and kept) against the same folder with
+    whole tables: the stale parts are found with one listing of the folder."""
+    stale, plain = os.path.join(work, "stale"), os.path.join(work, "plain")
+    os.mkdir(stale)
+    one = os.path.join(work, "tiny.tlq")
+    subprocess.run([generator, "--entries", "6", "--seed", "5", one], check=True)
+    for i in range(10_000):
+        shutil.copyfile(one, os.path.join(stale, "r%05d.tlq" % i))
+    shutil.copytree(stale, plain)
+    subprocess.run([program, "--batch", "--split-rows", "2", stale], env=env, stdout=subprocess.DEVNULL, check=True)
+    subprocess.run([program, "--batch", plain], env=env, stdout=subprocess.DEVNULL, check=True)
+    with_stale, without, peak = [], [], 0
+    for r in range(runs):  # a run lists the stale parts and removes none: the same again
+        for into, folder in ((with_stale, stale), (without, plain)) if r % 2 == 0 else ((without, plain), (with_stale, stale)):
+            wall, p = run([program, "--batch", folder], env)
+            into.append(wall)
+            peak = max(peak, p)
+    size = 10_000 * os.path.getsize(one)
+    row("batch 10000 tiny, stale parts listed", size, with_stale, peak)
+    row("batch 10000 tiny, none stale", size, without, peak)
+    print("batch: 10000 recordings with stale parts %.3f s, without %.3f s, ratio %.2f"
+          % (statistics.median(with_stale), statistics.median(without),
+             statistics.median(with_stale) / statistics.median(without)))
+    shutil.rmtree(stale)
+    shutil.rmtree(plain)
 
 
 def wine_figures(program, windows_build, work, env, runs, sizes, tables=True, workbooks=True):
@@ -485,6 +516,7 @@ def main():
                   % (wall, floor, wall / floor, ratios["reading"] / floor))
         if not args.no_batch:
             batch(program, generator, work, env, max(args.runs, 5))
+            stale_parts(program, generator, work, env, max(args.runs, 5))
         if not args.no_workbooks and not args.batch_only:
             floor_tool = os.path.abspath(os.path.join(args.build, "tools", "xlsx_floor"))
             baseline = os.path.abspath(os.path.join(args.baseline, "src", "tlqconverter")) if args.baseline else None

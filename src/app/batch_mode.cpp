@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "app/batch_text.h"
@@ -12,6 +13,7 @@
 #include "app/report.h"
 #include "convert/batch.h"
 #include "convert/convert.h"
+#include "convert/table_files.h"
 #include "csv/csv.h"
 #include "error.h"
 #include "platform/console.h"
@@ -19,6 +21,7 @@
 #include "platform/folders.h"
 #include "platform/progress_dialog.h"
 #include "platform/shell.h"
+#include "platform/system.h"
 #include "platform/temp_files.h"
 
 namespace tlq {
@@ -92,12 +95,33 @@ const char* outcomeOf(BatchResult::State state) {
   return "cancelled";
 }
 
+// A file named as a part beyond a table's last one, listed: kept (and why,
+// when it was to be removed), removed, or in a plan to be removed.
+std::string staleLine(const StalePart& part, bool planned) {
+  const std::string what = " (a part of an earlier split into more parts";
+  if (part.removed && planned)
+    return "would remove: " + displayText(part.path) + what + ", if its first line is the table's header)\n";
+  if (part.removed) return "removed: " + displayText(part.path) + what + ")\n";
+  return "stale: " + displayText(part.path) + what + "; not removed" + (part.kept.empty() ? "" : ": " + part.kept) +
+         ")\n";
+}
+
+// A PATH whose search the cancel cut short.
+std::string cutShortLine(const std::string& path) {
+  return "search cut short: " + displayText(path) + " (recordings not found yet are not counted)\n";
+}
+
 // The totals of a batch that has run, and its lines for the person: each
-// failure, each recording with entries dropped for a failed CRC, each part
-// an earlier run left that was removed. Names are shown escaped.
-std::pair<BatchTotals, std::string> summarize(const Batch& batch, const std::vector<Failure>& failures) {
+// failure, each recording with entries dropped for a failed CRC, each file
+// named as a part beyond a table's last one, each PATH whose search was cut
+// short. Names are shown escaped.
+std::pair<BatchTotals, std::string> summarize(const Batch& batch, const std::vector<Failure>& failures,
+                                              const std::vector<std::string>& cutShort) {
   BatchTotals totals;
+  totals.searchCut = !cutShort.empty();
+  totals.cancelled = totals.searchCut;
   std::string lines;
+  for (const std::string& path : cutShort) lines += cutShortLine(path);
   for (size_t i = 0; i < batch.items().size(); ++i) {
     const BatchResult& result = batch.results()[i];
     const BatchItem& item = batch.items()[i];
@@ -110,8 +134,10 @@ std::pair<BatchTotals, std::string> summarize(const Batch& batch, const std::vec
         if (result.dropped > 0)
           lines += "dropped: " + displayText(item.path) + ": " + std::to_string(result.dropped) +
                    (result.dropped == 1 ? " entry" : " entries") + " for a failed CRC\n";
-        for (const std::string& part : result.removed)
-          lines += "removed: " + displayText(part) + " (a part left by an earlier run)\n";
+        for (const StalePart& part : result.stale) {
+          lines += staleLine(part, false);
+          ++(part.removed ? totals.staleRemoved : totals.staleKept);
+        }
         break;
       case BatchResult::State::upToDate:
         ++totals.upToDate;
@@ -133,43 +159,107 @@ std::pair<BatchTotals, std::string> summarize(const Batch& batch, const std::vec
   return {totals, lines};
 }
 
-// The log: a line per recording, comma-separated and quoted as RFC 4180
-// has it, names exact.
-std::string logText(const Batch& batch, const std::vector<Failure>& failures) {
-  std::string text =
-      "recording,tables,outcome,data lines,entries dropped for a failed CRC,bytes read,seconds,error kind,"
-      "error message,report\r\n";
+// The log: a byte-order mark (a spreadsheet reads it as UTF-8 then), then a
+// line per recording, separated as the tables are and quoted as RFC 4180 has
+// it, names exact but for bytes that are not UTF-8 (escaped, so that the
+// log is UTF-8 throughout); then a line per PATH whose search was cut short.
+std::string logText(const Batch& batch, const std::vector<Failure>& failures, const std::vector<std::string>& cutShort,
+                    char separator, char decimal) {
+  const std::string sep(1, separator);
+  auto field = [&](std::string_view text) { return logField(utf8Text(text), separator); };
+  auto list = [](const std::vector<std::string>& names) {
+    std::string text;
+    for (const std::string& name : names) text += (text.empty() ? "" : "\n") + name;
+    return text;
+  };
+  std::string text = "\xEF\xBB\xBF";
+  for (const char* column : {"recording", "tables", "outcome", "data lines", "entries dropped for a failed CRC",
+                             "bytes read", "seconds", "error kind", "error message", "report", "stale parts",
+                             "stale parts removed"})
+    text += (text.size() == 3 ? "" : sep) + column;
+  text += "\r\n";
   for (size_t i = 0; i < batch.items().size(); ++i) {
     const BatchResult& result = batch.results()[i];
     const BatchItem& item = batch.items()[i];
-    std::string tables;
-    for (const std::string& table : result.tables) tables += (tables.empty() ? "" : "\n") + table;
     const bool read = result.state == BatchResult::State::converted || result.state == BatchResult::State::failed;
     const Failure& f = failures[i];
-    text += logField(item.path) + "," + logField(tables) + "," + outcomeOf(result.state) + "," +
-            std::to_string(result.lines) + "," + std::to_string(result.dropped) + "," +
-            std::to_string(read ? item.size : 0) + "," + fixedText(result.seconds, 3) + "," + logField(f.kind) + "," +
-            logField(f.kind.empty() ? "" : withReason(f.message, f.reason)) + "," +
-            logField(f.report.empty() ? f.noReport : f.report) + "\r\n";
+    std::vector<std::string> kept, removed;
+    for (const StalePart& part : result.stale) (part.removed ? removed : kept).push_back(part.path);
+    std::string seconds = fixedText(result.seconds, 3);
+    std::replace(seconds.begin(), seconds.end(), '.', decimal);
+    text += field(item.path) + sep + field(list(result.tables)) + sep + outcomeOf(result.state) + sep +
+            std::to_string(result.lines) + sep + std::to_string(result.dropped) + sep +
+            std::to_string(read ? item.size : 0) + sep + field(seconds) + sep + field(f.kind) + sep +
+            field(f.kind.empty() ? "" : withReason(f.message, f.reason)) + sep +
+            field(f.report.empty() ? f.noReport : f.report) + sep + field(list(kept)) + sep + field(list(removed)) +
+            "\r\n";
   }
+  for (const std::string& path : cutShort)
+    text += field(path) + sep + sep + "search cut short" + sep + "0" + sep + "0" + sep + "0" + sep + sep + sep + sep +
+            sep + sep + "\r\n";
   return text;
 }
 
-// --dry-run: what a run would write, and what it would refuse.
-std::string dryRunText(const Batch& batch, uint64_t splitRows, size_t& failing) {
+// Writes the log as a table is written: whole or not at all, through a link
+// at its name, as a new file is made (or keeping the older one's
+// permissions), its folders made as needed.
+void writeLog(const std::string& path, const std::string& text) {
+  TLQ_OP("writeLog");
+  std::string folder = folderOf(linkTarget(path));
+  if (!folder.empty() && !makeFolders(folder)) {
+    std::string reason = lastSystemError();
+    throw IoError("cannot open: " + path).withReason(reason);
+  }
+  TableFiles file = TLQ_AT(TableFiles(path, "", 0));
+  LineBlock block;
+  block.text = text;
+  TLQ_AT(file.put(block));
+  TLQ_AT(file.commit());
+}
+
+// What fails before a recording is read, as a plan says it: a clash, a
+// PATH that is no recording, a folder that takes no file, a table that
+// cannot be replaced. "" when none of these.
+std::string plannedFailure(const BatchItem& item) {
+  try {
+    MappedFile recording(item.path);  // opened, not read
+  } catch (const IoError& e) {
+    TraceFrame::forgetUnwound();
+    return withReason(e.message(), e.reason());
+  }
+  std::string target = linkTarget(item.table);
+  if (std::optional<std::string> why = whyNoFileIn(folderOf(target)))
+    return withReason("cannot open: " + item.table, *why);
+  try {
+    refuseUnreplaceable(target, item.table);
+  } catch (const IoError& e) {
+    TraceFrame::forgetUnwound();
+    return withReason(e.message(), e.reason());
+  }
+  return "";
+}
+
+// --dry-run: what a run would write, and what it would refuse, until it is
+// done or `cancel` is set.
+std::string dryRunText(const Batch& batch, uint64_t splitRows, const std::atomic<bool>& cancel, size_t& failing,
+                       size_t& planned) {
   std::string text;
   std::vector<std::string> kept;
-  for (size_t i = 0; i < batch.items().size(); ++i) {
-    const BatchItem& item = batch.items()[i];
-    if (!item.problem.empty()) {
+  for (planned = 0; planned < batch.items().size() && !cancel; ++planned) {
+    const BatchItem& item = batch.items()[planned];
+    std::string failure = item.problem.empty() ? "" : withReason(item.problem, item.reason);
+    const bool upToDate = failure.empty() && batch.upToDate(planned, kept);
+    if (failure.empty() && !upToDate) failure = plannedFailure(item);
+    if (!failure.empty()) {
       ++failing;
-      text += "would fail: " + displayText(item.path + ": " + withReason(item.problem, item.reason)) + "\n";
-    } else if (batch.upToDate(i, kept)) {
+      text += "would fail: " + displayText(item.path + ": " + failure) + "\n";
+    } else if (upToDate) {
       text += "up to date: " + displayText(item.path) + "\n";
     } else {
       text += "would write: " + displayText(item.table) +
               (splitRows > 0 ? " (and _part2, _part3, ... beyond " + std::to_string(splitRows) + " lines)" : "") +
               " from " + displayText(item.path) + "\n";
+      for (const StalePart& part : batch.plannedStaleParts(planned)) text += staleLine(part, true);
     }
   }
   return text;
@@ -205,6 +295,8 @@ void tellTheDesktop(const BatchTotals& totals, const std::string& summary, size_
   }
 }
 
+// A usage message, whose arguments are shown as the summary shows names
+// (displayText): an argument cannot steer the terminal.
 int usageFailure(const std::string& message) {
   attachParentConsole();
   writeText(stderr, "tlqconverter: " + message + "\n" + usageHint());
@@ -226,38 +318,65 @@ int runBatch(const std::vector<std::string>& args) {
     if (out != PathKind::missing && out != PathKind::folder)
       return usageFailure("--out is not a folder: " + displayText(options.outDir));
   }
-  // From the start: an interrupt during the search ends it as well.
+  // From the start: an interrupt during the search ends it as well. The
+  // first signal decides the exit code, whenever it comes.
   std::atomic<bool> cancel{false};
   InterruptGuard interrupts(cancel);
+  auto exit = [&](int code) {
+    InterruptGuard::done();
+    return interrupts.exitCode() ? interrupts.exitCode() : code;
+  };
   const bool desktop = startedFromDesktop() && !options.dryRun;
   const auto start = std::chrono::steady_clock::now();
   auto elapsed = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); };
 
-  std::vector<BatchItem> items = TLQ_AT(findRecordings(options.paths, {options.outDir, options.workbooks ? "xlsx" : "csv", kExpandWildcards, &cancel}));
-  if (!options.logFile.empty()) {
-    std::string log = placeKey(linkTarget(options.logFile));
-    for (const BatchItem& item : items)
-      if (item.tablePlace == log || item.recordingPlace == log)
-        return usageFailure("--log would overwrite " + displayText(item.tablePlace == log ? item.table : item.path));
-  }
+  std::vector<std::string> cutShort;
+  FindOptions find{options.outDir, options.workbooks ? "xlsx" : "csv", kExpandWildcards, &cancel, &cutShort};
+  std::vector<BatchItem> items = TLQ_AT(findRecordings(options.paths, find));
   BatchSettings settings;
   settings.splitRows = options.splitRows;
   settings.threads = batchThreads();
   settings.update = options.update;
   settings.workbooks = options.workbooks;
-  if (options.dryRun) {
-    size_t failing = 0;
-    Batch plan(std::move(items), settings);
-    writeText(stdout, dryRunText(plan, options.splitRows, failing));
-    return failing > 0 ? exitFailed : exitOk;
-  }
-  if (!items.empty() && !cancel && !options.workbooks) {
-    // Read once for the whole batch.
-    settings.listSeparator = options.listSeparator ? *options.listSeparator : TLQ_AT(getListSeparator());
-    settings.decimalSeparator = options.decimalSeparator ? *options.decimalSeparator : TLQ_AT(getDecimalSeparator());
+  settings.deleteStaleParts = options.deleteStaleParts;
+  if (!options.dryRun) {
+    // Read once for the whole batch; the log is separated as the tables are.
+    auto separators = [&] {
+      settings.listSeparator = options.listSeparator ? *options.listSeparator : TLQ_AT(getListSeparator());
+      settings.decimalSeparator = options.decimalSeparator ? *options.decimalSeparator : TLQ_AT(getDecimalSeparator());
+    };
+    if (!items.empty() && !options.workbooks && !cancel) {
+      separators();
+    } else if (!options.logFile.empty()) {
+      try {
+        separators();
+      } catch (const Error&) {  // settings no table needs: the log keeps comma and point
+        TraceFrame::forgetUnwound();
+      }
+    }
+    if (settings.listSeparator == settings.decimalSeparator && (options.listSeparator || options.decimalSeparator))
+      return exit(usageFailure(sameSeparators(settings.listSeparator) + " (one of them from the regional settings)"));
   }
 
   Batch batch(std::move(items), settings);
+  if (!options.logFile.empty()) {
+    std::string overwritten = batch.wouldOverwrite(options.logFile);
+    if (!overwritten.empty()) return exit(usageFailure("--log would overwrite " + displayText(overwritten)));
+  }
+  if (options.dryRun) {
+    size_t failing = 0, planned = 0;
+    std::string text;
+    for (const std::string& path : cutShort) text += cutShortLine(path);
+    text += dryRunText(batch, options.splitRows, cancel, failing, planned);
+    if (cancel || !cutShort.empty())
+      text += "cancelled: " + std::to_string(planned) + " of " + std::to_string(batch.items().size()) +
+              " recordings planned\n";
+    else if (batch.items().empty())
+      text += "No recordings (*.tlq) were found.\n";
+    writeText(stdout, text);
+    return exit(failing > 0 ? exitFailed : exitOk);
+  }
+
   std::vector<Failure> failures(batch.items().size());
   std::optional<ProgressDialog> dialog;
   if (desktop && !batch.items().empty()) dialog.emplace(options.workbooks ? "tlqconverter: converting recordings to workbooks"
@@ -285,29 +404,27 @@ int runBatch(const std::vector<std::string>& args) {
   line.clear();
   dialog.reset();
 
-  auto [totals, summary] = summarize(batch, failures);
+  auto [totals, summary] = summarize(batch, failures, cutShort);
   totals.seconds = seconds;
   totals.cancelled = totals.cancelled || cancel;
-  summary += totalsLine(totals) + "\n";
-  int code = totals.cancelled ? (interrupts.exitCode() ? interrupts.exitCode() : exitCancelled)
-             : totals.failed > 0 ? exitFailed
-                                 : exitOk;
+  summary += batch.items().empty() && !totals.cancelled ? "No recordings (*.tlq) were found.\n"
+                                                         : totalsLine(totals) + "\n";
+  int code = totals.cancelled ? exitCancelled : totals.failed > 0 ? exitFailed : exitOk;
   // The log first: a reader of the summary that goes away (a pipe closed)
   // must not cost it.
   if (!options.logFile.empty()) {
     try {
-      replaceFile(options.logFile, logText(batch, failures));
+      writeLog(options.logFile, logText(batch, failures, cutShort, settings.listSeparator, settings.decimalSeparator));
     } catch (const Error& e) {
       TraceFrame::forgetUnwound();
-      writeText(stderr,
-                "tlqconverter: cannot write the log: " + displayText(options.logFile) + " (" + e.message() + ")\n");
+      writeText(stderr, "tlqconverter: cannot write the log: " + displayText(options.logFile) + " (" +
+                            displayText(withReason(e.message(), e.reason())) + ")\n");
       if (code == exitOk) code = exitFailed;
     }
   }
   writeText(stdout, summary);
   if (desktop) tellTheDesktop(totals, summary, batch.items().size());
-  InterruptGuard::done();
-  return code;
+  return exit(code);
 }
 
 }  // namespace tlq

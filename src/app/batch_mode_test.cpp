@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "app/batch_fixture.h"
+#include "app/batch_text.h"
 #include "convert/convert.h"
 #include "test_support.h"
 
@@ -184,7 +185,7 @@ TEST_F(BatchRun, HelpVersionAndUsageErrors) {
     EXPECT_NE(r.out.find("tlqconverter --batch [--xlsx] [--out DIR] [--split-rows N] [--update]\n"),
               std::string::npos);
     for (const char* option : {"--split-rows 1048575", "--update ", "--dry-run ", "--log FILE ", "--list-separator C",
-                               "--xlsx RECORDING", "\"Open as workbook\""})
+                               "--delete-stale-parts\n", "--xlsx RECORDING", "\"Open as workbook\""})
       EXPECT_NE(r.out.find(option), std::string::npos) << option;
     EXPECT_EQ(r.err, "");
   }
@@ -214,6 +215,35 @@ TEST_F(BatchRun, HelpVersionAndUsageErrors) {
   auto dashed = batch({"--", "--out"});
   EXPECT_EQ(dashed.exitCode, 2);
   EXPECT_TRUE(dashed.out.starts_with("failed: --out: IOError: cannot open: --out")) << dashed.out;
+}
+
+// Arguments in a usage message are shown as the summary shows names: they
+// cannot steer the terminal, and a backslash and "n" is no line feed.
+TEST_F(BatchRun, UsageErrorsShowArgumentsEscaped) {
+  auto r = batch({"--x\x1b]0;pwned\x07", "d"});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_TRUE(r.err.starts_with("tlqconverter: unknown option \"--x\\x1b]0;pwned\\x07\"\nUsage: ")) << r.err;
+  EXPECT_EQ(r.err.find('\x1b'), std::string::npos);
+  writeFile(dir.file("f\xc2\x9b" "2J"), "a file");  // a C1 control, CSI
+  r = batch({"--out", dir.file("f\xc2\x9b" "2J"), "d"});
+  EXPECT_TRUE(r.err.starts_with("tlqconverter: --out is not a folder: " + displayText(dir.file("")) + "f\\xc2\\x9b2J\n"))
+      << r.err;
+#ifndef _WIN32
+  auto literal = batch({"--a\\nb"}), feed = batch({"--a\nb"});
+  EXPECT_TRUE(literal.err.starts_with("tlqconverter: unknown option \"--a\\\\nb\"\n")) << literal.err;
+  EXPECT_TRUE(feed.err.starts_with("tlqconverter: unknown option \"--a\\nb\"\n")) << feed.err;
+#endif
+  EXPECT_TRUE(reports().empty());
+}
+
+// Folders without a recording: said in words, as the desktop says it.
+TEST_F(BatchRun, NoRecordingsFound) {
+  put("e/notes.txt", "not a recording");
+  for (const char* plan : {"--update", "--dry-run"}) {
+    auto r = batch({plan, dir.file("e")});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, "No recordings (*.tlq) were found.\n");
+  }
 }
 
 #ifndef _WIN32

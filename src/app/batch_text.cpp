@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "csv/csv.h"
+#include "platform/folders.h"
 #include "text.h"
 
 namespace tlq {
@@ -50,12 +51,26 @@ std::string progressLine(size_t done, size_t total, uint64_t bytesDone, uint64_t
   return line;
 }
 
+namespace {
+
+// ", 2 stale parts not removed", ", 1 stale part removed": what the
+// totals say of them.
+std::string staleCounts(const BatchTotals& t) {
+  std::string text;
+  if (t.staleKept > 0) text += ", " + counted(t.staleKept, "stale part", "stale parts") + " not removed";
+  if (t.staleRemoved > 0) text += ", " + counted(t.staleRemoved, "stale part", "stale parts") + " removed";
+  return text;
+}
+
+}  // namespace
+
 std::string totalsLine(const BatchTotals& t) {
   std::string line = t.cancelled ? "cancelled: " : "";
   line += counted(t.converted, "recording", "recordings") + " converted, ";
   if (t.upToDate > 0) line += std::to_string(t.upToDate) + " up to date, ";
   line += std::to_string(t.failed) + " failed";
   if (t.notConverted > 0) line += ", " + std::to_string(t.notConverted) + " not converted";
+  line += staleCounts(t);
   line += ", " + counted(t.lines, "line", "lines") + " written, " +
           counted(t.dropped, "entry", "entries") + " dropped for a failed CRC, " + megabytes(t.bytesRead) +
           " MB read in " + secondsText(t.seconds) + " s";
@@ -63,14 +78,16 @@ std::string totalsLine(const BatchTotals& t) {
 }
 
 std::string summaryMessage(const BatchTotals& t, size_t recordings) {
-  if (recordings == 0) return "No recordings (*.tlq) were found.";
+  if (recordings == 0 && !t.searchCut) return "No recordings (*.tlq) were found.";
   std::string text = t.cancelled   ? "The conversion was cancelled.\n\n"
                      : t.failed > 0 ? "Some recordings could not be converted.\n\n"
                                     : "The recordings were converted.\n\n";
+  if (t.searchCut) text += "The search for recordings was cut short: only those found are counted.\n\n";
   text += std::to_string(t.converted) + " of " + counted(recordings, "recording", "recordings") + " converted, ";
   if (t.upToDate > 0) text += std::to_string(t.upToDate) + " up to date, ";
   text += std::to_string(t.failed) + " failed";
   if (t.notConverted > 0) text += ", " + std::to_string(t.notConverted) + " not converted";
+  text += staleCounts(t);
   text += ".\n" + counted(t.lines, "line", "lines") + " written, " + counted(t.dropped, "entry", "entries") +
           " dropped for a failed CRC.\n" + megabytes(t.bytesRead) + " MB read in " + secondsText(t.seconds) + " s.";
   return text;
@@ -86,9 +103,50 @@ std::string failureLine(const std::string& path, const std::string& kind, const 
          (report.empty() ? " (no report: " + noReport + ")" : " (report: " + report + ")");
 }
 
-std::string logField(std::string_view text) {
+namespace {
+
+constexpr char kHex[] = "0123456789abcdef";
+
+std::string escapedByte(unsigned char b) {
+  if (b == '\n') return "\\n";
+  if (b == '\r') return "\\r";
+  if (b == '\t') return "\\t";
+  return std::string("\\x") + kHex[b >> 4] + kHex[b & 15];
+}
+
+}  // namespace
+
+std::string displayText(std::string_view text) {
+  // Where a backslash is part of a name, it is doubled: a name holding a
+  // backslash and "n" then differs from one holding a line feed. Under
+  // Windows it separates folders, and no name holds a control character.
+  const bool doubleBackslash = !isPathSeparator('\\');
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    auto c = static_cast<unsigned char>(text[i]);
+    size_t n = utf8Length(text.data() + i, text.data() + text.size());
+    // C1 controls (U+0080 to U+009F) steer terminals as C0 ones do.
+    bool c1 = n == 2 && c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0;
+    if (n > 1 && !c1) {
+      out.append(text.substr(i, n));
+      i += n;
+      continue;
+    }
+    if (n == 1 && c >= 0x20 && c != 0x7F) {
+      if (c == '\\' && doubleBackslash) out += '\\';
+      out += static_cast<char>(c);
+      ++i;
+      continue;
+    }
+    for (size_t k = 0; k < (c1 ? 2 : 1); ++k, ++i) out += escapedByte(static_cast<unsigned char>(text[i]));
+  }
+  return out;
+}
+
+std::string logField(std::string_view text, char separator) {
   std::string field;
-  quoteString(CsvFormat{{}, ',', '.'}, text, field);
+  quoteString(CsvFormat{{}, separator, '.'}, text, field);
   return field;
 }
 

@@ -19,6 +19,8 @@ struct BatchTotals {
   uint64_t lines = 0, dropped = 0, bytesRead = 0;
   double seconds = 0;
   bool cancelled = false;
+  size_t staleKept = 0, staleRemoved = 0;  // files named as parts beyond a table's last one
+  bool searchCut = false;                  // the search for recordings was cut short
 };
 
 // The summary's last line: "cancelled: " first when the batch was stopped.
@@ -38,9 +40,16 @@ std::string failureLine(const std::string& path, const std::string& kind, const 
 // is one.
 std::string withReason(const std::string& message, const std::string& reason);
 
-// One field of a log line as RFC 4180 has it: in double quotes, inner
-// quotes doubled, when it holds a comma, a double quote, CR or LF.
-std::string logField(std::string_view text);
+// Text as a terminal or a one-line list may show it: control characters
+// and bytes that are not UTF-8 escaped ("\n", "\t", "\r", "\x1b"), and, where
+// a backslash is no path separator, a backslash doubled ("\\"), so that no
+// name reads as another; the rest as it is.
+std::string displayText(std::string_view text);
+
+// One field of a log line as RFC 4180 has it, with `separator` between the
+// fields: in double quotes, inner quotes doubled, when it holds the
+// separator, a double quote, CR or LF.
+std::string logField(std::string_view text, char separator = ',');
 
 // Bytes as megabytes with one decimal, seconds with two: the same digits on
 // every system.

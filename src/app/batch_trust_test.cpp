@@ -5,16 +5,23 @@
 
 #include <chrono>
 #include <filesystem>
+#include <memory>
 #include <regex>
+#include <set>
 #include <thread>
 
 #include "app/batch_fixture.h"
+#include "app/batch_text.h"
+#include "platform/folder_lock.h"
+#include "platform/folders.h"
 #include "test_support.h"
+#include "text.h"
 
 #ifdef _WIN32
 #include "platform/folders.h"
 #include "platform/win32_text.h"
 #else
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -144,12 +151,12 @@ TEST_F(BatchTrust, DryRunWritesNothing) {
   put("d/a.tlq", recordingOf(5));
   put("d/sub/b.tlq", "{");
   auto before = contents(dir.file("d"));
-  auto r = batch({"--dry-run", "--out", dir.file("o/p"), "--split-rows", "2", dir.file("d"), dir.file("none.tlq")});
+  auto r = batch({"--dry-run", "--out", dir.file("o/p"), "--split-rows", "2", dir.file("d")});
   EXPECT_EQ(r.exitCode, 0) << r.out;  // what fails only when it is read is not known yet
   const std::string parts = " (and _part2, _part3, ... beyond 2 lines) from ";
   EXPECT_EQ(r.out, "would write: " + below(dir.file("o/p"), "a.csv") + parts + below(dir.file("d"), "a.tlq") + "\n" +
                        "would write: " + below(dir.file("o/p"), "sub/b.csv") + parts + below(dir.file("d"), "sub/b.tlq") +
-                       "\n" + "would write: " + below(dir.file("o/p"), "none.csv") + parts + dir.file("none.tlq") + "\n");
+                       "\n");
   EXPECT_FALSE(fs::exists(fs::u8path(dir.file("o"))));
   EXPECT_EQ(contents(dir.file("d")), before);
   EXPECT_TRUE(reports().empty());
@@ -163,57 +170,221 @@ TEST_F(BatchTrust, DryRunWritesNothing) {
                        below(dir.file("d/sub"), "b.csv") + " (it is the recording " + dir.file("d/sub/b.csv") + ")\n");
 }
 
-// Parts that an earlier run with a smaller N left beyond the new table are
-// removed and listed, unless a recording owns that name.
-TEST_F(BatchTrust, PartsLeftByAnEarlierRunAreRemoved) {
+// Files named as parts of a table beyond its last one (an earlier split
+// into more parts, or a user's own file of that name) are listed, never
+// removed unasked; a name that a recording owns is not even listed; nothing
+// named after a workbook is looked at.
+TEST_F(BatchTrust, StalePartsAreListedNotRemoved) {
+  const std::string stale = " (a part of an earlier split into more parts; not removed)";
   std::string rec = put("p/long.tlq", recordingOf(200));
-  put("q/long.tlq", recordingOf(200));
-  put("q/LONG_PART4.TLQ", recordingOf(1));  // owns long_part4.csv, converted or not
-  for (const char* folder : {"p", "q"}) {
-    auto r = batch({"--split-rows", "50", dir.file(folder + std::string("/long.tlq"))});
-    ASSERT_EQ(r.exitCode, 0) << r.out;
-  }
-  auto r = batch({"--split-rows", "150", dir.file("p"), dir.file("q/long.tlq")});
+  ASSERT_EQ(batch({"--split-rows", "50", rec}).exitCode, 0);  // four parts
+  std::string part4 = readFile(dir.file("p/long_part4.csv"));
+  put("n/X.tlq", recordingOf(3));
+  writeFile(dir.file("n/X_part2.csv"), "notes\r\n");
+  auto r = batch({"--split-rows", "150", dir.file("p"), dir.file("n")});
   EXPECT_EQ(r.exitCode, 0) << r.out;
   auto all = lines(r.out);
   ASSERT_EQ(all.size(), 4u) << r.out;
-  EXPECT_EQ(all[0], "removed: " + below(dir.file("p"), "long_part3.csv") + " (a part left by an earlier run)");
-  EXPECT_EQ(all[1], "removed: " + below(dir.file("p"), "long_part4.csv") + " (a part left by an earlier run)");
-  EXPECT_EQ(all[2], "removed: " + dir.file("q/long_part3.csv") + " (a part left by an earlier run)");
-  EXPECT_FALSE(fileExists(dir.file("p/long_part3.csv")));
-  EXPECT_TRUE(fileExists(dir.file("q/long_part4.csv")));
+  EXPECT_EQ(all[0], "stale: " + below(dir.file("n"), "X_part2.csv") + stale);
+  EXPECT_EQ(all[1], "stale: " + below(dir.file("p"), "long_part3.csv") + stale);
+  EXPECT_EQ(all[2], "stale: " + below(dir.file("p"), "long_part4.csv") + stale);
+  EXPECT_TRUE(all[3].starts_with("2 recordings converted, 0 failed, 3 stale parts not removed, 203 lines written"))
+      << all[3];
+  EXPECT_EQ(readFile(dir.file("n/X_part2.csv")), "notes\r\n");
+  EXPECT_EQ(readFile(dir.file("p/long_part4.csv")), part4);
   EXPECT_EQ(dataLines(readFile(dir.file("p/long.csv"))) + dataLines(readFile(dir.file("p/long_part2.csv"))), 200u);
+  // A plan says the same where it knows the parts (a table not split).
+  r = batch({"--dry-run", dir.file("n")});
+  EXPECT_EQ(r.out, "would write: " + below(dir.file("n"), "X.csv") + " from " + below(dir.file("n"), "X.tlq") + "\n" +
+                       "stale: " + below(dir.file("n"), "X_part2.csv") + stale + "\n");
 
-  // One file again, without --split-rows: the second part goes as well.
-  r = batch({dir.file("p")});
-  EXPECT_TRUE(r.out.starts_with("removed: " + below(dir.file("p"), "long_part2.csv"))) << r.out;
-  EXPECT_EQ(readFile(dir.file("p/long.csv")), singleTable(rec));
+  // Another tree's table in the same out folder, listed and kept; the table
+  // of a recording beside, of whatever extension, not even listed.
+  put("b/X_part2.tlq", recordingOf(2));
+  put("a/X.tlq", recordingOf(20));
+  ASSERT_EQ(batch({"--out", dir.file("out"), dir.file("b")}).exitCode, 0);
+  std::string other = readFile(dir.file("out/X_part2.csv"));
+  r = batch({"--out", dir.file("out"), dir.file("a")});
+  EXPECT_TRUE(r.out.starts_with("stale: " + below(dir.file("out"), "X_part2.csv") + stale + "\n")) << r.out;
+  EXPECT_EQ(readFile(dir.file("out/X_part2.csv")), other);
+  put("d/data.json", recordingOf(30));
+  put("d/data_part2.json", recordingOf(2));
+  ASSERT_EQ(batch({dir.file("d/data_part2.json")}).exitCode, 0);
+  std::string owned = readFile(dir.file("d/data_part2.csv"));
+  r = batch({dir.file("d/data.json")});
+  EXPECT_TRUE(r.out.starts_with("1 recording converted, 0 failed, 30 lines written")) << r.out;
+  EXPECT_EQ(readFile(dir.file("d/data_part2.csv")), owned);
+
+  // Workbooks have no parts.
+  put("w/X.tlq", recordingOf(3));
+  for (const char* name : {"w/X.xlsx_part2", "w/X_part2.xlsx", "w/X_part2.csv"}) writeFile(dir.file(name), name);
+  r = batch({"--xlsx", dir.file("w")});
+  EXPECT_TRUE(r.out.starts_with("1 recording converted, 0 failed, 3 lines written")) << r.out;
+  for (const char* name : {"w/X.xlsx_part2", "w/X_part2.xlsx", "w/X_part2.csv"})
+    EXPECT_EQ(readFile(dir.file(name)), name);
+
+  // A part beyond a gap: listed once the table is converted again, and not
+  // converted again by every --update after.
+  std::string gap = put("g/r.tlq", recordingOf(4));
+  ASSERT_EQ(batch({"--split-rows", "1", gap}).exitCode, 0);
+  fs::remove(fs::u8path(dir.file("g/r_part2.csv")));
+  r = batch({"--update", "--split-rows", "10", dir.file("g")});
+  EXPECT_EQ(r.out.substr(0, r.out.find(", 4 lines")),
+            "stale: " + below(dir.file("g"), "r_part3.csv") + stale + "\nstale: " + below(dir.file("g"), "r_part4.csv") +
+                stale + "\n1 recording converted, 0 failed, 2 stale parts not removed")
+      << r.out;
+  r = batch({"--update", "--split-rows", "10", dir.file("g")});
+  EXPECT_TRUE(r.out.starts_with("0 recordings converted, 1 up to date, 0 failed, 0 lines")) << r.out;
+  EXPECT_EQ(readFile(dir.file("g/r.csv")), singleTable(gap));
+}
+
+// --delete-stale-parts removes what it lists, but never a file that is not
+// a part of that table as this run writes it (its first line is not the
+// header), a link, or a read-only file.
+TEST_F(BatchTrust, DeleteStalePartsRemovesOnlyWhatIsSafe) {
+  std::string rec = put("s/r.tlq", recordingOf(40));
+  ASSERT_EQ(batch({"--split-rows", "5", rec}).exitCode, 0);  // eight parts
+  writeFile(dir.file("s/r_part6.csv"), "mine\r\n");
+  auto partPath = [&](int k) { return below(dir.file("s"), "r_part" + std::to_string(k) + ".csv"); };
+#ifdef _WIN32
+  ::SetFileAttributesW(widen(dir.file("s/r_part5.csv")).c_str(), FILE_ATTRIBUTE_READONLY);
+#else
+  ::chmod(dir.file("s/r_part5.csv").c_str(), 0444);
+  std::string header = readFile(dir.file("s/r.csv")).substr(0, readFile(dir.file("s/r.csv")).find("\r\n") + 2);
+  writeFile(dir.file("elsewhere.csv"), header + "kept\r\n");
+  fs::remove(fs::u8path(dir.file("s/r_part7.csv")));
+  fs::create_symlink("../elsewhere.csv", fs::u8path(dir.file("s/r_part7.csv")));
+#endif
+  const std::string what = " (a part of an earlier split into more parts";
+  auto plan = batch({"--dry-run", "--delete-stale-parts", rec});
+  EXPECT_TRUE(plan.out.starts_with("would write: ")) << plan.out;
+  EXPECT_NE(plan.out.find("\nwould remove: " + partPath(2) + what + ", if its first line is the table's header)\n"),
+            std::string::npos)
+      << plan.out;
+  EXPECT_NE(plan.out.find("\nstale: " + partPath(5) + what + "; not removed: it is read-only)\n"), std::string::npos)
+      << plan.out;
+  auto r = batch({"--delete-stale-parts", rec});
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+  std::string expected;
+  for (int k = 2; k <= 8; ++k) {
+    if (k == 5)
+      expected += "stale: " + partPath(k) + what + "; not removed: it is read-only)\n";
+    else if (k == 6)
+      expected += "stale: " + partPath(k) + what + "; not removed: its first line is not the table's header)\n";
+#ifndef _WIN32
+    else if (k == 7)
+      expected += "stale: " + partPath(k) + what + "; not removed: it is a link)\n";
+#endif
+    else
+      expected += "removed: " + partPath(k) + what + ")\n";
+  }
+  EXPECT_EQ(r.out.substr(0, expected.size()), expected) << r.out;
+#ifdef _WIN32
+  EXPECT_TRUE(r.out.find("2 stale parts not removed, 5 stale parts removed") != std::string::npos) << r.out;
+  ::SetFileAttributesW(widen(dir.file("s/r_part5.csv")).c_str(), FILE_ATTRIBUTE_NORMAL);
+#else
+  EXPECT_TRUE(r.out.find("3 stale parts not removed, 4 stale parts removed") != std::string::npos) << r.out;
+  EXPECT_TRUE(fs::is_symlink(fs::u8path(dir.file("s/r_part7.csv"))));
+  EXPECT_EQ(readFile(dir.file("elsewhere.csv")), header + "kept\r\n");
+#endif
+  for (int k : {2, 3, 4, 8}) EXPECT_FALSE(fileExists(dir.file("s/r_part" + std::to_string(k) + ".csv"))) << k;
+  EXPECT_EQ(readFile(dir.file("s/r_part6.csv")), "mine\r\n");
+  EXPECT_TRUE(fileExists(dir.file("s/r_part5.csv")));
+  EXPECT_EQ(readFile(dir.file("s/r.csv")), singleTable(rec));
+}
+
+// The log is checked against every file the run may write before anything
+// is written: a part of a table (by its name, or a link to it) too.
+TEST_F(BatchTrust, TheLogOverwritesNoPart) {
+  put("l/X.tlq", recordingOf(12));
+  auto r = batch({"--split-rows", "5", "--log", dir.file("l/X_part2.csv"), dir.file("l")});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_TRUE(r.err.starts_with("tlqconverter: --log would overwrite " + below(dir.file("l"), "X_part2.csv") + "\n"))
+      << r.err;
+  EXPECT_FALSE(fileExists(dir.file("l/X.csv")));
+#ifndef _WIN32
+  writeFile(dir.file("log.csv"), "an older log");
+  fs::create_symlink("../log.csv", fs::u8path(dir.file("l/X_part3.csv")));
+  r = batch({"--split-rows", "5", "--log", dir.file("log.csv"), dir.file("l")});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_TRUE(r.err.starts_with("tlqconverter: --log would overwrite " + below(dir.file("l"), "X_part3.csv") + "\n"))
+      << r.err;
+  EXPECT_EQ(readFile(dir.file("log.csv")), "an older log");
+#endif
+  EXPECT_FALSE(fileExists(dir.file("l/X.csv")));
+}
+
+// Another program holding the lock on a folder's tables too long: the
+// recording fails and says why; the older table stays. Once it lets go, the
+// table goes in.
+TEST_F(BatchTrust, ALockHeldTooLongFailsTheRecording) {
+  std::string rec = put("k/a.tlq", recordingOf(3));
+  writeFile(dir.file("k/a.csv"), "older");
+  {
+    FolderLock held(dir.file("k"), std::chrono::milliseconds(0));
+    ASSERT_TRUE(held.held());
+    auto r = batch({dir.file("k")}, {{"TLQCONVERTER_LOCK_WAIT", "1"}});
+    EXPECT_EQ(r.exitCode, 2) << r.out;
+    EXPECT_TRUE(r.out.starts_with("failed: " + below(dir.file("k"), "a.tlq") + ": IOError: cannot open: " +
+                                  below(dir.file("k"), "a.csv") +
+                                  " (another program is putting tables into its folder: waited 1 s) (report: "))
+        << r.out;
+    EXPECT_EQ(readFile(dir.file("k/a.csv")), "older");
+    EXPECT_EQ(leftovers(), std::vector<std::string>());
+  }
+  auto r = batch({dir.file("k")}, {{"TLQCONVERTER_LOCK_WAIT", "1"}});
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+  EXPECT_EQ(readFile(dir.file("k/a.csv")), singleTable(rec));
+  EXPECT_FALSE(fileExists(dir.file("k/tlqconverter.lock")));
+}
+
+// A single conversion that fails leaves its lines (as it must), dated
+// before the recording: --update converts it again and shows the failure.
+// A split table with parts missing in a row is not whole.
+TEST_F(BatchTrust, UpdateTakesNoPartialTableForWhole) {
+  std::string rec = put("f/r.tlq", recordingOf(3000, 0, 2500));
+  auto single = run({rec});
+  EXPECT_EQ(single.exitCode, 2);
+  ASSERT_EQ(dataLines(readFile(dir.file("f/r.csv"))), 2500u);
+  EXPECT_LT(fs::last_write_time(fs::u8path(dir.file("f/r.csv"))), fs::last_write_time(fs::u8path(rec)));
+  auto r = batch({"--update", dir.file("f")});
+  EXPECT_EQ(r.exitCode, 2) << r.out;
+  EXPECT_TRUE(r.out.starts_with("failed: " + below(dir.file("f"), "r.tlq") + ": AssertionError: ")) << r.out;
+
+  std::string g = put("g/r.tlq", recordingOf(10));
+  ASSERT_EQ(batch({"--split-rows", "2", g}).exitCode, 0);  // five parts
+  fs::remove(fs::u8path(dir.file("g/r_part2.csv")));
+  fs::remove(fs::u8path(dir.file("g/r_part3.csv")));
+  r = batch({"--update", "--split-rows", "2", dir.file("g")});
+  EXPECT_TRUE(r.out.starts_with("1 recording converted, 0 failed, 10 lines written")) << r.out;
+  EXPECT_EQ(dataLines(readFile(dir.file("g/r_part3.csv"))), 2u);
 }
 
 // --log: one line per recording, as a spreadsheet reads it.
 TEST_F(BatchTrust, TheLogHasALinePerRecording) {
-  std::string a = put("l/a, b.tlq", recordingOf(4, 1));
+  std::string a = put("l/a; b.tlq", recordingOf(4, 1));
   std::string b = put("l/b.tlq", "{");
   std::string c = put("l/c.tlq", recordingOf(25));
   std::string log = dir.file("logs/batch.csv");
   auto r = batch({"--log", log, "--split-rows", "10", dir.file("l")});
   EXPECT_EQ(r.exitCode, 2) << r.out;
+  // A byte-order mark, then the separators of the tables (";" and "," here).
   auto all = lines(readFile(log));
   ASSERT_EQ(all.size(), 6u) << readFile(log);  // the tables of c on lines of their own, in one field
-  EXPECT_EQ(all[0], "recording,tables,outcome,data lines,entries dropped for a failed CRC,bytes read,seconds,"
-                    "error kind,error message,report\r");
+  EXPECT_EQ(all[0], "\xEF\xBB\xBF" "recording;tables;outcome;data lines;entries dropped for a failed CRC;bytes read;"
+                    "seconds;error kind;error message;report;stale parts;stale parts removed\r");
   std::string size = std::to_string(fs::file_size(fs::u8path(a)));
-  EXPECT_TRUE(std::regex_match(all[1], std::regex("\"" + testing::regexEscaped(below(dir.file("l"), "a, b.tlq")) +
-                                                  "\",\"" + testing::regexEscaped(below(dir.file("l"), "a, b.csv")) +
-                                                  "\",converted,4,1," + size + ",[0-9]+\\.[0-9]{3},,,\r")))
+  EXPECT_TRUE(std::regex_match(all[1], std::regex("\"" + testing::regexEscaped(below(dir.file("l"), "a; b.tlq")) +
+                                                  "\";\"" + testing::regexEscaped(below(dir.file("l"), "a; b.csv")) +
+                                                  "\";converted;4;1;" + size + ";[0-9]+,[0-9]{3};;;;;\r")))
       << all[1];
   EXPECT_TRUE(std::regex_match(all[2], std::regex(testing::regexEscaped(below(dir.file("l"), "b.tlq")) +
-                                                  ",,failed,0,0,1,[0-9.]+,JsonParseError,"
-                                                  "[^\r]+,[^,\r]+tlqconverter_error_[A-Za-z0-9]{8}\\.txt\r")))
+                                                  ";;failed;0;0;1;[0-9,]+;JsonParseError;"
+                                                  "[^\r]+;[^;\r]+tlqconverter_error_[A-Za-z0-9]{8}\\.txt;;\r")))
       << all[2];
-  EXPECT_EQ(all[3], below(dir.file("l"), "c.tlq") + ",\"" + below(dir.file("l"), "c.csv"));
+  EXPECT_EQ(all[3], below(dir.file("l"), "c.tlq") + ";\"" + below(dir.file("l"), "c.csv"));
   EXPECT_EQ(all[4], below(dir.file("l"), "c_part2.csv"));
-  EXPECT_TRUE(all[5].starts_with(below(dir.file("l"), "c_part3.csv") + "\",converted,25,0,")) << all[5];
+  EXPECT_TRUE(all[5].starts_with(below(dir.file("l"), "c_part3.csv") + "\";converted;25;0;")) << all[5];
 
   // A log that would overwrite a table or a recording is refused.
   for (const char* name : {"c.csv", "c.tlq"}) {
@@ -237,9 +408,28 @@ TEST_F(BatchTrust, SeparatorsForTheRun) {
   testing::TempDir other;
   testing::SeparatorStore tabs(other, "\t", ".");
   EXPECT_EQ(readFile(dir.file("r.csv")), singleTable(rec));
-  r = batch({"--list-separator", "ab", rec});
+  // Separators that would make a table unreadable are refused, saying which
+  // are allowed; so is one character for both.
+  const std::string list = "tlqconverter: --list-separator needs one character: a space, a tab or one of "
+                           "!#$%&'()*+,-./:;<=>?@[\\]^`{|}~, not \"";
+  for (std::string c : {"ab", "\"", "\r", "\n", "a", "Z", "7", "_", "\xe2\x82\xac", ""}) {
+    r = batch({"--list-separator", c, rec});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(r.err.starts_with(list + displayText(c) + "\"\n")) << r.err;
+  }
+  r = batch({"--decimal-separator", "-", rec});
+  EXPECT_TRUE(r.err.starts_with("tlqconverter: --decimal-separator needs one character: one of "
+                                "!#$%&'()*,./:;<=>?@[\\]^`{|}~, not \"-\"\n"))
+      << r.err;
+  r = batch({"--list-separator", "|", "--decimal-separator=|", rec});
+  EXPECT_TRUE(r.err.starts_with("tlqconverter: the list and the decimal separator need to differ, not \"|\" for both\n"))
+      << r.err;
+  r = batch({"--list-separator", ".", rec});  // the decimal separator of the regional settings
   EXPECT_EQ(r.exitCode, 2);
-  EXPECT_TRUE(r.err.starts_with("tlqconverter: --list-separator needs one character, not \"ab\"\n")) << r.err;
+  EXPECT_TRUE(r.err.starts_with("tlqconverter: the list and the decimal separator need to differ, not \".\" for both "
+                                "(one of them from the regional settings)\n"))
+      << r.err;
+  EXPECT_TRUE(reports().empty());
 }
 
 // A recording deeper than 260 characters (a synced company folder with
@@ -411,7 +601,7 @@ TEST_F(BatchTrust, NamesWithControlCharactersAreShownEscaped) {
   ASSERT_EQ(all.size(), 2u) << r.out;
   EXPECT_TRUE(all[0].starts_with("failed: " + dir.file("e/new\\nline \\x1b[2J\\x1b]0;title\\x07.tlq") + ": JsonParseError: "))
       << all[0];
-  EXPECT_NE(readFile(dir.file("log.csv")).find("\"" + odd + "\",,failed,"), std::string::npos);
+  EXPECT_NE(readFile(dir.file("log.csv")).find("\"" + odd + "\";;failed;"), std::string::npos);
 }
 
 // The system's reason for a failure beside its message: a name too long.
@@ -431,20 +621,277 @@ TEST_F(BatchTrust, AReadOnlyTableIsRefused) {
   put("ro/a.tlq", recordingOf(3));
   writeFile(dir.file("ro/a.csv"), "read-only");
   ::chmod(dir.file("ro/a.csv").c_str(), 0444);
+  put("locked/b.tlq", recordingOf(3));
+  put("ok/c.tlq", recordingOf(3));
   std::vector<std::string> user;
   if (::geteuid() == 0) {  // as root, nothing is read-only: run as nobody
     if (!fileExists("/usr/bin/setpriv")) GTEST_SKIP() << "no setpriv to run as another user";
     user = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
-    for (const std::string& path : {dir.path(), tmp, dir.file("ro")}) ::chmod(path.c_str(), 0777);
+    for (const std::string& path : {dir.path(), tmp, dir.file("ro"), dir.file("ok")}) ::chmod(path.c_str(), 0777);
   }
-  user.insert(user.end(), {TLQ_CONSOLE_PROGRAM, "--batch", dir.file("ro")});
-  auto r = testing::runProcess(user, {{"TMP", tmp}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}});
+  ::chmod(dir.file("locked").c_str(), 0555);  // takes no file
+  user.insert(user.end(), {TLQ_CONSOLE_PROGRAM, "--batch"});
+  auto as = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), user.begin(), user.end());
+    args.insert(args.end(), {dir.file("locked"), dir.file("none.tlq"), dir.file("ok"), dir.file("ro")});
+    return testing::runProcess(args, {{"TMP", tmp}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}});
+  };
+  // What fails for reasons known before a recording is read, the plan says.
+  const std::vector<std::string> why = {
+      below(dir.file("locked"), "b.tlq") + ": cannot open: " + below(dir.file("locked"), "b.csv") + " (Permission denied)",
+      dir.file("none.tlq") + ": cannot open: " + dir.file("none.tlq") + " (No such file or directory)",
+      below(dir.file("ro"), "a.tlq") + ": cannot open: " + below(dir.file("ro"), "a.csv") + " (Permission denied)"};
+  auto plan = as({"--dry-run"});
+  EXPECT_EQ(plan.exitCode, 2) << plan.out << plan.err;
+  EXPECT_EQ(plan.out, "would fail: " + why[0] + "\nwould fail: " + why[1] + "\nwould write: " +
+                          below(dir.file("ok"), "c.csv") + " from " + below(dir.file("ok"), "c.tlq") + "\nwould fail: " +
+                          why[2] + "\n");
+  auto r = as({});
   EXPECT_EQ(r.exitCode, 2) << r.out << r.err;
-  EXPECT_TRUE(r.out.starts_with("failed: " + dir.file("ro/a.tlq") + ": IOError: cannot open: " + dir.file("ro/a.csv") +
-                                " (Permission denied) (report: "))
-      << r.out << r.err;
+  auto all = lines(r.out);
+  ASSERT_EQ(all.size(), 4u) << r.out;
+  for (size_t i = 0; i < 3; ++i) {
+    size_t colon = why[i].find(": ");
+    EXPECT_TRUE(all[i].starts_with("failed: " + why[i].substr(0, colon) + ": IOError: " + why[i].substr(colon + 2) +
+                                   " (report: "))
+        << all[i];
+  }
+  EXPECT_TRUE(all[3].starts_with("1 recording converted, 3 failed")) << all[3];
+  ::chmod(dir.file("locked").c_str(), 0755);
   EXPECT_EQ(readFile(dir.file("ro/a.csv")), "read-only");
   EXPECT_EQ(leftovers(), std::vector<std::string>());
+}
+
+// The log is UTF-8 throughout (a name or a message with bytes that are not
+// is escaped, as the summary escapes them), made as any new file is made,
+// and written through a link, as tables are.
+TEST_F(BatchTrust, TheLogIsUtf8AndMadeAsAFileIs) {
+  put("u/x\xff.tlq", recordingOf(1));
+  // Its error holds the first byte of the euro sign alone.
+  put("u/cut.tlq", "{\"data\":[{\"inclino\":{\"raw\":\"8A\xe2\x82\xac" "AA\"}}]}");
+  put("u/M\xc3\xa4rz.tlq", recordingOf(2));
+  mode_t mask = ::umask(027);
+  auto r = batch({"--log", dir.file("logs/new.csv"), dir.file("u")});
+  ::umask(mask);
+  EXPECT_EQ(r.exitCode, 2) << r.out;
+  std::string log = readFile(dir.file("logs/new.csv"));
+  for (size_t i = 0; i < log.size();) {
+    size_t n = utf8Length(log.data() + i, log.data() + log.size());
+    ASSERT_GT(n, 0u) << "not UTF-8 at " << i << ": " << log;
+    i += n;
+  }
+  std::string odd = below(dir.file("u"), "x\\xff.tlq") + ";" + below(dir.file("u"), "x\\xff.csv") + ";converted;";
+  EXPECT_NE(log.find("\r\n" + odd), std::string::npos) << log;
+  EXPECT_NE(log.find(";ValueError;Invalid base64 format character `\\xe2` (ord 226) at location 2.;"), std::string::npos)
+      << log;
+  EXPECT_NE(log.find("\r\n" + below(dir.file("u"), "M\xc3\xa4rz.tlq") + ";"), std::string::npos) << log;
+  struct stat st {};
+  ASSERT_EQ(::stat(dir.file("logs/new.csv").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+
+  writeFile(dir.file("logs/kept.csv"), "an older log");
+  fs::create_symlink("logs/kept.csv", fs::u8path(dir.file("link.csv")));
+  r = batch({"--log", dir.file("link.csv"), dir.file("u/M\xc3\xa4rz.tlq")});
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_TRUE(fs::is_symlink(fs::u8path(dir.file("link.csv"))));
+  EXPECT_TRUE(readFile(dir.file("logs/kept.csv")).starts_with("\xEF\xBB\xBF" "recording;"))
+      << readFile(dir.file("logs/kept.csv"));
+}
+
+// Whenever the first signal comes, it decides the exit code: here while the
+// summary is written (a reader that does not take it yet).
+TEST_F(BatchTrust, TheFirstSignalDecidesTheExitCode) {
+  put("s/r.tlq", recordingOf(1));
+  for (int k = 2; k <= 1000; ++k) writeFile(dir.file("s/r_part" + std::to_string(k) + ".csv"), "mine");
+  std::string fifo = dir.file("out.fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  testing::RunningProcess writing({"/bin/sh", "-c", "exec \"$0\" \"$@\" >\"$FIFO\"", TLQ_CONSOLE_PROGRAM, "--batch",
+                                   dir.file("s")},
+                                  {{"TMP", tmp}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"FIFO", fifo}});
+  // Once its summary (longer than the pipe holds) waits for the reader.
+  auto waiting = [&] {
+    std::string wchan = readFile("/proc/" + std::to_string(writing.pid()) + "/wchan");
+    return wchan.find("pipe_write") != std::string::npos;
+  };
+  for (int i = 0; i < 20000 && !waiting(); ++i) std::this_thread::sleep_for(std::chrono::microseconds(200));
+  ASSERT_TRUE(waiting());
+  ::kill(writing.pid(), SIGTERM);
+  std::string out;
+  ::fcntl(reader, F_SETFL, 0);
+  char buf[65536];
+  for (ssize_t n; (n = ::read(reader, buf, sizeof buf)) != 0;)
+    if (n > 0) out.append(buf, static_cast<size_t>(n));
+  ::close(reader);
+  auto r = writing.wait();
+  EXPECT_EQ(r.exitCode, 143) << out.substr(out.size() - 300);
+  EXPECT_NE(out.find("1 recording converted, 0 failed, 999 stale parts not removed"), std::string::npos);
+}
+
+// The system calls `calls` that the program made in a run of the batch, as
+// strace shows them (file descriptors with their paths), in order; nothing
+// when there is no strace.
+std::vector<std::string> tracedBatch(const testing::TempDir& dir, const std::string& tmp, const std::string& calls,
+                                     std::vector<std::string> args) {
+  if (!fileExists("/usr/bin/strace")) return {};
+  std::string trace = dir.file("strace.txt");
+  args.insert(args.begin(), {"/usr/bin/strace", "-f", "-qq", "-y", "-e", "trace=" + calls, "-o", trace,
+                             TLQ_CONSOLE_PROGRAM, "--batch"});
+  // A leak check does not work under a tracer (the sanitizer builds).
+  std::string sanitizer = getEnv("ASAN_OPTIONS").value_or("");
+  auto r = testing::runProcess(args, {{"TMP", tmp}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""},
+                                      {"ASAN_OPTIONS", sanitizer + (sanitizer.empty() ? "" : ":") + "detect_leaks=0"}});
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  std::vector<std::string> lines;
+  std::string text = readFile(trace);
+  for (size_t at = 0; at < text.size();) {
+    size_t end = text.find('\n', at);
+    lines.push_back(text.substr(at, end - at));
+    at = end + 1;
+  }
+  fs::remove(fs::u8path(trace));
+  return lines;
+}
+
+// Several batches over one tree at once: each table is put in under the
+// lock on its folder, so every table is one run's whole table, nothing of
+// theirs is left, and no run fails for another.
+TEST_F(BatchTrust, BatchesAtOnceGiveEveryTableWhole) {
+  const int n = 90;
+  std::vector<std::string> recordings, wholes;
+  for (int i = 0; i < n; ++i) {
+    std::string name = "t/d" + std::to_string(i % 3) + "/r" + std::to_string(i) + ".tlq";
+    recordings.push_back(put(name, recordingOf(20 + i % 37)));
+    wholes.push_back(singleTable(recordings.back()));
+  }
+  ASSERT_EQ(batch({"--split-rows", "7", dir.file("t")}).exitCode, 0);
+  for (int together : {2, 3}) {
+    SCOPED_TRACE(together);
+    std::vector<std::unique_ptr<testing::RunningProcess>> runs;
+    for (int k = 0; k < together; ++k)
+      runs.push_back(std::make_unique<testing::RunningProcess>(
+          std::vector<std::string>{TLQ_CONSOLE_PROGRAM, "--batch", "--split-rows", "5", dir.file("t")},
+          std::map<std::string, std::string>{{"TMP", tmp}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}}));
+    for (auto& run : runs) {
+      auto r = run->wait();
+      EXPECT_EQ(r.exitCode, 0) << r.out;
+      EXPECT_TRUE(r.out.starts_with(std::to_string(n) + " recordings converted, 0 failed, ")) << r.out;
+    }
+    for (int i = 0; i < n; ++i) {
+      std::string base = recordings[i].substr(0, recordings[i].size() - 4), joined;
+      size_t parts = (20 + i % 37 + 4) / 5;
+      for (size_t k = 1; k <= parts; ++k) {
+        std::string text = readFile(k == 1 ? base + ".csv" : base + "_part" + std::to_string(k) + ".csv");
+        EXPECT_EQ(dataLines(text), k < parts ? 5u : 20 + i % 37 - (parts - 1) * 5) << base << " part " << k;
+        joined += k == 1 ? text : text.substr(text.find("\r\n") + 2);
+      }
+      EXPECT_EQ(joined, wholes[i]) << base;
+      EXPECT_FALSE(fileExists(base + "_part" + std::to_string(parts + 1) + ".csv")) << base;
+    }
+    EXPECT_EQ(leftovers(), std::vector<std::string>());
+  }
+  auto r = batch({"--update", "--split-rows", "5", dir.file("t")});
+  EXPECT_TRUE(r.out.starts_with("0 recordings converted, " + std::to_string(n) + " up to date, 0 failed")) << r.out;
+
+  // A batch killed (a crash) holds no lock: the next one goes on at once.
+  testing::RunningProcess killed({TLQ_CONSOLE_PROGRAM, "--batch", dir.file("t")},
+                                 {{"TMP", tmp}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}});
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ::kill(killed.pid(), SIGKILL);
+  killed.wait();
+  r = batch({"--split-rows", "5", dir.file("t")}, {{"TLQCONVERTER_LOCK_WAIT", "1"}});
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+}
+
+// A recording that another file is renamed over while it is converted: the
+// table would hold the older content and look newer than the new file, so
+// the recording fails, in the batch and in the single conversion (whose
+// lines are dated before the recording), and --update converts it again.
+TEST_F(BatchTrust, ARecordingReplacedWhileItIsReadFails) {
+  std::string large = recordingOf(300000), small = recordingOf(3);
+  std::string rec = put("x/r.tlq", large);
+  const std::map<std::string, std::string> env = {
+      {"TMP", tmp}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"TLQCONVERTER_THREADS", "1"},
+      {"PATH", bin + ":" + getEnv("PATH").value_or("/usr/bin:/bin")}, {"TLQ_PROBE_LOG", openerLog}};
+  const std::string changed = "cannot read: " + rec + " (the file changed while it was read)";
+  for (bool single : {false, true}) {
+    SCOPED_TRACE(single);
+    writeFile(rec, large);
+    fs::remove(fs::u8path(dir.file("x/r.csv")));
+    testing::RunningProcess converting(single ? std::vector<std::string>{TLQ_CONVERTER_EXE, rec}
+                                              : std::vector<std::string>{TLQ_CONSOLE_PROGRAM, "--batch", rec},
+                                       env);
+    // Once its table is begun: the recording has been opened.
+    for (int i = 0; i < 20000 && filesNamed(single ? ".csv" : ".tmp", dir.file("x")).empty(); ++i)
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    writeFile(dir.file("x/new.tlq"), small);
+    fs::rename(fs::u8path(dir.file("x/new.tlq")), fs::u8path(rec));
+    auto r = converting.wait();
+    EXPECT_EQ(r.exitCode, 2) << r.out << r.err;
+    if (single) {
+      EXPECT_TRUE(r.err.starts_with("tlqconverter: " + changed + " (report: ")) << r.err;
+      EXPECT_LT(fs::last_write_time(fs::u8path(dir.file("x/r.csv"))), fs::last_write_time(fs::u8path(rec)));
+    } else {
+      EXPECT_TRUE(r.out.starts_with("failed: " + rec + ": IOError: " + changed + " (report: ")) << r.out;
+      EXPECT_FALSE(fileExists(dir.file("x/r.csv")));
+    }
+    r = batch({"--update", rec});
+    EXPECT_TRUE(r.out.starts_with("1 recording converted, 0 failed, 3 lines written")) << r.out;
+    EXPECT_EQ(readFile(dir.file("x/r.csv")), singleTable(rec));
+  }
+  EXPECT_EQ(leftovers(), std::vector<std::string>());
+}
+
+// A crash of the system must not leave an empty or short table that looks
+// newer than its recording: every file goes to the disk before it is renamed
+// into place, and its folder's names after.
+TEST_F(BatchTrust, TablesReachTheDiskBeforeTheyGoIn) {
+  put("d/a.tlq", recordingOf(30));
+  put("d/b.tlq", recordingOf(3));
+  std::string folder = dir.file("d");
+  auto calls = tracedBatch(dir, tmp, "openat,fsync,fdatasync,rename,renameat,renameat2",
+                           {"--split-rows", "10", "--log", dir.file("d/log.csv"), folder});
+  if (calls.empty()) GTEST_SKIP() << "no strace";
+  std::set<std::string> synced;
+  std::vector<std::string> renamedTo;
+  size_t renames = 0, lastRename = 0, folderSynced = 0;
+  const std::regex fsync(R"re(^\d+\s+f(data)?sync\(\d+<([^>]*)>)re");
+  const std::regex rename(R"re(^\d+\s+rename(at2?)?\((AT_FDCWD(<[^>]*>)?, )?"([^"]*tlqconverter_[A-Za-z0-9]{8}\.tmp)", (AT_FDCWD(<[^>]*>)?, )?"([^"]*)")re");
+  for (size_t i = 0; i < calls.size(); ++i) {
+    std::smatch m;
+    if (std::regex_search(calls[i], m, fsync)) {
+      synced.insert(m[2]);
+      if (m[2] == folder && renames > 0) folderSynced = i;
+    } else if (std::regex_search(calls[i], m, rename)) {
+      EXPECT_TRUE(synced.count(m[4])) << "renamed before it was synced: " << calls[i];
+      renamedTo.push_back(nameOf(m[7]));
+      ++renames;
+      lastRename = i;
+    }
+  }
+  EXPECT_EQ(renames, 5u);  // the three parts of a, b's table and the log
+  // A table in parts goes in from its last part to its first: a crash in
+  // between leaves no first part, and the next --update converts it again.
+  auto at = [&](const char* name) { return std::find(renamedTo.begin(), renamedTo.end(), name) - renamedTo.begin(); };
+  EXPECT_LT(at("a_part3.csv"), at("a_part2.csv"));
+  EXPECT_LT(at("a_part2.csv"), at("a.csv"));
+  EXPECT_GT(folderSynced, lastRename) << "the folder's names are not made durable after the renames";
+}
+
+// The files named as parts are found with one listing of each folder, not
+// one per table.
+TEST_F(BatchTrust, OneListingPerFolder) {
+  for (int i = 0; i < 100; ++i) put("m/r" + std::to_string(i) + ".tlq", recordingOf(3));
+  ASSERT_EQ(batch({"--split-rows", "1", dir.file("m")}).exitCode, 0);  // three parts each
+  auto calls = tracedBatch(dir, tmp, "openat,getdents64", {dir.file("m")});
+  if (calls.empty()) GTEST_SKIP() << "no strace";
+  size_t listings = 0;
+  for (const std::string& call : calls)
+    listings += call.find("getdents64(") != std::string::npos &&
+                call.find("<" + dir.file("m") + ">") != std::string::npos &&
+                call.ends_with("= 0");  // each listing ends with an empty read
+  EXPECT_LE(listings, 2u);  // the search, and the parts
 }
 
 // True once the process catches `signal` (its handler is in place), or
@@ -462,14 +909,32 @@ bool handles(int pid, int signal, const std::string& which = "SigCgt") {
 TEST_F(BatchTrust, SignalsFromTheStartAndWhileStopping) {
   for (int i = 0; i < 3000; ++i) fs::create_directories(fs::u8path(dir.file("wide/f" + std::to_string(i) + "/g")));
   put("wide/r.tlq", recordingOf(2));
-  testing::RunningProcess searching({TLQ_CONSOLE_PROGRAM, "--batch", dir.file("wide"), dir.file("wide"), dir.file("wide")},
+  testing::RunningProcess searching({TLQ_CONSOLE_PROGRAM, "--batch", "--log", dir.file("log.csv"), dir.file("wide"),
+                                     dir.file("wide/f1")},
                                     {{"TMP", tmp}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}});
   for (int i = 0; i < 20000 && !handles(searching.pid(), SIGTERM); ++i)
     std::this_thread::sleep_for(std::chrono::microseconds(200));
   ::kill(searching.pid(), SIGTERM);
   auto r = searching.wait();
   EXPECT_EQ(r.exitCode, 143) << r.out << r.err;
-  EXPECT_TRUE(r.out.starts_with("cancelled: ")) << r.out;
+  // The summary and the log say that the search was cut short, and where.
+  const std::string cut = " (recordings not found yet are not counted)\n";
+  EXPECT_TRUE(r.out.starts_with("search cut short: " + dir.file("wide") + cut + "search cut short: " +
+                                dir.file("wide/f1") + cut + "cancelled: "))
+      << r.out;
+  EXPECT_NE(readFile(dir.file("log.csv")).find("\r\n" + dir.file("wide/f1") + ";;search cut short;0;0;0;;;;;;\r\n"),
+            std::string::npos)
+      << readFile(dir.file("log.csv"));
+  // A plan stops as a run does, with the same exit codes.
+  testing::RunningProcess planning({TLQ_CONSOLE_PROGRAM, "--batch", "--dry-run", dir.file("wide"), dir.file("wide/f1")},
+                                   {{"TMP", tmp}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}});
+  for (int i = 0; i < 20000 && !handles(planning.pid(), SIGINT); ++i)
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  ::kill(planning.pid(), SIGINT);
+  r = planning.wait();
+  EXPECT_EQ(r.exitCode, 130) << r.out << r.err;
+  EXPECT_TRUE(r.out.starts_with("search cut short: " + dir.file("wide") + cut)) << r.out;
+  EXPECT_TRUE(std::regex_search(r.out, std::regex("\ncancelled: [01] of [01] recordings planned\n$"))) << r.out;
 
   std::string big = recordingOf(60000);
   for (int i = 0; i < 10; ++i) put("big/r" + std::to_string(i) + ".tlq", big);

@@ -75,7 +75,7 @@ TEST_F(Program, TraceNamesTheLineOfEachActiveCall) {
   std::vector<std::string> batch = {"param: " + recording,
                                     testing::entryAt("app/dispatch.cpp", "TLQ_AT(runBatch(", "main"),
                                     testing::entryAt("app/batch_mode.cpp", "TLQ_AT(batch.run(cancel, finished, tick))", "runBatch"),
-                                    testing::entryAt("convert/batch.cpp", "TLQ_AT(table.convert(format, control, take))",
+                                    testing::entryAt("convert/batch.cpp", "TLQ_AT(table->convert(format, control, take))",
                                                      "convertRecording")};
   batch.insert(batch.end(), inside.begin(), inside.end());
   for (const char* threads : {"1", "2"}) {

@@ -2,6 +2,7 @@
 
 #include <set>
 
+#include "app/batch_text.h"
 #include "error.h"
 #include "text.h"
 
@@ -15,10 +16,25 @@ namespace {
 
 uint64_t rowsOf(const std::string& text) {
   if (std::optional<uint64_t> n = parseCount(text)) return *n;
-  throw UsageError("--split-rows needs a whole number from 1 on, not \"" + text + "\"");
+  throw UsageError("--split-rows needs a whole number from 1 on, not \"" + displayText(text) + "\"");
 }
 
+constexpr std::string_view kListMarks = "!#$%&'()*+,-./:;<=>?@[\\]^`{|}~";
+constexpr std::string_view kDecimalMarks = "!#$%&'()*,./:;<=>?@[\\]^`{|}~";
+
 }  // namespace
+
+std::string separatorProblem(const std::string& option, const std::string& value, bool decimal) {
+  std::string_view marks = decimal ? kDecimalMarks : kListMarks;
+  bool blank = !decimal && (value == " " || value == "\t");
+  if (value.size() == 1 && (blank || marks.find(value[0]) != std::string_view::npos)) return "";
+  return option + " needs one character: " + (decimal ? "one of " : "a space, a tab or one of ") + std::string(marks) +
+         ", not \"" + displayText(value) + "\"";
+}
+
+std::string sameSeparators(char c) {
+  return "the list and the decimal separator need to differ, not \"" + displayText(std::string(1, c)) + "\" for both";
+}
 
 BatchOptions parseBatchArguments(const std::vector<std::string>& args) {
   BatchOptions options;
@@ -37,14 +53,17 @@ BatchOptions parseBatchArguments(const std::vector<std::string>& args) {
     // "--name", "--name VALUE" or "--name=VALUE".
     size_t eq = arg.find('=');
     std::string name = arg.substr(0, eq);
-    const bool flag = name == "--update" || name == "--dry-run" || name == "--xlsx";
+    const bool flag = name == "--update" || name == "--dry-run" || name == "--xlsx" || name == "--delete-stale-parts";
     if (!flag && name != "--out" && name != "--split-rows" && name != "--log" && name != "--list-separator" &&
         name != "--decimal-separator")
-      throw UsageError("unknown option \"" + arg + "\"");
+      throw UsageError("unknown option \"" + displayText(arg) + "\"");
     if (!given.insert(name).second) throw UsageError(name + " is given twice");
     if (flag) {
       if (eq != std::string::npos) throw UsageError(name + " takes no value");
-      (name == "--update" ? options.update : name == "--xlsx" ? options.workbooks : options.dryRun) = true;
+      (name == "--update"               ? options.update
+       : name == "--xlsx"               ? options.workbooks
+       : name == "--delete-stale-parts" ? options.deleteStaleParts
+                                        : options.dryRun) = true;
       continue;
     }
     std::string value;
@@ -64,13 +83,18 @@ BatchOptions parseBatchArguments(const std::vector<std::string>& args) {
     } else if (name == "--split-rows") {
       options.splitRows = rowsOf(value);
     } else {
-      // As the regional settings give it: one byte.
-      if (value.size() != 1) throw UsageError(name + " needs one character, not \"" + value + "\"");
-      (name == "--list-separator" ? options.listSeparator : options.decimalSeparator) = value[0];
+      // As the regional settings give it: one byte, one that keeps the table readable.
+      const bool decimal = name == "--decimal-separator";
+      if (std::string problem = separatorProblem(name, value, decimal); !problem.empty()) throw UsageError(problem);
+      (decimal ? options.decimalSeparator : options.listSeparator) = value[0];
     }
   }
+  if (options.listSeparator && options.listSeparator == options.decimalSeparator)
+    throw UsageError(sameSeparators(*options.listSeparator));
   if (options.workbooks && options.splitRows > 0)
     throw UsageError("--split-rows does not go with --xlsx (a workbook goes on over further sheets)");
+  if (options.workbooks && options.deleteStaleParts)
+    throw UsageError("--delete-stale-parts does not go with --xlsx (a workbook has no parts)");
   if (options.paths.empty()) throw UsageError("--batch needs a recording or a folder");
   return options;
 }
@@ -79,7 +103,8 @@ std::string versionText() { return "tlqconverter " TLQ_VERSION "\n"; }
 
 std::string usageHint() {
   return "Usage: tlqconverter --batch [--xlsx] [--out DIR] [--split-rows N] [--update] [--dry-run]\n"
-         "                          [--log FILE] [--list-separator C] [--decimal-separator C] [--] PATH...\n"
+         "                          [--delete-stale-parts] [--log FILE] [--list-separator C]\n"
+         "                          [--decimal-separator C] [--] PATH...\n"
          "Try \"tlqconverter --help\" for more.\n";
 }
 
@@ -87,8 +112,8 @@ std::string helpText() {
   return "Usage:\n"
          "  tlqconverter [--xlsx] [RECORDING]\n"
          "  tlqconverter --batch [--xlsx] [--out DIR] [--split-rows N] [--update]\n"
-         "                       [--dry-run] [--log FILE] [--list-separator C]\n"
-         "                       [--decimal-separator C] [--] PATH...\n"
+         "                       [--delete-stale-parts] [--dry-run] [--log FILE]\n"
+         "                       [--list-separator C] [--decimal-separator C] [--] PATH...\n"
          "  tlqconverter --install | --uninstall [--current-user]\n"
          "  tlqconverter --help | --version\n"
          "\n"
@@ -127,10 +152,13 @@ std::string helpText() {
          "                   report and the batch goes on. An older table keeps its\n"
          "                   permissions; a read-only one is refused; a table that is a\n"
          "                   link is written where it leads. Every name of a recording\n"
-         "                   (links too) gets its own table. No spreadsheet is opened.\n"
+         "                   (links too) gets its own table. A table reaches the disk\n"
+         "                   before it goes in, under a lock on its folder that another\n"
+         "                   batch over the same folder waits for (30 s at most, then\n"
+         "                   that recording fails). No spreadsheet is opened.\n"
          "                   At the end a summary lists the failures (with the system's\n"
          "                   reason), the recordings that dropped entries for a failed\n"
-         "                   CRC, the older parts removed, and the totals.\n"
+         "                   CRC, the stale parts, and the totals.\n"
          "                   Ctrl-C stops the batch: the tables already written stay.\n"
          "    --xlsx           writes workbooks (as --xlsx RECORDING does) instead of CSV\n"
          "                     tables; not with --split-rows.\n"
@@ -141,20 +169,28 @@ std::string helpText() {
          "                     lines, each with the header line: NAME.csv,\n"
          "                     NAME_part2.csv, NAME_part3.csv, ... A spreadsheet shows\n"
          "                     at most 1,048,576 rows: --split-rows 1048575 gives parts\n"
-         "                     it opens whole. Parts of the same name beyond the last\n"
-         "                     one, left by an earlier run, are removed (and listed),\n"
-         "                     unless a recording owns the name.\n"
-         "    --update         converts only recordings whose table is missing or older\n"
-         "                     than the recording (every part of a split table).\n"
+         "                     it opens whole. Files named as parts beyond a table's\n"
+         "                     last one (an earlier split into more parts) are listed\n"
+         "                     as stale and kept, unless a recording owns the name.\n"
+         "    --delete-stale-parts\n"
+         "                     removes the stale parts it lists, but never one whose\n"
+         "                     first line is not the table's header, a link or a\n"
+         "                     read-only file; not with --xlsx.\n"
+         "    --update         converts only recordings whose table is missing, older\n"
+         "                     than the recording, or not whole (a part missing).\n"
          "    --dry-run        finds the recordings and prints the table each would\n"
-         "                     get, or why it would fail; writes nothing.\n"
-         "    --log FILE       writes a CSV line per recording (comma, UTF-8): its\n"
-         "                     tables, outcome, data lines, entries dropped for a failed\n"
-         "                     CRC, bytes read, seconds, and a failure's kind, message\n"
-         "                     and report.\n"
+         "                     get, or why it would fail where that is known before\n"
+         "                     reading it, and the stale parts; writes nothing.\n"
+         "    --log FILE       writes a line per recording (UTF-8 with a byte-order\n"
+         "                     mark, separated as the tables are): its tables,\n"
+         "                     outcome, data lines, entries dropped for a failed CRC,\n"
+         "                     bytes read, seconds, a failure's kind, message and\n"
+         "                     report, and its stale parts.\n"
          "    --list-separator C, --decimal-separator C\n"
          "                     the separators of the tables, in place of those of the\n"
-         "                     regional settings (one character each).\n"
+         "                     regional settings: a space, a tab or a punctuation mark\n"
+         "                     (not \" or _; no sign for the decimal separator), one\n"
+         "                     character each, not the same.\n"
          "    --               ends the options: every argument after it is a PATH.\n"
          "\n"
          "  --install        adds the \"Open with Excel\" and \"Open as workbook\" verbs to\n"
@@ -169,7 +205,8 @@ std::string helpText() {
          "\n"
          "Environment: TLQCONVERTER_THREADS sets the threads a conversion uses (a batch\n"
          "uses at most the processor's threads). TLQCONVERTER_SHEET_ROWS lowers the\n"
-         "data rows per sheet of a workbook (for tests).\n"
+         "data rows per sheet of a workbook, TLQCONVERTER_LOCK_WAIT the seconds a\n"
+         "table waits for its folder's lock (for tests).\n"
          "\n"
          "Exit codes: 0 done; 2 a conversion, a recording of a batch or a switch failed,\n"
          "or a usage error; 1 not even the error report could be written; 130 the batch\n"

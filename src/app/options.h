@@ -15,17 +15,30 @@ struct BatchOptions {
   bool update = false;     // --update: tables not older than their recordings are kept
   bool dryRun = false;     // --dry-run: says what would be written, writes nothing
   bool workbooks = false;  // --xlsx: workbooks in place of CSV tables
+  bool deleteStaleParts = false;  // --delete-stale-parts: stale parts removed where safe, not only listed
   std::string logFile;     // --log FILE: a line per recording
   std::optional<char> listSeparator, decimalSeparator;  // --list-separator C, --decimal-separator C
   std::vector<std::string> paths;
 };
 
-// Reads the arguments after "--batch": options first or among the paths,
+// Reads the arguments after "--batch" (what they hold is shown in its
+// messages as displayText shows it): options first or among the paths,
 // "--" before paths that begin with "-". Raises UsageError for no path, an
 // option it does not know, one given twice, without its value or with one
 // it does not take, an N that is not a whole number from 1 on, a separator
-// that is not one byte, and --split-rows with --xlsx.
+// that a table could not be read back with (separatorProblem), the same
+// separator for both, and --split-rows or --delete-stale-parts with --xlsx.
 BatchOptions parseBatchArguments(const std::vector<std::string>& args);
+
+// Why `value` cannot be the option's separator (`decimal`: the decimal
+// one), as a usage message; "" when it can. A table stays readable with a
+// space, a tab or a punctuation mark of ASCII other than the double quote
+// and "_" (which column names hold) between its fields, and with such a
+// mark but "+" and "-" (the signs) as the decimal separator.
+std::string separatorProblem(const std::string& option, const std::string& value, bool decimal);
+
+// The usage message for one character given as both separators.
+std::string sameSeparators(char c);
 
 // What --help shows: every way to start the program.
 std::string helpText();

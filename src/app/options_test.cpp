@@ -44,10 +44,24 @@ TEST(BatchOptions, UsageErrorsSayWhatIsWrong) {
   EXPECT_EQ(failure({"--dry-run", "--dry-run", "x"}), "UsageError: --dry-run is given twice");
   EXPECT_EQ(failure({"x", "--log"}), "UsageError: --log needs a value");
   EXPECT_EQ(failure({"--log=", "x"}), "UsageError: --log needs a file");
-  for (const char* c : {"", ";;", "\xc3\xa4"})
-    EXPECT_EQ(failure({"--list-separator", c, "x"}),
-              "UsageError: --list-separator needs one character, not \"" + std::string(c) + "\"");
-  EXPECT_EQ(failure({"--decimal-separator=", "x"}), "UsageError: --decimal-separator needs one character, not \"\"");
+  // Only what keeps a table readable: a space, a tab or a punctuation mark
+  // but the quote and "_"; no sign as the decimal separator; never one for both.
+  const std::string list = "UsageError: --list-separator needs one character: a space, a tab or one of "
+                           "!#$%&'()*+,-./:;<=>?@[\\]^`{|}~, not \"";
+  for (const char* c : {"", ";;", "\xc3\xa4", "\"", "\r", "\n", "x", "0", "_"})
+    EXPECT_EQ(failure({"--list-separator", c, "x"}), list + displayText(c) + "\"");
+  const std::string decimal = "UsageError: --decimal-separator needs one character: one of "
+                              "!#$%&'()*,./:;<=>?@[\\]^`{|}~, not \"";
+  for (const char* c : {"", " ", "\t", "-", "+", "e"})
+    EXPECT_EQ(failure({"--decimal-separator=" + std::string(c), "x"}), decimal + displayText(c) + "\"");
+  for (const char* c : {" ", "\t", "|", "-", "\\", "~"})
+    EXPECT_EQ(parseBatchArguments({"--list-separator", c, "x"}).listSeparator, c[0]);
+  EXPECT_EQ(failure({"--list-separator=;", "--decimal-separator=;", "x"}),
+            "UsageError: the list and the decimal separator need to differ, not \";\" for both");
+  EXPECT_EQ(failure({"--bad\x1b[2J", "x"}), "UsageError: unknown option \"--bad\\x1b[2J\"");
+  EXPECT_TRUE(parseBatchArguments({"--delete-stale-parts", "x"}).deleteStaleParts);
+  EXPECT_EQ(failure({"--xlsx", "--delete-stale-parts", "x"}),
+            "UsageError: --delete-stale-parts does not go with --xlsx (a workbook has no parts)");
   for (std::vector<std::string> args : {std::vector<std::string>{"--xlsx", "--split-rows", "5", "x"},
                                         std::vector<std::string>{"--split-rows=5", "x", "--xlsx"}})
     EXPECT_EQ(failure(args),
@@ -87,6 +101,16 @@ TEST(BatchText, Summary) {
   t = {.converted = 2, .failed = 0, .notConverted = 0, .upToDate = 998};
   EXPECT_EQ(totalsLine(t), "2 recordings converted, 998 up to date, 0 failed, 0 lines written, "
                            "0 entries dropped for a failed CRC, 0.0 MB read in 0.00 s");
+  t = {.converted = 2, .staleKept = 1, .staleRemoved = 3};
+  EXPECT_EQ(totalsLine(t), "2 recordings converted, 0 failed, 1 stale part not removed, 3 stale parts removed, "
+                           "0 lines written, 0 entries dropped for a failed CRC, 0.0 MB read in 0.00 s");
+  EXPECT_EQ(summaryMessage(t, 2), "The recordings were converted.\n\n2 of 2 recordings converted, 0 failed, "
+                                  "1 stale part not removed, 3 stale parts removed.\n0 lines written, 0 entries "
+                                  "dropped for a failed CRC.\n0.0 MB read in 0.00 s.");
+  t = {.cancelled = true, .searchCut = true};
+  EXPECT_EQ(summaryMessage(t, 0), "The conversion was cancelled.\n\nThe search for recordings was cut short: only "
+                                  "those found are counted.\n\n0 of 0 recordings converted, 0 failed.\n0 lines "
+                                  "written, 0 entries dropped for a failed CRC.\n0.0 MB read in 0.00 s.");
 }
 
 TEST(BatchText, NamesShownEscaped) {
@@ -96,12 +120,27 @@ TEST(BatchText, NamesShownEscaped) {
   // C1 controls, stray and overlong bytes, a surrogate, a sequence cut short.
   EXPECT_EQ(displayText("\xc2\x9b\xc2\xa0"), "\\xc2\\x9b\xc2\xa0");
   EXPECT_EQ(displayText("\xff\xc0\xaf\xed\xa0\x80\xe6\x95"), "\\xff\\xc0\\xaf\\xed\\xa0\\x80\\xe6\\x95");
+  // A backslash in a name, where it is no path separator, is doubled: no
+  // name then looks like another.
+#ifdef _WIN32
+  EXPECT_EQ(displayText("C:\\data\\new\\x.tlq"), "C:\\data\\new\\x.tlq");
+#else
+  EXPECT_EQ(displayText("a\\nb\\x1b"), "a\\\\nb\\\\x1b");
+  EXPECT_NE(displayText("a\\nb"), displayText("a\nb"));
+#endif
+}
+
+TEST(BatchText, TextMadeValidUtf8) {
+  EXPECT_EQ(utf8Text("M\xc3\xa4rz\n\x1b\\x"), "M\xc3\xa4rz\n\x1b\\x");  // exact where it is UTF-8
+  EXPECT_EQ(utf8Text("`\xe2` \xff\xc0\xaf\xe6\x95"), "`\\xe2` \\xff\\xc0\\xaf\\xe6\\x95");
 }
 
 TEST(BatchText, LogFieldsQuotedAsRfc4180) {
   EXPECT_EQ(logField("d/a b.tlq"), "d/a b.tlq");
   EXPECT_EQ(logField("a,b"), "\"a,b\"");
   EXPECT_EQ(logField("say \"x\"\nnext"), "\"say \"\"x\"\"\nnext\"");
+  EXPECT_EQ(logField("a,b", ';'), "a,b");
+  EXPECT_EQ(logField("a;b", ';'), "\"a;b\"");
 }
 
 }  // namespace

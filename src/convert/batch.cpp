@@ -4,6 +4,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <thread>
 
@@ -12,8 +13,10 @@
 #include "convert/table_files.h"
 #include "csv/csv.h"
 #include "error.h"
+#include "platform/file.h"
 #include "platform/folders.h"
 #include "platform/system.h"
+#include "text.h"
 
 namespace tlq {
 
@@ -41,7 +44,7 @@ class ThreadBudget {
       std::lock_guard lock(mutex_);
       free_ += n;
     }
-    changed_.notify_all();
+    for (unsigned k = 0; k < n; ++k) changed_.notify_one();  // a thread each, no more woken in vain
   }
 
  private:
@@ -50,12 +53,69 @@ class ThreadBudget {
   unsigned free_;
 };
 
+// A name without its extension, in ASCII lower case.
+std::string stemKey(const std::string& name) {
+  size_t dot = name.find_last_of('.');
+  std::string stem = name.substr(0, dot == 0 || dot == std::string::npos ? name.size() : dot);
+  for (char& c : stem) c = asciiLower(c);
+  return stem;
+}
+
+// A name as a table's part names it: "NAME_partK.csv", K from 2 written as
+// tablePartPath writes it. K and the table's name ("NAME.csv"), or nothing.
+std::optional<std::pair<uint64_t, std::string>> asPartName(const std::string& name) {
+  static const bool caseIgnored = nameKey("a") != "a";  // as the system compares names
+  auto same = [](std::string_view a, std::string_view b) { return caseIgnored ? equalIgnoringCase(a, b) : a == b; };
+  if (name.size() < 4 || !same(std::string_view(name).substr(name.size() - 4), ".csv")) return std::nullopt;
+  std::string_view stem = std::string_view(name).substr(0, name.size() - 4);
+  size_t at = stem.size();
+  while (at >= 5 && !same(stem.substr(at - 5, 5), "_part")) --at;
+  if (at < 5) return std::nullopt;
+  std::string digits(stem.substr(at));
+  at -= 5;
+  std::optional<uint64_t> k = parseCount(digits);
+  if (!k || *k < 2 || std::to_string(*k) != digits) return std::nullopt;
+  return std::pair(*k, name.substr(0, at) + name.substr(name.size() - 4));
+}
+
+std::string inFolder(const std::string& folder, const std::string& name) {
+  return folder.empty() ? name : joinPath(folder, name);
+}
+
+// The same file, as it was: the path names it, with its size and time of
+// last change.
+bool sameFile(const PathInfo& now, const PathInfo& then) {
+  return now.kind == then.kind && now.id == then.id && now.size == then.size && now.modified == then.modified;
+}
+
+// True when the file's first line is `header`, its line end included.
+bool beginsWith(const std::string& path, const std::string& header) {
+  try {
+    MappedFile file(path);
+    return file.bytes().starts_with(header);
+  } catch (const Error&) {
+    TraceFrame::forgetUnwound();
+    return false;
+  }
+}
+
 }  // namespace
+
+// A folder's names, for what is named after a table: its parts by the
+// table's name (nameKey), and every name by its stem.
+struct Batch::FolderNames {
+  bool listed = false;  // false: the folder could not be read
+  std::map<std::string, std::vector<NamedPart>> parts;
+  std::map<std::string, std::vector<std::string>> stems;
+};
 
 Batch::Batch(std::vector<BatchItem> items, const BatchSettings& settings)
     : items_(std::move(items)), settings_(settings), results_(items_.size()) {
   for (const BatchItem& item : items_) bytesTotal_ += item.size;
-  workers_ = static_cast<unsigned>(std::clamp<size_t>(items_.size(), 1, std::max(settings_.threads, 1u)));
+  // More workers than threads: those whose tables are on their way to the
+  // disk (which takes a system a millisecond or more for each) hold none.
+  workers_ = static_cast<unsigned>(
+      std::clamp<size_t>(items_.size(), 1, kWorkersPerThread * std::max(settings_.threads, 1u)));
   for (size_t i = 0; i < items_.size(); ++i) {
     recordingPlaces_.emplace(items_[i].recordingPlace, i);
     if (items_[i].problem.empty()) tablePlaces_.emplace(items_[i].tablePlace, i);
@@ -86,11 +146,19 @@ void Batch::run(const std::atomic<bool>& cancel, const std::function<void(size_t
       size_t i = next.fetch_add(1);
       if (i >= items_.size() || cancel.load()) break;
       budget.takeOne();
+      if (cancel.load()) {  // stopped while it waited for a thread
+        budget.give(1);
+        break;
+      }
       unsigned threads = 1;
       if (items_[i].size >= kParallelFrom) threads += budget.takeUpTo(settings_.threads - 1);
       lastStarted_.store(i);
-      results_[i] = convert(i, threads, cancel, underWay_[w]);
-      budget.give(threads);
+      bool given = false;
+      results_[i] = convert(i, threads, cancel, underWay_[w], [&] {
+        budget.give(threads);
+        given = true;
+      });
+      if (!given) budget.give(threads);
       bytesFinished_ += items_[i].size;
       underWay_[w].store(0);
       if (results_[i].state != BatchResult::State::cancelled) ++itemsDone_;
@@ -116,6 +184,9 @@ void Batch::run(const std::atomic<bool>& cancel, const std::function<void(size_t
   }
   tick();
   for (std::thread& t : threads) t.join();
+  // The names of the tables put in, durable once for each folder (their
+  // contents were made durable before they went in).
+  for (const std::string& folder : committed_) syncFolder(folder);
 }
 
 // Makes the folder when it is missing; each folder is looked at once.
@@ -140,59 +211,130 @@ void Batch::refuseClash(size_t i, const std::string& part) const {
     throw IoError("cannot open: " + part + " (it is the table of " + items_[k->second].path + ")");
 }
 
+std::shared_ptr<const Batch::FolderNames> Batch::namesIn(const std::string& folder) const {
+  std::lock_guard lock(namesMutex_);
+  std::shared_ptr<const FolderNames>& known = names_[folder];
+  if (known) return known;
+  auto names = std::make_shared<FolderNames>();
+  if (std::optional<std::vector<FolderEntry>> entries = listFolder(folder.empty() ? "." : folder)) {
+    names->listed = true;
+    for (const FolderEntry& e : *entries) {
+      names->stems[stemKey(e.name)].push_back(e.name);
+      if (auto part = asPartName(e.name))
+        names->parts[nameKey(part->second)].push_back({part->first, inFolder(folder, e.name), e.link});
+    }
+    for (auto& [table, parts] : names->parts)
+      std::sort(parts.begin(), parts.end(), [](const NamedPart& a, const NamedPart& b) { return a.part < b.part; });
+  }
+  known = names;
+  return known;
+}
+
+// The files in the table's folder named as its parts (from 2 on), in
+// order, as the folder was when it was first listed. Workbooks have none.
+std::vector<Batch::NamedPart> Batch::partsNamedAfter(size_t i) const {
+  if (settings_.workbooks) return {};
+  const std::string& table = items_[i].table;
+  std::shared_ptr<const FolderNames> names = namesIn(folderOf(table));
+  auto found = names->parts.find(nameKey(nameOf(table)));
+  return found == names->parts.end() ? std::vector<NamedPart>() : found->second;
+}
+
 bool Batch::upToDate(size_t i, std::vector<std::string>& tables) const {
   const BatchItem& item = items_[i];
   if (!settings_.update || !item.problem.empty()) return false;
   PathInfo recording = pathInfo(item.path);
   if (recording.kind != PathKind::file) return false;
-  std::vector<std::string> found;
-  for (uint64_t k = 1;; ++k) {
-    std::string part = tablePartPath(item.table, k);
-    PathInfo info = pathInfo(part);
-    if (info.kind != PathKind::file) break;
-    if (info.modified < recording.modified) return false;
-    found.push_back(part);
-    if (settings_.splitRows == 0) break;
+  PathInfo first = pathInfo(item.table);
+  if (first.kind != PathKind::file || first.modified < recording.modified) return false;
+  std::vector<std::string> found = {item.table};
+  for (const NamedPart& part : partsNamedAfter(i)) {
+    PathInfo info = pathInfo(part.path);
+    if (info.kind != PathKind::file || info.modified < first.modified) continue;  // none, or an earlier split's
+    if (part.part != found.size() + 1) return false;  // a part missing before it: not whole
+    found.push_back(part.path);
   }
-  if (found.empty()) return false;
-  // A part missing between others: the table is not whole.
-  if (settings_.splitRows > 0 && pathInfo(tablePartPath(item.table, found.size() + 2)).kind != PathKind::missing)
-    return false;
   tables = std::move(found);
   return true;
 }
 
 // A name that a recording owns: another recording of the batch or its
-// table, or the table of a recording beside this one ("NAME_part3.tlq" for
-// "NAME_part3.csv", in any letter case), converted or not.
+// table, or the table of a file beside the recording ("NAME_part3.tlq", or
+// of any other extension, for "NAME_part3.csv", in any letter case),
+// converted or not. When the recording's folder cannot be read, every name
+// is taken as owned.
 bool Batch::ownedByARecording(size_t i, const std::string& part) const {
-  std::string place = placeKey(part);
-  if (recordingPlaces_.count(place) || tablePlaces_.count(place)) return true;
+  for (const std::string& place : {placeKey(part), placeKey(linkTarget(part))})
+    if (recordingPlaces_.count(place) || tablePlaces_.count(place)) return true;
+  std::shared_ptr<const FolderNames> beside = namesIn(folderOf(items_[i].path));
+  if (!beside->listed) return true;
   std::string name = nameOf(part);
-  std::string recording = name.substr(0, name.size() - 4) + ".tlq";
-  std::string folder = folderOf(items_[i].path);
-  std::optional<std::vector<FolderEntry>> entries = listFolder(folder.empty() ? "." : folder);
-  if (!entries) return true;  // cannot tell: kept
-  return std::any_of(entries->begin(), entries->end(),
-                     [&](const FolderEntry& e) { return equalIgnoringCase(e.name, recording); });
+  auto found = beside->stems.find(stemKey(name));
+  return found != beside->stems.end() &&
+         std::any_of(found->second.begin(), found->second.end(),
+                     [&](const std::string& other) { return !equalIgnoringCase(other, name); });
 }
 
-// Parts beyond the last one written that an earlier run left (it split the
-// table into more parts): removed, unless a recording owns the name. Links
-// are left as they are.
-std::vector<std::string> Batch::removeOlderParts(size_t i, size_t parts) const {
-  std::vector<std::string> removed;
-  for (uint64_t k = parts + 1;; ++k) {
-    std::string part = tablePartPath(items_[i].table, k);
-    if (pathInfo(part).kind != PathKind::file) break;
-    if (linkTarget(part) != part || ownedByARecording(i, part)) continue;
-    if (removeFile(part)) removed.push_back(part);
+// The files named as parts of the table beyond its last one, `parts`: each
+// listed, and with deleteStaleParts removed, unless it is a link, read-only,
+// or does not begin with the table's `header`. Called under the table's
+// lock, right after its commit; for a plan, with no header: `removed` then
+// says that it would be removed if it begins with the header.
+std::vector<StalePart> Batch::staleParts(size_t i, size_t parts, const std::string* header) const {
+  std::vector<StalePart> stale;
+  for (const NamedPart& named : partsNamedAfter(i)) {
+    if (named.part <= parts || pathInfo(named.path).kind != PathKind::file || ownedByARecording(i, named.path))
+      continue;
+    StalePart part{named.path, false, ""};
+    if (settings_.deleteStaleParts) {
+      if (named.link || linkTarget(named.path) != named.path)
+        part.kept = "it is a link";
+      else if (isReadOnly(named.path))
+        part.kept = "it is read-only";
+      else if (header && !beginsWith(named.path, *header))
+        part.kept = "its first line is not the table's header";
+      else if (header && !removeFile(named.path))
+        part.kept = lastSystemError();
+      else
+        part.removed = true;
+    }
+    stale.push_back(std::move(part));
   }
-  return removed;
+  return stale;
+}
+
+std::vector<StalePart> Batch::plannedStaleParts(size_t i) const {
+  // A split table's parts are known once the recording is read.
+  if (settings_.splitRows > 0 || !items_[i].problem.empty()) return {};
+  return staleParts(i, 1, nullptr);
+}
+
+std::string Batch::wouldOverwrite(const std::string& path) const {
+  std::string target = linkTarget(path);
+  std::string place = placeKey(target);
+  if (auto k = recordingPlaces_.find(place); k != recordingPlaces_.end()) return items_[k->second].path;
+  if (auto k = tablePlaces_.find(place); k != tablePlaces_.end()) return items_[k->second].table;
+  if (settings_.workbooks) return "";
+  for (const std::string& name : {path, target}) {
+    auto part = asPartName(nameOf(name));
+    if (!part) continue;
+    std::string table = placeKey(inFolder(folderOf(name), part->second));
+    Places places;
+    for (const BatchItem& item : items_)
+      if (item.problem.empty() && places.key(item.table) == table) return tablePartPath(item.table, part->first);
+  }
+  std::set<std::string> folders;
+  for (const BatchItem& item : items_)
+    if (item.problem.empty()) folders.insert(folderOf(item.table));
+  for (const std::string& folder : folders)
+    for (const auto& [table, parts] : namesIn(folder)->parts)
+      for (const NamedPart& part : parts)
+        if (part.link && placeKey(linkTarget(part.path)) == place) return part.path;
+  return "";
 }
 
 BatchResult Batch::convert(size_t i, unsigned threads, const std::atomic<bool>& cancel,
-                           std::atomic<uint64_t>& progress) {
+                           std::atomic<uint64_t>& progress, const std::function<void()>& converted) {
   const BatchItem& item = items_[i];
   const auto start = std::chrono::steady_clock::now();
   BatchResult result;
@@ -204,8 +346,9 @@ BatchResult Batch::convert(size_t i, unsigned threads, const std::atomic<bool>& 
       return result;
     }
     ConversionControl control{threads, &cancel, &progress, true};
-    RecordingTable table = TLQ_AT(RecordingTable(item.path, control));
-    CsvFormat format = newCsvFormat(table.columns(), settings_.listSeparator, settings_.decimalSeparator);
+    std::optional<RecordingTable> table;
+    TLQ_AT(table.emplace(item.path, control));
+    CsvFormat format = newCsvFormat(table->columns(), settings_.listSeparator, settings_.decimalSeparator);
     if (!folderReady(folderOf(item.table))) {
       std::string reason = lastSystemError();
       throw IoError("cannot open: " + item.table).withReason(reason);
@@ -213,7 +356,7 @@ BatchResult Batch::convert(size_t i, unsigned threads, const std::atomic<bool>& 
     std::string header = settings_.workbooks ? "" : makeHeader(format) + "\r\n";
     TableFiles files = TLQ_AT(TableFiles(item.table, header, settings_.workbooks ? 0 : settings_.splitRows));
     if (settings_.workbooks) {
-      WorkbookCounts counts = TLQ_AT(writeWorkbook(item.path, table, control, files));
+      WorkbookCounts counts = TLQ_AT(writeWorkbook(item.path, *table, control, files));
       result.lines = counts.lines;
       result.dropped = counts.dropped;
     } else {
@@ -222,16 +365,35 @@ BatchResult Batch::convert(size_t i, unsigned threads, const std::atomic<bool>& 
         result.lines += lines.ends.size();
         result.dropped += lines.dropped;
       };
-      TLQ_AT(table.convert(format, control, take));
+      TLQ_AT(table->convert(format, control, take));
       TLQ_AT(files.finish());
     }
     for (size_t part = 0; part < files.parts().size(); ++part) {
-      TLQ_AT(refuseToOverwrite(table.recording(), files.parts()[part]));
+      TLQ_AT(refuseToOverwrite(table->recording(), files.parts()[part]));
       if (part > 0) refuseClash(i, files.parts()[part]);
     }
-    TLQ_AT(files.commit());
+    // The recording read and let go; its threads go to others while the
+    // files reach the disk.
+    TLQ_AT(table->recording().requireUnreplaced());
+    const PathInfo read = pathInfo(item.path);
+    table.reset();
+    converted();
+    if (cancel.load()) throw ConversionCancelled();  // a stop waits for no disk
+    TLQ_AT(files.makeDurable());
+    if (cancel.load()) throw ConversionCancelled();
+    {
+      // No other run puts files of this folder's tables in meanwhile: the
+      // parts that go in are one run's, and those beyond them are known.
+      TableLock lock = TLQ_AT(TableLock(item.table));
+      if (!sameFile(pathInfo(item.path), read)) throw recordingChanged(item.path);
+      TLQ_AT(files.commitLocked());
+      if (!settings_.workbooks) result.stale = staleParts(i, files.parts().size(), &header);
+    }
+    {
+      std::lock_guard lock(foldersMutex_);
+      for (const std::string& folder : files.folders()) committed_.insert(folder);
+    }
     result.tables = files.parts();
-    result.removed = removeOlderParts(i, files.parts().size());
     result.state = BatchResult::State::converted;
   } catch (const ConversionCancelled&) {
     result = BatchResult();

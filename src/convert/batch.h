@@ -24,6 +24,16 @@ struct BatchSettings {
   unsigned threads = 1;    // the threads the batch converts on, in all
   bool update = false;     // a table newer than its recording is kept as it is
   bool workbooks = false;  // tables are workbooks (item.table names them), never split
+  bool deleteStaleParts = false;  // stale parts are removed where that is safe, not only listed
+};
+
+// A file named as a part of a table beyond its last part now (left by an
+// earlier split into more parts, or so named by someone else): listed, and
+// removed only when asked and safe.
+struct StalePart {
+  std::string path;
+  bool removed = false;  // with deleteStaleParts
+  std::string kept;      // with deleteStaleParts: why it stayed ("it is a link", ...)
 };
 
 struct BatchResult {
@@ -32,10 +42,14 @@ struct BatchResult {
   uint64_t lines = 0;    // data lines of the table written
   uint64_t dropped = 0;  // entries left out for a failed CRC
   double seconds = 0;    // spent on it
-  std::vector<std::string> tables;   // the files written (kept, when up to date), in order
-  std::vector<std::string> removed;  // parts beyond them that an earlier run left, removed
-  std::exception_ptr failure;        // why it failed: an Error
+  std::vector<std::string> tables;  // the files written (kept, when up to date), in order
+  std::vector<StalePart> stale;     // files named as parts beyond them
+  std::exception_ptr failure;       // why it failed: an Error
 };
+
+// Workers per thread of the budget: a worker converts while it holds a
+// thread, and lets it go while its table goes to the disk and in.
+inline constexpr unsigned kWorkersPerThread = 4;
 
 class Batch {
  public:
@@ -61,18 +75,41 @@ class Batch {
   uint64_t bytesDone() const;  // of the recordings done and under way
   size_t itemsDone() const { return itemsDone_.load(); }  // cancelled ones aside
   size_t lastStarted() const { return lastStarted_.load(); }  // the item started last
+  unsigned workers() const { return workers_; }  // the most recordings under way at once
 
-  // With `update`: the item's table (every part of it that is there, when
-  // tables are split) exists and is not older than its recording. Fills
-  // `tables` with them when so.
+  // With `update`: the item's table exists, is whole and is not older than
+  // its recording. Its parts are the first and those written with it or
+  // after it (a table's parts are written in order; an older one is a part
+  // of an earlier split, not of this table), and every one of them up to the
+  // last must be there. Fills `tables` with them when so.
   bool upToDate(size_t i, std::vector<std::string>& tables) const;
 
+  // For a plan (--dry-run): the stale parts a table that is not split would
+  // leave; `removed` where deleteStaleParts would remove it, if its first line
+  // is the header (only a conversion knows that).
+  std::vector<StalePart> plannedStaleParts(size_t i) const;
+
+  // The file of this batch that `path` (through a link at its end) would
+  // overwrite: a recording, a table, or a part of a table (by its name, or
+  // a part that is a link to it); "" for none.
+  std::string wouldOverwrite(const std::string& path) const;
+
  private:
-  BatchResult convert(size_t i, unsigned threads, const std::atomic<bool>& cancel, std::atomic<uint64_t>& progress);
+  struct FolderNames;
+  struct NamedPart {
+    uint64_t part;
+    std::string path;
+    bool link;
+  };
+
+  BatchResult convert(size_t i, unsigned threads, const std::atomic<bool>& cancel, std::atomic<uint64_t>& progress,
+                      const std::function<void()>& converted);
   void refuseClash(size_t i, const std::string& part) const;
   bool folderReady(const std::string& folder);
+  std::shared_ptr<const FolderNames> namesIn(const std::string& folder) const;
+  std::vector<NamedPart> partsNamedAfter(size_t i) const;
   bool ownedByARecording(size_t i, const std::string& part) const;
-  std::vector<std::string> removeOlderParts(size_t i, size_t parts) const;
+  std::vector<StalePart> staleParts(size_t i, size_t parts, const std::string* header) const;
 
   std::vector<BatchItem> items_;
   BatchSettings settings_;
@@ -83,7 +120,11 @@ class Batch {
   unsigned workers_ = 0;
   std::atomic<size_t> itemsDone_{0}, lastStarted_{0};
   std::mutex foldersMutex_;
-  std::set<std::string> folders_;  // known to be there
+  std::set<std::string> folders_;    // known to be there
+  std::set<std::string> committed_;  // tables were put into them: made durable at the end
+  // Each folder's names, listed once when first needed.
+  mutable std::mutex namesMutex_;
+  mutable std::map<std::string, std::shared_ptr<const FolderNames>> names_;
   // The items' recordings and tables, by the places they name (links at
   // their ends followed), first in path order.
   std::map<std::string, size_t> recordingPlaces_, tablePlaces_;

@@ -107,7 +107,7 @@ TEST_F(BatchOfRecordings, CancelledRecordingsLeaveNoTemporaryFile) {
       }
     }
     EXPECT_GE(converted, 1u);
-    EXPECT_LE(converted, threads);  // those under way when it was stopped may finish
+    EXPECT_LE(converted, batch.workers());  // those under way when it was stopped may finish
     EXPECT_EQ(batch.itemsDone(), converted);  // the progress counts no cancelled one as done
     EXPECT_EQ(temporaryFiles(), 0u);
   }

@@ -9,6 +9,7 @@
 
 #include "convert/ordered_work.h"
 #include "convert/recording.h"
+#include "convert/table_files.h"
 #include "csv/csv.h"
 #include "error.h"
 #include "platform/file.h"
@@ -381,9 +382,18 @@ std::string mainConvert(const std::string& path) {
   CsvFormat format = TLQ_AT(newCsvFormat(table.columns()));
   TLQ_AT(refuseToOverwrite(table.recording(), csvPath));
   OutputFile out = TLQ_AT(OutputFile(csvPath));
-  TLQ_AT(out.write(makeHeader(format) + "\r\n"));
-  TLQ_AT(table.convert(format, {}, [&](LineBlock& lines) { out.write(lines.text); }));
-  TLQ_AT(out.close());
+  try {
+    TLQ_AT(out.write(makeHeader(format) + "\r\n"));
+    TLQ_AT(table.convert(format, {}, [&](LineBlock& lines) { out.write(lines.text); }));
+    TLQ_AT(table.recording().requireUnreplaced());
+    TLQ_AT(out.close());
+  } catch (...) {
+    // The lines before the failure stay, dated before the recording, so that
+    // a batch's --update never takes them for its whole table.
+    out.abandon();
+    datePartialTable(csvPath, path);
+    throw;
+  }
   return csvPath;
 }
 

@@ -70,6 +70,7 @@ std::string mainConvertWorkbook(const std::string& path) {
   TLQ_AT(refuseToOverwrite(table.recording(), xlsxPath));
   TableFiles files = TLQ_AT(TableFiles(xlsxPath, "", 0));
   TLQ_AT(writeWorkbook(path, table, {}, files));
+  TLQ_AT(table.recording().requireUnreplaced());
   TLQ_AT(files.commit());
   return xlsxPath;
 }

@@ -12,8 +12,6 @@ namespace tlq {
 
 namespace {
 
-char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 bool endsWithTlq(std::string_view name) {
   if (name.size() < 4) return false;
   std::string_view end = name.substr(name.size() - 4);
@@ -56,6 +54,9 @@ class Finder {
     return found_.size() > before;
   }
 
+  // True once the cancel has cut the search short.
+  bool stopped() const { return stopped_; }
+
   std::vector<BatchItem> items() {
     std::stable_sort(found_.begin(), found_.end(),
                      [](const BatchItem& a, const BatchItem& b) { return pathOrder(a.path, b.path); });
@@ -92,6 +93,10 @@ class Finder {
         step(next, joined(below, component), components, i + 1);
       return;
     }
+    if (options_.cancel && options_.cancel->load()) {
+      stopped_ = true;
+      return;
+    }
     std::optional<std::vector<FolderEntry>> entries = listFolder(at.empty() ? "." : at);
     if (!entries) return;
     std::vector<std::string> names;
@@ -106,7 +111,10 @@ class Finder {
   }
 
   void walk(const std::string& folder, const std::string& below) {
-    if (options_.cancel && options_.cancel->load()) return;
+    if (options_.cancel && options_.cancel->load()) {
+      stopped_ = true;
+      return;
+    }
     std::optional<std::vector<FolderEntry>> entries = listFolder(folder);
     if (!entries) {
       BatchItem failed;
@@ -142,6 +150,7 @@ class Finder {
   std::vector<BatchItem> found_;
   Places places_;
   std::set<std::string> reached_;  // the places of the recordings found
+  bool stopped_ = false;
 };
 
 }  // namespace
@@ -149,9 +158,13 @@ class Finder {
 std::vector<BatchItem> findRecordings(const std::vector<std::string>& paths, const FindOptions& options) {
   Finder finder(options);
   for (const std::string& path : paths) {
-    if (options.cancel && options.cancel->load()) break;
+    if (finder.stopped() || (options.cancel && options.cancel->load())) {
+      if (options.cutShort) options.cutShort->push_back(path);
+      continue;
+    }
     bool pattern = options.expandWildcards && path.find_first_of("*?") != std::string::npos;
-    if (!pattern || !finder.expand(path)) finder.root(path, "");
+    if (!pattern || (!finder.expand(path) && !finder.stopped())) finder.root(path, "");
+    if (finder.stopped() && options.cutShort) options.cutShort->push_back(path);
   }
   return finder.items();
 }

@@ -29,6 +29,7 @@ struct FindOptions {
   std::string extension = "csv";  // of the tables' names
   bool expandWildcards = false;  // '*' and '?' in a PATH are expanded here (Windows)
   const std::atomic<bool>* cancel = nullptr;  // once set, the search ends soon with what it found
+  std::vector<std::string>* cutShort = nullptr;  // gets the PATHs whose search the cancel cut short
 };
 
 // Every PATH is a recording, or a folder searched with its subfolders for

@@ -629,8 +629,16 @@ Recording::Recording(const std::string& path, const std::function<unsigned(size_
   requireUnchanged();
 }
 
+IoError recordingChanged(const std::string& path, std::source_location where) {
+  return IoError("cannot read: " + path + " (the file changed while it was read)", where);
+}
+
 void Recording::requireUnchanged() const {
-  if (file_.changed()) throw IoError("cannot read: " + path_ + " (the file changed while it was read)");
+  if (file_.changed()) throw recordingChanged(path_);
+}
+
+void Recording::requireUnreplaced() const {
+  if (!file_.stillAt(path_)) throw recordingChanged(path_);
 }
 
 void Recording::requireData() const { requireDataIn(summary_); }

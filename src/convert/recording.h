@@ -8,10 +8,12 @@
 
 #include <cstddef>
 #include <functional>
+#include <source_location>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "error.h"
 #include "platform/file.h"
 
 namespace tlq {
@@ -83,6 +85,11 @@ struct RecordingEntry {
   SensorObject inclino, inclino2, force, dlen;
 };
 
+// The error of a recording that changed while it was read (in place, or
+// another file renamed over it): IoError "cannot read: " + path + " (the file
+// changed while it was read)".
+IoError recordingChanged(const std::string& path, std::source_location where = std::source_location::current());
+
 class Recording {
  public:
   // Nesting deeper than this is a parse error, long before the stack is at
@@ -117,6 +124,13 @@ class Recording {
   // pass checks this itself; whoever uses entries checks it before keeping
   // what it made of them.
   void requireUnchanged() const;
+
+  // Raises the same IoError when the recording's path no longer names the
+  // file that was read, as it was then (its identity, size and time of last
+  // change): another file was renamed over it. A table made from the file
+  // read would otherwise look newer than the recording at that path. Checked
+  // once it is all read, before its table is kept.
+  void requireUnreplaced() const;
 
   // Calls `visit` for every entry of "data" in the range (by default all of
   // them), in order. The entry is valid during the call only. Ranges from

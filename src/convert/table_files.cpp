@@ -1,9 +1,12 @@
 #include "convert/table_files.h"
 
+#include <algorithm>
+
 #include "error.h"
 #include "platform/folders.h"
 #include "platform/system.h"
 #include "platform/temp_files.h"
+#include "text.h"
 
 namespace tlq {
 
@@ -11,6 +14,24 @@ std::string tablePartPath(const std::string& csvPath, uint64_t part) {
   if (part <= 1) return csvPath;
   size_t dot = csvPath.size() >= 4 && csvPath.ends_with(".csv") ? csvPath.size() - 4 : csvPath.size();
   return csvPath.substr(0, dot) + "_part" + std::to_string(part) + csvPath.substr(dot);
+}
+
+void datePartialTable(const std::string& table, const std::string& recording) {
+  PathInfo info = pathInfo(recording);
+  if (info.kind == PathKind::file) setModified(table, info.modified - ticksOfSeconds(2));
+}
+
+std::chrono::milliseconds tableLockWait() {
+  std::optional<std::string> text = getEnv("TLQCONVERTER_LOCK_WAIT");
+  std::optional<uint64_t> seconds = text ? parseCount(*text) : std::nullopt;
+  return std::chrono::seconds(seconds && *seconds <= 3600 ? *seconds : 30);
+}
+
+TableLock::TableLock(const std::string& table) : lock_(folderOf(table), tableLockWait()) {
+  if (!lock_.held())
+    throw IoError("cannot open: " + table)
+        .withReason("another program is putting tables into its folder: waited " +
+                    std::to_string(tableLockWait().count() / 1000) + " s");
 }
 
 namespace {
@@ -87,18 +108,50 @@ std::string TableFiles::finishForWriter() {
   return temps_.back();
 }
 
-// Undoes a commit that failed: the new parts in place before `inUpTo` are
+// Undoes a commit that failed: the new parts in place from `inFrom` on are
 // taken out again, and the older files moved aside before `asideUpTo` go
 // back to their names.
-void TableFiles::putBack(size_t asideUpTo, size_t inUpTo) {
-  for (size_t i = 0; i < inUpTo; ++i) removeFile(targets_[i]);
+void TableFiles::putBack(size_t asideUpTo, size_t inFrom) {
+  for (size_t i = inFrom; i < targets_.size(); ++i) removeFile(targets_[i]);
   for (size_t i = 0; i < asideUpTo; ++i)
     if (!asides_[i].empty()) renameFresh(asides_[i], targets_[i]);
 }
 
+void TableFiles::makeDurable() {
+  TLQ_OP("makeDurable");
+  if (durable_) return;
+  TLQ_AT(finish());
+  for (const std::string& temp : temps_) {
+    if (!syncFile(temp)) {
+      std::string reason = lastSystemError();
+      throw IoError("cannot write string to file").withReason(reason);
+    }
+  }
+  durable_ = true;
+}
+
+std::vector<std::string> TableFiles::folders() const {
+  std::vector<std::string> all;
+  for (const std::string& target : targets_) {
+    std::string folder = folderOf(target);
+    if (std::find(all.begin(), all.end(), folder) == all.end()) all.push_back(folder);
+  }
+  return all;
+}
+
 void TableFiles::commit() {
   TLQ_OP("commit");
-  TLQ_AT(finish());
+  TLQ_AT(makeDurable());
+  {
+    TableLock lock = TLQ_AT(TableLock(csvPath_));
+    TLQ_AT(commitLocked());
+  }
+  for (const std::string& folder : folders()) syncFolder(folder);
+}
+
+void TableFiles::commitLocked() {
+  TLQ_OP("commit");
+  TLQ_AT(makeDurable());
   // Refused before anything moves: what the single conversion could not
   // write either.
   for (size_t i = 0; i < targets_.size(); ++i) TLQ_AT(prepareReplacement(targets_[i], temps_[i], finals_[i]));
@@ -116,15 +169,18 @@ void TableFiles::commit() {
     std::string aside = scratchName(folderOf(targets_[i]), ".old");
     if (!renameFresh(targets_[i], aside)) {
       std::string reason = lastSystemError();
-      putBack(i, 0);
+      putBack(i, targets_.size());
       throw IoError("cannot open: " + finals_[i]).withReason(reason);
     }
     asides_[i] = aside;
   }
-  for (size_t i = 0; i < targets_.size(); ++i) {
+  // The first part last: until it is in, the table's name shows none, so
+  // that a crash in between leaves a table that --update converts again,
+  // not a short one.
+  for (size_t i = targets_.size(); i-- > 0;) {
     if (!renameFresh(temps_[i], targets_[i])) {
       std::string reason = lastSystemError();
-      putBack(targets_.size(), i);
+      putBack(targets_.size(), i + 1);
       throw IoError("cannot open: " + finals_[i]).withReason(reason);
     }
   }

@@ -4,6 +4,7 @@
 // when asked. Every part goes in, or the older table stays as it was.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -11,12 +12,35 @@
 
 #include "convert/convert.h"
 #include "platform/file.h"
+#include "platform/folder_lock.h"
 
 namespace tlq {
 
 // The name of part `part` (from 1) of the table `csvPath`: the path itself
 // for the first, "NAME_part2.csv", "NAME_part3.csv", ... for the others.
 std::string tablePartPath(const std::string& csvPath, uint64_t part);
+
+// Dates a table that a failed conversion left (its lines up to the
+// failure) two seconds before the recording's time of last change, so that
+// no --update takes it for the recording's whole table (two seconds: FAT
+// keeps times in steps of two). Nothing when the recording is gone.
+void datePartialTable(const std::string& table, const std::string& recording);
+
+// How long a table waits for the lock on its folder: TLQCONVERTER_LOCK_WAIT
+// seconds (a whole number, for tests), else 30 seconds.
+std::chrono::milliseconds tableLockWait();
+
+// The lock on the folder of the table `table` names (FolderLock), under
+// which its files are put in place: another run of the program never puts
+// in files of the same table at the same time. Raises IoError "cannot open:
+// " + `table` when another holds it longer than tableLockWait().
+class TableLock {
+ public:
+  explicit TableLock(const std::string& table);
+
+ private:
+  FolderLock lock_;
+};
 
 class TableFiles {
  public:
@@ -47,17 +71,34 @@ class TableFiles {
   // The final names of the parts written, in order.
   const std::vector<std::string>& parts() const { return finals_; }
 
+  // Makes every part's data durable before it goes in, so that a crash of
+  // the system cannot leave an empty or short part under its name, newer
+  // than its recording. Raises IoError "cannot write string to file" with
+  // the system's reason.
+  void makeDurable();
+
   // Puts every part in place, over any file of its name, keeping what the
-  // older file was beyond its contents (its permission bits). Raises IoError
+  // older file was beyond its contents (its permission bits): the parts made
+  // durable first, then put in under the lock on the table's folder
+  // (TableLock), then the folders' new names made durable. Raises IoError
   // "cannot open: " + the part's name, with the system's reason, when one
   // cannot be replaced (a folder, a read-only file, a file held open): then
   // the older files are all as they were. With several parts, the older
-  // ones are moved aside first and put back on any failure.
+  // ones are moved aside first and put back on any failure, and the new
+  // ones go in from the last to the first.
   void commit();
+
+  // The step of commit() that puts the parts in place, for a caller that
+  // holds the TableLock and makes the folders durable itself (syncFolder on
+  // each of folders()) once it is done.
+  void commitLocked();
+
+  // The folders the parts go into.
+  std::vector<std::string> folders() const;
 
  private:
   void startPart();
-  void putBack(size_t asideUpTo, size_t inUpTo);
+  void putBack(size_t asideUpTo, size_t inFrom);
 
   std::string csvPath_, header_;
   uint64_t splitRows_, linesInPart_ = 0;
@@ -65,7 +106,7 @@ class TableFiles {
   std::vector<std::string> temps_, finals_;
   std::vector<std::string> targets_;  // where each part goes: where a name that is a link leads
   std::vector<std::string> asides_;  // per part: where its older file was moved, or ""
-  bool committed_ = false;
+  bool committed_ = false, durable_ = false;
 };
 
 }  // namespace tlq

@@ -30,8 +30,9 @@ void writeText(std::FILE* stream, std::string_view text);
 // While it lives, the user's interrupt (Ctrl-C, and SIGTERM and SIGHUP
 // outside Windows; the console's control events under Windows) sets `flag` instead
 // of ending the program, so that the program can stop cleanly. Further
-// interrupts change nothing; a signal that the program was started with
-// ignored stays ignored. One at a time.
+// interrupts change nothing, also once the guard is gone when one had come
+// (the first decides how the program ends); a signal that the program was
+// started with ignored stays ignored. One at a time.
 class InterruptGuard {
  public:
   explicit InterruptGuard(std::atomic<bool>& flag);

@@ -49,7 +49,14 @@ InterruptGuard::InterruptGuard(std::atomic<bool>& flag) {
   }
 }
 
+// Once a signal has come, the others stay caught (and change nothing):
+// the first decides how the program ends, also on its way out.
 InterruptGuard::~InterruptGuard() {
+  static std::atomic<bool> afterwards{false};
+  if (firstSignal.load() != 0) {
+    interrupted = &afterwards;  // the flag goes with the guard
+    return;
+  }
   for (int i = 0; i < 3; ++i)
     if (installed[i]) ::sigaction(kSignals[i], &previous[i], nullptr);
   interrupted = nullptr;

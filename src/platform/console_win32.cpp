@@ -88,9 +88,16 @@ InterruptGuard::InterruptGuard(std::atomic<bool>& flag) {
   ::SetConsoleCtrlHandler(onControl, TRUE);
 }
 
+// Once an event has come, the handler stays (and changes nothing more):
+// the first decides how the program ends, also on its way out.
 InterruptGuard::~InterruptGuard() {
-  ::SetConsoleCtrlHandler(onControl, FALSE);
+  static std::atomic<bool> afterwards{false};
   done();
+  if (exitAfter.load() != 0) {
+    interrupted = &afterwards;  // the flag goes with the guard
+    return;
+  }
+  ::SetConsoleCtrlHandler(onControl, FALSE);
   interrupted = nullptr;
 }
 

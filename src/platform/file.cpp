@@ -52,6 +52,13 @@ void OutputFile::close() {
   if (!ok) throw IoError("cannot write string to file").withReason(reason);
 }
 
+void OutputFile::abandon() {
+  if (handle_ == -1) return;
+  flush();
+  file_ops::close(handle_);
+  handle_ = -1;
+}
+
 bool OutputFile::flush() {
   bool ok = buffer_.empty() || file_ops::write(handle_, buffer_.data(), buffer_.size());
   buffer_.clear();

@@ -25,6 +25,11 @@ class MappedFile {
   // True when `path` names this very file, also through a link.
   bool isSameFile(const std::string& path) const;
 
+  // True when `path` still names this very file, with the size and the time
+  // of the last change it had when it was opened: false when another file
+  // was put in its place (renamed over it) since.
+  bool stillAt(const std::string& path) const;
+
   // True when the file is no longer what `bytes` shows: its size or its time
   // of last change differ, or another program cut it short under the mapping. Bytes lost that way
   // read as zeros instead of stopping the program, so whatever was made from
@@ -38,8 +43,9 @@ class MappedFile {
   std::string copy_;  // the bytes when the file could not be mapped
   intptr_t handle_ = -1;
   int guard_ = -1;  // where the mapping is watched for lost pages, if it is
-  uint64_t identity_[2] = {0, 0};  // device and file number (POSIX; Windows asks its handle)
+  uint64_t identity_[2] = {0, 0};  // device and file number (under Windows: volume and file index)
   uint64_t modified_[2] = {0, 0};  // time of the last change, as the system gives it
+  uint64_t openedSize_ = 0;        // its size when it was opened
 };
 
 // A file created (or truncated) for writing, in binary, buffered. What was
@@ -65,6 +71,9 @@ class OutputFile {
   // Flushes and closes; raises IoError "cannot write string to file" when
   // that fails. The file is closed either way.
   void close();
+  // Flushes and closes on a way out that reports something else already:
+  // raises nothing.
+  void abandon();
 
  private:
   bool flush();
@@ -81,6 +90,12 @@ std::optional<std::string> readWholeFile(const std::string& path);
 // then renamed over the old one, so that a crash never leaves a torn file.
 // Raises OsError with the system's text for what failed.
 void replaceFile(const std::string& path, std::string_view contents);
+
+// Makes the file's contents durable (on the disk, not only in the system's
+// cache), so that a crash of the system cannot leave it empty or short
+// under its name. False, with the system's reason in lastSystemError(), when
+// it cannot.
+bool syncFile(const std::string& path);
 
 // Low-level calls behind OutputFile, one implementation per platform.
 namespace file_ops {

@@ -120,6 +120,7 @@ MappedFile::MappedFile(const std::string& path) {
   identity_[1] = static_cast<uint64_t>(st.st_ino);
   modified_[0] = static_cast<uint64_t>(st.st_mtim.tv_sec);
   modified_[1] = static_cast<uint64_t>(st.st_mtim.tv_nsec);
+  openedSize_ = static_cast<uint64_t>(st.st_size);
   if (st.st_size > 0) {
     void* p = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
     guard_ = p == MAP_FAILED ? -1 : watch(static_cast<const char*>(p), static_cast<size_t>(st.st_size));
@@ -154,6 +155,14 @@ bool MappedFile::isSameFile(const std::string& path) const {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && static_cast<uint64_t>(st.st_dev) == identity_[0] &&
          static_cast<uint64_t>(st.st_ino) == identity_[1];
+}
+
+bool MappedFile::stillAt(const std::string& path) const {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && static_cast<uint64_t>(st.st_dev) == identity_[0] &&
+         static_cast<uint64_t>(st.st_ino) == identity_[1] && static_cast<uint64_t>(st.st_size) == openedSize_ &&
+         static_cast<uint64_t>(st.st_mtim.tv_sec) == modified_[0] &&
+         static_cast<uint64_t>(st.st_mtim.tv_nsec) == modified_[1];
 }
 
 bool MappedFile::changed() const {
@@ -202,6 +211,16 @@ void replaceFile(const std::string& path, std::string_view contents) {
     ::unlink(temp.c_str());
     throw OsError(std::strerror(error));
   }
+}
+
+bool syncFile(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool ok = ::fsync(fd) == 0;
+  int error = errno;
+  ::close(fd);
+  errno = error;
+  return ok;
 }
 
 namespace file_ops {

@@ -51,9 +51,11 @@ MappedFile::MappedFile(const std::string& path) {
     throw IoError("cannot open: " + path);
   }
   handle_ = reinterpret_cast<intptr_t>(h);
-  modifiedOf(h, modified_);  // its identity is asked for when it is needed
+  modifiedOf(h, modified_);
+  identityOf(h, identity_);
   LARGE_INTEGER size{};
-  if (::GetFileSizeEx(h, &size) && size.QuadPart > 0) {
+  if (::GetFileSizeEx(h, &size)) openedSize_ = static_cast<uint64_t>(size.QuadPart);
+  if (size.QuadPart > 0) {
     HANDLE mapping = ::CreateFileMappingW(h, nullptr, PAGE_READONLY, 0, 0, nullptr);
     if (mapping) {
       void* view = ::MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
@@ -92,13 +94,26 @@ bool MappedFile::changed() const {
          modified[0] != modified_[0];
 }
 
+bool MappedFile::stillAt(const std::string& path) const {
+  HANDLE h = ::CreateFileW(widePath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info{};
+  bool same = ::GetFileInformationByHandle(h, &info) && info.dwVolumeSerialNumber == identity_[0] &&
+              (static_cast<uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow) == identity_[1] &&
+              (static_cast<uint64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow) == openedSize_ &&
+              (static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32 | info.ftLastWriteTime.dwLowDateTime) ==
+                  modified_[0];
+  ::CloseHandle(h);
+  return same;
+}
+
 bool MappedFile::isSameFile(const std::string& path) const {
   HANDLE h = ::CreateFileW(widePath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
-  uint64_t other[2] = {0, 0}, own[2] = {0, 0};
-  bool same = identityOf(h, other) && identityOf(reinterpret_cast<HANDLE>(handle_), own) && other[0] == own[0] &&
-              other[1] == own[1];
+  uint64_t other[2] = {0, 0};
+  bool same = identityOf(h, other) && other[0] == identity_[0] && other[1] == identity_[1];
   ::CloseHandle(h);
   return same;
 }
@@ -129,6 +144,18 @@ void replaceFile(const std::string& path, std::string_view contents) {
     ::DeleteFileW(widePath(temp).c_str());
     throw OsError(systemMessage(error));
   }
+}
+
+bool syncFile(const std::string& path) {
+  HANDLE h = ::CreateFileW(widePath(path).c_str(), GENERIC_WRITE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  bool ok = ::FlushFileBuffers(h);
+  DWORD error = ::GetLastError();
+  ::CloseHandle(h);
+  ::SetLastError(error);
+  return ok;
 }
 
 namespace file_ops {

@@ -31,6 +31,13 @@ PathInfo pathInfo(const std::string& path);
 // A PathInfo::modified as nanoseconds since 1970-01-01 UTC.
 int64_t unixNanoseconds(int64_t modified);
 
+// `seconds` in the ticks of PathInfo::modified.
+int64_t ticksOfSeconds(int64_t seconds);
+
+// Sets the time of the last change to a file's contents (in the ticks of
+// PathInfo::modified). False when it cannot.
+bool setModified(const std::string& path, int64_t modified);
+
 // Where a name leads: a symbolic link at the end of `path` followed, link
 // after link, to the path it names (relative links read from the link's
 // folder). `path` itself when it is no link, or where the system does not
@@ -62,6 +69,23 @@ class Places {
 // to do when `path` names no file.
 void prepareReplacement(const std::string& path, const std::string& temp, const std::string& shownAs);
 
+// What prepareReplacement refuses, without touching anything.
+void refuseUnreplaceable(const std::string& path, const std::string& shownAs);
+
+// True for a file that is read-only: no write permission at all, or none
+// for this user (under Windows its read-only attribute).
+bool isReadOnly(const std::string& path);
+
+// Why no file can be made in `folder` (when it is missing: why it cannot be
+// made), in the system's words; nothing when one can. Asks without making
+// anything.
+std::optional<std::string> whyNoFileIn(const std::string& folder);
+
+// Makes the folder's entries durable (names made, renamed and removed in
+// it), so that they survive a crash of the system. Under Windows renames
+// are written through (renameReplacing, renameFresh): nothing to do there.
+void syncFolder(const std::string& folder);
+
 struct FolderEntry {
   std::string name;
   PathKind kind = PathKind::missing;  // links followed (missing for a dangling one)
@@ -78,7 +102,8 @@ bool makeFolders(const std::string& path);
 
 // Renames `from` to `to` in one step, replacing a file of that name: the
 // name shows either the old file or the new one, never neither nor half.
-// False when it cannot (a folder of that name, the file locked).
+// False when it cannot (a folder of that name, the file locked). Under
+// Windows the rename is written through before it returns.
 bool renameReplacing(const std::string& from, const std::string& to);
 
 // Renames `from` to `to` where no file of that name is: false when one is,
@@ -93,6 +118,10 @@ std::string nameOf(const std::string& path);
 // system ignores letter case, in one case: two names of one place compare
 // equal (links aside).
 std::string comparablePath(const std::string& path);
+
+// A file's name in the one letter case in which the system compares names
+// (as comparablePath): the name itself where letter case counts.
+std::string nameKey(const std::string& name);
 
 // True for the separators of the system's paths ('/', and '\\' under
 // Windows).

@@ -27,6 +27,17 @@ PathKind kindOf(const struct stat& st) {
 
 int64_t unixNanoseconds(int64_t modified) { return modified; }
 
+int64_t ticksOfSeconds(int64_t seconds) { return seconds * 1000000000; }
+
+bool setModified(const std::string& path, int64_t modified) {
+  struct timespec times[2] = {{0, UTIME_OMIT}, {modified / 1000000000, modified % 1000000000}};
+  if (times[1].tv_nsec < 0) {
+    times[1].tv_sec -= 1;
+    times[1].tv_nsec += 1000000000;
+  }
+  return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+}
+
 PathInfo pathInfo(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return {};
@@ -52,7 +63,7 @@ std::string linkTarget(const std::string& path) {
   return at;
 }
 
-void prepareReplacement(const std::string& path, const std::string& temp, const std::string& shownAs) {
+void refuseUnreplaceable(const std::string& path, const std::string& shownAs) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return;  // nothing there (yet)
   if (!S_ISREG(st.st_mode))
@@ -63,7 +74,37 @@ void prepareReplacement(const std::string& path, const std::string& temp, const 
     std::string reason = lastSystemError();
     throw IoError("cannot open: " + shownAs).withReason(reason);
   }
-  ::chmod(temp.c_str(), st.st_mode & 0777);
+}
+
+void prepareReplacement(const std::string& path, const std::string& temp, const std::string& shownAs) {
+  refuseUnreplaceable(path, shownAs);
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0) ::chmod(temp.c_str(), st.st_mode & 0777);
+}
+
+bool isReadOnly(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && ((st.st_mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0);
+}
+
+std::optional<std::string> whyNoFileIn(const std::string& folder) {
+  std::string at = folder.empty() ? "." : folder;
+  struct stat st {};
+  if (::stat(at.c_str(), &st) == 0) {
+    if (!S_ISDIR(st.st_mode)) return std::generic_category().message(ENOTDIR);
+    if (::access(at.c_str(), W_OK | X_OK) != 0) return lastSystemError();
+    return std::nullopt;
+  }
+  if (errno != ENOENT) return lastSystemError();
+  std::string parent = folderOf(at);
+  return parent == at ? lastSystemError() : whyNoFileIn(parent);  // made from the deepest that is there
+}
+
+void syncFolder(const std::string& folder) {
+  int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);  // some file systems take no sync of a folder: then there is nothing more to do
+  ::close(fd);
 }
 
 std::optional<std::vector<FolderEntry>> listFolder(const std::string& path) {
@@ -126,6 +167,8 @@ std::string comparablePath(const std::string& path) {
   while (normal.size() > 1 && normal.back() == '/') normal.pop_back();
   return normal;
 }
+
+std::string nameKey(const std::string& name) { return name; }
 
 bool isPathSeparator(char c) { return c == '/'; }
 

@@ -20,6 +20,19 @@ PathKind kindOf(DWORD attributes) {
 // FILETIME counts 100 ns from 1601-01-01.
 int64_t unixNanoseconds(int64_t modified) { return (modified - 116'444'736'000'000'000) * 100; }
 
+int64_t ticksOfSeconds(int64_t seconds) { return seconds * 10'000'000; }
+
+bool setModified(const std::string& path, int64_t modified) {
+  HANDLE h = ::CreateFileW(widePath(path).c_str(), FILE_WRITE_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  FILETIME written{static_cast<DWORD>(modified), static_cast<DWORD>(static_cast<uint64_t>(modified) >> 32)};
+  bool ok = ::SetFileTime(h, nullptr, nullptr, &written);
+  ::CloseHandle(h);
+  return ok;
+}
+
 PathInfo pathInfo(const std::string& path) {
   // No access asked: any file or folder can be opened this way, and its
   // links are followed.
@@ -107,22 +120,57 @@ bool renamed(const std::string& from, const std::string& to, DWORD flags) {
 
 }  // namespace
 
+// Written through: the rename is on the disk when the call returns (the
+// folder's part of making a table durable).
 bool renameReplacing(const std::string& from, const std::string& to) {
-  return renamed(from, to, MOVEFILE_REPLACE_EXISTING);
+  return renamed(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
 }
 
-bool renameFresh(const std::string& from, const std::string& to) { return renamed(from, to, 0); }
+bool renameFresh(const std::string& from, const std::string& to) { return renamed(from, to, MOVEFILE_WRITE_THROUGH); }
+
+void syncFolder(const std::string&) {}
 
 // Links to files need rights that few accounts have here: a name is taken
 // as it stands.
 std::string linkTarget(const std::string& path) { return path; }
 
-void prepareReplacement(const std::string& path, const std::string& temp, const std::string& shownAs) {
+void refuseUnreplaceable(const std::string& path, const std::string& shownAs) {
   DWORD attributes = ::GetFileAttributesW(widePath(path).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return;  // nothing there (yet)
   // What the single conversion's open for writing would meet.
   if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))
     throw IoError("cannot open: " + shownAs).withReason(systemMessage(ERROR_ACCESS_DENIED));
+}
+
+bool isReadOnly(const std::string& path) {
+  DWORD attributes = ::GetFileAttributesW(widePath(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+}
+
+// The right to add a file to the folder (to add a folder, for the deepest
+// one there when it is missing), asked for when opening it.
+std::optional<std::string> whyNoFileIn(const std::string& folder) {
+  std::string at = folder.empty() ? "." : folder;
+  DWORD attributes = ::GetFileAttributesW(widePath(at).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    DWORD error = ::GetLastError();
+    std::string parent = folderOf(at);
+    if ((error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) || parent == at) return systemMessage(error);
+    return whyNoFileIn(parent);
+  }
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return systemMessage(ERROR_DIRECTORY);
+  HANDLE h = ::CreateFileW(widePath(at).c_str(), FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return systemMessage(::GetLastError());
+  ::CloseHandle(h);
+  return std::nullopt;
+}
+
+void prepareReplacement(const std::string& path, const std::string& temp, const std::string& shownAs) {
+  refuseUnreplaceable(path, shownAs);
+  DWORD attributes = ::GetFileAttributesW(widePath(path).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return;
   DWORD keep = attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                              FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
   ::SetFileAttributesW(widePath(temp).c_str(), keep ? keep : FILE_ATTRIBUTE_NORMAL);
@@ -138,6 +186,12 @@ std::string comparablePath(const std::string& path) {
   // its own upper case.
   ::CharUpperBuffW(normal.data(), static_cast<DWORD>(normal.size()));
   return narrow(normal);
+}
+
+std::string nameKey(const std::string& name) {
+  std::wstring wide = widen(name);
+  ::CharUpperBuffW(wide.data(), static_cast<DWORD>(wide.size()));
+  return narrow(wide);
 }
 
 bool isPathSeparator(char c) { return c == '/' || c == '\\'; }

@@ -9,15 +9,6 @@ namespace tlq {
 
 namespace {
 
-bool isUtf8(std::string_view text) {
-  for (size_t i = 0; i < text.size();) {
-    size_t n = utf8Length(text.data() + i, text.data() + text.size());
-    if (n == 0) return false;
-    i += n;
-  }
-  return true;
-}
-
 // "UTC+01:00, UTC+02:00 (shown in UTC)".
 std::string zonesText(const TimeStampZones& zones) {
   std::string text;
@@ -46,7 +37,7 @@ void writeRecordingSheet(Book& book, const RecordingFacts& facts, const RowFacts
     book.check(worksheet_write_number(sheet, row++, 1, *value.serial, book.dateTime()));
   };
   // A name that is not UTF-8 as the summary shows it.
-  const std::string path = isUtf8(facts.path) ? facts.path : displayText(facts.path);
+  const std::string path = utf8Text(facts.path);
   text("recording", path);
   number("size (bytes)", static_cast<double>(facts.size));
   label("modified (UTC)");
