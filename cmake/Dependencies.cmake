@@ -16,6 +16,9 @@ if(WIN32)
   find_path(XLSXWRITER_INCLUDE_DIR xlsxwriter.h REQUIRED)
   find_library(XLSXWRITER_LIBRARY NAMES libxlsxwriter.a xlsxwriter REQUIRED)
   find_library(ZLIB_STATIC_LIBRARY NAMES libz.a z REQUIRED)
+  add_library(tlq_zlib STATIC IMPORTED)
+  set_target_properties(tlq_zlib PROPERTIES IMPORTED_LOCATION ${ZLIB_STATIC_LIBRARY}
+                                            INTERFACE_INCLUDE_DIRECTORIES ${XLSXWRITER_INCLUDE_DIR})
   add_library(tlq_xlsxwriter STATIC IMPORTED)
   set_target_properties(tlq_xlsxwriter PROPERTIES
     IMPORTED_LOCATION ${XLSXWRITER_LIBRARY}
@@ -34,6 +37,10 @@ else()
   add_library(tlq_pcre2 ALIAS PkgConfig::PCRE2)
   pkg_check_modules(XLSXWRITER REQUIRED IMPORTED_TARGET xlsxwriter)
   add_library(tlq_xlsxwriter ALIAS PkgConfig::XLSXWRITER)
+  # zlib, as the library compresses: to measure how it will (the time a
+  # workbook's last phase takes).
+  pkg_check_modules(ZLIB REQUIRED IMPORTED_TARGET zlib)
+  add_library(tlq_zlib ALIAS PkgConfig::ZLIB)
 endif()
 
 # Boost.JSON is used header-only: one translation unit compiles its sources.

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "app/batch_text.h"
+#include "app/progress_line.h"
 #include "app/dispatch.h"
 #include "app/options.h"
 #include "app/report.h"
@@ -42,24 +43,6 @@ unsigned batchThreads() {
   return std::min(requestedThreads().value_or(hardware), hardware);
 }
 
-// One line on standard error, rewritten in place.
-class ProgressLine {
- public:
-  void show(const std::string& text) {
-    if (text == shown_) return;
-    std::string line = "\r" + text;
-    if (text.size() < shown_.size()) line.append(shown_.size() - text.size(), ' ');
-    writeText(stderr, line);
-    shown_ = text;
-  }
-  void clear() {
-    if (!shown_.empty()) writeText(stderr, "\r" + std::string(shown_.size(), ' ') + "\r");
-    shown_.clear();
-  }
-
- private:
-  std::string shown_;
-};
 
 // The error a failed recording raised, its report written (not opened).
 struct Failure {
@@ -227,11 +210,8 @@ std::string plannedFailure(const BatchItem& item) {
     TraceFrame::forgetUnwound();
     return withReason(e.message(), e.reason());
   }
-  std::string target = linkTarget(item.table);
-  if (std::optional<std::string> why = whyNoFileIn(folderOf(target)))
-    return withReason("cannot open: " + item.table, *why);
   try {
-    refuseUnreplaceable(target, item.table);
+    requireReplaceable(item.table);
   } catch (const IoError& e) {
     TraceFrame::forgetUnwound();
     return withReason(e.message(), e.reason());

@@ -330,6 +330,25 @@ TEST_F(BatchRun, ProgressLineOnlyOnATerminal) {
   EXPECT_EQ(logged.out.substr(0, 30), onTerminal.out.substr(0, 30));
 }
 
+// A workbook's rows are half its work, the library's compression the other
+// half: the line does not say all is done (or "0:00 left") while it is not.
+TEST_F(BatchRun, TheProgressOfWorkbooksIsNotDoneBeforeTheEnd) {
+  put("w/r.tlq", recordingOf(150000));
+  auto r = testing::RunningProcess({TLQ_CONSOLE_PROGRAM, "--batch", "--xlsx", dir.file("w")},
+                                   {{"TMP", tmp}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}}, true)
+               .wait();
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+  std::regex line(R"(\r(\d+)/(\d+) recordings, ([0-9.]+)/([0-9.]+) MB[^\r]*)");
+  size_t lines = 0;
+  for (auto it = std::sregex_iterator(r.err.begin(), r.err.end(), line); it != std::sregex_iterator(); ++it) {
+    if ((*it)[1] == (*it)[2]) continue;  // done
+    ++lines;
+    EXPECT_LT(std::stod((*it)[3]), std::stod((*it)[4])) << (*it)[0];
+    EXPECT_EQ((*it)[0].str().find("0:00 left"), std::string::npos) << (*it)[0];
+  }
+  EXPECT_GT(lines, 3u) << r.err;
+}
+
 // Ctrl-C (SIGINT), SIGTERM or SIGHUP in the middle of a large batch: the recordings
 // under way stop, their temporary files go, the tables already written stay
 // whole, and the summary says so.

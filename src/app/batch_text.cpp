@@ -22,8 +22,10 @@ std::string counted(uint64_t n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
+}  // namespace
+
 // "0:07", "12:34", "1:02:03".
-std::string clock(double seconds) {
+std::string clockText(double seconds) {
   auto s = static_cast<uint64_t>(std::ceil(seconds));
   std::string mm = std::to_string(s / 60 % 60), ss = std::to_string(s % 60);
   if (ss.size() < 2) ss = "0" + ss;
@@ -31,8 +33,6 @@ std::string clock(double seconds) {
   if (mm.size() < 2) mm = "0" + mm;
   return std::to_string(s / 3600) + ":" + mm + ":" + ss;
 }
-
-}  // namespace
 
 std::string fixedText(double value, int decimals) { return fixed(value, decimals); }
 
@@ -43,11 +43,19 @@ std::string secondsText(double seconds) { return fixed(seconds, 2); }
 std::string progressLine(size_t done, size_t total, uint64_t bytesDone, uint64_t bytesTotal, double seconds) {
   std::string line = std::to_string(done) + "/" + std::to_string(total) + " recordings, " + megabytes(bytesDone) +
                      "/" + megabytes(bytesTotal) + " MB";
+  if (bytesDone >= bytesTotal && done < total) return line + ", finishing";  // not "0:00 left": it is not done
   if (seconds >= 0.25 && bytesDone > 0) {
     double rate = static_cast<double>(bytesDone) / seconds;
     line += ", " + fixed(rate / 1e6, 1) + " MB/s, " +
-            clock(static_cast<double>(bytesTotal - std::min(bytesDone, bytesTotal)) / rate) + " left";
+            clockText(static_cast<double>(bytesTotal - std::min(bytesDone, bytesTotal)) / rate) + " left";
   }
+  return line;
+}
+
+std::string phaseLine(const std::string& name, const std::string& phase, uint64_t done, uint64_t total,
+                      std::optional<double> secondsLeft) {
+  std::string line = name + ": " + phase + ", " + megabytes(done) + "/" + megabytes(total) + " MB";
+  if (secondsLeft) line += ", " + clockText(*secondsLeft) + " left";
   return line;
 }
 

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -13,6 +14,15 @@ namespace tlq {
 // "12/1000 recordings, 34.5/150.0 MB, 95.2 MB/s, 0:01 left": the rate and
 // the time left once a quarter of a second has passed and some bytes are done.
 std::string progressLine(size_t done, size_t total, uint64_t bytesDone, uint64_t bytesTotal, double seconds);
+
+// The progress line of one recording's conversion, a phase at a time:
+// "run 7.tlq: converting, 12.3/48.0 MB, 0:02 left", "run 7.tlq: compressing
+// the workbook, 4.1/12.0 MB, 0:20 left"; no time before it is known.
+std::string phaseLine(const std::string& name, const std::string& phase, uint64_t done, uint64_t total,
+                      std::optional<double> secondsLeft);
+
+// "0:07", "12:34", "1:02:03", a time rounded up to the second.
+std::string clockText(double seconds);
 
 struct BatchTotals {
   size_t converted = 0, failed = 0, notConverted = 0, upToDate = 0;

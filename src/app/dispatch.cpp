@@ -11,6 +11,7 @@
 #include "app/options.h"
 #include "app/registration.h"
 #include "app/report.h"
+#include "app/single_mode.h"
 #include "convert/convert.h"
 #include "convert/convert_workbook.h"
 #include "error.h"
@@ -101,8 +102,12 @@ int runMain() {
       bool done = param == "--install" ? TLQ_AT(regInstall(currentUser)) : TLQ_AT(regUninstall(currentUser));
       return done ? exitOk : exitFailed;
     }
-    std::string table = workbook ? TLQ_AT(mainConvertWorkbook(param)) : TLQ_AT(mainConvert(param));
-    TLQ_AT(osOpenFile(table));
+    SingleRun run = TLQ_AT(convertWithProgress(param, workbook));
+    if (run.stopped) return run.stopped;  // the person asked: no report
+    if (run.counts.dropped > 0 && isTerminal(stderr))
+      writeText(stderr, "tlqconverter: " + std::to_string(run.counts.dropped) + " of " +
+                            std::to_string(run.counts.samples) + " entries dropped for a failed CRC\n");
+    TLQ_AT(osOpenFile(run.table));
     return exitOk;
   } catch (const Error& e) {
     return TLQ_AT(report(e, param));

@@ -121,13 +121,31 @@ Batch::Batch(std::vector<BatchItem> items, const BatchSettings& settings)
     if (items_[i].problem.empty()) tablePlaces_.emplace(items_[i].tablePlace, i);
   }
   underWay_ = std::make_unique<std::atomic<uint64_t>[]>(workers_);
+  underWaySize_ = std::make_unique<std::atomic<uint64_t>[]>(workers_);
+  finishing_ = std::make_unique<FinishingWork[]>(workers_);
 }
 
 Batch::~Batch() = default;
 
 uint64_t Batch::bytesDone() const {
   uint64_t done = bytesFinished_.load(std::memory_order_relaxed);
-  for (unsigned w = 0; w < workers_; ++w) done += underWay_[w].load(std::memory_order_relaxed);
+  for (unsigned w = 0; w < workers_; ++w) {
+    uint64_t decoded = underWay_[w].load(std::memory_order_relaxed);
+    if (!settings_.workbooks) {
+      done += decoded;
+      continue;
+    }
+    // A workbook's rows are half its work; the library's compression of
+    // them into the file, measured by the file's size, the other half.
+    uint64_t size = underWaySize_[w].load(std::memory_order_relaxed);
+    FinishingWork::State last = finishing_[w].state();
+    if (!last.started) {
+      done += std::min(decoded, size) / 2;
+      continue;
+    }
+    double written = static_cast<double>(pathInfo(last.file).size) / static_cast<double>(std::max<uint64_t>(last.expectedBytes, 1));
+    done += size / 2 + static_cast<uint64_t>(static_cast<double>(size / 2) * std::min(written, 0.99));
+  }
   return std::min(done, bytesTotal_);
 }
 
@@ -153,14 +171,16 @@ void Batch::run(const std::atomic<bool>& cancel, const std::function<void(size_t
       unsigned threads = 1;
       if (items_[i].size >= kParallelFrom) threads += budget.takeUpTo(settings_.threads - 1);
       lastStarted_.store(i);
+      underWaySize_[w].store(items_[i].size);
       bool given = false;
-      results_[i] = convert(i, threads, cancel, underWay_[w], [&] {
+      results_[i] = convert(i, threads, cancel, underWay_[w], finishing_[w], [&] {
         budget.give(threads);
         given = true;
       });
       if (!given) budget.give(threads);
       bytesFinished_ += items_[i].size;
       underWay_[w].store(0);
+      finishing_[w].clear();
       if (results_[i].state != BatchResult::State::cancelled) ++itemsDone_;
       finished(i);
     }
@@ -334,7 +354,8 @@ std::string Batch::wouldOverwrite(const std::string& path) const {
 }
 
 BatchResult Batch::convert(size_t i, unsigned threads, const std::atomic<bool>& cancel,
-                           std::atomic<uint64_t>& progress, const std::function<void()>& converted) {
+                           std::atomic<uint64_t>& progress, FinishingWork& finishing,
+                           const std::function<void()>& converted) {
   const BatchItem& item = items_[i];
   const auto start = std::chrono::steady_clock::now();
   BatchResult result;
@@ -346,8 +367,10 @@ BatchResult Batch::convert(size_t i, unsigned threads, const std::atomic<bool>& 
       return result;
     }
     ConversionControl control{threads, &cancel, &progress, true};
+    control.finishing = &finishing;
     std::optional<RecordingTable> table;
     TLQ_AT(table.emplace(item.path, control));
+    TLQ_AT(requireReplaceable(item.table));  // at once, not after the work
     CsvFormat format = newCsvFormat(table->columns(), settings_.listSeparator, settings_.decimalSeparator);
     if (!folderReady(folderOf(item.table))) {
       std::string reason = lastSystemError();

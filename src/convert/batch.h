@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "convert/convert.h"
 #include "convert/find_recordings.h"
 
 namespace tlq {
@@ -103,6 +104,7 @@ class Batch {
   };
 
   BatchResult convert(size_t i, unsigned threads, const std::atomic<bool>& cancel, std::atomic<uint64_t>& progress,
+                      FinishingWork& finishing,
                       const std::function<void()>& converted);
   void refuseClash(size_t i, const std::string& part) const;
   bool folderReady(const std::string& folder);
@@ -117,6 +119,10 @@ class Batch {
   uint64_t bytesTotal_ = 0;
   std::atomic<uint64_t> bytesFinished_{0};
   std::unique_ptr<std::atomic<uint64_t>[]> underWay_;  // per worker: bytes of its recording converted
+  // Per worker, for workbooks: the recording under way (its size), and the
+  // last phase of its workbook, which takes about as long as the rest.
+  std::unique_ptr<std::atomic<uint64_t>[]> underWaySize_;
+  std::unique_ptr<FinishingWork[]> finishing_;
   unsigned workers_ = 0;
   std::atomic<size_t> itemsDone_{0}, lastStarted_{0};
   std::mutex foldersMutex_;

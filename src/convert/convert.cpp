@@ -375,18 +375,30 @@ std::vector<EntryRange> conversionRanges(const Recording& recording, unsigned th
   return recording.ranges(std::clamp<size_t>(recording.size() / (16 * threads), 1, 1 << 20));
 }
 
-std::string mainConvert(const std::string& path) {
+std::string mainConvert(const std::string& path) { return mainConvert(path, {}, nullptr); }
+
+std::string mainConvert(const std::string& path, const ConversionControl& control, ConversionCounts* counts) {
   TLQ_OP("mainConvert");
   std::string csvPath = csvPathFor(path);
-  RecordingTable table = TLQ_AT(RecordingTable(path, {}));
+  RecordingTable table = TLQ_AT(RecordingTable(path, control));
   CsvFormat format = TLQ_AT(newCsvFormat(table.columns()));
   TLQ_AT(refuseToOverwrite(table.recording(), csvPath));
   OutputFile out = TLQ_AT(OutputFile(csvPath));
+  ConversionCounts made{table.recording().entries(), 0, 0};
   try {
     TLQ_AT(out.write(makeHeader(format) + "\r\n"));
-    TLQ_AT(table.convert(format, {}, [&](LineBlock& lines) { out.write(lines.text); }));
+    TLQ_AT(table.convert(format, control, [&](LineBlock& lines) {
+      out.write(lines.text);
+      made.lines += lines.ends.size();
+      made.dropped += lines.dropped;
+    }));
     TLQ_AT(table.recording().requireUnreplaced());
     TLQ_AT(out.close());
+  } catch (const ConversionCancelled&) {
+    // The person asked to stop: no table that looks whole.
+    out.abandon();
+    removeFile(csvPath);
+    throw;
   } catch (...) {
     // The lines before the failure stay, dated before the recording, so that
     // a batch's --update never takes them for its whole table.
@@ -394,6 +406,7 @@ std::string mainConvert(const std::string& path) {
     datePartialTable(csvPath, path);
     throw;
   }
+  if (counts) *counts = made;
   return csvPath;
 }
 

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -37,6 +38,43 @@ struct LineBlock {
   }
 };
 
+// The last phase of a workbook, once its rows are written: the library puts
+// the sheets into the file, compressed, and tells nothing while it does; the
+// file grows meanwhile to about `expectedBytes`, which takes about
+// `expectedSeconds` (both measured on a sample of the sheets before).
+class FinishingWork {
+ public:
+  struct State {
+    bool started = false;
+    std::string file;
+    uint64_t expectedBytes = 0;
+    double expectedSeconds = 0;
+  };
+  void start(const std::string& file, uint64_t expectedBytes, double expectedSeconds) {
+    std::lock_guard lock(mutex_);
+    state_ = {true, file, expectedBytes, expectedSeconds};
+  }
+  void clear() {
+    std::lock_guard lock(mutex_);
+    state_ = State();
+  }
+  State state() const {
+    std::lock_guard lock(mutex_);
+    return state_;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  State state_;
+};
+
+// What a single conversion made of the recording.
+struct ConversionCounts {
+  uint64_t samples = 0;  // entries of "data"
+  uint64_t lines = 0;    // data lines written
+  uint64_t dropped = 0;  // entries left out for a failed CRC
+};
+
 // Raised by a conversion that was asked to stop: no failure, so no
 // std::exception either (no handler of failures takes it for one).
 struct ConversionCancelled {};
@@ -58,7 +96,13 @@ struct ConversionControl {
   // (conversionRanges). A slow taker (a workbook) keeps every worker's piece
   // waiting: smaller pieces keep less of them in memory.
   size_t pieceBytes = 0;
+  // A workbook's last phase, told here when it begins.
+  FinishingWork* finishing = nullptr;
 };
+
+// The same with `control` (progress, cancel; a conversion cancelled leaves
+// no CSV file: what was written of it is removed), counting into `counts`.
+std::string mainConvert(const std::string& path, const ConversionControl& control, ConversionCounts* counts);
 
 // A recording read and checked, with the columns its table has: the steps a
 // single conversion and a batch share.

@@ -59,19 +59,26 @@ WorkbookCounts writeWorkbook(const std::string& path, const RecordingTable& tabl
   modified -= (modified % 1'000'000 + 1'000'000) % 1'000'000;
   RecordingFacts facts{path, info.size, modified,
                        table.recording().entries(), counts.dropped, "tlqconverter", TLQ_VERSION};
-  TLQ_AT(book.finish(facts));
+  FinishingWork* finishing = control.finishing;
+  TLQ_AT(book.finish(facts, [&](uint64_t bytes, double seconds) {
+    if (finishing) finishing->start(file, bytes, seconds);
+  }));
   return counts;
 }
 
-std::string mainConvertWorkbook(const std::string& path) {
+std::string mainConvertWorkbook(const std::string& path) { return mainConvertWorkbook(path, {}, nullptr); }
+
+std::string mainConvertWorkbook(const std::string& path, const ConversionControl& control, ConversionCounts* counts) {
   TLQ_OP("mainConvertWorkbook");
   std::string xlsxPath = tablePathFor(path, "xlsx");
-  RecordingTable table = TLQ_AT(RecordingTable(path, {}));
+  RecordingTable table = TLQ_AT(RecordingTable(path, control));
   TLQ_AT(refuseToOverwrite(table.recording(), xlsxPath));
+  TLQ_AT(requireReplaceable(xlsxPath));  // at once, not after the work
   TableFiles files = TLQ_AT(TableFiles(xlsxPath, "", 0));
-  TLQ_AT(writeWorkbook(path, table, {}, files));
+  WorkbookCounts made = TLQ_AT(writeWorkbook(path, table, control, files));
   TLQ_AT(table.recording().requireUnreplaced());
   TLQ_AT(files.commit());
+  if (counts) *counts = {table.recording().entries(), made.lines, made.dropped};
   return xlsxPath;
 }
 

@@ -13,6 +13,8 @@ class TableFiles;
 // Writes the workbook of the recording at `path` beside it (the same path
 // with the extension "xlsx"), whole or not at all, and returns that path.
 std::string mainConvertWorkbook(const std::string& path);
+// The same with `control` (progress, cancel), counting into `counts`.
+std::string mainConvertWorkbook(const std::string& path, const ConversionControl& control, ConversionCounts* counts);
 
 struct WorkbookCounts {
   uint64_t lines = 0;    // data rows

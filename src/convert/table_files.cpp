@@ -44,6 +44,14 @@ std::string scratchName(const std::string& folder, const char* suffix) {
 
 }  // namespace
 
+void requireReplaceable(const std::string& table) {
+  std::string target = linkTarget(table);
+  if (std::optional<std::string> why = whyNoFileIn(folderOf(target)))
+    throw IoError("cannot open: " + table).withReason(*why);
+  refuseUnreplaceable(target, table);
+  refuseHeld(target, table);
+}
+
 TableFiles::TableFiles(std::string csvPath, std::string header, uint64_t splitRows)
     : csvPath_(std::move(csvPath)), header_(std::move(header)), splitRows_(splitRows) {
   startPart();

@@ -42,6 +42,13 @@ class TableLock {
   FolderLock lock_;
 };
 
+// Raises IoError "cannot open: " + `table`, with the system's reason, where
+// a finished table could not be put in its place (where its name leads): a
+// folder that takes no file, a folder or a read-only file of that name, a
+// file another program holds. Asked before the work, so that it fails at
+// once; the commit checks again.
+void requireReplaceable(const std::string& table);
+
 class TableFiles {
  public:
   // `header` is the header line with its "\r\n"; each part starts with it.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -90,6 +91,10 @@ std::optional<std::string> readWholeFile(const std::string& path);
 // then renamed over the old one, so that a crash never leaves a torn file.
 // Raises OsError with the system's text for what failed.
 void replaceFile(const std::string& path, std::string_view contents);
+
+// The size of the file an open C stream writes (what it has handed the
+// system: flush it first); nothing when the system cannot tell.
+std::optional<uint64_t> streamSize(std::FILE* stream);
 
 // Makes the file's contents durable (on the disk, not only in the system's
 // cache), so that a crash of the system cannot leave it empty or short

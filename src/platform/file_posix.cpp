@@ -213,6 +213,12 @@ void replaceFile(const std::string& path, std::string_view contents) {
   }
 }
 
+std::optional<uint64_t> streamSize(std::FILE* stream) {
+  struct stat st {};
+  if (::fstat(::fileno(stream), &st) != 0) return std::nullopt;
+  return static_cast<uint64_t>(st.st_size);
+}
+
 bool syncFile(const std::string& path) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;

@@ -1,3 +1,5 @@
+#include <io.h>
+
 #include "error.h"
 #include "platform/file.h"
 #include "platform/folders.h"
@@ -144,6 +146,12 @@ void replaceFile(const std::string& path, std::string_view contents) {
     ::DeleteFileW(widePath(temp).c_str());
     throw OsError(systemMessage(error));
   }
+}
+
+std::optional<uint64_t> streamSize(std::FILE* stream) {
+  __int64 size = ::_filelengthi64(::_fileno(stream));
+  if (size < 0) return std::nullopt;
+  return static_cast<uint64_t>(size);
 }
 
 bool syncFile(const std::string& path) {

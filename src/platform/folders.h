@@ -72,6 +72,13 @@ void prepareReplacement(const std::string& path, const std::string& temp, const 
 // What prepareReplacement refuses, without touching anything.
 void refuseUnreplaceable(const std::string& path, const std::string& shownAs);
 
+// Raises IoError "cannot open: " + `shownAs`, with the system's reason, when
+// another program holds the file at `path` so that no file can be renamed
+// over it (under Windows: open without sharing its deletion, as a
+// spreadsheet holds a workbook it shows). Nothing where no file is, or where
+// the system has no such holds (POSIX).
+void refuseHeld(const std::string& path, const std::string& shownAs);
+
 // True for a file that is read-only: no write permission at all, or none
 // for this user (under Windows its read-only attribute).
 bool isReadOnly(const std::string& path);

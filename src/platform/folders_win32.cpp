@@ -142,6 +142,20 @@ void refuseUnreplaceable(const std::string& path, const std::string& shownAs) {
     throw IoError("cannot open: " + shownAs).withReason(systemMessage(ERROR_ACCESS_DENIED));
 }
 
+void refuseHeld(const std::string& path, const std::string& shownAs) {
+  // Opened as a rename over it would open it: for deletion, sharing
+  // everything, so that only a holder that shares no deletion refuses.
+  HANDLE h = ::CreateFileW(widePath(path).c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h != INVALID_HANDLE_VALUE) {
+    ::CloseHandle(h);
+    return;
+  }
+  DWORD error = ::GetLastError();
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return;
+  throw IoError("cannot open: " + shownAs).withReason(systemMessage(error));
+}
+
 bool isReadOnly(const std::string& path) {
   DWORD attributes = ::GetFileAttributesW(widePath(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);

@@ -21,8 +21,15 @@ class ProgressDialog {
   bool shown() const { return state_ != nullptr; }
 
   // The bar at `done` of `total`, and the lines of text: what is being done,
-  // and on what (a path, shortened to fit where the dialog does that).
-  void update(uint64_t done, uint64_t total, const std::string& what, const std::string& path);
+  // and on what (a path, shortened to fit where the dialog does that), and
+  // the time left as the caller estimates it ("0:20"), shown where the
+  // dialog does not estimate it itself from the bar's pace (zenity).
+  void update(uint64_t done, uint64_t total, const std::string& what, const std::string& path,
+              const std::string& left = "");
+
+  // A new phase begins, with a bar of its own: the pace of the old one
+  // says nothing of its time left.
+  void restartClock();
 
   // True once the person has pressed Cancel (or closed the dialog).
   bool cancelled();

@@ -83,15 +83,18 @@ ProgressDialog::~ProgressDialog() {
   ::sigaction(SIGPIPE, &state_->previousPipeAction, nullptr);
 }
 
-void ProgressDialog::update(uint64_t done, uint64_t total, const std::string& what, const std::string& path) {
+void ProgressDialog::update(uint64_t done, uint64_t total, const std::string& what, const std::string& path,
+                            const std::string& left) {
   if (!state_ || state_->ended) return;
-  std::string text = "# " + markupOf(what + ": " + path) + "\n";
+  std::string text = "# " + markupOf(what + (left.empty() ? "" : ", " + left + " left") + ": " + path) + "\n";
   if (text != state_->text && state_->send(text)) state_->text = text;
   // Below 100 until the very end, which closes the dialog.
   int percent = total == 0 ? 0 : static_cast<int>(done * 100 / total);
   if (percent >= 100 && done < total) percent = 99;
   if (percent != state_->percent && state_->send(std::to_string(percent) + "\n")) state_->percent = percent;
 }
+
+void ProgressDialog::restartClock() {}  // the caller tells the time left
 
 bool ProgressDialog::cancelled() {
   if (!state_) return false;

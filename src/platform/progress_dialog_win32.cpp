@@ -53,7 +53,8 @@ ProgressDialog::~ProgressDialog() {
   if (state_->comStarted) ::CoUninitialize();
 }
 
-void ProgressDialog::update(uint64_t done, uint64_t total, const std::string& what, const std::string& path) {
+void ProgressDialog::update(uint64_t done, uint64_t total, const std::string& what, const std::string& path,
+                            const std::string&) {  // the dialog tells the time left itself
   if (!state_) return;
   state_->dialog->SetLine(1, widen(what).c_str(), FALSE, nullptr);
   std::wstring widePath = widen(path);
@@ -62,6 +63,10 @@ void ProgressDialog::update(uint64_t done, uint64_t total, const std::string& wh
     state_->path = widePath;
   }
   state_->dialog->SetProgress64(done, total);
+}
+
+void ProgressDialog::restartClock() {
+  if (state_) state_->dialog->Timer(PDTIMER_RESET, nullptr);
 }
 
 bool ProgressDialog::cancelled() { return state_ && state_->dialog->HasUserCancelled(); }

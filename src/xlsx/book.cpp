@@ -1,11 +1,16 @@
 #include "xlsx/book.h"
 
+#include <zlib.h>
+
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <system_error>
 #include <utility>
 
 #include "error.h"
+#include "platform/file.h"
 #include "platform/system.h"
 #include "text.h"
 #include "xlsx/cell_text.h"
@@ -93,9 +98,56 @@ void Book::checkSheetFiles() const {
   }
 }
 
-void Book::close() {
+// The sheets' rows as the library holds them, and a sample of them
+// compressed as it will compress them (zlib's deflate at its default level,
+// without a header, as its zip layer writes a member): the sample's rate and
+// ratio for all of them. The library reads every row twice (a copy into the
+// sheet's XML, then that XML into the zip): half as long again as the
+// compression alone, measured.
+Book::Closing Book::measureClosing() const {
+  constexpr size_t kSample = 1 << 20;
+  uint64_t rows = 0;
+  std::FILE* largest = nullptr;
+  uint64_t largestSize = 0;
+  lxw_worksheet* sheet = nullptr;
+  LXW_FOREACH_WORKSHEET(sheet, workbook_) {
+    if (!sheet->optimize_tmpfile) continue;
+    uint64_t size = streamSize(sheet->optimize_tmpfile).value_or(0);
+    rows += size;
+    if (size > largestSize) {
+      largest = sheet->optimize_tmpfile;
+      largestSize = size;
+    }
+  }
+  Closing closing{rows / 4 + 64 * 1024, 0.05};  // without a sample
+  if (!largest) return closing;
+  std::string sample(static_cast<size_t>(std::min<uint64_t>(largestSize, kSample)), '\0');
+  std::rewind(largest);
+  size_t got = std::fread(sample.data(), 1, sample.size(), largest);
+  std::fseek(largest, 0, SEEK_END);  // where the library writes on
+  if (got == 0) return closing;
+  const auto start = std::chrono::steady_clock::now();
+  z_stream z{};
+  if (deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) return closing;
+  std::string out(deflateBound(&z, static_cast<uLong>(got)), '\0');
+  z.next_in = reinterpret_cast<Bytef*>(sample.data());
+  z.avail_in = static_cast<uInt>(got);
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  deflate(&z, Z_FINISH);
+  const double compressed = static_cast<double>(z.total_out);
+  deflateEnd(&z);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const double share = static_cast<double>(rows) / static_cast<double>(got);
+  closing.bytes = static_cast<uint64_t>(compressed * share) + 64 * 1024;
+  closing.seconds = seconds * share * 1.5;
+  return closing;
+}
+
+void Book::close(const std::function<void(const Closing&)>& closing) {
   TLQ_OP("closeWorkbook");
   TLQ_AT(checkSheetFiles());
+  if (closing) closing(measureClosing());
   // The library closes a sheet's temporary file when it copies its rows
   // into the workbook: a sheet without a cell (the charts' own) would keep
   // it open, and under Windows on the disk, as long as the process runs.

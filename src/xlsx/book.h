@@ -5,6 +5,7 @@
 
 #include <xlsxwriter.h>
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -48,11 +49,21 @@ class Book {
   // disk): the library does not look.
   void checkSheetFiles() const;
 
+  // What the library's last step will take: it reads the sheets' rows back
+  // and compresses them into the file, telling nothing meanwhile.
+  struct Closing {
+    uint64_t bytes = 0;   // the file's size, about, once written
+    double seconds = 0;   // about, measured on a sample of the rows
+  };
+
   // Writes the file and frees the workbook; raises as check() does, with the
-  // system's reason where the system failed.
-  void close();
+  // system's reason where the system failed. Tells `closing`, if any, what
+  // that will take before it starts.
+  void close(const std::function<void(const Closing&)>& closing = {});
 
  private:
+  Closing measureClosing() const;
+
   std::string shown_, tmpdir_;
   lxw_workbook* workbook_ = nullptr;
   lxw_format *bold_ = nullptr, *dateTime_ = nullptr;

@@ -46,7 +46,7 @@ class TableWorkbook::Writer {
     }
   }
 
-  void finish(const RecordingFacts& facts) {
+  void finish(const RecordingFacts& facts, const std::function<void(uint64_t, double)>& closing) {
     TLQ_OP("finishWorkbook");
     data_.finish();
     TLQ_AT(writeRecordingSheet(book_, facts, {data_.lines(), firstStamp_, lastStamp_, &settings_.zones}));
@@ -54,7 +54,9 @@ class TableWorkbook::Writer {
     lxw_doc_properties properties{};
     properties.created = static_cast<time_t>(settings_.created);
     book_.check(workbook_set_properties(book_.workbook(), &properties));
-    TLQ_AT(book_.close());
+    TLQ_AT(book_.close([&](const Book::Closing& c) {
+      if (closing) closing(c.bytes, c.seconds);
+    }));
   }
 
  private:
@@ -82,7 +84,9 @@ TableWorkbook::~TableWorkbook() = default;
 
 void TableWorkbook::put(const RowBlock& rows) { writer_->put(rows); }
 
-void TableWorkbook::finish(const RecordingFacts& facts) { writer_->finish(facts); }
+void TableWorkbook::finish(const RecordingFacts& facts, const std::function<void(uint64_t, double)>& closing) {
+  writer_->finish(facts, closing);
+}
 
 uint64_t TableWorkbook::lines() const { return writer_->lines(); }
 

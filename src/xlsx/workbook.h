@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -55,7 +56,11 @@ class TableWorkbook {
 
   // Writes the file. Raises IoError "cannot write: " + `shownPath` with the
   // system's or the library's reason; the workbook is discarded either way.
-  void finish(const RecordingFacts& facts);
+  // Before the library's last step, which reads the rows back and compresses
+  // them into the file telling nothing meanwhile, `closing` learns about how
+  // large the file will be and how long that will take.
+  void finish(const RecordingFacts& facts,
+              const std::function<void(uint64_t bytes, double seconds)>& closing = {});
 
   uint64_t lines() const;
 

@@ -1,0 +1,178 @@
+#include "app/single_mode.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <exception>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "app/batch_text.h"
+#include "app/dispatch.h"
+#include "app/progress_line.h"
+#include "convert/convert_workbook.h"
+#include "error.h"
+#include "platform/console.h"
+#include "platform/folders.h"
+#include "platform/progress_dialog.h"
+#include "platform/system.h"
+#include "text.h"
+
+namespace tlq {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A conversion shorter than a second shows nothing; TLQCONVERTER_QUIET_SECONDS
+// (a whole number, 0 too) sets another time, for tests.
+double quietSeconds() {
+  std::optional<std::string> text = getEnv("TLQCONVERTER_QUIET_SECONDS");
+  if (text && *text == "0") return 0;
+  std::optional<uint64_t> n = text ? parseCount(*text) : std::nullopt;
+  return n ? static_cast<double>(*n) : 1.0;
+}
+
+double since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+// What the person sees of the conversion: a phase, a bar, the time left.
+class Display {
+ public:
+  Display(std::string path, bool workbook) : path_(std::move(path)), workbook_(workbook) {}
+
+  // The conversion phase: `done` of `total` bytes of the recording.
+  void converting(uint64_t done, uint64_t total, double seconds) {
+    std::optional<double> left;
+    if (seconds >= 0.25 && done > 0) left = static_cast<double>(total - std::min(done, total)) * seconds / done;
+    show(workbook_ ? "Converting the recording, then compressing the workbook" : "Converting the recording",
+         "converting", done, total, left);
+  }
+
+  // The workbook's last phase: its file at `done` of about `total` bytes.
+  void compressing(uint64_t done, uint64_t total, std::optional<double> left) {
+    if (!compressing_) {
+      compressing_ = true;
+      if (dialog_) dialog_->restartClock();
+    }
+    // The estimate may be short: the bar stays below its end until the end.
+    show("Compressing the workbook", "compressing the workbook", std::min(done, total - total / 100), total, left);
+  }
+
+  bool cancelled() { return dialog_ && dialog_->cancelled(); }
+
+  void clear() {
+    line_.clear();
+    dialog_.reset();
+  }
+
+ private:
+  void show(const std::string& what, const std::string& phase, uint64_t done, uint64_t total,
+            std::optional<double> left) {
+    if (!started_) {
+      started_ = true;
+      if (startedFromDesktop())
+        dialog_.emplace(nameOf(path_));
+      else
+        terminal_ = isTerminal(stderr);
+    }
+    if (dialog_) dialog_->update(done, total, what, displayText(path_), left ? clockText(*left) : "");
+    if (terminal_) line_.show(phaseLine(displayText(nameOf(path_)), phase, done, total, left));
+  }
+
+  std::string path_;
+  bool workbook_;
+  bool started_ = false, terminal_ = false, compressing_ = false;
+  std::optional<ProgressDialog> dialog_;
+  ProgressLine line_;
+};
+
+}  // namespace
+
+SingleRun convertWithProgress(const std::string& path, bool workbook) {
+  std::atomic<bool> cancel{false};
+  std::atomic<uint64_t> bytes{0};
+  FinishingWork finishing;
+  ConversionControl control;
+  control.cancel = &cancel;
+  control.bytesDone = &bytes;
+  control.finishing = &finishing;
+  InterruptGuard interrupts(cancel);
+
+  SingleRun run;
+  std::exception_ptr failure;
+  std::mutex mutex;
+  std::condition_variable ended;
+  bool done = false;
+  const TraceFrame* caller = TraceFrame::top();
+  std::thread worker([&] {
+    TraceFrame::Continuation trace(caller);
+    try {
+      run.table = workbook ? mainConvertWorkbook(path, control, &run.counts) : mainConvert(path, control, &run.counts);
+    } catch (const Error&) {
+      failure = std::current_exception();
+    } catch (const std::exception& e) {  // here, on the thread where its closed frames were noted
+      failure = std::make_exception_ptr(libraryFailure(e));
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    {
+      std::lock_guard lock(mutex);
+      done = true;
+    }
+    ended.notify_all();
+  });
+
+  Display display(path, workbook);
+  const uint64_t total = std::max<uint64_t>(pathInfo(path).size, 1);
+  const double quiet = quietSeconds();
+  const Clock::time_point start = Clock::now();
+  std::optional<Clock::time_point> compressingSince;
+  for (;;) {
+    {
+      std::unique_lock lock(mutex);
+      if (ended.wait_for(lock, std::chrono::milliseconds(100), [&] { return done; })) break;
+    }
+    FinishingWork::State last = finishing.state();
+    if (since(start) >= quiet) {
+      if (!last.started) {
+        display.converting(bytes.load(), total, since(start));
+      } else {
+        if (!compressingSince) compressingSince = Clock::now();
+        uint64_t written = pathInfo(last.file).size;
+        double seconds = since(*compressingSince);
+        // The pace seen once it shows, else the pace measured on a sample.
+        std::optional<double> left =
+            seconds >= 1 && written > 0
+                ? static_cast<double>(last.expectedBytes - std::min(written, last.expectedBytes)) * seconds / written
+                : std::max(last.expectedSeconds - seconds, 1.0);
+        display.compressing(written, std::max<uint64_t>(last.expectedBytes, 1), left);
+      }
+    }
+    if (display.cancelled()) cancel = true;
+    if (cancel && last.started) {
+      // The library cannot be stopped while it compresses: the workbook is
+      // given up, its file removed, and the program ends at once.
+      removeFile(last.file);
+      display.clear();
+      InterruptGuard::done();
+      std::_Exit(interrupts.exitCode() ? interrupts.exitCode() : exitCancelled);
+    }
+  }
+  worker.join();
+  display.clear();
+  if (failure) {
+    try {
+      std::rethrow_exception(failure);
+    } catch (const ConversionCancelled&) {
+      run.stopped = interrupts.exitCode() ? interrupts.exitCode() : exitCancelled;
+      InterruptGuard::done();
+      return run;
+    }
+  }
+  InterruptGuard::done();
+  return run;
+}
+
+}  // namespace tlq

@@ -1,0 +1,164 @@
+// A single conversion that takes long, as a person meets it: the progress
+// on a terminal and from the desktop (a stub standing in for zenity), a stop
+// by Ctrl-C or Cancel, and what cannot be replaced found before the work.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <thread>
+
+#include "app/program_fixture.h"
+#include "convert/convert.h"
+#include "error.h"
+#include "test_support.h"
+
+#ifndef _WIN32
+#include <signal.h>
+#endif
+
+namespace tlq {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::readFile;
+using testing::writeFile;
+
+// Files of ours in the folder: temporary files, tables.
+std::vector<std::string> namesIn(const std::string& folder, const std::string& start) {
+  std::vector<std::string> found;
+  for (const auto& e : fs::directory_iterator(fs::u8path(folder)))
+    if (testing::utf8(e.path().filename()).starts_with(start)) found.push_back(testing::utf8(e.path().filename()));
+  return found;
+}
+
+// A conversion stopped by the person leaves no CSV that looks whole.
+TEST(SingleConversion, ACancelledCsvIsRemoved) {
+  testing::TempDir dir;
+  testing::SeparatorStore store(dir, ",", ".");
+  std::string recording = dir.file("r.tlq");
+  writeFile(recording, testing::recordingOf(5000));
+  std::atomic<bool> cancel{true};
+  ConversionControl control;
+  control.cancel = &cancel;
+  EXPECT_THROW(mainConvert(recording, control, nullptr), ConversionCancelled);
+  EXPECT_FALSE(testing::fileExists(dir.file("r.csv")));
+}
+
+#ifndef _WIN32
+// Long enough on one thread that both phases of a workbook show (the
+// progress from the start, not after a second): the conversion and the
+// compression.
+class LongConversion : public Program {
+ protected:
+  void SetUp() override {
+    Program::SetUp();
+    recording = dir.file("run 7.tlq");
+    writeFile(recording, testing::recordingOf(150000, 40));
+  }
+  std::map<std::string, std::string> env(std::map<std::string, std::string> more = {}) {
+    more.emplace("TMP", tmp);
+    more.emplace("PATH", bin + ":/usr/bin:/bin");
+    more.emplace("TLQ_PROBE_LOG", openerLog);
+    more.emplace("TLQCONVERTER_THREADS", "1");
+    more.emplace("TLQCONVERTER_QUIET_SECONDS", "0");  // the progress at once
+    more.emplace("DISPLAY", "");
+    more.emplace("WAYLAND_DISPLAY", "");
+    return more;
+  }
+  // Waits until the workbook's own file grows: the library compresses.
+  void untilCompressing() {
+    for (int i = 0; i < 3000; ++i) {
+      for (const std::string& name : namesIn(dir.path(), "tlqconverter_"))
+        if (fs::file_size(fs::u8path(dir.file(name))) > 0) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+  std::string recording;
+};
+
+TEST_F(LongConversion, OnATerminalAProgressLineForEachPhaseAndTheDroppedEntries) {
+  testing::RunningProcess converting({TLQ_CONSOLE_PROGRAM, "--xlsx", recording}, env(), true);
+  auto r = converting.wait();
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  std::string err = r.err;
+  EXPECT_NE(err.find("\rrun 7.tlq: converting, "), std::string::npos) << err;
+  EXPECT_NE(err.find("\rrun 7.tlq: compressing the workbook, "), std::string::npos) << err;
+  // Each line's bar below its end, however far the estimate is off.
+  std::regex line(R"(\r[^\r]*?, ([0-9.]+)/([0-9.]+) MB[^\r]*)");
+  for (auto it = std::sregex_iterator(err.begin(), err.end(), line); it != std::sregex_iterator(); ++it)
+    EXPECT_LT(std::stod((*it)[1]), std::stod((*it)[2])) << (*it)[0];
+  EXPECT_EQ(err.find("0:00 left"), std::string::npos) << err;
+  EXPECT_TRUE(err.ends_with("\rtlqconverter: 40 of 150040 entries dropped for a failed CRC\n") ||
+              err.ends_with("\rtlqconverter: 40 of 150040 entries dropped for a failed CRC\r\n"))
+      << err.substr(err.size() > 200 ? err.size() - 200 : 0);
+}
+
+// From the desktop: the progress dialog (zenity), titled with the
+// recording's name, a phase at a time; Cancel stops the conversion, writes
+// no report and keeps the older workbook.
+TEST_F(LongConversion, FromTheDesktopTheDialogShowsThePhasesAndCancelStops) {
+  writeFile(bin + "/zenity", "#!/bin/sh\nprintf '%s\\n' \"$*\" >>'" + dir.file("zenity.log") +
+                                 "'\ncase \"$1\" in --progress)\n  if [ -n \"$CANCEL\" ]; then head -n 3 >/dev/null; exit 1; fi\n"
+                                 "  cat >>'" + dir.file("zenity.in") + "' ;;\nesac\n");
+  fs::permissions(fs::u8path(bin + "/zenity"), fs::perms::owner_all);
+  auto r = testing::runProcess({TLQ_CONVERTER_EXE, "--xlsx", recording}, env({{"DISPLAY", ":42"}}));
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(readFile(dir.file("zenity.log")).starts_with("--progress --title=run 7.tlq ")) << readFile(dir.file("zenity.log"));
+  std::string fed = readFile(dir.file("zenity.in"));
+  EXPECT_NE(fed.find("# Converting the recording, then compressing the workbook, "), std::string::npos) << fed;
+  EXPECT_NE(fed.find("# Compressing the workbook, "), std::string::npos) << fed;
+  EXPECT_EQ(fed.find("\n100\n"), std::string::npos) << "the bar at its end before the end";
+
+  writeFile(dir.file("run 7.xlsx"), "an older workbook");
+  auto cancelled = testing::runProcess({TLQ_CONVERTER_EXE, "--xlsx", recording}, env({{"DISPLAY", ":42"}, {"CANCEL", "1"}}));
+  EXPECT_EQ(cancelled.exitCode, 130) << cancelled.err;
+  EXPECT_EQ(readFile(dir.file("run 7.xlsx")), "an older workbook");
+  EXPECT_EQ(namesIn(dir.path(), "tlqconverter_"), std::vector<std::string>());
+  EXPECT_TRUE(reports().empty());
+}
+
+// Ctrl-C while the recording is converted, and while the library
+// compresses the workbook (which cannot be interrupted: the program ends at
+// once): exit code 130 within a fraction of a second, no report, the older
+// workbook as it was, nothing of ours left.
+TEST_F(LongConversion, CtrlCStopsItInEitherPhase) {
+  for (bool compressing : {false, true}) {
+    SCOPED_TRACE(compressing ? "compressing" : "converting");
+    writeFile(dir.file("run 7.xlsx"), "an older workbook");
+    testing::RunningProcess converting({TLQ_CONSOLE_PROGRAM, "--xlsx", recording}, env(), true);
+    if (compressing)
+      untilCompressing();
+    else
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    auto sent = std::chrono::steady_clock::now();
+    ::kill(converting.pid(), SIGINT);
+    auto r = converting.wait();
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(900));
+    EXPECT_EQ(r.exitCode, 130) << r.err;
+    EXPECT_EQ(readFile(dir.file("run 7.xlsx")), "an older workbook");
+    EXPECT_EQ(namesIn(dir.path(), "tlqconverter_"), std::vector<std::string>());
+    EXPECT_TRUE(reports().empty());
+  }
+}
+
+// A workbook that cannot be replaced fails at once, before the recording is
+// converted: the report's trace ends where it is asked, not at the commit.
+TEST_F(Program, AWorkbookThatCannotBeReplacedFailsBeforeTheWork) {
+  std::string recording = dir.file("r.tlq");
+  writeFile(recording, testing::recordingOf(50));
+  fs::create_directory(fs::u8path(dir.file("r.xlsx")));  // a folder in its place
+  writeFile(dir.file("r.xlsx/keep"), "kept");
+  auto r = run({"--xlsx", recording}, {}, TLQ_CONSOLE_PROGRAM);
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_TRUE(r.err.starts_with("tlqconverter: cannot open: " + dir.file("r.xlsx") + " (")) << r.err;
+  ASSERT_EQ(reports().size(), 1u);
+  std::vector<std::string> trace = testing::traceEntries(readFile(reports()[0]));
+  EXPECT_EQ(trace.back(), testing::entryAt("convert/convert_workbook.cpp", "TLQ_AT(requireReplaceable(xlsxPath))",
+                                           "mainConvertWorkbook"));
+  EXPECT_EQ(readFile(dir.file("r.xlsx/keep")), "kept");
+}
+#endif
+
+}  // namespace
+}  // namespace tlq
