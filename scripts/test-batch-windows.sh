@@ -17,7 +17,11 @@
 #      without recordings gives a message box, not a crash;
 #      when a recording failed, the summary is opened in an editor once the
 #      message box is dismissed, and reads right (a byte-order mark);
-#   4. a console window (wine's, in the virtual display) shows names beyond
+#   4. one recording from the desktop: its progress dialog, titled with its
+#      name, while it converts and while the workbook is compressed; then,
+#      with the workbook held open as a spreadsheet holds it, a message box at
+#      once (before any work), the report after it, the workbook as it was;
+#   5. a console window (wine's, in the virtual display) shows names beyond
 #      ASCII as they are: the test that reads its screen back.
 # Runs in $WINEPREFIX when the Windows suite has one, else in a fresh prefix.
 set -euo pipefail
@@ -275,6 +279,58 @@ fi
 wrc=0
 wait "$pid" || wrc=$?
 check "exit code 2" equals "$wrc" 2
+
+echo "one recording from the desktop: its progress dialog, then a workbook the spreadsheet holds"
+single="$work/Einzeln März"
+mkdir -p "$single"
+gen --entries 100000 --seed 12 "$single/Messung lang.tlq"  # about 25 MB
+# The workbook made is opened: by a program that does nothing here.
+"$wine" reg add 'HKCR\.xlsx' /ve /d tlqtest.xlsx /f </dev/null >/dev/null 2>&1
+"$wine" reg add 'HKCR\tlqtest.xlsx\shell\open\command' /ve /d 'cmd.exe /c rem "%1"' /f </dev/null >/dev/null 2>&1
+"$wine" build/windows/src/tlqconverter.exe --xlsx "$(windows_path "$single/Messung lang.tlq")" </dev/null >/dev/null 2>&1 &
+pid=$!
+dialog=$(window "^Messung lang.tlq$" || true)
+check "the progress dialog appears, titled with the recording" test -n "$dialog"
+[ -z "$dialog" ] || { sleep 0.5; import -window root "$shots/single-converting.png"; }
+for _ in $(seq 600); do  # until the workbook's own file grows: the library compresses
+  [ -n "$(find "$single" -name 'tlqconverter_*.tmp' -size +0 2>/dev/null)" ] && break
+  sleep 0.1
+done
+sleep 0.5
+import -window root "$shots/single-compressing.png"
+wrc=0
+wait "$pid" || wrc=$?
+check "exit code 0" equals "$wrc" 0
+check "the workbook is whole" /usr/bin/python3 -c \
+  'import sys, zipfile; sys.exit(zipfile.ZipFile(sys.argv[1]).testzip() is not None)' "$single/Messung lang.xlsx"
+cp "$single/Messung lang.xlsx" "$work/older.xlsx"
+mkfifo "$work/hold.in"
+exec 9<>"$work/hold.in"  # the holder's input, open until it is to let go
+"$wine" build/windows/src/hold_file.exe "$(windows_path "$single/Messung lang.xlsx")" <"$work/hold.in" >"$work/held.out" 2>/dev/null 9>&- &
+holder=$!
+for _ in $(seq 300); do grep -qs held "$work/held.out" && break; sleep 0.1; done
+start=$(date +%s%N)
+"$wine" build/windows/src/tlqconverter.exe --xlsx "$(windows_path "$single/Messung lang.tlq")" </dev/null >/dev/null 2>&1 &
+pid=$!
+box=$(window "^tlqconverter$" || true)
+took=$((($(date +%s%N) - start) / 1000000))
+echo "    (the message box came $took ms after the start, wine's start included)"
+check "a message box before any work (converting takes several seconds here)" test -n "$box" -a "$took" -lt 3000
+if [ -n "$box" ]; then
+  sleep 0.3
+  import -window root "$shots/held-workbook-message.png"
+  xdotool windowfocus --sync "$box" key Return
+fi
+editor=$(window "tlqconverter_error_" || true)
+check "then the report in an editor" test -n "$editor"
+[ -z "$editor" ] || xdotool windowkill "$editor" 2>/dev/null || true
+wrc=0
+wait "$pid" || wrc=$?
+check "exit code 2" equals "$wrc" 2
+exec 9>&-  # its input ends: it lets go
+wait "$holder" 2>/dev/null || true
+check "the older workbook as it was" cmp -s "$work/older.xlsx" "$single/Messung lang.xlsx"
+check "no temporary file left" no_temporary_files "$single"
 
 echo "batch in a console window: names beyond ASCII"
 wrc=0

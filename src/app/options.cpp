@@ -206,11 +206,17 @@ std::string helpText() {
          "Environment: TLQCONVERTER_THREADS sets the threads a conversion uses (a batch\n"
          "uses at most the processor's threads). TLQCONVERTER_SHEET_ROWS lowers the\n"
          "data rows per sheet of a workbook, TLQCONVERTER_LOCK_WAIT the seconds a\n"
-         "table waits for its folder's lock (for tests).\n"
+         "table waits for its folder's lock, TLQCONVERTER_QUIET_SECONDS the seconds a\n"
+         "conversion runs before it shows its progress (for tests).\n"
+         "\n"
+         "A conversion that takes longer than a second shows its progress (a dialog\n"
+         "from the desktop, a line on a terminal), a workbook's compression as a phase\n"
+         "of its own; Cancel or Ctrl-C stops it without a report. A failure from the\n"
+         "desktop is told in a message before the report opens.\n"
          "\n"
          "Exit codes: 0 done; 2 a conversion, a recording of a batch or a switch failed,\n"
-         "or a usage error; 1 not even the error report could be written; 130 the batch\n"
-         "was stopped (Ctrl-C, or Cancel); 143 by SIGTERM; 129 its terminal was closed.\n";
+         "or a usage error; 1 not even the error report could be written; 130 stopped\n"
+         "(Ctrl-C, or Cancel); 143 by SIGTERM; 129 its terminal was closed.\n";
 }
 
 }  // namespace tlq

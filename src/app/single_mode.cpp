@@ -38,26 +38,34 @@ double quietSeconds() {
 double since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 // What the person sees of the conversion: a phase, a bar, the time left.
+// A workbook's bar is half the conversion and half the compression (the
+// library's last phase, as long as the rest, about): it nears its end only
+// at the end, and the time left counts both.
 class Display {
  public:
+  static constexpr uint64_t kBar = 1000;
+
   Display(std::string path, bool workbook) : path_(std::move(path)), workbook_(workbook) {}
 
   // The conversion phase: `done` of `total` bytes of the recording.
   void converting(uint64_t done, uint64_t total, double seconds) {
+    double share = static_cast<double>(std::min(done, total)) / static_cast<double>(total);
     std::optional<double> left;
-    if (seconds >= 0.25 && done > 0) left = static_cast<double>(total - std::min(done, total)) * seconds / done;
+    if (seconds >= 0.25 && done > 0) left = seconds / share * (1 - share) + (workbook_ ? seconds / share : 0);
     show(workbook_ ? "Converting the recording, then compressing the workbook" : "Converting the recording",
-         "converting", done, total, left);
+         "converting", done, total, workbook_ ? share / 2 : share, left);
   }
 
   // The workbook's last phase: its file at `done` of about `total` bytes.
   void compressing(uint64_t done, uint64_t total, std::optional<double> left) {
     if (!compressing_) {
       compressing_ = true;
-      if (dialog_) dialog_->restartClock();
+      if (dialog_) dialog_->restartClock();  // another pace
     }
     // The estimate may be short: the bar stays below its end until the end.
-    show("Compressing the workbook", "compressing the workbook", std::min(done, total - total / 100), total, left);
+    double share = std::min(static_cast<double>(done) / static_cast<double>(total), 0.99);
+    show("Compressing the workbook", "compressing the workbook", std::min(done, total - total / 100), total,
+         0.5 + share / 2, left);
   }
 
   bool cancelled() { return dialog_ && dialog_->cancelled(); }
@@ -68,7 +76,7 @@ class Display {
   }
 
  private:
-  void show(const std::string& what, const std::string& phase, uint64_t done, uint64_t total,
+  void show(const std::string& what, const std::string& phase, uint64_t done, uint64_t total, double bar,
             std::optional<double> left) {
     if (!started_) {
       started_ = true;
@@ -77,7 +85,8 @@ class Display {
       else
         terminal_ = isTerminal(stderr);
     }
-    if (dialog_) dialog_->update(done, total, what, displayText(path_), left ? clockText(*left) : "");
+    if (dialog_)
+      dialog_->update(static_cast<uint64_t>(bar * kBar), kBar, what, displayText(path_), left ? clockText(*left) : "");
     if (terminal_) line_.show(phaseLine(displayText(nameOf(path_)), phase, done, total, left));
   }
 

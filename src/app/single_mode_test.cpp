@@ -15,6 +15,8 @@
 
 #ifndef _WIN32
 #include <signal.h>
+#else
+#include "platform/win32_text.h"
 #endif
 
 namespace tlq {
@@ -23,14 +25,6 @@ namespace {
 namespace fs = std::filesystem;
 using testing::readFile;
 using testing::writeFile;
-
-// Files of ours in the folder: temporary files, tables.
-std::vector<std::string> namesIn(const std::string& folder, const std::string& start) {
-  std::vector<std::string> found;
-  for (const auto& e : fs::directory_iterator(fs::u8path(folder)))
-    if (testing::utf8(e.path().filename()).starts_with(start)) found.push_back(testing::utf8(e.path().filename()));
-  return found;
-}
 
 // A conversion stopped by the person leaves no CSV that looks whole.
 TEST(SingleConversion, ACancelledCsvIsRemoved) {
@@ -46,6 +40,14 @@ TEST(SingleConversion, ACancelledCsvIsRemoved) {
 }
 
 #ifndef _WIN32
+// Files of ours in the folder: temporary files, tables.
+std::vector<std::string> namesIn(const std::string& folder, const std::string& start) {
+  std::vector<std::string> found;
+  for (const auto& e : fs::directory_iterator(fs::u8path(folder)))
+    if (testing::utf8(e.path().filename()).starts_with(start)) found.push_back(testing::utf8(e.path().filename()));
+  return found;
+}
+
 // Long enough on one thread that both phases of a workbook show (the
 // progress from the start, not after a second): the conversion and the
 // compression.
@@ -157,6 +159,31 @@ TEST_F(Program, AWorkbookThatCannotBeReplacedFailsBeforeTheWork) {
   EXPECT_EQ(trace.back(), testing::entryAt("convert/convert_workbook.cpp", "TLQ_AT(requireReplaceable(xlsxPath))",
                                            "mainConvertWorkbook"));
   EXPECT_EQ(readFile(dir.file("r.xlsx/keep")), "kept");
+}
+#endif
+
+#ifdef _WIN32
+// A workbook the spreadsheet holds (open for reading, sharing reads alone)
+// cannot be renamed over: that is found at once, before the work, with the
+// system's reason, and the workbook stays as it was.
+TEST_F(Program, AHeldWorkbookFailsAtOnce) {
+  std::string recording = dir.file("held.tlq");
+  writeFile(recording, testing::recordingOf(50));
+  writeFile(dir.file("held.xlsx"), "an older workbook");
+  HANDLE held = ::CreateFileW(widePath(dir.file("held.xlsx")).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  auto r = run({"--xlsx", recording}, {}, TLQ_CONSOLE_PROGRAM);
+  ::CloseHandle(held);
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_TRUE(r.err.starts_with("tlqconverter: cannot open: " + dir.file("held.xlsx") + " (" +
+                                systemMessage(ERROR_SHARING_VIOLATION) + ") (report: "))
+      << r.err;
+  ASSERT_EQ(reports().size(), 1u);
+  std::vector<std::string> trace = testing::traceEntries(readFile(reports()[0]));
+  EXPECT_EQ(trace.back(), testing::entryAt("convert/convert_workbook.cpp", "TLQ_AT(requireReplaceable(xlsxPath))",
+                                           "mainConvertWorkbook"));
+  EXPECT_EQ(readFile(dir.file("held.xlsx")), "an older workbook");
 }
 #endif
 

@@ -72,7 +72,7 @@ SystemCause causeOf(const std::string& reason) {
   };
   if (is({ERROR_SHARING_VIOLATION, ERROR_LOCK_VIOLATION, ERROR_USER_MAPPED_FILE}, {EBUSY})) return SystemCause::inUse;
   if (is({ERROR_ACCESS_DENIED, ERROR_WRITE_PROTECT}, {EACCES, EPERM, EROFS})) return SystemCause::denied;
-  if (is({ERROR_DISK_FULL, ERROR_HANDLE_DISK_FULL, ERROR_DISK_QUOTA_EXCEEDED}, {ENOSPC, EFBIG}))
+  if (is({ERROR_DISK_FULL, ERROR_HANDLE_DISK_FULL, ERROR_NOT_ENOUGH_QUOTA}, {ENOSPC, EFBIG}))
     return SystemCause::full;
   if (is({ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND}, {ENOENT})) return SystemCause::missing;
   return SystemCause::other;

@@ -1,6 +1,7 @@
 #include "platform/xlsxwriter_calls_win32.h"
 
 #include <fcntl.h>
+#include <io.h>
 
 #include <cerrno>
 #include <cstdarg>
@@ -21,8 +22,25 @@ int64_t unixSeconds(const FILETIME& time) {
 
 extern "C" {
 
+// The workbook's own file ("wb") is opened sharing its deletion, as the
+// CRT does not: a conversion stopped while the library writes it (which
+// cannot be interrupted) removes it before the program ends.
 FILE* tlq_xlsx_fopen(const char* path, const char* mode) {
-  return ::_wfopen(tlq::widePath(path).c_str(), tlq::widen(mode).c_str());
+  if (std::string(mode) != "wb") return ::_wfopen(tlq::widePath(path).c_str(), tlq::widen(mode).c_str());
+  HANDLE h = ::CreateFileW(tlq::widePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    errno = ::GetLastError() == ERROR_ACCESS_DENIED ? EACCES : ENOENT;
+    return nullptr;
+  }
+  int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | _O_BINARY);
+  if (fd < 0) {
+    ::CloseHandle(h);
+    return nullptr;
+  }
+  FILE* file = ::_fdopen(fd, "wb");
+  if (!file) ::_close(fd);
+  return file;
 }
 
 int tlq_xlsx_open(const char* path, int flags, ...) {
