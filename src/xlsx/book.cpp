@@ -104,7 +104,7 @@ void Book::checkSheetFiles() const {
 // ratio for all of them. The library also copies every row into the
 // sheet's XML before it compresses that: about a seventh as long again as
 // the compression alone (measured on recordings of 5 to 36 MB: the whole
-// step took 1.13 to 1.17 times the sample's rate).
+// step took 1.13 to 1.19 times the sample's rate).
 Book::Closing Book::measureClosing() const {
   constexpr size_t kSample = 1 << 20;
   uint64_t rows = 0;
