@@ -81,7 +81,7 @@ class Display {
     if (!started_) {
       started_ = true;
       if (startedFromDesktop())
-        dialog_.emplace(nameOf(path_));
+        dialog_.emplace(nameOf(path_), true);  // the time left of both phases, ours
       else
         terminal_ = isTerminal(stderr);
     }

@@ -49,7 +49,8 @@ struct ProgressDialog::State {
   }
 };
 
-ProgressDialog::ProgressDialog(const std::string& title) {
+// zenity tells no time of its own: the caller's, always.
+ProgressDialog::ProgressDialog(const std::string& title, bool) {
   if (!startedFromDesktop()) return;
   auto state = std::make_unique<State>();
   // zenity may go (Cancel) while a line is on its way: no signal for that.

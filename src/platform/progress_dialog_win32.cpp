@@ -25,9 +25,10 @@ struct ProgressDialog::State {
   IProgressDialog* dialog = nullptr;
   bool comStarted = false;
   std::wstring path;  // the last path shown
+  bool callerTellsTime = false;
 };
 
-ProgressDialog::ProgressDialog(const std::string& title) {
+ProgressDialog::ProgressDialog(const std::string& title, bool callerTellsTime) {
   if (!windowsCanBeShown()) return;
   auto state = std::make_unique<State>();
   state->comStarted = SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
@@ -37,8 +38,9 @@ ProgressDialog::ProgressDialog(const std::string& title) {
     return;
   }
   state->dialog->SetTitle(widen(title).c_str());
-  if (FAILED(state->dialog->StartProgressDialog(nullptr, nullptr, PROGDLG_NORMAL | PROGDLG_AUTOTIME | PROGDLG_NOMINIMIZE,
-                                                nullptr))) {
+  state->callerTellsTime = callerTellsTime;
+  DWORD flags = PROGDLG_NORMAL | PROGDLG_NOMINIMIZE | (callerTellsTime ? 0 : PROGDLG_AUTOTIME);
+  if (FAILED(state->dialog->StartProgressDialog(nullptr, nullptr, flags, nullptr))) {
     state->dialog->Release();
     if (state->comStarted) ::CoUninitialize();
     return;
@@ -54,9 +56,12 @@ ProgressDialog::~ProgressDialog() {
 }
 
 void ProgressDialog::update(uint64_t done, uint64_t total, const std::string& what, const std::string& path,
-                            const std::string&) {  // the dialog tells the time left itself
+                            const std::string& left) {
   if (!state_) return;
-  state_->dialog->SetLine(1, widen(what).c_str(), FALSE, nullptr);
+  // The caller's time left beside what is done (line 3, the dialog's own
+  // estimate's, stays empty without it: wine does not show it at all).
+  std::string first = state_->callerTellsTime && !left.empty() ? what + ", about " + left + " left" : what;
+  state_->dialog->SetLine(1, widen(first).c_str(), FALSE, nullptr);
   std::wstring widePath = widen(path);
   if (widePath != state_->path) {
     state_->dialog->SetLine(2, widePath.c_str(), TRUE, nullptr);  // shortened to fit
