@@ -307,7 +307,12 @@ void convertEntries(const Recording& recording, const ConversionControl& control
         size_t end = i + 1 < ranges.size() ? ranges[i + 1].offset : recording.size();
         auto maker = newMaker();
         maker.prepare(out, end - ranges[i].offset);
-        recording.forEachEntry([&](const RecordingEntry& entry) { maker.convert(entry, out); }, ranges[i]);
+        recording.forEachEntry(
+            [&](const RecordingEntry& entry) {
+              stopIfCancelled(control);  // a range may take seconds: a stop waits for none
+              maker.convert(entry, out);
+            },
+            ranges[i]);
       },
       [&, taken = size_t{0}](Out& out) mutable {
         ++taken;
@@ -347,14 +352,21 @@ TimeStampZones RecordingTable::timeStampZones(const ConversionControl& control) 
   std::vector<EntryRange> ranges;
   if (threads > 1) ranges = conversionRanges(recording_, threads);
   if (ranges.size() < 2) {
-    recording_.forEachEntry([&](const RecordingEntry& entry) { note(entry, zones); });
+    recording_.forEachEntry([&](const RecordingEntry& entry) {
+      stopIfCancelled(control);
+      note(entry, zones);
+    });
     return zones;
   }
   runInOrder<TimeStampZones>(
       ranges.size(), threads,
       [&](size_t i, TimeStampZones& found) {
-        stopIfCancelled(control);
-        recording_.forEachEntry([&](const RecordingEntry& entry) { note(entry, found); }, ranges[i]);
+        recording_.forEachEntry(
+            [&](const RecordingEntry& entry) {
+              stopIfCancelled(control);
+              note(entry, found);
+            },
+            ranges[i]);
       },
       [&](TimeStampZones& found) { zones.merge(found); });
   return zones;
