@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
 #include <variant>
@@ -158,9 +159,17 @@ int main(int argc, char** argv) {
     lxw_workbook* book = workbook_new_opt(argv[2], &options);
     lxw_format* date = workbook_add_format(book);
     format_set_num_format(date, "yyyy-mm-dd hh:mm:ss.000");
-    lxw_worksheet* data = workbook_add_worksheet(book, "data");
+    // The sheets' temporary files buffered as the converter buffers them.
+    std::vector<std::unique_ptr<char[]>> buffers;
+    auto addSheet = [&](const char* name) {
+      lxw_worksheet* sheet = workbook_add_worksheet(book, name);
+      buffers.push_back(std::make_unique<char[]>(64 << 10));
+      if (sheet->optimize_tmpfile) std::setvbuf(sheet->optimize_tmpfile, buffers.back().get(), _IOFBF, 64 << 10);
+      return sheet;
+    };
+    lxw_worksheet* data = addSheet("data");
     std::vector<lxw_worksheet*> plots;
-    for (const Plot& plot : table.plots) plots.push_back(workbook_add_worksheet(book, plot.sheet.c_str()));
+    for (const Plot& plot : table.plots) plots.push_back(addSheet(plot.sheet.c_str()));
     for (size_t c = 0; c < table.columns.size(); ++c)
       worksheet_write_string(data, 0, static_cast<lxw_col_t>(c), table.columns[c].c_str(), nullptr);
     // In the converter's order: the data rows, and each point the charts

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <system_error>
 #include <utility>
 
@@ -66,6 +67,15 @@ lxw_worksheet* Book::addSheet(const std::string& name) {
     std::string reason = errnoReason(errno);  // its temporary file could not be made
     throw IoError("cannot write: " + shown_).withReason(reason);
   }
+  // The sheet's rows go to its temporary file a few dozen bytes at a time,
+  // and are read back from it whole: a buffer of 64 KB instead of the C
+  // library's 4 KB saves more than half of the calls to the system (25,000
+  // instead of 59,000 for a 20 MB recording, the workbook 2 to 3% sooner;
+  // 256 KB gained nothing more).
+  if (sheet->optimize_tmpfile) {
+    buffers_.push_back(std::make_unique<char[]>(kSheetBuffer));
+    std::setvbuf(sheet->optimize_tmpfile, buffers_.back().get(), _IOFBF, kSheetBuffer);
+  }
   return sheet;
 }
 
@@ -104,9 +114,12 @@ void Book::checkSheetFiles() const {
 // ratio for all of them. The library also copies every row into the
 // sheet's XML before it compresses that: about a seventh as long again as
 // the compression alone (measured on recordings of 5 to 36 MB: the whole
-// step took 1.13 to 1.19 times the sample's rate).
+// step took 1.13 to 1.19 times the rate of a 1 MB sample). A quarter of
+// that sample costs a quarter of the time and errs, if at all, long: on 20
+// and 60 MB recordings it foretold 1.7 to 1.9 s for 1.7 s, and 5.1 to 5.4 s
+// for 5.1 s.
 Book::Closing Book::measureClosing() const {
-  constexpr size_t kSample = 1 << 20;
+  constexpr size_t kSample = 256 << 10;
   uint64_t rows = 0;
   std::FILE* largest = nullptr;
   uint64_t largestSize = 0;

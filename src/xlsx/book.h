@@ -6,8 +6,10 @@
 #include <xlsxwriter.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tlq {
 
@@ -68,6 +70,9 @@ class Book {
   lxw_workbook* workbook_ = nullptr;
   lxw_format *bold_ = nullptr, *dateTime_ = nullptr;
   std::string scratch_;
+  // The sheets' temporary files' buffers, kept until the files are closed.
+  static constexpr size_t kSheetBuffer = 64 << 10;
+  std::vector<std::unique_ptr<char[]>> buffers_;
 };
 
 }  // namespace tlq
