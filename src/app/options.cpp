@@ -141,7 +141,7 @@ std::string helpText() {
          "                   more than 1,000 samples as each reading's minimum and\n"
          "                   maximum per bucket of samples). The workbook is written\n"
          "                   whole or not at all; while it is made, its temporary files\n"
-         "                   beside it take some times the recording's size.\n"
+         "                   beside it take about 7 times the recording's size.\n"
          "\n"
          "  --batch PATH...  converts many recordings at once. Each PATH is a recording\n"
          "                   or a folder, searched with its subfolders for files whose\n"
