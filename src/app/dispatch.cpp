@@ -84,7 +84,7 @@ int runMain() {
       if (param.empty()) return exitOk;  // cancelled
     } else if (workbook) {
       param = TLQ_AT(paramStr(2));
-      if (param.starts_with("-") || isHelpSwitch(param)) return switchAfterXlsx(param);
+      if (param.starts_with("-")) return switchAfterXlsx(param);
     } else {
       param = TLQ_AT(paramStr(1));
       if (isHelpSwitch(param) || param == "--version") {
