@@ -146,6 +146,18 @@ TEST_F(LongConversion, CtrlCStopsItInEitherPhase) {
   }
 }
 
+#endif
+
+// A single conversion refused before the work: exit code 2, the report's
+// trace ends where the workbook is asked for, not at the commit.
+void expectRefusedBeforeTheWork(const testing::ProcessResult& r, const std::vector<std::string>& reports) {
+  EXPECT_EQ(r.exitCode, 2);
+  ASSERT_EQ(reports.size(), 1u);
+  std::vector<std::string> trace = testing::traceEntries(readFile(reports[0]));
+  EXPECT_EQ(trace.back(), testing::entryAt("convert/convert_workbook.cpp", "TLQ_AT(requireReplaceable(xlsxPath))",
+                                           "mainConvertWorkbook"));
+}
+
 // A workbook that cannot be replaced fails at once, before the recording is
 // converted: the report's trace ends where it is asked, not at the commit.
 TEST_F(Program, AWorkbookThatCannotBeReplacedFailsBeforeTheWork) {
@@ -154,15 +166,10 @@ TEST_F(Program, AWorkbookThatCannotBeReplacedFailsBeforeTheWork) {
   fs::create_directory(fs::u8path(dir.file("r.xlsx")));  // a folder in its place
   writeFile(dir.file("r.xlsx/keep"), "kept");
   auto r = run({"--xlsx", recording}, {}, TLQ_CONSOLE_PROGRAM);
-  EXPECT_EQ(r.exitCode, 2);
   EXPECT_TRUE(r.err.starts_with("tlqconverter: cannot open: " + dir.file("r.xlsx") + " (")) << r.err;
-  ASSERT_EQ(reports().size(), 1u);
-  std::vector<std::string> trace = testing::traceEntries(readFile(reports()[0]));
-  EXPECT_EQ(trace.back(), testing::entryAt("convert/convert_workbook.cpp", "TLQ_AT(requireReplaceable(xlsxPath))",
-                                           "mainConvertWorkbook"));
+  expectRefusedBeforeTheWork(r, reports());
   EXPECT_EQ(readFile(dir.file("r.xlsx/keep")), "kept");
 }
-#endif
 
 #ifdef _WIN32
 // A workbook the spreadsheet holds (open for reading, sharing reads alone)
@@ -177,14 +184,10 @@ TEST_F(Program, AHeldWorkbookFailsAtOnce) {
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
   auto r = run({"--xlsx", recording}, {}, TLQ_CONSOLE_PROGRAM);
   ::CloseHandle(held);
-  EXPECT_EQ(r.exitCode, 2);
   EXPECT_TRUE(r.err.starts_with("tlqconverter: cannot open: " + dir.file("held.xlsx") + " (" +
                                 systemMessage(ERROR_SHARING_VIOLATION) + ") (report: "))
       << r.err;
-  ASSERT_EQ(reports().size(), 1u);
-  std::vector<std::string> trace = testing::traceEntries(readFile(reports()[0]));
-  EXPECT_EQ(trace.back(), testing::entryAt("convert/convert_workbook.cpp", "TLQ_AT(requireReplaceable(xlsxPath))",
-                                           "mainConvertWorkbook"));
+  expectRefusedBeforeTheWork(r, reports());
   EXPECT_EQ(readFile(dir.file("held.xlsx")), "an older workbook");
 }
 #endif
