@@ -59,10 +59,10 @@ WorkbookCounts writeWorkbook(const std::string& path, const RecordingTable& tabl
   modified -= (modified % 1'000'000 + 1'000'000) % 1'000'000;
   RecordingFacts facts{path, info.size, modified,
                        table.recording().entries(), counts.dropped, "tlqconverter", TLQ_VERSION};
-  FinishingWork* finishing = control.finishing;
-  TLQ_AT(book.finish(facts, [&](uint64_t bytes, double seconds) {
-    if (finishing) finishing->start(file, bytes, seconds);
-  }));
+  std::function<void(uint64_t, double)> closing;
+  if (FinishingWork* finishing = control.finishing)
+    closing = [&file, finishing](uint64_t bytes, double seconds) { finishing->start(file, bytes, seconds); };
+  TLQ_AT(book.finish(facts, closing));
   return counts;
 }
 

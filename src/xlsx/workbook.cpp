@@ -54,9 +54,10 @@ class TableWorkbook::Writer {
     lxw_doc_properties properties{};
     properties.created = static_cast<time_t>(settings_.created);
     book_.check(workbook_set_properties(book_.workbook(), &properties));
-    TLQ_AT(book_.close([&](const Book::Closing& c) {
-      if (closing) closing(c.bytes, c.seconds);
-    }));
+    // The last phase measured only for a caller that shows it.
+    std::function<void(const Book::Closing&)> measured;
+    if (closing) measured = [&](const Book::Closing& c) { closing(c.bytes, c.seconds); };
+    TLQ_AT(book_.close(measured));
   }
 
  private:
