@@ -206,11 +206,6 @@ void writeLog(const std::string& path, const std::string& text) {
 std::string plannedFailure(const BatchItem& item) {
   try {
     MappedFile recording(item.path);  // opened, not read
-  } catch (const IoError& e) {
-    TraceFrame::forgetUnwound();
-    return withReason(e.message(), e.reason());
-  }
-  try {
     requireReplaceable(item.table);
   } catch (const IoError& e) {
     TraceFrame::forgetUnwound();
