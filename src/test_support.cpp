@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <random>
 #include <sstream>
 #include <stdexcept>
@@ -184,24 +185,32 @@ namespace {
 // The child inherits `env` on top of this process's environment.
 ProcessResult start(const std::string& line, const std::map<std::string, std::string>& env) {
   std::wstring commandLine = widen(line);
+  // One start at a time (the waits side by side): the child's environment is
+  // this process's for the moment, and a child inherits every inheritable
+  // handle, another start's too.
+  static std::mutex starting;
+  std::unique_lock startingLock(starting);
   TempDir io;  // before the environment changes: it may move the temporary folder
-  std::vector<ScopedEnv> settings;
-  settings.reserve(env.size());
-  for (const auto& [k, v] : env) settings.emplace_back(k.c_str(), v.c_str());
   std::string outPath = io.file("out"), errPath = io.file("err");
-  writeFile(io.file("in"), "");
-  STARTUPINFOW si{};
-  si.cb = sizeof si;
-  si.dwFlags = STARTF_USESTDHANDLES;
-  si.hStdInput = inheritableFile(io.file("in"), false);
-  si.hStdOutput = inheritableFile(outPath, true);
-  si.hStdError = inheritableFile(errPath, true);
   PROCESS_INFORMATION pi{};
-  BOOL started = ::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
-  ::CloseHandle(si.hStdInput);
-  ::CloseHandle(si.hStdOutput);
-  ::CloseHandle(si.hStdError);
-  if (!started) throw std::runtime_error("cannot start " + line);
+  {
+    std::vector<ScopedEnv> settings;
+    settings.reserve(env.size());
+    for (const auto& [k, v] : env) settings.emplace_back(k.c_str(), v.c_str());
+    writeFile(io.file("in"), "");
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = inheritableFile(io.file("in"), false);
+    si.hStdOutput = inheritableFile(outPath, true);
+    si.hStdError = inheritableFile(errPath, true);
+    BOOL started = ::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+    ::CloseHandle(si.hStdInput);
+    ::CloseHandle(si.hStdOutput);
+    ::CloseHandle(si.hStdError);
+    if (!started) throw std::runtime_error("cannot start " + line);
+  }
+  startingLock.unlock();
   ::WaitForSingleObject(pi.hProcess, INFINITE);
   DWORD code = 0;
   ::GetExitCodeProcess(pi.hProcess, &code);

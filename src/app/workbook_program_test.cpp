@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/batch_fixture.h"
@@ -85,6 +86,30 @@ TEST_F(WorkbookProgram, TheSameWorkbookOnOneThreadAndOnMany) {
     else
       EXPECT_TRUE(bytes == first) << "the workbook made on " << threads << " threads differs";
   }
+}
+
+// A recording double-clicked twice: the two conversions of it at once each
+// put a whole workbook in place, one after the other, and leave nothing of
+// theirs.
+TEST_F(WorkbookProgram, TwoConversionsOfOneRecordingAtOnce) {
+  std::string recording = dir.file("Messung März.tlq");
+  writeFile(recording, recordingOf(20000, 40));
+  std::string xlsx = dir.file("Messung März.xlsx");
+  std::string first;
+  for (int round = 0; round < 3; ++round) {
+    testing::ProcessResult results[2];
+    std::thread second([&] { results[1] = run({"--xlsx", recording}); });
+    results[0] = run({"--xlsx", recording});
+    second.join();
+    for (const testing::ProcessResult& r : results) EXPECT_EQ(r.exitCode, 0) << r.err;
+    if (first.empty()) {
+      ASSERT_TRUE(isWorkbook(xlsx));
+      first = readFile(xlsx);
+    }
+    EXPECT_EQ(readFile(xlsx), first);  // the same recording, the same workbook
+    EXPECT_EQ(scratchFiles(dir.path()), std::vector<std::string>());
+  }
+  for (const std::string& report : reports()) ADD_FAILURE() << readFile(report);
 }
 
 // Folders of any name, one deeper than 260 characters, and a user's
