@@ -89,6 +89,11 @@ std::string staleLine(const StalePart& part, bool planned) {
          ")\n";
 }
 
+// A file of ours that a run stopped before it could remove it had left.
+std::string sweptLine(const std::string& path) {
+  return "removed: " + displayText(path) + " (left by a run that was stopped)\n";
+}
+
 // A PATH whose search the cancel cut short.
 std::string cutShortLine(const std::string& path) {
   return "search cut short: " + displayText(path) + " (recordings not found yet are not counted)\n";
@@ -108,6 +113,7 @@ std::pair<BatchTotals, std::string> summarize(const Batch& batch, const std::vec
   for (size_t i = 0; i < batch.items().size(); ++i) {
     const BatchResult& result = batch.results()[i];
     const BatchItem& item = batch.items()[i];
+    for (const std::string& path : result.swept) lines += sweptLine(path);
     switch (result.state) {
       case BatchResult::State::converted:
         ++totals.converted;

@@ -10,6 +10,7 @@
 
 #include "convert/convert.h"
 #include "convert/convert_workbook.h"
+#include "convert/sweep.h"
 #include "convert/table_files.h"
 #include "csv/csv.h"
 #include "error.h"
@@ -364,6 +365,14 @@ BatchResult Batch::convert(size_t i, unsigned threads, const std::atomic<bool>& 
     if (!item.problem.empty()) throw IoError(item.problem).withReason(item.reason);
     if (upToDate(i, result.tables)) {
       result.state = BatchResult::State::upToDate;
+      // Whole, but a run stopped just before it removed the older parts it
+      // had moved aside may have left them.
+      if (asidesLeftIn(folderOf(linkTarget(result.tables.front())))) {
+        TableLock lock = TLQ_AT(TableLock(item.table));
+        std::vector<std::string> targets;
+        for (const std::string& part : result.tables) targets.push_back(linkTarget(part));
+        result.swept = sweepAsides(targets);
+      }
       return result;
     }
     ConversionControl control{threads, &cancel, &progress, true};
@@ -410,6 +419,7 @@ BatchResult Batch::convert(size_t i, unsigned threads, const std::atomic<bool>& 
       TableLock lock = TLQ_AT(TableLock(item.table));
       if (!sameFile(pathInfo(item.path), read)) throw recordingChanged(item.path);
       TLQ_AT(files.commitLocked());
+      result.swept = files.swept();
       if (!settings_.workbooks) result.stale = staleParts(i, files.parts().size(), &header);
     }
     {

@@ -45,6 +45,7 @@ struct BatchResult {
   double seconds = 0;    // spent on it
   std::vector<std::string> tables;  // the files written (kept, when up to date), in order
   std::vector<StalePart> stale;     // files named as parts beyond them
+  std::vector<std::string> swept;   // files that stopped runs left, removed (TableFiles::swept)
   std::exception_ptr failure;       // why it failed: an Error
 };
 

@@ -395,30 +395,31 @@ std::string mainConvert(const std::string& path, const ConversionControl& contro
   RecordingTable table = TLQ_AT(RecordingTable(path, control));
   CsvFormat format = TLQ_AT(newCsvFormat(table.columns()));
   TLQ_AT(refuseToOverwrite(table.recording(), csvPath));
-  OutputFile out = TLQ_AT(OutputFile(csvPath));
-  ConversionCounts made{table.recording().entries(), 0, 0};
+  TLQ_AT(requireReplaceable(csvPath));  // at once, not after the work
+  // Into a temporary file beside the table, put in place once complete: a
+  // run that is killed leaves the older table whole.
+  TableFiles files = TLQ_AT(TableFiles(csvPath, makeHeader(format) + "\r\n", 0));
+  ConversionCounts made{table.recording().entries(), 0, 0, {}};
   try {
-    TLQ_AT(out.write(makeHeader(format) + "\r\n"));
     TLQ_AT(table.convert(format, control, [&](LineBlock& lines) {
-      out.write(lines.text);
+      files.put(lines);
       made.lines += lines.ends.size();
       made.dropped += lines.dropped;
     }));
     TLQ_AT(table.recording().requireUnreplaced());
-    TLQ_AT(out.close());
+    TLQ_AT(files.commit());
   } catch (const ConversionCancelled&) {
-    // The person asked to stop: no table that looks whole.
-    out.abandon();
-    removeFile(csvPath);
-    throw;
+    throw;  // the person asked to stop: no table that looks whole (the temporary file goes)
   } catch (...) {
-    // The lines before the failure stay, dated before the recording, so that
-    // a batch's --update never takes them for its whole table.
-    out.abandon();
-    datePartialTable(csvPath, path);
+    // The lines before the failure go in, dated before the recording, so
+    // that a batch's --update never takes them for its whole table.
+    files.commitPartial(path);
     throw;
   }
-  if (counts) *counts = made;
+  if (counts) {
+    *counts = made;
+    counts->swept = files.swept();
+  }
   return csvPath;
 }
 

@@ -19,9 +19,10 @@
 namespace tlq {
 
 // Writes the CSV table of the recording at `path` beside it (the same path
-// with the extension "csv") and returns that path. On failure the error
-// propagates; a CSV file already created is closed and keeps the lines
-// written so far.
+// with the extension "csv") and returns that path: into a temporary file,
+// put in place when complete (TableFiles). On failure the error propagates,
+// and the lines written so far go in as the table, dated before the
+// recording (TableFiles::commitPartial).
 std::string mainConvert(const std::string& path);
 
 // Whole lines of a table, in order, and where each ends; the entries left
@@ -73,6 +74,7 @@ struct ConversionCounts {
   uint64_t samples = 0;  // entries of "data"
   uint64_t lines = 0;    // data lines written
   uint64_t dropped = 0;  // entries left out for a failed CRC
+  std::vector<std::string> swept;  // files that stopped runs left, removed (TableFiles::swept)
 };
 
 // Raised by a conversion that was asked to stop: no failure, so no
@@ -101,7 +103,7 @@ struct ConversionControl {
 };
 
 // The same with `control` (progress, cancel; a conversion cancelled leaves
-// no CSV file: what was written of it is removed), counting into `counts`.
+// the older table as it was), counting into `counts`.
 std::string mainConvert(const std::string& path, const ConversionControl& control, ConversionCounts* counts);
 
 // A recording read and checked, with the columns its table has: the steps a

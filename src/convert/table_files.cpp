@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "convert/sweep.h"
 #include "error.h"
 #include "platform/folders.h"
 #include "platform/system.h"
@@ -75,12 +76,21 @@ void TableFiles::startPart() {
     std::string temp = scratchName(folderOf(target), ".tmp");
     try {
       file_ = std::make_unique<OutputFile>(temp, OutputFile::Create::fresh);
-      temps_.push_back(temp);
     } catch (const IoError& e) {
       // Not a name taken meanwhile: the folder takes no file.
       if (attempt == 7) throw IoError("cannot open: " + finalPath).withReason(e.reason());
       TraceFrame::forgetUnwound();
+      continue;
     }
+    FileHold hold(temp);
+    if (hold.state() == FileHold::State::lost && attempt < 7) {
+      // Taken for left over by a run sweeping the folder (it removes it)
+      // before the hold was in place: another name.
+      file_.reset();
+      continue;
+    }
+    temps_.push_back(temp);
+    holds_.push_back(std::move(hold));
   }
   finals_.push_back(finalPath);
   targets_.push_back(target);
@@ -118,11 +128,22 @@ std::string TableFiles::finishForWriter() {
 
 // Undoes a commit that failed: the new parts in place from `inFrom` on are
 // taken out again, and the older files moved aside before `asideUpTo` go
-// back to their names.
-void TableFiles::putBack(size_t asideUpTo, size_t inFrom) {
+// back to their names. Returns what could not be put back ("" when all
+// was), for the failure's reason: those older files stay where they are.
+std::string TableFiles::putBack(size_t asideUpTo, size_t inFrom) {
   for (size_t i = inFrom; i < targets_.size(); ++i) removeFile(targets_[i]);
-  for (size_t i = 0; i < asideUpTo; ++i)
-    if (!asides_[i].empty()) renameFresh(asides_[i], targets_[i]);
+  std::string kept;
+  for (size_t i = 0; i < asideUpTo; ++i) {
+    if (asides_[i].empty() || renameFresh(asides_[i], targets_[i])) continue;
+    std::string reason = lastSystemError();
+    kept += "; the older " + finals_[i] + " could not be put back (" + reason + ") and is kept as " + asides_[i];
+  }
+  return kept;
+}
+
+void TableFiles::sweep() {
+  for (const std::string& folder : folders())
+    for (std::string& path : sweepTemporaryFiles(folder)) swept_.push_back(std::move(path));
 }
 
 void TableFiles::makeDurable() {
@@ -160,6 +181,7 @@ void TableFiles::commit() {
 void TableFiles::commitLocked() {
   TLQ_OP("commit");
   TLQ_AT(makeDurable());
+  sweep();
   // Refused before anything moves: what the single conversion could not
   // write either.
   for (size_t i = 0; i < targets_.size(); ++i) TLQ_AT(prepareReplacement(targets_[i], temps_[i], finals_[i]));
@@ -169,18 +191,27 @@ void TableFiles::commitLocked() {
       throw IoError("cannot open: " + finals_[0]).withReason(reason);
     }
     committed_ = true;
+    for (std::string& path : sweepAsides(targets_)) swept_.push_back(std::move(path));
     return;
   }
   asides_.assign(targets_.size(), "");
   for (size_t i = 0; i < targets_.size(); ++i) {
     if (pathInfo(targets_[i]).kind == PathKind::missing) continue;
-    std::string aside = scratchName(folderOf(targets_[i]), ".old");
-    if (!renameFresh(targets_[i], aside)) {
-      std::string reason = lastSystemError();
-      putBack(i, targets_.size());
-      throw IoError("cannot open: " + finals_[i]).withReason(reason);
+    // A name of its own part's: should this run be stopped now, a later one
+    // knows the older file for this table's and removes it once the table
+    // is whole again.
+    bool moved = false;
+    for (int attempt = 0; attempt < kAsideAttempts && !moved; ++attempt) {
+      std::string aside = asidePath(targets_[i], attempt);
+      if (!renameFresh(targets_[i], aside)) continue;
+      asides_[i] = aside;
+      asideHolds_.emplace_back(aside);
+      moved = true;
     }
-    asides_[i] = aside;
+    if (!moved) {
+      std::string reason = lastSystemError();
+      throw IoError("cannot open: " + finals_[i]).withReason(reason + putBack(i, targets_.size()));
+    }
   }
   // The first part last: until it is in, the table's name shows none, so
   // that a crash in between leaves a table that --update converts again,
@@ -188,13 +219,28 @@ void TableFiles::commitLocked() {
   for (size_t i = targets_.size(); i-- > 0;) {
     if (!renameFresh(temps_[i], targets_[i])) {
       std::string reason = lastSystemError();
-      putBack(targets_.size(), i + 1);
-      throw IoError("cannot open: " + finals_[i]).withReason(reason);
+      throw IoError("cannot open: " + finals_[i]).withReason(reason + putBack(targets_.size(), i + 1));
     }
   }
   committed_ = true;
   for (const std::string& aside : asides_)
     if (!aside.empty()) removeFile(aside);
+  asideHolds_.clear();
+  for (std::string& path : sweepAsides(targets_)) swept_.push_back(std::move(path));
 }
 
+void TableFiles::commitPartial(const std::string& recording) {
+  if (file_) file_->abandon();
+  file_.reset();
+  try {
+    PathInfo info = pathInfo(recording);
+    for (const std::string& temp : temps_)
+      if (info.kind == PathKind::file) setModified(temp, info.modified - ticksOfSeconds(2));
+    TableLock lock(csvPath_);
+    commitLocked();
+  } catch (const Error&) {
+    // The table that could not go in is given up with its temporary files.
+  }
+  TraceFrame::forgetUnwound();
+}
 }  // namespace tlq

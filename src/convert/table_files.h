@@ -12,6 +12,7 @@
 
 #include "convert/convert.h"
 #include "platform/file.h"
+#include "platform/file_hold.h"
 #include "platform/folder_lock.h"
 
 namespace tlq {
@@ -87,12 +88,14 @@ class TableFiles {
   // Puts every part in place, over any file of its name, keeping what the
   // older file was beyond its contents (its permission bits): the parts made
   // durable first, then put in under the lock on the table's folder
-  // (TableLock), then the folders' new names made durable. Raises IoError
+  // (TableLock), then the folders' new names made durable. Under the lock
+  // it first removes what stopped runs left in the parts' folders (swept()). Raises IoError
   // "cannot open: " + the part's name, with the system's reason, when one
   // cannot be replaced (a folder, a read-only file, a file held open): then
   // the older files are all as they were. With several parts, the older
-  // ones are moved aside first and put back on any failure, and the new
-  // ones go in from the last to the first.
+  // ones are moved aside first (asidePath) and put back on any failure, and
+  // the new ones go in from the last to the first; an older part that cannot
+  // be put back stays where it was moved, and the error's reason names it.
   void commit();
 
   // The step of commit() that puts the parts in place, for a caller that
@@ -100,12 +103,23 @@ class TableFiles {
   // each of folders()) once it is done.
   void commitLocked();
 
+  // For a conversion that failed: what was written of the table (its lines
+  // up to the failure) goes in as it is, dated as datePartialTable dates it,
+  // so that no --update takes it for the recording's whole table. Raises
+  // nothing: the failure that brought it here is the one to tell.
+  void commitPartial(const std::string& recording);
+
+  // The files of ours that runs stopped before they could remove them left
+  // in the parts' folders, removed by the commit (see convert/sweep.h).
+  const std::vector<std::string>& swept() const { return swept_; }
+
   // The folders the parts go into.
   std::vector<std::string> folders() const;
 
  private:
   void startPart();
-  void putBack(size_t asideUpTo, size_t inFrom);
+  void sweep();
+  std::string putBack(size_t asideUpTo, size_t inFrom);
 
   std::string csvPath_, header_;
   uint64_t splitRows_, linesInPart_ = 0;
@@ -113,6 +127,9 @@ class TableFiles {
   std::vector<std::string> temps_, finals_;
   std::vector<std::string> targets_;  // where each part goes: where a name that is a link leads
   std::vector<std::string> asides_;  // per part: where its older file was moved, or ""
+  // Held while they are ours, so that no other run takes them for left over.
+  std::vector<FileHold> holds_, asideHolds_;
+  std::vector<std::string> swept_;
   bool committed_ = false, durable_ = false;
 };
 

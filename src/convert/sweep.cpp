@@ -1,0 +1,109 @@
+#include "convert/sweep.h"
+
+#include <map>
+#include <mutex>
+#include <set>
+#include <string_view>
+
+#include "platform/file_hold.h"
+#include "platform/folders.h"
+#include "platform/system.h"
+
+namespace tlq {
+
+namespace {
+
+constexpr std::string_view kPrefix = "tlqconverter_";
+
+// What one listing of a folder found, kept for the rest of the run.
+struct FolderScratch {
+  std::vector<std::string> temporaries;  // names of temporary files of ours
+  bool temporariesSwept = false;
+  std::set<std::string> asides;  // names of older parts moved aside and left there
+};
+
+std::mutex scratchMutex;
+std::map<std::string, FolderScratch> scratchByFolder;  // by comparablePath
+
+// The folder's scratch, listed on first use; under scratchMutex.
+FolderScratch& scratchOf(const std::string& folder) {
+  const std::string listed = folder.empty() ? "." : folder;
+  auto [at, fresh] = scratchByFolder.try_emplace(comparablePath(listed));
+  if (fresh) {
+    std::optional<std::vector<FolderEntry>> entries = listFolder(listed);
+    for (const FolderEntry& entry : entries ? *entries : std::vector<FolderEntry>()) {
+      if (entry.link || entry.kind != PathKind::file) continue;
+      if (isScratchName(entry.name, ".old")) at->second.asides.insert(entry.name);
+      if (isScratchName(entry.name, ".tmp")) at->second.temporaries.push_back(entry.name);
+    }
+  }
+  return at->second;
+}
+
+bool isLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); }
+
+}  // namespace
+
+bool isScratchName(const std::string& name, const char* suffix) {
+  std::string_view tail(suffix);
+  if (name.size() != kPrefix.size() + kScratchLetters + tail.size() || !name.starts_with(kPrefix) ||
+      !name.ends_with(tail))
+    return false;
+  for (size_t i = kPrefix.size(); i < kPrefix.size() + kScratchLetters; ++i)
+    if (!isLetter(name[i])) return false;
+  return true;
+}
+
+std::string asidePath(const std::string& part, int attempt) {
+  // FNV-1a over the name and the attempt: the same letters in every run
+  // and on every platform.
+  uint64_t hash = 0xcbf29ce484222325u;
+  auto mix = [&](unsigned char c) { hash = (hash ^ c) * 0x100000001b3u; };
+  for (char c : nameKey(nameOf(part))) mix(static_cast<unsigned char>(c));
+  mix(0);
+  mix(static_cast<unsigned char>(attempt));
+  static constexpr std::string_view kLetters = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  std::string name(kPrefix);
+  for (size_t i = 0; i < kScratchLetters; ++i, hash /= kLetters.size()) name += kLetters[hash % kLetters.size()];
+  std::string folder = folderOf(part);
+  return joinPath(folder.empty() ? "." : folder, name + ".old");
+}
+
+std::vector<std::string> sweepTemporaryFiles(const std::string& folder) {
+  std::vector<std::string> names, removed;
+  {
+    std::lock_guard lock(scratchMutex);
+    FolderScratch& scratch = scratchOf(folder);
+    if (scratch.temporariesSwept) return removed;
+    scratch.temporariesSwept = true;
+    names.swap(scratch.temporaries);
+  }
+  for (const std::string& name : names) {
+    std::string path = joinPath(folder.empty() ? "." : folder, name);
+    if (removeIfAbandoned(path)) removed.push_back(path);
+  }
+  return removed;
+}
+
+std::vector<std::string> sweepAsides(const std::vector<std::string>& parts) {
+  std::vector<std::string> removed;
+  for (const std::string& part : parts) {
+    for (int attempt = 0; attempt < kAsideAttempts; ++attempt) {
+      std::string aside = asidePath(part, attempt);
+      {
+        std::lock_guard lock(scratchMutex);
+        FolderScratch& scratch = scratchOf(folderOf(part));
+        if (!scratch.asides.erase(nameOf(aside))) continue;
+      }
+      if (removeIfAbandoned(aside)) removed.push_back(aside);
+    }
+  }
+  return removed;
+}
+
+bool asidesLeftIn(const std::string& folder) {
+  std::lock_guard lock(scratchMutex);
+  return !scratchOf(folder).asides.empty();
+}
+
+}  // namespace tlq

@@ -1,0 +1,42 @@
+// Files of ours that a run left when it was stopped before it could remove
+// them (killed, a crash, a power cut): a table's temporary files, and the
+// older parts of a table in several parts, moved aside while it went in.
+// They are known as ours by their names and as abandoned because no live
+// run holds them (FileHold), and removed by a later run that puts a table
+// into their folder, under that folder's lock.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace tlq {
+
+// "tlqconverter_" and 8 letters: the start of every such file's name.
+inline constexpr size_t kScratchLetters = 8;
+bool isScratchName(const std::string& name, const char* suffix);
+
+// The name in the folder of `part` (a table's part where it goes, links
+// followed) that its older file is moved aside to while the new table goes
+// in: "tlqconverter_", 8 letters made from the part's own name and
+// `attempt` (from 0 to kAsideAttempts - 1, for a name already taken), ".old".
+// A later run thus tells which table a left-over older part belonged to.
+std::string asidePath(const std::string& part, int attempt);
+inline constexpr int kAsideAttempts = 16;
+
+// Under the lock on `folder` (TableLock): the first call for a folder in
+// this process lists it and removes each temporary file of ours that no
+// live run holds; later calls do nothing. Returns the paths removed.
+std::vector<std::string> sweepTemporaryFiles(const std::string& folder);
+
+// Under the lock on their folder, once the table whose parts go to `parts`
+// (links followed) is whole: removes the older parts that a stopped run had
+// moved aside from those names, where no run holds them. Returns the paths
+// removed.
+std::vector<std::string> sweepAsides(const std::vector<std::string>& parts);
+
+// Whether a stopped run left older parts moved aside in `folder`, as the
+// folder was when it was first looked at: the only case in which a table
+// that is not written again is worth a sweepAsides.
+bool asidesLeftIn(const std::string& folder);
+
+}  // namespace tlq
