@@ -46,8 +46,22 @@ int lastResort(const Error& failure) {
   return exitNoReport;
 }
 
-// Writes the report; when even that fails, the last resort shows the second
-// failure (raised while `main` is active, which its trace shows).
+// When the report itself cannot be written (the disk that failed the table
+// is full, and so is the temporary folder): the failure still comes first,
+// then why there is no report, and the last resort's trace of that second
+// failure (raised while `main` is active, which the trace shows).
+int reportUnwritten(const Error& failure, const std::string& param, const Error& unwritten) {
+  const std::string why = "the error report could not be written: " + withReason(unwritten.message(), unwritten.reason());
+  if (startedFromDesktop()) {
+    showMessage("tlqconverter", failureMessage(failure, param) + "\n\n" + why, true);
+    return exitFailed;
+  }
+  writeText(stderr, "tlqconverter: " + withReason(failure.message(), failure.reason()) + "\ntlqconverter: " + why + "\n");
+  lastResort(unwritten);
+  return exitFailed;
+}
+
+// Writes the report; when even that fails, reportUnwritten.
 int report(const Error& failure, const std::string& param) {
   try {
     // From the desktop a message says what failed before the report (for
@@ -64,9 +78,9 @@ int report(const Error& failure, const std::string& param) {
       writeText(stderr, "tlqconverter: " + withReason(failure.message(), failure.reason()) + " (report: " + path + ")\n");
     return exitFailed;
   } catch (const Error& e) {
-    return lastResort(e);
+    return reportUnwritten(failure, param, e);
   } catch (const std::exception& e) {
-    return lastResort(libraryFailure(e));
+    return reportUnwritten(failure, param, libraryFailure(e));
   }
 }
 
@@ -107,6 +121,9 @@ int runMain() {
     if (run.counts.dropped > 0 && isTerminal(stderr))
       writeText(stderr, "tlqconverter: " + std::to_string(run.counts.dropped) + " of " +
                             std::to_string(run.counts.samples) + " entries dropped for a failed CRC\n");
+    if (isTerminal(stderr))
+      for (const std::string& path : run.counts.swept)
+        writeText(stderr, "tlqconverter: removed: " + displayText(path) + " (left by a run that was stopped)\n");
     TLQ_AT(osOpenFile(run.table));
     return exitOk;
   } catch (const Error& e) {

@@ -6,8 +6,8 @@ namespace tlq {
 // Exit codes.
 enum ExitCode : int {
   exitOk = 0,            // converted and opened, a cancelled dialog, a switch done
-  exitNoReport = 1,      // the error report itself failed, or no random seed
-  exitFailed = 2,        // the conversion failed (report written) or a switch failed (line printed)
+  exitNoReport = 1,      // no random seed: nothing was done
+  exitFailed = 2,        // the conversion failed (report written, or why not said) or a switch failed (line printed)
   exitCancelled = 130,   // the user stopped a batch
 };
 

@@ -214,9 +214,10 @@ std::string helpText() {
          "of its own; Cancel or Ctrl-C stops it without a report. A failure from the\n"
          "desktop is told in a message before the report opens.\n"
          "\n"
-         "Exit codes: 0 done; 2 a conversion, a recording of a batch or a switch failed,\n"
-         "or a usage error; 1 not even the error report could be written; 130 stopped\n"
-         "(Ctrl-C, or Cancel); 143 by SIGTERM; 129 its terminal was closed.\n";
+         "Exit codes: 0 done; 2 a conversion, a recording of a batch or a switch failed\n"
+         "(also when not even the error report could be written: both are told), or a\n"
+         "usage error; 1 no random source to name files with; 130 stopped (Ctrl-C, or\n"
+         "Cancel); 143 by SIGTERM; 129 its terminal was closed.\n";
 }
 
 }  // namespace tlq
