@@ -17,6 +17,7 @@
 #include "platform/win32_text.h"
 #else
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -182,48 +183,85 @@ HANDLE inheritableFile(const std::string& path, bool write) {
 
 namespace {
 
+// A child started: its process, and the files its output goes to.
+struct Started {
+  TempDir io;
+  PROCESS_INFORMATION pi{};
+};
+
 // The child inherits `env` on top of this process's environment.
-ProcessResult start(const std::string& line, const std::map<std::string, std::string>& env) {
+void launch(const std::string& line, const std::map<std::string, std::string>& env, Started& started) {
   std::wstring commandLine = widen(line);
   // One start at a time (the waits side by side): the child's environment is
   // this process's for the moment, and a child inherits every inheritable
   // handle, another start's too.
   static std::mutex starting;
-  std::unique_lock startingLock(starting);
-  TempDir io;  // before the environment changes: it may move the temporary folder
-  std::string outPath = io.file("out"), errPath = io.file("err");
-  PROCESS_INFORMATION pi{};
-  {
-    std::vector<ScopedEnv> settings;
-    settings.reserve(env.size());
-    for (const auto& [k, v] : env) settings.emplace_back(k.c_str(), v.c_str());
-    writeFile(io.file("in"), "");
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdInput = inheritableFile(io.file("in"), false);
-    si.hStdOutput = inheritableFile(outPath, true);
-    si.hStdError = inheritableFile(errPath, true);
-    BOOL started = ::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
-    ::CloseHandle(si.hStdInput);
-    ::CloseHandle(si.hStdOutput);
-    ::CloseHandle(si.hStdError);
-    if (!started) throw std::runtime_error("cannot start " + line);
-  }
-  startingLock.unlock();
-  ::WaitForSingleObject(pi.hProcess, INFINITE);
+  std::lock_guard startingLock(starting);
+  std::vector<ScopedEnv> settings;
+  settings.reserve(env.size());
+  for (const auto& [k, v] : env) settings.emplace_back(k.c_str(), v.c_str());
+  writeFile(started.io.file("in"), "");
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdInput = inheritableFile(started.io.file("in"), false);
+  si.hStdOutput = inheritableFile(started.io.file("out"), true);
+  si.hStdError = inheritableFile(started.io.file("err"), true);
+  BOOL ok = ::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &started.pi);
+  ::CloseHandle(si.hStdInput);
+  ::CloseHandle(si.hStdOutput);
+  ::CloseHandle(si.hStdError);
+  if (!ok) throw std::runtime_error("cannot start " + line);
+}
+
+ProcessResult finish(Started& started) {
+  ::WaitForSingleObject(started.pi.hProcess, INFINITE);
   DWORD code = 0;
-  ::GetExitCodeProcess(pi.hProcess, &code);
-  ::CloseHandle(pi.hProcess);
-  ::CloseHandle(pi.hThread);
+  ::GetExitCodeProcess(started.pi.hProcess, &code);
+  ::CloseHandle(started.pi.hProcess);
+  ::CloseHandle(started.pi.hThread);
+  started.pi = {};
   ProcessResult result;
   result.exitCode = static_cast<int>(code);
-  result.out = readFile(outPath);
-  result.err = readFile(errPath);
+  result.out = readFile(started.io.file("out"));
+  result.err = readFile(started.io.file("err"));
   return result;
 }
 
+// Before the environment changes: the change may move the temporary folder.
+ProcessResult start(const std::string& line, const std::map<std::string, std::string>& env) {
+  Started started;
+  launch(line, env, started);
+  return finish(started);
+}
+
 }  // namespace
+
+struct RunningProcess::Io {
+  Started started;
+};
+
+RunningProcess::RunningProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
+                               bool)
+    : io_(std::make_unique<Io>()) {
+  std::wstring commandLine;
+  for (const std::string& a : argv) commandLine += (commandLine.empty() ? L"" : L" ") + quoteArgument(widen(a));
+  launch(narrow(commandLine), env, io_->started);
+  pid_ = static_cast<int>(io_->started.pi.dwProcessId);
+}
+
+RunningProcess::~RunningProcess() {
+  if (pid_ > 0) wait();
+}
+
+void RunningProcess::kill() {
+  if (pid_ > 0) ::TerminateProcess(io_->started.pi.hProcess, 137);
+}
+
+ProcessResult RunningProcess::wait() {
+  pid_ = -1;
+  return finish(io_->started);
+}
 
 ProcessResult runProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env) {
   std::wstring commandLine;
@@ -323,6 +361,10 @@ RunningProcess::RunningProcess(const std::vector<std::string>& argv, const std::
 
 RunningProcess::~RunningProcess() {
   if (pid_ > 0) wait();
+}
+
+void RunningProcess::kill() {
+  if (pid_ > 0) ::kill(pid_, SIGKILL);
 }
 
 ProcessResult RunningProcess::wait() {

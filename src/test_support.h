@@ -102,12 +102,11 @@ struct ProcessResult {
 ProcessResult runProcess(const std::vector<std::string>& argv,
                          const std::map<std::string, std::string>& env = {});
 
-#ifndef _WIN32
 // A program started and not yet waited for (waited for when destroyed).
 class RunningProcess {
  public:
-  // With `errorOnTerminal`, its standard error is a pseudo-terminal, whose
-  // output becomes the result's `err`.
+  // With `errorOnTerminal` (POSIX), its standard error is a pseudo-terminal,
+  // whose output becomes the result's `err`.
   RunningProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env = {},
                  bool errorOnTerminal = false);
   ~RunningProcess();
@@ -115,6 +114,9 @@ class RunningProcess {
   RunningProcess& operator=(const RunningProcess&) = delete;
 
   int pid() const { return pid_; }
+  // Ends it at once, as a crash or the task manager does (SIGKILL;
+  // TerminateProcess under Windows).
+  void kill();
   ProcessResult wait();
 
  private:
@@ -122,7 +124,6 @@ class RunningProcess {
   std::unique_ptr<Io> io_;
   int pid_ = -1;
 };
-#endif
 
 #ifdef _WIN32
 // Starts a program with exactly this command line.
