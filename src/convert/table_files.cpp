@@ -74,6 +74,7 @@ void TableFiles::startPart() {
   // system; never over another file.
   for (int attempt = 0; !file_; ++attempt) {
     std::string temp = scratchName(folderOf(target), ".tmp");
+    FolderMaking making(folderOf(temp), tableLockWait());
     try {
       file_ = std::make_unique<OutputFile>(temp, OutputFile::Create::fresh);
     } catch (const IoError& e) {
@@ -141,9 +142,10 @@ std::string TableFiles::putBack(size_t asideUpTo, size_t inFrom) {
   return kept;
 }
 
+// Only the folder whose lock the commit holds: no live run is making a
+// file there meanwhile (FolderMaking).
 void TableFiles::sweep() {
-  for (const std::string& folder : folders())
-    for (std::string& path : sweepTemporaryFiles(folder)) swept_.push_back(std::move(path));
+  for (std::string& path : sweepTemporaryFiles(folderOf(csvPath_))) swept_.push_back(std::move(path));
 }
 
 void TableFiles::makeDurable() {
