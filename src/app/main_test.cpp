@@ -554,7 +554,7 @@ TEST_F(Registration, InstallWritesTheVerb) {
   EXPECT_FALSE(keyExists("OstrelTlqFile", user));
 #ifndef _WIN32
   std::string exe = testing::fullPath(TLQ_CONVERTER_EXE);
-  std::string workbook = readFile(data + "/applications/tlqconverter-workbook.desktop");
+  std::string workbook = readFile(data + "/applications/tlqconverter.workbook.desktop");
   EXPECT_NE(workbook.find("Exec=" + exe + " --xlsx %f\n"), std::string::npos) << workbook;
   EXPECT_NE(workbook.find("Name=Open as workbook\n"), std::string::npos);
   std::string entry = readFile(data + "/applications/tlqconverter.desktop");
@@ -562,11 +562,95 @@ TEST_F(Registration, InstallWritesTheVerb) {
   EXPECT_NE(entry.find("MimeType=application/x-treloqa-recording;\n"), std::string::npos);
   EXPECT_NE(entry.find("Name=Open as Spreadsheet Table\n"), std::string::npos);  // what happens on Linux
   EXPECT_NE(readFile(data + "/mime/packages/tlqconverter.xml").find("<glob pattern=\"*.tlq\"/>"), std::string::npos);
-  std::string folders = readFile(data + "/applications/tlqconverter-batch.desktop");
-  EXPECT_NE(folders.find("Exec=" + exe + " --batch %F\n"), std::string::npos) << folders;
-  EXPECT_NE(folders.find("MimeType=inode/directory;\n"), std::string::npos);
+  // The menu's entry: shown, the program without an argument (its file
+  // dialog), found by what users search for; no type, so no default.
+  std::string menu = readFile(data + "/applications/tlqconverter-menu.desktop");
+  EXPECT_NE(menu.find("\nName=Convert field recordings\n"), std::string::npos) << menu;
+  EXPECT_NE(menu.find("\nExec=" + exe + "\n"), std::string::npos) << menu;
+  EXPECT_NE(menu.find("\nComment=Convert a field recording (.tlq) into a CSV table"), std::string::npos) << menu;
+  EXPECT_NE(menu.find("\nCategories=Utility;\n"), std::string::npos) << menu;
+  EXPECT_EQ(menu.find("NoDisplay"), std::string::npos) << menu;
+  EXPECT_EQ(menu.find("MimeType"), std::string::npos) << menu;
+  // The folders' action, where file managers take actions; no application
+  // entry declares folders.
+  for (const char* action : {"kio/servicemenus/tlqconverter-batch.desktop", "nemo/actions/tlqconverter-batch.nemo_action"}) {
+    std::string text = readFile(data + "/" + action);
+    EXPECT_NE(text.find("\nName=Convert recordings to CSV\n"), std::string::npos) << action << "\n" << text;
+    EXPECT_NE(text.find("\nExec=" + exe + " --batch %F\n"), std::string::npos) << action << "\n" << text;
+  }
+  EXPECT_FALSE(testing::fileExists(data + "/applications/tlqconverter-batch.desktop"));
+  for (const auto& e : fs::directory_iterator(fs::u8path(data + "/applications")))
+    EXPECT_EQ(readFile(testing::utf8(e.path())).find("inode/directory"), std::string::npos) << e.path();
+  std::string script = data + "/nautilus/scripts/Convert recordings to CSV";
+  EXPECT_EQ(readFile(script), "#!/bin/sh\n# Convert every recording (.tlq) in the folders into a CSV table beside it "
+                              "(tlqconverter --install wrote this).\nexec '" + exe + "' --batch -- \"$@\"\n");
+  // A file manager runs the script, and KDE reads a user's service menu,
+  // only when it is executable.
+  EXPECT_NE(fs::status(fs::u8path(script)).permissions() & fs::perms::owner_exec, fs::perms::none);
+  EXPECT_NE(fs::status(fs::u8path(data + "/kio/servicemenus/tlqconverter-batch.desktop")).permissions() &
+                fs::perms::owner_exec,
+            fs::perms::none);
 #endif
 }
+
+#ifndef _WIN32
+// The defaults as xdg-mime finds them (the generic desktop's rules: the
+// user's lists, then the caches of the user's entries before the system's),
+// with a file manager's entry for folders in the system's applications.
+class DesktopDefaults : public Registration {
+ protected:
+  void SetUp() override {
+    Registration::SetUp();
+    if (!testing::fileExists("/usr/bin/xdg-mime") || !testing::fileExists("/usr/bin/update-desktop-database"))
+      GTEST_SKIP() << "xdg-utils and desktop-file-utils are needed (scripts/install-deps.sh installs them)";
+    std::string apps = system + "/applications";
+    fs::create_directories(fs::u8path(apps));
+    writeFile(apps + "/org.gnome.Nautilus.desktop",
+              "[Desktop Entry]\nType=Application\nName=Files\nExec=nautilus --new-window %U\n"
+              "MimeType=inode/directory;application/x-gnome-saved-search;\n");
+    ASSERT_EQ(runProcess({"/usr/bin/update-desktop-database", apps}).exitCode, 0);
+  }
+  std::map<std::string, std::string> desktop() {
+    auto e = env();
+    for (const char* name : {"XDG_CURRENT_DESKTOP", "XDG_SESSION_DESKTOP", "DESKTOP_SESSION", "KDE_FULL_SESSION",
+                             "KDE_SESSION_VERSION", "GNOME_DESKTOP_SESSION_ID", "MATE_DESKTOP_SESSION_ID",
+                             "DBUS_SESSION_BUS_ADDRESS"})
+      e.emplace(name, "");
+    e.emplace("XDG_DATA_DIRS", system);
+    e.emplace("XDG_CONFIG_DIRS", dir.file("etc-xdg"));
+    e.emplace("HOME", dir.file("home"));
+    return e;
+  }
+  std::string defaultFor(const std::string& type) {
+    auto r = runProcess({"/bin/sh", "-c", "xdg-mime query default \"$0\"", type}, desktop());
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    return r.out;
+  }
+  std::string system = dir.file("system");
+};
+
+// Folders stay the file manager's before, after --install and after
+// --uninstall; recordings are the table's after --install.
+TEST_F(DesktopDefaults, FoldersStayTheFileManagersAndRecordingsOpenAsTheTable) {
+  EXPECT_EQ(defaultFor("inode/directory"), "org.gnome.Nautilus.desktop\n");
+  // An earlier version's folders' entry took folders over; --install
+  // replaces it.
+  fs::create_directories(fs::u8path(data + "/applications"));
+  writeFile(data + "/applications/tlqconverter-batch.desktop",
+            "[Desktop Entry]\nType=Application\nName=Convert recordings to CSV\nExec=tlqconverter --batch %F\n"
+            "MimeType=inode/directory;\nNoDisplay=true\n");
+  ASSERT_EQ(runProcess({"/usr/bin/update-desktop-database", data + "/applications"}).exitCode, 0);
+  EXPECT_EQ(defaultFor("inode/directory"), "tlqconverter-batch.desktop\n");
+  auto r = run({"--install"}, desktop());
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_EQ(defaultFor("inode/directory"), "org.gnome.Nautilus.desktop\n");
+  EXPECT_EQ(defaultFor("application/x-treloqa-recording"), "tlqconverter.desktop\n");
+  r = run({"--uninstall"}, desktop());
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_EQ(defaultFor("inode/directory"), "org.gnome.Nautilus.desktop\n");
+  EXPECT_EQ(defaultFor("application/x-treloqa-recording"), "");
+}
+#endif
 
 // A standard user may not write the machine's classes: --install registers
 // the verbs for the user and says so; --uninstall removes them there.
@@ -679,8 +763,10 @@ TEST_F(Registration, UninstallRemovesTheVerbOnly) {
   EXPECT_EQ(value("OstrelTlqFile", ""), "Treloqa file");
 #ifndef _WIN32
   EXPECT_FALSE(testing::fileExists(data + "/applications/tlqconverter.desktop"));
-  EXPECT_FALSE(testing::fileExists(data + "/applications/tlqconverter-batch.desktop"));
-  EXPECT_FALSE(testing::fileExists(data + "/applications/tlqconverter-workbook.desktop"));
+  for (const char* file : {"applications/tlqconverter.workbook.desktop", "applications/tlqconverter-menu.desktop",
+                           "kio/servicemenus/tlqconverter-batch.desktop", "nemo/actions/tlqconverter-batch.nemo_action",
+                           "nautilus/scripts/Convert recordings to CSV"})
+    EXPECT_FALSE(testing::fileExists(data + "/" + file)) << file;
 #endif
   // An installation by an earlier version, without the second verb, is
   // removed all the same.

@@ -40,21 +40,33 @@ std::string mimeInfoText() {
 
 namespace {
 
+constexpr std::string_view kFoldersName = "Convert recordings to CSV";
+constexpr std::string_view kFoldersComment = "Convert every recording (.tlq) in the folders into a CSV table beside it";
+
 // An entry offered for files of a type (NoDisplay: not in the menus).
 std::string entryText(std::string_view name, std::string_view comment, const std::string& exec,
-                      std::string_view mimeType) {
+                      std::string_view mimeType, std::string_view more = "") {
   return "[Desktop Entry]\nType=Application\nName=" + std::string(name) + "\nComment=" + std::string(comment) +
-         "\nExec=" + exec + "\nMimeType=" + std::string(mimeType) + ";\nNoDisplay=true\nTerminal=false\n";
+         "\nExec=" + exec + "\nMimeType=" + std::string(mimeType) + ";\nNoDisplay=true\nTerminal=false\n" +
+         std::string(more);
+}
+
+// The text in single quotes for a POSIX shell.
+std::string shellQuoted(const std::string& text) {
+  std::string q = "'";
+  for (char c : text) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
 }
 
 }  // namespace
 
 // On Linux the table opens in the user's spreadsheet program: the entry says
-// so (the Windows verb keeps its own name).
+// so (the Windows verb keeps its own name). KDE takes the entry of the
+// highest preference for a type where the user chose none.
 std::string desktopEntryText(const std::string& program) {
   return entryText("Open as Spreadsheet Table",
                    "Convert the recording into a CSV table and open it in the spreadsheet program",
-                   execArgument(program) + " %f", kRecordingMimeType);
+                   execArgument(program) + " %f", kRecordingMimeType, "InitialPreference=9\n");
 }
 
 std::string workbookEntryText(const std::string& program) {
@@ -62,12 +74,33 @@ std::string workbookEntryText(const std::string& program) {
                    execArgument(program) + " --xlsx %f", kRecordingMimeType);
 }
 
-// Offered for folders (never the default for them): the Windows setup
-// program's folder verb.
-std::string batchEntryText(const std::string& program) {
-  return entryText("Convert recordings to CSV",
-                   "Convert every recording (.tlq) in the folders into a CSV table beside it",
-                   execArgument(program) + " --batch %F", "inode/directory");
+std::string menuEntryText(const std::string& program) {
+  return "[Desktop Entry]\nType=Application\nName=Convert field recordings\nGenericName=Recording converter\n"
+         "Comment=Convert a field recording (.tlq) into a CSV table and open it in the spreadsheet program\n"
+         "Keywords=tlqconverter;tlq;Treloqa;recording;measurement;convert;CSV;spreadsheet;workbook;\n"
+         "Exec=" + execArgument(program) + "\nTerminal=false\nCategories=Utility;\n";
+}
+
+// Dolphin and Konqueror (KDE Frameworks 5.85 and later read this folder; a
+// user's file must be executable).
+std::string kdeServiceMenuText(const std::string& program) {
+  return "[Desktop Entry]\nType=Service\nMimeType=inode/directory;\nActions=tlqconverterBatch;\n"
+         "X-KDE-ServiceTypes=KonqPopupMenu/Plugin\n\n[Desktop Action tlqconverterBatch]\nName=" +
+         std::string(kFoldersName) + "\nExec=" + execArgument(program) + " --batch %F\n";
+}
+
+// Nemo (Cinnamon's file manager), for one folder or more.
+std::string nemoActionText(const std::string& program) {
+  return "[Nemo Action]\nActive=true\nName=" + std::string(kFoldersName) + "\nComment=" + std::string(kFoldersComment) +
+         "\nExec=" + execArgument(program) + " --batch %F\nSelection=notnone\nExtensions=dir;\n";
+}
+
+// GNOME's file manager lists its scripts under "Scripts" for any selection;
+// it starts one in the current folder with the names chosen (a recording
+// chosen is converted too).
+std::string nautilusScriptText(const std::string& program) {
+  return "#!/bin/sh\n# " + std::string(kFoldersComment) + " (tlqconverter --install wrote this).\nexec " +
+         shellQuoted(program) + " --batch -- \"$@\"\n";
 }
 
 }  // namespace tlq

@@ -1,18 +1,21 @@
 // The desktop outside Windows: zenity or kdialog for the dialog (a prompt on
 // a terminal without them), xdg-open (open on macOS) for opening files, and
-// the freedesktop MIME database and desktop entries for the file type.
+// the freedesktop MIME database, desktop entries and file managers' actions
+// for the file type and for folders.
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <optional>
 
 #include "error.h"
 #include "platform/child_posix.h"
-#include "platform/file.h"
 #include "platform/desktop_entry.h"
+#include "platform/file.h"
 #include "platform/shell.h"
 #include "platform/system.h"
 
@@ -66,12 +69,26 @@ void osOpenFile(const std::string& path) {
 #endif
 }
 
+namespace {
+
+// A file a file manager runs or trusts only when it is executable.
+void writeExecutable(const std::string& path, const std::string& text) {
+  replaceFile(path, text);
+  if (::chmod(path.c_str(), 0755) != 0) throw OsError(std::strerror(errno));
+}
+
+}  // namespace
+
 void registerDesktopFileType(const std::string& program) {
   std::string data = dataHome();
   replaceFile(data + "/mime/packages/tlqconverter.xml", mimeInfoText());
-  replaceFile(data + "/applications/tlqconverter.desktop", desktopEntryText(program));
-  replaceFile(data + "/applications/tlqconverter-workbook.desktop", workbookEntryText(program));
-  replaceFile(data + "/applications/tlqconverter-batch.desktop", batchEntryText(program));
+  for (const char* earlier : kEarlierEntryFiles) removeFile(data + "/" + earlier);
+  replaceFile(data + "/" + kTableEntryFile, desktopEntryText(program));
+  replaceFile(data + "/" + kWorkbookEntryFile, workbookEntryText(program));
+  replaceFile(data + "/" + kMenuEntryFile, menuEntryText(program));
+  writeExecutable(data + "/" + kKdeServiceMenuFile, kdeServiceMenuText(program));
+  replaceFile(data + "/" + kNemoActionFile, nemoActionText(program));
+  writeExecutable(data + "/" + kNautilusScriptFile, nautilusScriptText(program));
   runChild({"update-mime-database", data + "/mime"}, nullptr, false);
   runChild({"update-desktop-database", data + "/applications"}, nullptr, false);
   runChild({"xdg-mime", "default", "tlqconverter.desktop", kRecordingMimeType}, nullptr, false);
@@ -79,9 +96,10 @@ void registerDesktopFileType(const std::string& program) {
 
 void unregisterDesktopFileType() {
   std::string data = dataHome();
-  removeFile(data + "/applications/tlqconverter.desktop");
-  removeFile(data + "/applications/tlqconverter-workbook.desktop");
-  removeFile(data + "/applications/tlqconverter-batch.desktop");
+  for (const char* file : {kTableEntryFile, kWorkbookEntryFile, kMenuEntryFile, kKdeServiceMenuFile, kNemoActionFile,
+                           kNautilusScriptFile})
+    removeFile(data + "/" + file);
+  for (const char* earlier : kEarlierEntryFiles) removeFile(data + "/" + earlier);
   runChild({"update-desktop-database", data + "/applications"}, nullptr, false);
 }
 
