@@ -650,6 +650,57 @@ TEST_F(DesktopDefaults, FoldersStayTheFileManagersAndRecordingsOpenAsTheTable) {
   EXPECT_EQ(defaultFor("inode/directory"), "org.gnome.Nautilus.desktop\n");
   EXPECT_EQ(defaultFor("application/x-treloqa-recording"), "");
 }
+
+// --uninstall takes our entries out of the user's lists of defaults and
+// associations (also those the file manager added), and nothing else: the
+// lists of the session's desktops and the older place too, a list that is a
+// link stays one, its permissions as they were.
+TEST_F(DesktopDefaults, UninstallTakesOnlyOurEntriesOutOfTheLists) {
+  const std::string dotfiles = dir.file("dotfiles/mimeapps.list"), config = dir.file("config/mimeapps.list");
+  fs::create_directories(fs::u8path(dir.file("config")));
+  writeFile(config, "# mine\r\n[Default Applications]\r\ntext/plain=org.gnome.gedit.desktop\r\n");
+  auto r = run({"--install"}, desktop());
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  ASSERT_EQ(defaultFor("application/x-treloqa-recording"), "tlqconverter.desktop\n");
+  // The list kept elsewhere, as some keep their settings.
+  fs::create_directories(fs::u8path(dir.file("dotfiles")));
+  fs::rename(fs::u8path(config), fs::u8path(dotfiles));
+  fs::create_symlink(fs::u8path(dotfiles), fs::u8path(config));
+  fs::permissions(fs::u8path(dotfiles), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                                            fs::perms::others_read);
+  // What a file manager adds when the user picks programs.
+  std::string text = readFile(dotfiles);
+  const std::string ours = "\napplication/x-treloqa-recording=tlqconverter.desktop\n";
+  ASSERT_NE(text.find(ours), std::string::npos) << text;
+  text.replace(text.find(ours), ours.size(), "\napplication/x-treloqa-recording=tlqconverter.desktop;viewer.desktop;\n");
+  writeFile(system + "/applications/viewer.desktop", "[Desktop Entry]\nType=Application\nName=Viewer\nExec=true %f\n");
+  const std::string added =
+      "\n[Added Associations]\napplication/x-treloqa-recording=tlqconverter.workbook.desktop;viewer.desktop;"
+      "tlqconverter.desktop;\napplication/json=tlqconverter-workbook.desktop;\ntext/csv = libreoffice-calc.desktop;"
+      "\nx-scheme-handler/tlqconverter.desktop=browser.desktop\n[Removed Associations]\ntext/x-tlq=tlqconverter.desktop\n";
+  writeFile(dotfiles, text + added);
+  const std::string kde = "[Default Applications]\napplication/x-treloqa-recording=tlqconverter.workbook.desktop;\n"
+                          "[Other]\nkey=tlqconverter.desktop\n";
+  writeFile(dir.file("config/kde-mimeapps.list"), kde);
+  const std::string older = "[Added Associations]\r\napplication/x-treloqa-recording=tlqconverter-workbook.desktop\r\n";
+  writeFile(data + "/applications/mimeapps.list", older);
+
+  auto session = desktop();
+  session["XDG_CURRENT_DESKTOP"] = "KDE";
+  r = run({"--uninstall"}, session);
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_TRUE(fs::is_symlink(fs::u8path(config)));
+  EXPECT_EQ(readFile(dotfiles),
+            "# mine\r\n[Default Applications]\r\ntext/plain=org.gnome.gedit.desktop\r\n"
+            "application/x-treloqa-recording=viewer.desktop;\n\n[Added Associations]\napplication/x-treloqa-recording=viewer.desktop;\n"
+            "text/csv = libreoffice-calc.desktop;\nx-scheme-handler/tlqconverter.desktop=browser.desktop\n"
+            "[Removed Associations]\n");
+  EXPECT_EQ(fs::status(fs::u8path(dotfiles)).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read);
+  EXPECT_EQ(readFile(dir.file("config/kde-mimeapps.list")), "[Default Applications]\n[Other]\nkey=tlqconverter.desktop\n");
+  EXPECT_EQ(readFile(data + "/applications/mimeapps.list"), "[Added Associations]\r\n");
+  EXPECT_EQ(defaultFor("application/x-treloqa-recording"), "viewer.desktop\n");
+}
 #endif
 
 // A standard user may not write the machine's classes: --install registers

@@ -103,4 +103,61 @@ std::string nautilusScriptText(const std::string& program) {
          shellQuoted(program) + " --batch -- \"$@\"\n";
 }
 
+bool isOurDesktopEntry(std::string_view id) {
+  for (const char* file : {kTableEntryFile, kWorkbookEntryFile, kMenuEntryFile, kEarlierEntryFiles[0],
+                           kEarlierEntryFiles[1]})
+    if (std::string_view(file).substr(std::string_view("applications/").size()) == id) return true;
+  return false;
+}
+
+std::optional<std::string> withoutOurAssociations(std::string_view text) {
+  std::string out;
+  bool changed = false, inLists = false;
+  for (size_t at = 0; at < text.size();) {
+    size_t end = text.find('\n', at);
+    end = end == std::string_view::npos ? text.size() : end + 1;
+    std::string_view line = text.substr(at, end - at);
+    at = end;
+    std::string_view body = line;
+    while (!body.empty() && (body.back() == '\n' || body.back() == '\r')) body.remove_suffix(1);
+    std::string_view ending = line.substr(body.size());
+    if (body.starts_with("[")) {
+      inLists = body == "[Default Applications]" || body == "[Added Associations]" || body == "[Removed Associations]";
+      out += line;
+      continue;
+    }
+    size_t equals = body.find('=');
+    if (!inLists || body.starts_with("#") || equals == std::string_view::npos) {
+      out += line;
+      continue;
+    }
+    // The key as written (with any blanks around "="), then the list.
+    size_t valueAt = equals + 1;
+    while (valueAt < body.size() && (body[valueAt] == ' ' || body[valueAt] == '\t')) ++valueAt;
+    std::string_view list = body.substr(valueAt);
+    std::string kept;
+    bool dropped = false;
+    for (size_t from = 0; from < list.size();) {
+      size_t semicolon = list.find(';', from);
+      size_t stop = semicolon == std::string_view::npos ? list.size() : semicolon;
+      std::string_view id = list.substr(from, stop - from);
+      if (isOurDesktopEntry(id)) {
+        dropped = true;
+      } else if (!id.empty()) {
+        kept += std::string(kept.empty() ? "" : ";") + std::string(id);
+      }
+      from = stop + 1;
+    }
+    if (!dropped) {
+      out += line;
+      continue;
+    }
+    changed = true;
+    if (kept.empty()) continue;  // it named ours alone
+    out += std::string(body.substr(0, valueAt)) + kept + (list.ends_with(";") ? ";" : "") + std::string(ending);
+  }
+  if (!changed) return std::nullopt;
+  return out;
+}
+
 }  // namespace tlq

@@ -5,7 +5,9 @@
 // user by --install, and shipped in the Debian package.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace tlq {
 
@@ -51,5 +53,15 @@ std::string menuEntryText(const std::string& program);
 std::string kdeServiceMenuText(const std::string& program);
 std::string nemoActionText(const std::string& program);
 std::string nautilusScriptText(const std::string& program);
+
+// True for the name of a desktop entry that is ours, of this version or an
+// earlier one ("tlqconverter.desktop", ...).
+bool isOurDesktopEntry(std::string_view id);
+
+// A mimeapps.list without our entries: each of them taken out of the lists
+// of its sections of associations and defaults, a line that named ours
+// alone left out, every other byte as it was. Nothing when no line names
+// ours.
+std::optional<std::string> withoutOurAssociations(std::string_view text);
 
 }  // namespace tlq

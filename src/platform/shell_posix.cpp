@@ -6,16 +6,20 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
 #include <optional>
+#include <vector>
 
 #include "error.h"
 #include "platform/child_posix.h"
 #include "platform/desktop_entry.h"
 #include "platform/file.h"
+#include "platform/folders.h"
 #include "platform/shell.h"
 #include "platform/system.h"
 
@@ -71,10 +75,51 @@ void osOpenFile(const std::string& path) {
 
 namespace {
 
+std::string configHome() {
+  std::optional<std::string> xdg = getEnv("XDG_CONFIG_HOME");
+  if (xdg && !xdg->empty()) return *xdg;
+  std::optional<std::string> home = getEnv("HOME");
+  if (!home || home->empty()) throw OsError("HOME is not set");
+  return *home + "/.config";
+}
+
 // A file a file manager runs or trusts only when it is executable.
 void writeExecutable(const std::string& path, const std::string& text) {
   replaceFile(path, text);
   if (::chmod(path.c_str(), 0755) != 0) throw OsError(std::strerror(errno));
+}
+
+// The lists of defaults and associations that may name our entries: the
+// user's own (XDG_CONFIG_HOME), those of the desktops the session names
+// ("kde-mimeapps.list"), and the older place below the applications.
+std::vector<std::string> mimeAppsLists(const std::string& data) {
+  std::string config = configHome();
+  std::vector<std::string> lists = {config + "/mimeapps.list"};
+  std::string desktops = getEnv("XDG_CURRENT_DESKTOP").value_or("");
+  for (size_t at = 0; at <= desktops.size();) {
+    size_t colon = std::min(desktops.find(':', at), desktops.size());
+    std::string name = desktops.substr(at, colon - at);
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (!name.empty() && name.find('/') == std::string::npos) lists.push_back(config + "/" + name + "-mimeapps.list");
+    at = colon + 1;
+  }
+  lists.push_back(data + "/applications/mimeapps.list");
+  return lists;
+}
+
+// Takes our entries out of a list, written in place of the file a link
+// there names, with the permissions it had; a list without them is left
+// alone.
+void removeOurAssociations(const std::string& list) {
+  std::string path = linkTarget(list);
+  std::optional<std::string> text = readWholeFile(path);
+  if (!text) return;
+  std::optional<std::string> without = withoutOurAssociations(*text);
+  if (!without) return;
+  struct stat info {};
+  bool had = ::stat(path.c_str(), &info) == 0;
+  replaceFile(path, *without);
+  if (had && ::chmod(path.c_str(), info.st_mode & 07777) != 0) throw OsError(std::strerror(errno));
 }
 
 }  // namespace
@@ -100,6 +145,7 @@ void unregisterDesktopFileType() {
                            kNautilusScriptFile})
     removeFile(data + "/" + file);
   for (const char* earlier : kEarlierEntryFiles) removeFile(data + "/" + earlier);
+  for (const std::string& list : mimeAppsLists(data)) removeOurAssociations(list);
   runChild({"update-desktop-database", data + "/applications"}, nullptr, false);
 }
 
