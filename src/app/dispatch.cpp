@@ -104,9 +104,9 @@ int runMain() {
     }
     SingleRun run = TLQ_AT(convertWithProgress(param, workbook));
     if (run.stopped) return run.stopped;  // the person asked: no report
-    if (run.counts.dropped > 0 && isTerminal(stderr))
-      writeText(stderr, "tlqconverter: " + std::to_string(run.counts.dropped) + " of " +
-                            std::to_string(run.counts.samples) + " entries dropped for a failed CRC\n");
+    // A terminal is told where the table went (no program may open it); the
+    // desktop sees it opened.
+    if (isTerminal(stderr)) writeText(stderr, writtenLine(run, workbook));
     TLQ_AT(osOpenFile(run.table));
     return exitOk;
   } catch (const Error& e) {
