@@ -367,10 +367,13 @@ int runBatch(const std::vector<std::string>& args) {
     size_t done = batch.itemsDone(), total = batch.items().size();
     if (showLine) line.show(progressLine(done, total, batch.bytesDone(), batch.bytesTotal(), elapsed()));
     if (dialog) {
+      // The recording started last, by its number and its name: several are
+      // under way at once, so the count of those done would lag the name.
+      size_t shown = std::min(batch.lastStarted(), total - 1);
       dialog->update(batch.bytesDone(), batch.bytesTotal(),
-                     "Converting " + std::to_string(std::min(done + 1, total)) + " of " + std::to_string(total) +
-                         " recordings to CSV",
-                     displayText(batch.items()[batch.lastStarted()].path));
+                     "Converting " + std::to_string(shown + 1) + " of " + std::to_string(total) +
+                         (options.workbooks ? " recordings to workbooks" : " recordings to CSV"),
+                     displayText(batch.items()[shown].path));
       if (dialog->cancelled()) cancel = true;
     }
   };

@@ -301,6 +301,31 @@ TEST_F(DesktopBatch, ProgressDialogMessageAndTheFailuresOpened) {
   EXPECT_EQ(readFile(good.substr(0, good.size() - 3) + "csv"), singleTable(good));
 }
 
+// The dialog names the recording started last with its number in the batch
+// (several are under way at once), and says what is written.
+TEST_F(DesktopBatch, TheDialogCountsTheRecordingItNamesAndSaysWhatItWrites) {
+  std::vector<std::string> names;
+  for (int i = 0; i < 12; ++i) names.push_back(put("n/r" + std::to_string(10 + i) + ".tlq", recordingOf(20000)));
+  for (bool workbooks : {false, true}) {
+    SCOPED_TRACE(workbooks);
+    fs::remove(fs::u8path(dir.file("zenity.in")));
+    std::vector<std::string> args = {dir.file("n")};
+    if (workbooks) args.insert(args.begin(), "--xlsx");
+    auto r = fromDesktop(args, {{"TLQCONVERTER_THREADS", "1"}});
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    std::string fed = readFile(dir.file("zenity.in"));
+    std::regex line(R"(# Converting (\d+) of 12 recordings to ([^:]+): ([^\n]*)\n)");
+    size_t lines = 0;
+    for (auto it = std::sregex_iterator(fed.begin(), fed.end(), line); it != std::sregex_iterator(); ++it, ++lines) {
+      EXPECT_EQ((*it)[2].str(), workbooks ? "workbooks" : "CSV") << (*it)[0];
+      size_t k = std::stoul((*it)[1]);
+      ASSERT_TRUE(k >= 1 && k <= 12) << (*it)[0];
+      EXPECT_EQ((*it)[3].str(), names[k - 1]) << (*it)[0];
+    }
+    EXPECT_GE(lines, 3u) << fed;
+  }
+}
+
 TEST_F(DesktopBatch, CancelInTheDialogStopsTheBatch) {
   std::string big = recordingOf(40000);
   for (int i = 0; i < 20; ++i) put("big/r" + std::to_string(i) + ".tlq", big);
