@@ -301,7 +301,8 @@ int runBatch(const std::vector<std::string>& args) {
     InterruptGuard::done();
     return interrupts.exitCode() ? interrupts.exitCode() : code;
   };
-  const bool desktop = startedFromDesktop() && !options.dryRun;
+  // --quiet: no window, no message box, no file opened (a timer's run).
+  const bool desktop = startedFromDesktop() && !options.dryRun && !options.quiet;
   const auto start = std::chrono::steady_clock::now();
   auto elapsed = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); };
 
@@ -357,7 +358,7 @@ int runBatch(const std::vector<std::string>& args) {
   if (desktop && !batch.items().empty()) dialog.emplace(options.workbooks ? "tlqconverter: converting recordings to workbooks"
                                                                       : "tlqconverter: converting recordings to CSV");
   ProgressLine line;
-  const bool showLine = !desktop && isTerminal(stderr);
+  const bool showLine = !desktop && !options.quiet && isTerminal(stderr);
 
   auto finished = [&](size_t i) {
     if (batch.results()[i].state == BatchResult::State::failed)

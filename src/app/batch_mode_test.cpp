@@ -326,6 +326,33 @@ TEST_F(DesktopBatch, TheDialogCountsTheRecordingItNamesAndSaysWhatItWrites) {
   }
 }
 
+// --quiet, as a timer or an autostart script runs it (no terminal, a
+// graphical session): no window, no message box, no file opened; the
+// summary on standard output as on a terminal. On a terminal, no progress
+// line either.
+TEST_F(DesktopBatch, QuietShowsNothingAndOpensNothing) {
+  std::string good = put("q/a.tlq", recordingOf(3));
+  put("q/b.tlq", "{");
+  auto r = fromDesktop({"--update", "--quiet", dir.file("q")});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_TRUE(r.out.starts_with("failed: " + below(dir.file("q"), "b.tlq") + ": JsonParseError: ")) << r.out;
+  EXPECT_NE(r.out.find("\n1 recording converted, 1 failed, 3 lines written, "), std::string::npos) << r.out;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(readFile(good.substr(0, good.size() - 3) + "csv"), singleTable(good));
+  EXPECT_EQ(opened(false), "");
+  EXPECT_FALSE(testing::fileExists(dir.file("zenity.log"))) << readFile(dir.file("zenity.log"));
+  EXPECT_EQ(reports().size(), 1u);  // written, not opened
+
+  for (int i = 0; i < 20; ++i) put("t/r" + std::to_string(i) + ".tlq", recordingOf(4000));
+  auto onTerminal = testing::RunningProcess({TLQ_CONSOLE_PROGRAM, "--batch", "--quiet", dir.file("t")},
+                                            {{"TMP", tmp}, {"DISPLAY", ":42"}, {"PATH", bin + ":/usr/bin:/bin"}}, true)
+                        .wait();
+  EXPECT_EQ(onTerminal.exitCode, 0) << onTerminal.out;
+  EXPECT_EQ(onTerminal.err, "");
+  EXPECT_TRUE(onTerminal.out.starts_with("20 recordings converted, 0 failed, 80000 lines written")) << onTerminal.out;
+  EXPECT_FALSE(testing::fileExists(dir.file("zenity.log")));
+}
+
 TEST_F(DesktopBatch, CancelInTheDialogStopsTheBatch) {
   std::string big = recordingOf(40000);
   for (int i = 0; i < 20; ++i) put("big/r" + std::to_string(i) + ".tlq", big);
