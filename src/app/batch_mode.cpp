@@ -307,7 +307,8 @@ int runBatch(const std::vector<std::string>& args) {
     InterruptGuard::done();
     return interrupts.exitCode() ? interrupts.exitCode() : code;
   };
-  const bool desktop = startedFromDesktop() && !options.dryRun;
+  // --quiet: no window, no message box, no file opened (a timer's run).
+  const bool desktop = startedFromDesktop() && !options.dryRun && !options.quiet;
   const auto start = std::chrono::steady_clock::now();
   auto elapsed = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); };
 
@@ -363,7 +364,7 @@ int runBatch(const std::vector<std::string>& args) {
   if (desktop && !batch.items().empty()) dialog.emplace(options.workbooks ? "tlqconverter: converting recordings to workbooks"
                                                                       : "tlqconverter: converting recordings to CSV");
   ProgressLine line;
-  const bool showLine = !desktop && isTerminal(stderr);
+  const bool showLine = !desktop && !options.quiet && isTerminal(stderr);
 
   auto finished = [&](size_t i) {
     if (batch.results()[i].state == BatchResult::State::failed)
@@ -373,10 +374,13 @@ int runBatch(const std::vector<std::string>& args) {
     size_t done = batch.itemsDone(), total = batch.items().size();
     if (showLine) line.show(progressLine(done, total, batch.bytesDone(), batch.bytesTotal(), elapsed()));
     if (dialog) {
+      // The recording started last, by its number and its name: several are
+      // under way at once, so the count of those done would lag the name.
+      size_t shown = std::min(batch.lastStarted(), total - 1);
       dialog->update(batch.bytesDone(), batch.bytesTotal(),
-                     "Converting " + std::to_string(std::min(done + 1, total)) + " of " + std::to_string(total) +
-                         " recordings to CSV",
-                     displayText(batch.items()[batch.lastStarted()].path));
+                     "Converting " + std::to_string(shown + 1) + " of " + std::to_string(total) +
+                         (options.workbooks ? " recordings to workbooks" : " recordings to CSV"),
+                     displayText(batch.items()[shown].path));
       if (dialog->cancelled()) cancel = true;
     }
   };

@@ -118,12 +118,14 @@ int runMain() {
     }
     SingleRun run = TLQ_AT(convertWithProgress(param, workbook));
     if (run.stopped) return run.stopped;  // the person asked: no report
-    if (run.counts.dropped > 0 && isTerminal(stderr))
-      writeText(stderr, "tlqconverter: " + std::to_string(run.counts.dropped) + " of " +
-                            std::to_string(run.counts.samples) + " entries dropped for a failed CRC\n");
-    if (isTerminal(stderr))
+    // A terminal is told what a stopped run had left and was removed, and
+    // where the table went (no program may open it); the desktop sees it
+    // opened.
+    if (isTerminal(stderr)) {
       for (const std::string& path : run.counts.swept)
         writeText(stderr, "tlqconverter: removed: " + displayText(path) + " (left by a run that was stopped)\n");
+      writeText(stderr, writtenLine(run, workbook));
+    }
     TLQ_AT(osOpenFile(run.table));
     return exitOk;
   } catch (const Error& e) {

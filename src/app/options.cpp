@@ -53,7 +53,8 @@ BatchOptions parseBatchArguments(const std::vector<std::string>& args) {
     // "--name", "--name VALUE" or "--name=VALUE".
     size_t eq = arg.find('=');
     std::string name = arg.substr(0, eq);
-    const bool flag = name == "--update" || name == "--dry-run" || name == "--xlsx" || name == "--delete-stale-parts";
+    const bool flag = name == "--update" || name == "--dry-run" || name == "--xlsx" || name == "--delete-stale-parts" ||
+                      name == "--quiet";
     if (!flag && name != "--out" && name != "--split-rows" && name != "--log" && name != "--list-separator" &&
         name != "--decimal-separator")
       throw UsageError("unknown option \"" + displayText(arg) + "\"");
@@ -63,6 +64,7 @@ BatchOptions parseBatchArguments(const std::vector<std::string>& args) {
       (name == "--update"               ? options.update
        : name == "--xlsx"               ? options.workbooks
        : name == "--delete-stale-parts" ? options.deleteStaleParts
+       : name == "--quiet"              ? options.quiet
                                         : options.dryRun) = true;
       continue;
     }
@@ -104,7 +106,7 @@ std::string versionText() { return "tlqconverter " TLQ_VERSION "\n"; }
 std::string usageHint() {
   return "Usage: tlqconverter --batch [--xlsx] [--out DIR] [--split-rows N] [--update] [--dry-run]\n"
          "                          [--delete-stale-parts] [--log FILE] [--list-separator C]\n"
-         "                          [--decimal-separator C] [--] PATH...\n"
+         "                          [--decimal-separator C] [--quiet] [--] PATH...\n"
          "Try \"tlqconverter --help\" for more.\n";
 }
 
@@ -112,7 +114,7 @@ std::string helpText() {
   return "Usage:\n"
          "  tlqconverter [--xlsx] [RECORDING]\n"
          "  tlqconverter --batch [--xlsx] [--out DIR] [--split-rows N] [--update]\n"
-         "                       [--delete-stale-parts] [--dry-run] [--log FILE]\n"
+         "                       [--delete-stale-parts] [--dry-run] [--quiet] [--log FILE]\n"
          "                       [--list-separator C] [--decimal-separator C] [--] PATH...\n"
          "  tlqconverter --install | --uninstall [--current-user]\n"
          "  tlqconverter --help | --version\n"
@@ -181,6 +183,24 @@ std::string helpText() {
          "    --dry-run        finds the recordings and prints the table each would\n"
          "                     get, or why it would fail where that is known before\n"
          "                     reading it, and the stale parts; writes nothing.\n"
+         "    --quiet          shows no window, no message box and no progress line, and\n"
+         "                     opens no file, also from the desktop: for a timer or an\n"
+         "                     autostart script (the summary still goes to standard\n"
+         "                     output; the exit code tells the outcome). A systemd user\n"
+         "                     timer: ~/.config/systemd/user/tlq-batch.service holds\n"
+         "                       [Service]\n"
+         "                       Type=oneshot\n"
+         "                       ExecStart=/usr/bin/tlqconverter --batch --update \\\n"
+         "                         --quiet %h/recordings\n"
+         "                     and tlq-batch.timer beside it\n"
+         "                       [Timer]\n"
+         "                       OnCalendar=*-*-* 19:00\n"
+         "                       Persistent=true\n"
+         "                       [Install]\n"
+         "                       WantedBy=timers.target\n"
+         "                     then \"systemctl --user enable --now tlq-batch.timer\"\n"
+         "                     converts the evening's recordings, and \"journalctl\n"
+         "                     --user -u tlq-batch\" shows the summaries.\n"
          "    --log FILE       writes a line per recording (UTF-8 with a byte-order\n"
          "                     mark, separated as the tables are): its tables,\n"
          "                     outcome, data lines, entries dropped for a failed CRC,\n"

@@ -16,6 +16,7 @@ struct BatchOptions {
   bool dryRun = false;     // --dry-run: says what would be written, writes nothing
   bool workbooks = false;  // --xlsx: workbooks in place of CSV tables
   bool deleteStaleParts = false;  // --delete-stale-parts: stale parts removed where safe, not only listed
+  bool quiet = false;      // --quiet: no window, no message box, no file opened, no progress line
   std::string logFile;     // --log FILE: a line per recording
   std::optional<char> listSeparator, decimalSeparator;  // --list-separator C, --decimal-separator C
   std::vector<std::string> paths;

@@ -184,4 +184,14 @@ SingleRun convertWithProgress(const std::string& path, bool workbook) {
   return run;
 }
 
+std::string writtenLine(const SingleRun& run, bool workbook) {
+  auto counted = [](uint64_t n, const char* one, const char* more) {
+    return std::to_string(n) + " " + (n == 1 ? one : more);
+  };
+  std::string line = std::string(workbook ? "Workbook" : "CSV") + " written to: " + displayText(run.table) + " (" +
+                     (workbook ? counted(run.counts.lines, "row", "rows") : counted(run.counts.lines, "line", "lines"));
+  if (run.counts.dropped > 0) line += ", " + counted(run.counts.dropped, "entry", "entries") + " dropped for a failed CRC";
+  return line + ")\n";
+}
+
 }  // namespace tlq

@@ -24,4 +24,10 @@ struct SingleRun {
 // and ends the program at once.
 SingleRun convertWithProgress(const std::string& path, bool workbook);
 
+// The line a terminal gets after a conversion: "CSV written to: PATH (N
+// lines)" or "Workbook written to: PATH (N rows)", with ", M entries dropped
+// for a failed CRC" in the brackets when any were; the path shown as the
+// batch shows names (displayText).
+std::string writtenLine(const SingleRun& run, bool workbook);
+
 }  // namespace tlq
