@@ -48,13 +48,6 @@ class BatchTrust : public BatchRun {
     return all;
   }
 
-  // Files of ours left behind: temporary tables and older ones moved aside.
-  std::vector<std::string> leftovers() {
-    std::vector<std::string> found = filesNamed(".tmp");
-    for (const std::string& f : filesNamed(".old")) found.push_back(f);
-    return found;
-  }
-
   std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> all;
     for (size_t at = 0; at < text.size();) {

@@ -29,13 +29,6 @@ using testing::writeFile;
 
 class KilledRun : public BatchRun {
  protected:
-  // Files of ours left behind: temporary tables and older ones moved aside.
-  std::vector<std::string> leftovers() {
-    std::vector<std::string> found = filesNamed(".tmp");
-    for (const std::string& f : filesNamed(".old")) found.push_back(f);
-    return found;
-  }
-
   // As run() starts the programs, on one thread (a slower conversion).
   std::map<std::string, std::string> env() {
     std::map<std::string, std::string> env = {{"TMP", tmp}, {"TLQ_PROBE_LOG", openerLog}, {"TLQCONVERTER_THREADS", "1"}};
