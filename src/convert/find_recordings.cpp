@@ -4,6 +4,7 @@
 #include <map>
 #include <set>
 
+#include "convert/sweep.h"
 #include "platform/folders.h"
 #include "platform/system.h"
 #include "text.h"
@@ -124,6 +125,7 @@ class Finder {
       found_.push_back(std::move(failed));
       return;
     }
+    noteListing(folder, *entries);  // what stopped runs left there, for the sweep
     for (const FolderEntry& e : *entries) {
       std::string path = joinPath(folder, e.name);
       if (e.kind == PathKind::folder) {
