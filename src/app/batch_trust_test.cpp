@@ -476,7 +476,7 @@ TEST_F(BatchTrust, DeleteStalePartsKeepsWhatTheUserChanged) {
   const std::string kept = "; not removed: it was changed, or not written with the table)\n";
 
   auto plan = batch({"--dry-run", "--delete-stale-parts", rec});
-  EXPECT_EQ(plan.out, "would write: " + below(dir.file("e"), "r.csv") + " from " + rec + "\n" + "would remove: " +
+  EXPECT_EQ(plan.out, "would write: " + dir.file("e/r.csv") + " from " + rec + "\n" + "would remove: " +
                           partPath(2) + what + ", if its first line is the table's header)\n" + "stale: " + partPath(3) +
                           what + kept + "would remove: " + partPath(4) + what +
                           ", if its first line is the table's header)\n" + "stale: " + partPath(5) + what + kept)
