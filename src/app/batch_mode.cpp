@@ -338,6 +338,16 @@ int runBatch(const std::vector<std::string>& args) {
     }
     if (settings.listSeparator == settings.decimalSeparator && (options.listSeparator || options.decimalSeparator))
       return exit(usageFailure(sameSeparators(settings.listSeparator) + " (one of them from the regional settings)"));
+  } else if (options.update && !options.workbooks && !items.empty()) {
+    // A table is up to date only when made with the separators a run would
+    // take; without them the plan takes none for up to date.
+    try {
+      settings.listSeparator = options.listSeparator ? *options.listSeparator : TLQ_AT(getListSeparator());
+      settings.decimalSeparator = options.decimalSeparator ? *options.decimalSeparator : TLQ_AT(getDecimalSeparator());
+    } catch (const Error&) {
+      TraceFrame::forgetUnwound();
+      settings.listSeparator = settings.decimalSeparator = 0;
+    }
   }
 
   Batch batch(std::move(items), settings);

@@ -6,12 +6,14 @@
 #include <chrono>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <regex>
 #include <set>
 #include <thread>
 
 #include "app/batch_fixture.h"
 #include "app/batch_text.h"
+#include "convert/table_files.h"
 #include "platform/folder_lock.h"
 #include "platform/folders.h"
 #include "test_support.h"
@@ -114,23 +116,34 @@ TEST_F(BatchTrust, AnOutFolderThatIsAFileIsAUsageError) {
 // and writes nothing.
 TEST_F(BatchTrust, UpdateConvertsOnlyWhatChanged) {
   std::string a = put("u/a.tlq", recordingOf(5)), b = put("u/b.tlq", recordingOf(6));
+  std::string c = put("u/c.tlq", recordingOf(7)), d = put("u/d.tlq", recordingOf(8));
   auto r = batch({"--update", dir.file("u")});
   EXPECT_EQ(r.exitCode, 0) << r.out;
-  EXPECT_TRUE(r.out.starts_with("2 recordings converted, 0 failed")) << r.out;
+  EXPECT_TRUE(r.out.starts_with("4 recordings converted, 0 failed")) << r.out;
+  const std::string tableA = readFile(dir.file("u/a.csv"));
 
-  writeFile(dir.file("u/a.csv"), "kept, since it is newer\r\n");
+  // b changed since; c's table written over by hand (it is not what this
+  // program wrote, though newer); d replaced by an older copy with its date.
   fs::last_write_time(fs::u8path(b), fs::last_write_time(fs::u8path(dir.file("u/b.csv"))) + std::chrono::seconds(5));
+  writeFile(dir.file("u/c.csv"), "newer, but not this program's\r\n");
+  fs::last_write_time(fs::u8path(d), fs::last_write_time(fs::u8path(d)) - std::chrono::hours(24));
   auto plan = batch({"--update", "--dry-run", "--log", dir.file("nolog.csv"), dir.file("u")});
   EXPECT_EQ(plan.exitCode, 0);
-  EXPECT_EQ(plan.out, "up to date: " + below(dir.file("u"), "a.tlq") + "\nwould write: " + below(dir.file("u"), "b.csv") +
-                          " from " + below(dir.file("u"), "b.tlq") + "\n");
+  std::string planned = "up to date: " + below(dir.file("u"), "a.tlq") + "\n";
+  for (const char* name : {"b", "c", "d"})
+    planned += "would write: " + below(dir.file("u"), std::string(name) + ".csv") + " from " +
+               below(dir.file("u"), std::string(name) + ".tlq") + "\n";
+  EXPECT_EQ(plan.out, planned);
   EXPECT_FALSE(fileExists(dir.file("nolog.csv")));
 
   r = batch({"--update", dir.file("u")});
   EXPECT_EQ(r.exitCode, 0) << r.out;
-  EXPECT_TRUE(r.out.starts_with("1 recording converted, 1 up to date, 0 failed, 6 lines written")) << r.out;
-  EXPECT_EQ(readFile(dir.file("u/a.csv")), "kept, since it is newer\r\n");
-  EXPECT_EQ(readFile(dir.file("u/b.csv")), singleTable(b));
+  EXPECT_TRUE(r.out.starts_with("3 recordings converted, 1 up to date, 0 failed, 21 lines written")) << r.out;
+  EXPECT_EQ(readFile(dir.file("u/a.csv")), tableA);
+  for (const std::string& rec : {b, c, d})
+    EXPECT_EQ(readFile(rec.substr(0, rec.size() - 4) + ".csv"), singleTable(rec)) << rec;
+  r = batch({"--update", dir.file("u")});
+  EXPECT_TRUE(r.out.starts_with("0 recordings converted, 4 up to date, 0 failed")) << r.out;
 
   // A split table with a part missing between others is converted again.
   r = batch({"--split-rows", "2", dir.file("u/a.tlq")});
@@ -351,6 +364,183 @@ TEST_F(BatchTrust, UpdateTakesNoPartialTableForWhole) {
   r = batch({"--update", "--split-rows", "2", dir.file("g")});
   EXPECT_TRUE(r.out.starts_with("1 recording converted, 0 failed, 10 lines written")) << r.out;
   EXPECT_EQ(dataLines(readFile(dir.file("g/r_part3.csv"))), 2u);
+}
+
+// The parts of a split table as one text, each part's header taken off but
+// the first's: the first `parts`, or all there are.
+std::string joinedParts(const std::string& table, uint64_t parts = UINT64_MAX) {
+  std::string joined;
+  for (uint64_t k = 1; k <= parts && fileExists(tablePartPath(table, k)); ++k) {
+    std::string text = readFile(tablePartPath(table, k));
+    joined += k == 1 ? text : text.substr(text.find("\r\n") + 2);
+  }
+  return joined;
+}
+
+#ifndef _WIN32
+// Two batches over one recording, one split and one not, the one not split
+// committing last: its table was written before the other's parts, which
+// stay beside it, newer than it. They are no part of it, for any run.
+TEST_F(BatchTrust, PartsOfTwoRunsAreNeverOneTable) {
+  std::string rec = put("m/rec.tlq", recordingOf(1000));
+  const std::string whole = singleTable(rec);
+  const std::map<std::string, std::string> env = {
+      {"TMP", tmp}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"TLQCONVERTER_LOCK_WAIT", "60"}};
+  std::optional<testing::RunningProcess> unsplit;
+  {
+    FolderLock held(dir.file("m"), std::chrono::milliseconds(0));
+    ASSERT_TRUE(held.held());
+    unsplit.emplace(std::vector<std::string>{TLQ_CONSOLE_PROGRAM, "--batch", rec}, env);
+    // Once its table is written, it waits for the lock: stopped there.
+    auto written = [&] {
+      std::vector<std::string> temps = filesNamed(".tmp", dir.file("m"));
+      return temps.size() == 1 && fs::file_size(fs::u8path(temps[0])) == whole.size();
+    };
+    for (int i = 0; i < 50000 && !written(); ++i) std::this_thread::sleep_for(std::chrono::microseconds(200));
+    ASSERT_TRUE(written());
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ::kill(unsplit->pid(), SIGSTOP);
+  }
+  auto split = batch({"--split-rows", "400", rec});
+  EXPECT_EQ(split.exitCode, 0) << split.out;
+  ::kill(unsplit->pid(), SIGCONT);
+  auto last = unsplit->wait();
+  EXPECT_EQ(last.exitCode, 0) << last.out;
+  ASSERT_EQ(readFile(dir.file("m/rec.csv")), whole);
+  ASSERT_TRUE(fileExists(dir.file("m/rec_part3.csv")));
+
+  // Not split, it is whole; split, it is converted again.
+  auto r = batch({"--update", rec});
+  EXPECT_TRUE(r.out.starts_with("0 recordings converted, 1 up to date, 0 failed")) << r.out;
+  r = batch({"--update", "--split-rows", "400", rec});
+  EXPECT_TRUE(r.out.starts_with("1 recording converted, 0 failed, 1000 lines written")) << r.out;
+  EXPECT_EQ(joinedParts(dir.file("m/rec.csv")), whole);
+  r = batch({"--update", "--split-rows", "400", rec});
+  EXPECT_TRUE(r.out.starts_with("0 recordings converted, 1 up to date, 0 failed")) << r.out;
+  EXPECT_EQ(leftovers(), std::vector<std::string>());
+}
+#endif
+
+// A split table whose last part is gone is not whole: converted again.
+TEST_F(BatchTrust, ATableWhoseLastPartIsGoneIsConvertedAgain) {
+  std::string rec = put("z/rec.tlq", recordingOf(3000));
+  ASSERT_EQ(batch({"--split-rows", "1000", rec}).exitCode, 0);  // three full parts
+  const std::string whole = joinedParts(dir.file("z/rec.csv"));
+  ASSERT_EQ(whole, singleTable(rec));
+  fs::remove(fs::u8path(dir.file("z/rec_part3.csv")));
+  auto r = batch({"--update", "--split-rows", "1000", rec});
+  EXPECT_TRUE(r.out.starts_with("1 recording converted, 0 failed, 3000 lines written")) << r.out;
+  EXPECT_EQ(joinedParts(dir.file("z/rec.csv")), whole);
+
+  // The same where the last part is short, and where the parts are the
+  // first and one more.
+  ASSERT_EQ(batch({"--split-rows", "1400", rec}).exitCode, 0);
+  fs::remove(fs::u8path(dir.file("z/rec_part3.csv")));
+  r = batch({"--update", "--split-rows", "1400", rec});
+  EXPECT_TRUE(r.out.starts_with("1 recording converted, 0 failed, 3000 lines written")) << r.out;
+  ASSERT_EQ(batch({"--split-rows", "2000", rec}).exitCode, 0);  // the third part stale now
+  fs::remove(fs::u8path(dir.file("z/rec_part2.csv")));
+  r = batch({"--update", "--split-rows", "2000", rec});
+  EXPECT_NE(r.out.find("\n1 recording converted, 0 failed, 1 stale part not removed, 3000 lines written"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(joinedParts(dir.file("z/rec.csv"), 2), whole);
+  r = batch({"--update", "--split-rows", "2000", rec});
+  EXPECT_TRUE(r.out.starts_with("0 recordings converted, 1 up to date, 0 failed")) << r.out;
+}
+
+// --delete-stale-parts removes a stale part only while it is this
+// program's file as it left it: a part the user edited (its header kept) and
+// the user's own file that begins with the table's header stay, listed.
+TEST_F(BatchTrust, DeleteStalePartsKeepsWhatTheUserChanged) {
+  std::string rec = put("e/r.tlq", recordingOf(40));
+  ASSERT_EQ(batch({"--split-rows", "10", rec}).exitCode, 0);  // four parts
+  std::string part3 = readFile(dir.file("e/r_part3.csv"));
+  const std::string header = part3.substr(0, part3.find("\r\n") + 2);
+  size_t value = part3.find(";-12,346");  // a value of the first data line
+  ASSERT_NE(value, std::string::npos) << part3;
+  part3.replace(value, 8, ";-12,000");
+  part3 += "checked by hand, 12 May\r\n";
+  writeFile(dir.file("e/r_part3.csv"), part3);
+  const std::string mine = header + "my own notes\r\n";
+  writeFile(dir.file("e/r_part5.csv"), mine);
+  auto partPath = [&](int k) { return below(dir.file("e"), "r_part" + std::to_string(k) + ".csv"); };
+  const std::string what = " (a part of an earlier split into more parts";
+  const std::string kept = "; not removed: it was changed, or not written with the table)\n";
+
+  auto plan = batch({"--dry-run", "--delete-stale-parts", rec});
+  EXPECT_EQ(plan.out, "would write: " + dir.file("e/r.csv") + " from " + rec + "\n" + "would remove: " +
+                          partPath(2) + what + ", if its first line is the table's header)\n" + "stale: " + partPath(3) +
+                          what + kept + "would remove: " + partPath(4) + what +
+                          ", if its first line is the table's header)\n" + "stale: " + partPath(5) + what + kept)
+      << plan.out;
+  auto r = batch({"--delete-stale-parts", rec});
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+  EXPECT_EQ(r.out.substr(0, r.out.find("1 recording")),
+            "removed: " + partPath(2) + what + ")\n" + "stale: " + partPath(3) + what + kept + "removed: " + partPath(4) +
+                what + ")\n" + "stale: " + partPath(5) + what + kept)
+      << r.out;
+  EXPECT_EQ(readFile(dir.file("e/r_part3.csv")), part3);
+  EXPECT_EQ(readFile(dir.file("e/r_part5.csv")), mine);
+  EXPECT_FALSE(fileExists(dir.file("e/r_part2.csv")));
+  EXPECT_FALSE(fileExists(dir.file("e/r_part4.csv")));
+  EXPECT_EQ(readFile(dir.file("e/r.csv")), singleTable(rec));
+
+  // The user's file stays however often the table is converted again.
+  r = batch({"--delete-stale-parts", rec});
+  EXPECT_EQ(readFile(dir.file("e/r_part5.csv")), mine);
+  EXPECT_EQ(readFile(dir.file("e/r_part3.csv")), part3);
+
+  // Parts that a run left, listed and kept, are still known as untouched
+  // when they are to be removed later, also after runs in between.
+  std::string later = put("e2/r.tlq", recordingOf(40));
+  ASSERT_EQ(batch({"--split-rows", "10", later}).exitCode, 0);
+  for (int k = 0; k < 2; ++k) {
+    r = batch({later});
+    EXPECT_NE(r.out.find("1 recording converted, 0 failed, 3 stale parts not removed"), std::string::npos) << r.out;
+  }
+  r = batch({"--delete-stale-parts", later});
+  EXPECT_NE(r.out.find("1 recording converted, 0 failed, 3 stale parts removed"), std::string::npos) << r.out;
+  for (int k = 2; k <= 4; ++k) EXPECT_FALSE(fileExists(dir.file("e2/r_part" + std::to_string(k) + ".csv"))) << k;
+}
+
+// --update takes the run's options: a table split otherwise, or with other
+// separators, is converted again.
+TEST_F(BatchTrust, UpdateTakesTheRunsOptions) {
+  std::string rec = put("o/r.tlq", recordingOf(30));
+  const std::string table = dir.file("o/r.csv");
+  ASSERT_EQ(batch({"--split-rows", "20", rec}).exitCode, 0);  // two parts
+  auto r = batch({"--update", "--split-rows", "20", rec});
+  EXPECT_TRUE(r.out.starts_with("0 recordings converted, 1 up to date, 0 failed")) << r.out;
+  r = batch({"--update", "--split-rows", "25", rec});
+  EXPECT_TRUE(r.out.starts_with("1 recording converted, 0 failed, 30 lines written")) << r.out;
+  EXPECT_EQ(dataLines(readFile(table)), 25u);
+  r = batch({"--update", rec});
+  EXPECT_TRUE(r.out.starts_with("stale: " + below(dir.file("o"), "r_part2.csv"))) << r.out;
+  EXPECT_NE(r.out.find("1 recording converted, 0 failed, 1 stale part not removed, 30 lines written"), std::string::npos)
+      << r.out;
+  EXPECT_EQ(readFile(table), singleTable(rec));
+  r = batch({"--update", rec});
+  EXPECT_TRUE(r.out.starts_with("0 recordings converted, 1 up to date, 0 failed")) << r.out;
+
+  // The regional settings give ";" and ","; a run with others converts it
+  // again, also where only the decimal separator differs (the header is the
+  // same then).
+  r = batch({"--update", "--list-separator", ",", "--decimal-separator", ".", rec});
+  EXPECT_NE(r.out.find("1 recording converted, 0 failed"), std::string::npos) << r.out;
+  EXPECT_TRUE(readFile(table).starts_with("timestamp,")) << readFile(table);
+  r = batch({"--update", "--list-separator", ",", "--decimal-separator", ".", rec});
+  EXPECT_NE(r.out.find("0 recordings converted, 1 up to date, 0 failed"), std::string::npos) << r.out;
+  r = batch({"--update", "--decimal-separator", ".", rec});
+  EXPECT_NE(r.out.find("1 recording converted, 0 failed"), std::string::npos) << r.out;
+  const std::string pointed = readFile(table);
+  EXPECT_TRUE(pointed.starts_with("timestamp;")) << pointed;
+  r = batch({"--update", rec});
+  EXPECT_NE(r.out.find("1 recording converted, 0 failed"), std::string::npos) << r.out;
+  EXPECT_EQ(readFile(table), singleTable(rec));
+  EXPECT_NE(readFile(table), pointed);
+  r = batch({"--update", rec});
+  EXPECT_NE(r.out.find("0 recordings converted, 1 up to date, 0 failed"), std::string::npos) << r.out;
 }
 
 // --log: one line per recording, as a spreadsheet reads it.
