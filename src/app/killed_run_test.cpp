@@ -111,6 +111,24 @@ TEST_F(KilledRun, AStoppedConversionRemovesOnlyItsOwnFile) {
 }
 #endif
 
+// The single conversion's table proves itself as the batch's do: --update
+// keeps it while the recording and the options are the same, and converts
+// again a partial one, or one of other separators.
+TEST_F(KilledRun, ASingleConversionsTableIsUpToDateForTheBatch) {
+  put("x/r.tlq", recordingOf(30));
+  std::string rec = below(dir.path(), "x/r.tlq");
+  auto r = run({rec});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  r = batch({"--update", rec});
+  EXPECT_TRUE(r.out.starts_with("0 recordings converted, 1 up to date, 0 failed")) << r.out;
+  r = batch({"--update", "--decimal-separator", ".", rec});  // the store says ","
+  EXPECT_TRUE(r.out.starts_with("1 recording converted, 0 failed")) << r.out << r.err;
+  r = run({"--xlsx", rec});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  r = batch({"--update", "--xlsx", rec});
+  EXPECT_TRUE(r.out.starts_with("0 recordings converted, 1 up to date, 0 failed")) << r.out;
+}
+
 // Two single conversions of one recording at once (a double click twice):
 // each puts a whole table in, one after the other.
 TEST_F(KilledRun, TwoSingleConversionsAtOnceBothSucceed) {

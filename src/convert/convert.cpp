@@ -10,6 +10,7 @@
 #include "convert/ordered_work.h"
 #include "convert/recording.h"
 #include "convert/table_files.h"
+#include "convert/table_proof.h"
 #include "csv/csv.h"
 #include "error.h"
 #include "platform/file.h"
@@ -407,7 +408,11 @@ std::string mainConvert(const std::string& path, const ConversionControl& contro
       made.dropped += lines.dropped;
     }));
     TLQ_AT(table.recording().requireUnreplaced());
+    const PathInfo read = pathInfo(path);
     TLQ_AT(files.commit());
+    // As the batch proves its tables, so that --update takes this one for
+    // whole as long as the recording and the options are the same.
+    stampCommit(files.parts(), {read.modified, read.size, 0, format.listSeparator, format.decimalSeparator, false});
   } catch (const ConversionCancelled&) {
     throw;  // the person asked to stop: no table that looks whole (the temporary file goes)
   } catch (...) {

@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "convert/table_files.h"
+#include "convert/table_proof.h"
 #include "error.h"
 #include "platform/folders.h"
 #include "platform/system.h"
@@ -77,7 +78,9 @@ std::string mainConvertWorkbook(const std::string& path, const ConversionControl
   TableFiles files = TLQ_AT(TableFiles(xlsxPath, "", 0));
   WorkbookCounts made = TLQ_AT(writeWorkbook(path, table, control, files));
   TLQ_AT(table.recording().requireUnreplaced());
+  const PathInfo read = pathInfo(path);
   TLQ_AT(files.commit());
+  stampCommit(files.parts(), {read.modified, read.size, 0, 0, 0, true});  // --update takes it for whole
   if (counts) *counts = {table.recording().entries(), made.lines, made.dropped, files.swept()};
   return xlsxPath;
 }
