@@ -529,6 +529,69 @@ TEST_F(BatchTrust, AttributesAndLetterCase) {
 }
 #endif
 
+// A folder link and ".." after it name what the system opens there: on
+// POSIX systems the parent of the link's target, under Windows (which takes
+// ".." by name) the folder the link is in. Either way the log never lands
+// on a recording, a table, a part or a workbook of the run, and a folder
+// named twice so is searched once.
+TEST_F(BatchTrust, ALinkAndDotDotNameWhatTheSystemOpens) {
+  std::string r = put("tree/r.tlq", recordingOf(12)), s = put("tree/sub/s.tlq", recordingOf(3));
+  fs::create_directories(fs::u8path(dir.file("a")));
+  std::error_code ec;
+  fs::create_directory_symlink(fs::u8path("../tree/sub"), fs::u8path(dir.file("a/link")), ec);
+  if (ec) GTEST_SKIP() << "no links to folders here: " << ec.message();
+  const std::string recording = readFile(r);
+  std::string tree = dir.file("tree");
+#ifdef _WIN32
+  const std::string beside = dir.file("a");  // where a/link/.. leads
+#else
+  const std::string beside = tree;
+#endif
+
+  // "tree" and "a/link/.." (tree itself, or a folder of no recordings).
+  auto run = batch({tree, dir.file("a/link/..")});
+  EXPECT_EQ(run.exitCode, 0) << run.out;
+  EXPECT_TRUE(run.out.starts_with("2 recordings converted, 0 failed, 15 lines written")) << run.out;
+  EXPECT_EQ(readFile(dir.file("tree/r.csv")), singleTable(r));
+  EXPECT_EQ(readFile(dir.file("tree/sub/s.csv")), singleTable(s));
+  fs::remove(fs::u8path(dir.file("tree/r.csv")));
+  fs::remove(fs::u8path(dir.file("tree/sub/s.csv")));
+
+  // The log through the link onto what the run reads or writes.
+  struct Case {
+    std::vector<std::string> options;
+    std::string log, overwritten;
+  };
+  std::vector<Case> cases = {
+      {{}, "a/link/../../tree/r.tlq", below(tree, "r.tlq")},  // ".." after "..": tree on every system
+      {{"--split-rows", "5"}, "a/link/../../tree/r_part2.csv", below(tree, "r_part2.csv")},
+  };
+  if (beside == tree) {
+    cases.push_back({{}, "a/link/../r.tlq", below(tree, "r.tlq")});
+    cases.push_back({{}, "a/link/../r.csv", below(tree, "r.csv")});
+    cases.push_back({{"--split-rows", "5"}, "a/link/../r_part3.csv", below(tree, "r_part3.csv")});
+    cases.push_back({{"--xlsx"}, "a/link/../r.xlsx", below(tree, "r.xlsx")});
+    cases.push_back({{}, "a/link/../sub/s.tlq", below(tree, "sub/s.tlq")});
+  }
+  for (const Case& c : cases) {
+    std::vector<std::string> args = c.options;
+    args.insert(args.end(), {"--log", dir.file(c.log), tree});
+    run = batch(args);
+    EXPECT_EQ(run.exitCode, 2) << c.log << ": " << run.out << run.err;
+    EXPECT_TRUE(run.err.starts_with("tlqconverter: --log would overwrite " + c.overwritten + "\n")) << c.log << ": " << run.err;
+    EXPECT_EQ(readFile(r), recording) << c.log;
+    EXPECT_EQ(filesNamed(".csv", tree), std::vector<std::string>()) << c.log;
+    EXPECT_EQ(filesNamed(".xlsx", tree), std::vector<std::string>()) << c.log;
+  }
+
+  // Where the system opens no file of the run, the log goes there.
+  run = batch({"--log", dir.file("a/link/../log.csv"), tree});
+  EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+  EXPECT_TRUE(readFile(below(beside, "log.csv")).starts_with("\xEF\xBB\xBF" "recording;"));
+  EXPECT_EQ(readFile(r), recording);
+  EXPECT_EQ(leftovers(), std::vector<std::string>());
+}
+
 #ifndef _WIN32
 // Two recordings whose tables are one file through a link to a folder: the
 // second fails before anything is written, split parts too.

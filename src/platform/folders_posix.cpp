@@ -162,13 +162,27 @@ bool renameFresh(const std::string& from, const std::string& to) {
   return true;
 }
 
+// The ".." steps stay: the system takes each from where the path before it
+// leads, which is the parent of a link's target, not the folder the link is
+// in (Places resolves them by the folders' identities).
 std::string comparablePath(const std::string& path) {
-  std::error_code ec;
-  std::filesystem::path absolute = std::filesystem::absolute(path, ec);
-  if (ec) return path;
-  std::string normal = absolute.lexically_normal().string();
-  while (normal.size() > 1 && normal.back() == '/') normal.pop_back();
-  return normal;
+  if (path.empty()) return path;
+  std::string absolute = path;
+  if (path[0] != '/') {
+    std::error_code ec;
+    std::filesystem::path working = std::filesystem::current_path(ec);
+    if (ec) return path;
+    absolute = working.string() + "/" + path;
+  }
+  std::string steps;
+  for (size_t at = 0; at < absolute.size();) {
+    size_t end = absolute.find('/', at);
+    if (end == std::string::npos) end = absolute.size();
+    std::string_view step(absolute.data() + at, end - at);
+    if (!step.empty() && step != ".") (steps += '/') += step;
+    at = end + 1;
+  }
+  return steps.empty() ? "/" : steps;
 }
 
 std::string nameKey(const std::string& name) { return name; }
