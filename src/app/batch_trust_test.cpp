@@ -725,6 +725,55 @@ TEST_F(BatchTrust, AReadOnlyTableIsRefused) {
   EXPECT_EQ(leftovers(), std::vector<std::string>());
 }
 
+// A file with no write permission is read-only to root too (who could open
+// it): its table, its workbook and its stale part are kept alike, in the
+// batch, its plan and the single conversion, by the file's mode alone.
+TEST_F(BatchTrust, AReadOnlyTableIsRefusedByItsMode) {
+  std::string a = put("m/a.tlq", recordingOf(12));
+  for (const char* name : {"m/a.csv", "m/a.xlsx", "m/a_part2.csv"}) {
+    writeFile(dir.file(name), "read-only");
+    ::chmod(dir.file(name).c_str(), 0444);
+  }
+  const std::string why = " (Permission denied)";
+  auto plan = batch({"--dry-run", dir.file("m")});
+  EXPECT_EQ(plan.exitCode, 2) << plan.out;
+  EXPECT_TRUE(plan.out.starts_with("would fail: " + below(dir.file("m"), "a.tlq") + ": cannot open: " +
+                                   below(dir.file("m"), "a.csv") + why + "\n"))
+      << plan.out;
+  for (std::vector<std::string> options : {std::vector<std::string>{}, {"--xlsx"}}) {
+    std::string table = below(dir.file("m"), options.empty() ? "a.csv" : "a.xlsx");
+    options.push_back(dir.file("m"));
+    auto r = batch(options);
+    EXPECT_EQ(r.exitCode, 2) << r.out;
+    EXPECT_TRUE(r.out.starts_with("failed: " + below(dir.file("m"), "a.tlq") + ": IOError: cannot open: " + table + why +
+                                  " (report: "))
+        << r.out;
+    // The single conversion refuses it too.
+    r = run(options.size() == 1 ? std::vector<std::string>{a} : std::vector<std::string>{"--xlsx", a}, {},
+            TLQ_CONSOLE_PROGRAM);
+    EXPECT_EQ(r.exitCode, 2) << r.err;
+    EXPECT_TRUE(r.err.starts_with("tlqconverter: cannot open: " + dir.file(options.size() == 1 ? "m/a.csv" : "m/a.xlsx") +
+                                  why + " (report: "))
+        << r.err;
+  }
+  for (const char* name : {"m/a.csv", "m/a.xlsx", "m/a_part2.csv"}) {
+    EXPECT_EQ(readFile(dir.file(name)), "read-only") << name;
+    struct stat st {};
+    ASSERT_EQ(::stat(dir.file(name).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0444u) << name;
+  }
+  // Once the table may be written, the stale part stays, for the same reason.
+  ::chmod(dir.file("m/a.csv").c_str(), 0644);
+  auto r = batch({"--delete-stale-parts", dir.file("m")});
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+  EXPECT_TRUE(r.out.starts_with("stale: " + below(dir.file("m"), "a_part2.csv")) &&
+              r.out.find("; not removed: it is read-only)\n") != std::string::npos)
+      << r.out;
+  EXPECT_EQ(readFile(dir.file("m/a.csv")), singleTable(a));
+  EXPECT_EQ(readFile(dir.file("m/a_part2.csv")), "read-only");
+  EXPECT_EQ(leftovers(), std::vector<std::string>());
+}
+
 // The log is UTF-8 throughout (a name or a message with bytes that are not
 // is escaped, as the summary escapes them), made as any new file is made,
 // and written through a link, as tables are.

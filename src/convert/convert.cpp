@@ -13,6 +13,7 @@
 #include "csv/csv.h"
 #include "error.h"
 #include "platform/file.h"
+#include "platform/folders.h"
 #include "platform/system.h"
 #include "sensors/force_elasto.h"
 #include "sensors/frames.h"
@@ -395,6 +396,9 @@ std::string mainConvert(const std::string& path, const ConversionControl& contro
   RecordingTable table = TLQ_AT(RecordingTable(path, control));
   CsvFormat format = TLQ_AT(newCsvFormat(table.columns()));
   TLQ_AT(refuseToOverwrite(table.recording(), csvPath));
+  // A read-only table is refused as the batch refuses it, even where the
+  // open would not refuse it (to root); a device is written as it is.
+  if (isReadOnly(linkTarget(csvPath))) TLQ_AT(refuseUnreplaceable(linkTarget(csvPath), csvPath));
   OutputFile out = TLQ_AT(OutputFile(csvPath));
   ConversionCounts made{table.recording().entries(), 0, 0};
   try {

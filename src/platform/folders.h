@@ -65,8 +65,8 @@ class Places {
 
 // Before a finished file replaces the file at `path`: raises IoError
 // "cannot open: " + `shownAs`, with the system's reason, where the single
-// conversion could not write it either (a folder, a read-only file, no
-// right to write); else makes `temp` keep what the older file was beyond
+// conversion could not write it either (a folder, a read-only file as
+// isReadOnly tells it, also to root, no right to write); else makes `temp` keep what the older file was beyond
 // its contents (its permission bits; under Windows its attributes). Nothing
 // to do when `path` names no file.
 void prepareReplacement(const std::string& path, const std::string& temp, const std::string& shownAs);

@@ -69,11 +69,15 @@ void refuseUnreplaceable(const std::string& path, const std::string& shownAs) {
   if (!S_ISREG(st.st_mode))
     throw IoError("cannot open: " + shownAs)
         .withReason(S_ISDIR(st.st_mode) ? std::generic_category().message(EISDIR) : "not a regular file");
-  // What the single conversion's open for writing would meet.
+  // What an open for writing would meet; and a file with no write
+  // permission at all, which root could open, but which is read-only by its
+  // mode (as isReadOnly says, for stale parts too).
   if (::access(path.c_str(), W_OK) != 0) {
     std::string reason = lastSystemError();
     throw IoError("cannot open: " + shownAs).withReason(reason);
   }
+  if ((st.st_mode & 0222) == 0)
+    throw IoError("cannot open: " + shownAs).withReason(std::generic_category().message(EACCES));
 }
 
 void prepareReplacement(const std::string& path, const std::string& temp, const std::string& shownAs) {
