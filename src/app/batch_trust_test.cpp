@@ -955,6 +955,50 @@ TEST_F(BatchTrust, ARecordingReplacedWhileItIsReadFails) {
   EXPECT_EQ(leftovers(), std::vector<std::string>());
 }
 
+// A recording rewritten in place while it is read: its last entry, read by
+// the first pass as it was, becomes a number before the conversion reads it
+// again. The failure is the change, never what the change made of its text,
+// on one thread and on several, in the batch and the single conversion.
+TEST_F(BatchTrust, ARecordingRewrittenInPlaceWhileItIsReadFailsAsChanged) {
+  const std::string large = recordingOf(400000);
+  std::string rec = put("y/r.tlq", large);
+  const size_t first = large.rfind('\n') + 1, end = large.rfind("]}");
+  const std::string number = "0" + std::string(end - first - 1, ' ');  // of the same length: still JSON
+  const std::string changed = "cannot read: " + rec + " (the file changed while it was read)";
+  auto rewrite = [&](const std::string& text) {
+    int fd = ::open(rec.c_str(), O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::pwrite(fd, text.data(), text.size(), static_cast<off_t>(first)), static_cast<ssize_t>(text.size()));
+    ::close(fd);
+  };
+  for (int trial = 0; trial < 8; ++trial) {
+    bool single = trial % 2 == 1;
+    std::string threads = trial % 4 < 2 ? "1" : "2";
+    SCOPED_TRACE("single " + std::to_string(single) + ", threads " + threads);
+    rewrite(large.substr(first, end - first));
+    // Dated well before, so that the change shows in its time of last change.
+    fs::last_write_time(fs::u8path(rec), fs::file_time_type::clock::now() - std::chrono::hours(1));
+    fs::remove(fs::u8path(dir.file("y/r.csv")));
+    testing::RunningProcess converting(single ? std::vector<std::string>{TLQ_CONSOLE_PROGRAM, rec}
+                                              : std::vector<std::string>{TLQ_CONSOLE_PROGRAM, "--batch", rec},
+                                       {{"TMP", tmp}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""},
+                                        {"TLQCONVERTER_THREADS", threads}});
+    // Once its table is begun, the first pass is over; the conversion
+    // reaches the last entry only after all the others.
+    for (int i = 0; i < 20000 && filesNamed(single ? ".csv" : ".tmp", dir.file("y")).empty(); ++i)
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    rewrite(number);
+    auto r = converting.wait();
+    EXPECT_EQ(r.exitCode, 2) << r.out << r.err;
+    EXPECT_EQ((single ? r.err : r.out).find("is not a JSON object"), std::string::npos) << r.out << r.err;
+    if (single)
+      EXPECT_TRUE(r.err.starts_with("tlqconverter: " + changed + " (report: ")) << r.err;
+    else
+      EXPECT_TRUE(r.out.starts_with("failed: " + rec + ": IOError: " + changed + " (report: ")) << r.out;
+  }
+  EXPECT_EQ(leftovers(), std::vector<std::string>());
+}
+
 // A crash of the system must not leave an empty or short table that looks
 // newer than its recording: every file goes to the disk before it is renamed
 // into place, and its folder's names after.

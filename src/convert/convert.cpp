@@ -321,6 +321,22 @@ void convertEntries(const Recording& recording, const ConversionControl& control
       });
 }
 
+// What `work` returns; a failure of the recording's text (not of a file
+// written) raised as the change when the recording changed while it was
+// read: the entries read twice may then differ, and a fault in what was
+// read is no fault of the recording.
+template <typename Work>
+auto vouched(const Recording& recording, const Work& work) {
+  try {
+    return work();
+  } catch (const IoError&) {
+    throw;
+  } catch (const Error&) {
+    recording.requireUnchanged();
+    throw;
+  }
+}
+
 }  // namespace
 
 RecordingTable::RecordingTable(const std::string& path, const ConversionControl& control)
@@ -331,13 +347,17 @@ RecordingTable::RecordingTable(const std::string& path, const ConversionControl&
 void RecordingTable::convert(const CsvFormat& format, const ConversionControl& control,
                              const std::function<void(LineBlock&)>& take) const {
   Columns columns(table_);
-  convertEntries<LineBlock>(recording_, control, [&] { return LineMaker(columns, format); }, take);
+  vouched(recording_, [&] {
+    convertEntries<LineBlock>(recording_, control, [&] { return LineMaker(columns, format); }, take);
+  });
 }
 
 void RecordingTable::convertRows(const TimeStampZones* dateTimes, const ConversionControl& control,
                                  const std::function<void(RowBlock&)>& take) const {
   Columns columns(table_);
-  convertEntries<RowBlock>(recording_, control, [&] { return RowMaker(columns, dateTimes); }, take);
+  vouched(recording_, [&] {
+    convertEntries<RowBlock>(recording_, control, [&] { return RowMaker(columns, dateTimes); }, take);
+  });
 }
 
 TimeStampZones RecordingTable::timeStampZones(const ConversionControl& control) const {
