@@ -712,6 +712,69 @@ TEST_F(BatchTrust, AttributesAndLetterCase) {
 }
 #endif
 
+// A folder link and ".." after it name what the system opens there: on
+// POSIX systems the parent of the link's target, under Windows (which takes
+// ".." by name) the folder the link is in. Either way the log never lands
+// on a recording, a table, a part or a workbook of the run, and a folder
+// named twice so is searched once.
+TEST_F(BatchTrust, ALinkAndDotDotNameWhatTheSystemOpens) {
+  std::string r = put("tree/r.tlq", recordingOf(12)), s = put("tree/sub/s.tlq", recordingOf(3));
+  fs::create_directories(fs::u8path(dir.file("a")));
+  std::error_code ec;
+  fs::create_directory_symlink(fs::u8path("../tree/sub"), fs::u8path(dir.file("a/link")), ec);
+  if (ec) GTEST_SKIP() << "no links to folders here: " << ec.message();
+  const std::string recording = readFile(r);
+  std::string tree = dir.file("tree");
+#ifdef _WIN32
+  const std::string beside = dir.file("a");  // where a/link/.. leads
+#else
+  const std::string beside = tree;
+#endif
+
+  // "tree" and "a/link/.." (tree itself, or a folder of no recordings).
+  auto run = batch({tree, dir.file("a/link/..")});
+  EXPECT_EQ(run.exitCode, 0) << run.out;
+  EXPECT_TRUE(run.out.starts_with("2 recordings converted, 0 failed, 15 lines written")) << run.out;
+  EXPECT_EQ(readFile(dir.file("tree/r.csv")), singleTable(r));
+  EXPECT_EQ(readFile(dir.file("tree/sub/s.csv")), singleTable(s));
+  fs::remove(fs::u8path(dir.file("tree/r.csv")));
+  fs::remove(fs::u8path(dir.file("tree/sub/s.csv")));
+
+  // The log through the link onto what the run reads or writes.
+  struct Case {
+    std::vector<std::string> options;
+    std::string log, overwritten;
+  };
+  std::vector<Case> cases = {
+      {{}, "a/link/../../tree/r.tlq", below(tree, "r.tlq")},  // ".." after "..": tree on every system
+      {{"--split-rows", "5"}, "a/link/../../tree/r_part2.csv", below(tree, "r_part2.csv")},
+  };
+  if (beside == tree) {
+    cases.push_back({{}, "a/link/../r.tlq", below(tree, "r.tlq")});
+    cases.push_back({{}, "a/link/../r.csv", below(tree, "r.csv")});
+    cases.push_back({{"--split-rows", "5"}, "a/link/../r_part3.csv", below(tree, "r_part3.csv")});
+    cases.push_back({{"--xlsx"}, "a/link/../r.xlsx", below(tree, "r.xlsx")});
+    cases.push_back({{}, "a/link/../sub/s.tlq", below(tree, "sub/s.tlq")});
+  }
+  for (const Case& c : cases) {
+    std::vector<std::string> args = c.options;
+    args.insert(args.end(), {"--log", dir.file(c.log), tree});
+    run = batch(args);
+    EXPECT_EQ(run.exitCode, 2) << c.log << ": " << run.out << run.err;
+    EXPECT_TRUE(run.err.starts_with("tlqconverter: --log would overwrite " + c.overwritten + "\n")) << c.log << ": " << run.err;
+    EXPECT_EQ(readFile(r), recording) << c.log;
+    EXPECT_EQ(filesNamed(".csv", tree), std::vector<std::string>()) << c.log;
+    EXPECT_EQ(filesNamed(".xlsx", tree), std::vector<std::string>()) << c.log;
+  }
+
+  // Where the system opens no file of the run, the log goes there.
+  run = batch({"--log", dir.file("a/link/../log.csv"), tree});
+  EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+  EXPECT_TRUE(readFile(below(beside, "log.csv")).starts_with("\xEF\xBB\xBF" "recording;"));
+  EXPECT_EQ(readFile(r), recording);
+  EXPECT_EQ(leftovers(), std::vector<std::string>());
+}
+
 #ifndef _WIN32
 // Two recordings whose tables are one file through a link to a folder: the
 // second fails before anything is written, split parts too.
@@ -842,6 +905,55 @@ TEST_F(BatchTrust, AReadOnlyTableIsRefused) {
   EXPECT_TRUE(all[3].starts_with("1 recording converted, 3 failed")) << all[3];
   ::chmod(dir.file("locked").c_str(), 0755);
   EXPECT_EQ(readFile(dir.file("ro/a.csv")), "read-only");
+  EXPECT_EQ(leftovers(), std::vector<std::string>());
+}
+
+// A file with no write permission is read-only to root too (who could open
+// it): its table, its workbook and its stale part are kept alike, in the
+// batch, its plan and the single conversion, by the file's mode alone.
+TEST_F(BatchTrust, AReadOnlyTableIsRefusedByItsMode) {
+  std::string a = put("m/a.tlq", recordingOf(12));
+  for (const char* name : {"m/a.csv", "m/a.xlsx", "m/a_part2.csv"}) {
+    writeFile(dir.file(name), "read-only");
+    ::chmod(dir.file(name).c_str(), 0444);
+  }
+  const std::string why = " (Permission denied)";
+  auto plan = batch({"--dry-run", dir.file("m")});
+  EXPECT_EQ(plan.exitCode, 2) << plan.out;
+  EXPECT_TRUE(plan.out.starts_with("would fail: " + below(dir.file("m"), "a.tlq") + ": cannot open: " +
+                                   below(dir.file("m"), "a.csv") + why + "\n"))
+      << plan.out;
+  for (std::vector<std::string> options : {std::vector<std::string>{}, {"--xlsx"}}) {
+    std::string table = below(dir.file("m"), options.empty() ? "a.csv" : "a.xlsx");
+    options.push_back(dir.file("m"));
+    auto r = batch(options);
+    EXPECT_EQ(r.exitCode, 2) << r.out;
+    EXPECT_TRUE(r.out.starts_with("failed: " + below(dir.file("m"), "a.tlq") + ": IOError: cannot open: " + table + why +
+                                  " (report: "))
+        << r.out;
+    // The single conversion refuses it too.
+    r = run(options.size() == 1 ? std::vector<std::string>{a} : std::vector<std::string>{"--xlsx", a}, {},
+            TLQ_CONSOLE_PROGRAM);
+    EXPECT_EQ(r.exitCode, 2) << r.err;
+    EXPECT_TRUE(r.err.starts_with("tlqconverter: cannot open: " + dir.file(options.size() == 1 ? "m/a.csv" : "m/a.xlsx") +
+                                  why + " (report: "))
+        << r.err;
+  }
+  for (const char* name : {"m/a.csv", "m/a.xlsx", "m/a_part2.csv"}) {
+    EXPECT_EQ(readFile(dir.file(name)), "read-only") << name;
+    struct stat st {};
+    ASSERT_EQ(::stat(dir.file(name).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0444u) << name;
+  }
+  // Once the table may be written, the stale part stays, for the same reason.
+  ::chmod(dir.file("m/a.csv").c_str(), 0644);
+  auto r = batch({"--delete-stale-parts", dir.file("m")});
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+  EXPECT_TRUE(r.out.starts_with("stale: " + below(dir.file("m"), "a_part2.csv")) &&
+              r.out.find("; not removed: it is read-only)\n") != std::string::npos)
+      << r.out;
+  EXPECT_EQ(readFile(dir.file("m/a.csv")), singleTable(a));
+  EXPECT_EQ(readFile(dir.file("m/a_part2.csv")), "read-only");
   EXPECT_EQ(leftovers(), std::vector<std::string>());
 }
 
@@ -1022,6 +1134,50 @@ TEST_F(BatchTrust, ARecordingReplacedWhileItIsReadFails) {
     r = batch({"--update", rec});
     EXPECT_TRUE(r.out.starts_with("1 recording converted, 0 failed, 3 lines written")) << r.out;
     EXPECT_EQ(readFile(dir.file("x/r.csv")), singleTable(rec));
+  }
+  EXPECT_EQ(leftovers(), std::vector<std::string>());
+}
+
+// A recording rewritten in place while it is read: its last entry, read by
+// the first pass as it was, becomes a number before the conversion reads it
+// again. The failure is the change, never what the change made of its text,
+// on one thread and on several, in the batch and the single conversion.
+TEST_F(BatchTrust, ARecordingRewrittenInPlaceWhileItIsReadFailsAsChanged) {
+  const std::string large = recordingOf(400000);
+  std::string rec = put("y/r.tlq", large);
+  const size_t first = large.rfind('\n') + 1, end = large.rfind("]}");
+  const std::string number = "0" + std::string(end - first - 1, ' ');  // of the same length: still JSON
+  const std::string changed = "cannot read: " + rec + " (the file changed while it was read)";
+  auto rewrite = [&](const std::string& text) {
+    int fd = ::open(rec.c_str(), O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::pwrite(fd, text.data(), text.size(), static_cast<off_t>(first)), static_cast<ssize_t>(text.size()));
+    ::close(fd);
+  };
+  for (int trial = 0; trial < 8; ++trial) {
+    bool single = trial % 2 == 1;
+    std::string threads = trial % 4 < 2 ? "1" : "2";
+    SCOPED_TRACE("single " + std::to_string(single) + ", threads " + threads);
+    rewrite(large.substr(first, end - first));
+    // Dated well before, so that the change shows in its time of last change.
+    fs::last_write_time(fs::u8path(rec), fs::file_time_type::clock::now() - std::chrono::hours(1));
+    fs::remove(fs::u8path(dir.file("y/r.csv")));
+    testing::RunningProcess converting(single ? std::vector<std::string>{TLQ_CONSOLE_PROGRAM, rec}
+                                              : std::vector<std::string>{TLQ_CONSOLE_PROGRAM, "--batch", rec},
+                                       {{"TMP", tmp}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""},
+                                        {"TLQCONVERTER_THREADS", threads}});
+    // Once its table is begun, the first pass is over; the conversion
+    // reaches the last entry only after all the others.
+    for (int i = 0; i < 20000 && filesNamed(single ? ".csv" : ".tmp", dir.file("y")).empty(); ++i)
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    rewrite(number);
+    auto r = converting.wait();
+    EXPECT_EQ(r.exitCode, 2) << r.out << r.err;
+    EXPECT_EQ((single ? r.err : r.out).find("is not a JSON object"), std::string::npos) << r.out << r.err;
+    if (single)
+      EXPECT_TRUE(r.err.starts_with("tlqconverter: " + changed + " (report: ")) << r.err;
+    else
+      EXPECT_TRUE(r.out.starts_with("failed: " + rec + ": IOError: " + changed + " (report: ")) << r.out;
   }
   EXPECT_EQ(leftovers(), std::vector<std::string>());
 }

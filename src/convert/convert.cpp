@@ -14,6 +14,7 @@
 #include "csv/csv.h"
 #include "error.h"
 #include "platform/file.h"
+#include "platform/folders.h"
 #include "platform/system.h"
 #include "sensors/force_elasto.h"
 #include "sensors/frames.h"
@@ -321,6 +322,22 @@ void convertEntries(const Recording& recording, const ConversionControl& control
       });
 }
 
+// What `work` returns; a failure of the recording's text (not of a file
+// written) raised as the change when the recording changed while it was
+// read: the entries read twice may then differ, and a fault in what was
+// read is no fault of the recording.
+template <typename Work>
+auto vouched(const Recording& recording, const Work& work) {
+  try {
+    return work();
+  } catch (const IoError&) {
+    throw;
+  } catch (const Error&) {
+    recording.requireUnchanged();
+    throw;
+  }
+}
+
 }  // namespace
 
 RecordingTable::RecordingTable(const std::string& path, const ConversionControl& control)
@@ -331,13 +348,17 @@ RecordingTable::RecordingTable(const std::string& path, const ConversionControl&
 void RecordingTable::convert(const CsvFormat& format, const ConversionControl& control,
                              const std::function<void(LineBlock&)>& take) const {
   Columns columns(table_);
-  convertEntries<LineBlock>(recording_, control, [&] { return LineMaker(columns, format); }, take);
+  vouched(recording_, [&] {
+    convertEntries<LineBlock>(recording_, control, [&] { return LineMaker(columns, format); }, take);
+  });
 }
 
 void RecordingTable::convertRows(const TimeStampZones* dateTimes, const ConversionControl& control,
                                  const std::function<void(RowBlock&)>& take) const {
   Columns columns(table_);
-  convertEntries<RowBlock>(recording_, control, [&] { return RowMaker(columns, dateTimes); }, take);
+  vouched(recording_, [&] {
+    convertEntries<RowBlock>(recording_, control, [&] { return RowMaker(columns, dateTimes); }, take);
+  });
 }
 
 TimeStampZones RecordingTable::timeStampZones(const ConversionControl& control) const {
@@ -396,7 +417,7 @@ std::string mainConvert(const std::string& path, const ConversionControl& contro
   RecordingTable table = TLQ_AT(RecordingTable(path, control));
   CsvFormat format = TLQ_AT(newCsvFormat(table.columns()));
   TLQ_AT(refuseToOverwrite(table.recording(), csvPath));
-  TLQ_AT(requireReplaceable(csvPath));  // at once, not after the work
+  TLQ_AT(requireReplaceable(csvPath));  // at once, not after the work (a read-only table too, to root)
   // Into a temporary file beside the table, put in place once complete: a
   // run that is killed leaves the older table whole.
   TableFiles files = TLQ_AT(TableFiles(csvPath, makeHeader(format) + "\r\n", 0));

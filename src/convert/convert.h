@@ -122,7 +122,9 @@ class RecordingTable {
   // handing them to `take` in entry order, whole lines at a time. A failure at
   // entry k leaves the lines before k taken and nothing after. Lines are
   // handed over only once the recording is known not to have changed under
-  // them (with linesHiddenUntilTheEnd, the last of them).
+  // them (with linesHiddenUntilTheEnd, the last of them). A failure of an
+  // entry is raised as the change (recordingChanged) when the recording
+  // changed while it was read.
   void convert(const CsvFormat& format, const ConversionControl& control,
                const std::function<void(LineBlock&)>& take) const;
 
