@@ -222,8 +222,9 @@ TEST_F(WorkbookProgram, ATextTooLongForACellFailsAlikeInBothModes) {
   json += "\"}}]}";
   std::string recording = dir.file("long.tlq");
   writeFile(recording, json);
-  const std::string message = "row 3 of sheet \"data\", column force_raw: a text of 42002 characters as written, "
-                              "escapes included does not fit a cell (at most 32767): " + dir.file("long.xlsx");
+  const std::string message = "row 3 of sheet \"data\", column force_raw: a text of 6002 characters takes 42002 "
+                              "with the escapes of what a workbook cannot hold as it is, and a cell is written with "
+                              "at most 32767: " + dir.file("long.xlsx");
   auto single = run({"--xlsx", recording}, {}, TLQ_CONSOLE_PROGRAM);
   EXPECT_EQ(single.exitCode, 2);
   EXPECT_TRUE(single.err.starts_with("tlqconverter: " + message + " (report: ")) << single.err;

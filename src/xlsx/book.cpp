@@ -83,16 +83,26 @@ lxw_worksheet* Book::addSheet(const std::string& name) {
 
 size_t Book::writeText(lxw_worksheet* sheet, lxw_col_t col, const Place& place, std::string_view text) {
   if (text.empty()) return 0;
-  auto tooLong = [&](size_t length, const char* counted) {
-    return ValueError("row " + std::to_string(place.row + 1) + " of sheet \"" + place.sheet + "\", column " +
-                      place.column + ": a text of " + std::to_string(length) + " characters" + counted +
-                      " does not fit a cell (at most " + std::to_string(kMaxCellText) + "): " + shown_);
+  auto where = [&] {
+    return "row " + std::to_string(place.row + 1) + " of sheet \"" + place.sheet + "\", column " + place.column +
+           ": a text of ";
   };
+  // The text's own length, as a spreadsheet counts it, decides whether it
+  // fits a cell.
   TextLength length = cellText(text, scratch_);
-  if (length.utf16 > kMaxCellText) throw tooLong(length.utf16, "");
+  if (length.utf16 > kMaxCellText)
+    throw ValueError(where() + std::to_string(length.utf16) + " characters does not fit a cell (at most " +
+                     std::to_string(kMaxCellText) + "): " + shown_);
   lxw_error error = worksheet_write_string(sheet, place.row, col, scratch_.c_str(), nullptr);
-  // The library counts the text as it writes it, its escapes included.
-  if (error == LXW_ERROR_MAX_STRING_LENGTH_EXCEEDED) throw tooLong(characterCount(scratch_), " as written, escapes included");
+  // The library counts the text as it is handed over, with the escapes of
+  // the characters the XML cannot hold (NUL, U+FFFE, U+FFFF, a literal
+  // escape's '_'), not those it makes itself: whichever of them made it too
+  // long, the same failure.
+  if (error == LXW_ERROR_MAX_STRING_LENGTH_EXCEEDED)
+    throw ValueError(where() + std::to_string(length.utf16) + " characters takes " +
+                     std::to_string(characterCount(scratch_)) +
+                     " with the escapes of what a workbook cannot hold as it is, and a cell is written with at most " +
+                     std::to_string(kMaxCellText) + ": " + shown_);
   check(error);
   return length.characters;
 }

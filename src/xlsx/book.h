@@ -43,7 +43,8 @@ class Book {
   };
   // Writes a text cell (none for an empty text); returns its width in
   // characters. Raises ValueError naming the place and the limit for a text
-  // longer than a cell holds.
+  // longer than a cell holds (in UTF-16 units, as a spreadsheet counts),
+  // and for one within it that the library refuses for its escapes.
   size_t writeText(lxw_worksheet* sheet, lxw_col_t col, const Place& place, std::string_view text);
 
   // Puts each sheet's last row, which the library holds back, into its
