@@ -13,7 +13,7 @@ set -euo pipefail
 
 build=(
   cmake ninja-build g++ pkg-config
-  libpcre2-dev libboost-json1.81-dev libxlsxwriter-dev zlib1g-dev
+  libpcre2-dev libboost-json1.81-dev libxlsxwriter-dev libminizip-dev zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
 )
 tests=(libmpfr-dev locales python3 python3-openpyxl libreoffice-calc-nogui strace xdg-utils desktop-file-utils)

@@ -96,6 +96,13 @@ void replaceFile(const std::string& path, std::string_view contents);
 // system: flush it first); nothing when the system cannot tell.
 std::optional<uint64_t> streamSize(std::FILE* stream);
 
+// Whether `bytes` can be had on the disk of `folder` now: a file of that
+// size is allocated there (one without a name where the system makes such
+// files, else one removed as soon as it is made) and given up again.
+// Nothing when they can, else the system's reason ("No space left on
+// device").
+std::optional<std::string> spaceFor(const std::string& folder, uint64_t bytes);
+
 // Makes the file's contents durable (on the disk, not only in the system's
 // cache), so that a crash of the system cannot leave it empty or short
 // under its name. False, with the system's reason in lastSystemError(), when

@@ -3,6 +3,8 @@
 #include "error.h"
 #include "platform/file.h"
 #include "platform/folders.h"
+#include "platform/system.h"
+#include "platform/temp_files.h"
 #include "platform/win32_text.h"
 
 namespace tlq {
@@ -152,6 +154,32 @@ std::optional<uint64_t> streamSize(std::FILE* stream) {
   __int64 size = ::_filelengthi64(::_fileno(stream));
   if (size < 0) return std::nullopt;
   return static_cast<uint64_t>(size);
+}
+
+std::optional<std::string> spaceFor(const std::string& folder, uint64_t bytes) {
+  HANDLE h = INVALID_HANDLE_VALUE;
+  for (int attempt = 0; h == INVALID_HANDLE_VALUE && attempt < 100; ++attempt) {
+    std::string path = folder + "\\" + randomName("tlqconverter_", 8, ".tmp");
+    // Gone with its handle, also when the process is killed.
+    h = ::CreateFileW(widePath(path).c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                      FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (h == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS) return lastSystemError();
+  }
+  if (h == INVALID_HANDLE_VALUE) return lastSystemError();
+  FILE_ALLOCATION_INFO allocation{};
+  allocation.AllocationSize.QuadPart = static_cast<LONGLONG>(bytes);
+  bool ok = ::SetFileInformationByHandle(h, FileAllocationInfo, &allocation, sizeof allocation) != 0;
+  if (!ok && ::GetLastError() != ERROR_DISK_FULL && ::GetLastError() != ERROR_HANDLE_DISK_FULL) {
+    // Where the call is not there (wine), the file's end set as far: NTFS
+    // allocates it all the same (the file is not sparse).
+    LARGE_INTEGER size{};
+    size.QuadPart = static_cast<LONGLONG>(bytes);
+    ok = ::SetFilePointerEx(h, size, nullptr, FILE_BEGIN) && ::SetEndOfFile(h);
+  }
+  std::string reason = ok ? std::string() : lastSystemError();
+  ::CloseHandle(h);
+  if (ok) return std::nullopt;
+  return reason;
 }
 
 bool syncFile(const std::string& path) {
