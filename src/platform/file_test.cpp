@@ -55,6 +55,7 @@ TEST(MappedFile, OnlyARegularFileIsOpened) {
 #endif
 }
 
+#ifdef _WIN32
 // The file's failure and the system's words (or ours) for it.
 std::string openReason(const std::string& path) {
   try {
@@ -65,7 +66,6 @@ std::string openReason(const std::string& path) {
   return "no error";
 }
 
-#ifdef _WIN32
 // A file whose name Windows reserves for a device (as another system can
 // leave it in a folder, "aux.tlq" among the recordings) opens that device:
 // the reason says the name is reserved.
