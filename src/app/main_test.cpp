@@ -797,6 +797,48 @@ TEST_F(Registration, VerbsForTheMachineAndForTheUser) {
   EXPECT_EQ(value("OstrelTlqFile", "", user), "Treloqa file");
 }
 
+#ifdef _WIN32
+// A program in a folder of the user's own (where a "just for me" setup puts
+// it, below %LOCALAPPDATA%) registers for that user only, also when an
+// administrator's console runs --install there: the machine's verbs would
+// give every user a program that only one may start, and that is gone when
+// its user removes it.
+TEST_F(Registration, ProgramInAUsersFolderRegistersForThatUserOnly) {
+  std::string local = getEnv("LOCALAPPDATA").value_or("");
+  ASSERT_FALSE(local.empty());
+  const std::string folder = joinPath(local, "Programs\\tlqtest " + testing::utf8(fs::u8path(dir.path()).filename()));
+  struct Removed {
+    std::string folder;
+    ~Removed() { fs::remove_all(fs::u8path(folder)); }
+  } removed{folder};
+  fs::create_directories(fs::u8path(folder));
+  for (const char* program : {TLQ_CONVERTER_EXE, TLQ_CONSOLE_PROGRAM})
+    fs::copy_file(fs::u8path(program), fs::u8path(folder) / fs::u8path(program).filename());
+  const std::string exe = joinPath(folder, "tlqconverter.exe");
+
+  auto r = run({"--install"}, env(), joinPath(folder, "tlqconverter.com"));
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "tlqconverter: " + folder +
+                       " is this user's own folder: the verbs are registered for this user only, under "
+                       "HKEY_CURRENT_USER\\Software\\Classes\n");
+  EXPECT_EQ(value("OstrelTlqFile\\shell\\tlqconverter\\command", "", user), "\"" + exe + "\" \"%1\"");
+  EXPECT_EQ(value("OstrelTlqFile\\shell\\tlqconverter.xlsx\\command", "", user), "\"" + exe + "\" --xlsx \"%1\"");
+  EXPECT_FALSE(keyExists("OstrelTlqFile"));  // nothing of the machine's
+
+  // The same program elsewhere still writes the machine's verbs.
+  r = run({"--install"}, env());
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_EQ(r.err, "");
+  expectVerbs(machine);
+
+  r = run({"--uninstall", "--current-user"}, env(), exe);
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+  EXPECT_FALSE(hasVerbs(user));
+  expectVerbs(machine);
+}
+#endif
+
 // After --xlsx a recording is due: a switch there is a usage error, with no
 // report, no table and no key.
 TEST_F(Registration, SwitchAfterXlsxIsAUsageError) {

@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <filesystem>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -369,6 +372,39 @@ TEST_F(WorkbookOnAFullDisk, EverySizeGivesTheWholeWorkbookOrTheOlderOne) {
     EXPECT_GT(kept, 10) << r.out;  // the disk was too small for many sizes
     EXPECT_EQ(last, "whole") << r.out;
     EXPECT_TRUE(isWorkbook(dir.file("whole.xlsx")));
+  }
+}
+
+// From the desktop, a disk that fills while the table is written: the box
+// names the table (the CSV as the workbook), not the recording, and says
+// what to do; standard error keeps the message as it was.
+TEST_F(WorkbookOnAFullDisk, FromTheDesktopTheBoxNamesTheTable) {
+  if (!namespacesWork()) GTEST_SKIP() << "no mount namespaces here";
+  std::string recording = dir.file("Messung 2.tlq");
+  writeFile(recording, recordingOf(20000));
+  const std::string shown = dir.file("zenity.log");
+  writeFile(bin + "/zenity", "#!/bin/sh\nprintf '%s\\n' \"$*\" >>'" + shown + "'\n");
+  fs::permissions(fs::u8path(bin + "/zenity"), fs::perms::owner_all);
+  std::string full = dir.file("full");
+  fs::create_directory(fs::u8path(full));
+  std::map<std::string, std::string> env = {
+      {"PATH", bin + ":/usr/bin:/bin"}, {"DISPLAY", ":42"}, {"TMP", tmp}, {"TLQ_PROBE_LOG", openerLog}};
+  const std::string reason = std::generic_category().message(ENOSPC);
+  for (bool workbook : {false, true}) {
+    const std::string table = workbook ? "Messung 2.xlsx" : "Messung 2.csv";
+    fs::remove(fs::u8path(shown));
+    auto r = inSmallFolder(1, full,
+                           "ln -s \"$3\" \"$1/Messung 2.tlq\" || exit 98\n\"$2\" " +
+                               std::string(workbook ? "--xlsx " : "") + "\"$1/Messung 2.tlq\" </dev/null\n",
+                           {TLQ_CONVERTER_EXE, recording}, env);
+    EXPECT_EQ(r.exitCode, 2) << r.err;
+    std::string clause = reason;
+    clause[0] = static_cast<char>(std::tolower(clause[0]));
+    EXPECT_EQ(testing::fileExists(shown) ? readFile(shown) : "",
+              "--warning --no-markup --title=tlqconverter --text=tlqconverter could not write \u00ab" + table +
+                  "\u00bb: the disk is full (" + clause + "). Make room there and try again.\n");
+    const std::string message = workbook ? "cannot write: " + full + "/" + table : "cannot write string to file";
+    EXPECT_TRUE(r.err.starts_with("tlqconverter: " + message + " (" + reason + ") (report: ")) << r.err;
   }
 }
 #endif

@@ -67,10 +67,11 @@ class OutputFile {
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
-  // Raises IoError "cannot write string to file".
+  // Raises IoError "cannot write string to file", with the file's path
+  // (Error::path).
   void write(std::string_view text);
-  // Flushes and closes; raises IoError "cannot write string to file" when
-  // that fails. The file is closed either way.
+  // Flushes and closes; raises IoError "cannot write string to file" (with
+  // the path, as above) when that fails. The file is closed either way.
   void close();
   // Flushes and closes on a way out that reports something else already:
   // raises nothing.
@@ -80,6 +81,7 @@ class OutputFile {
   bool flush();
 
   intptr_t handle_;
+  std::string path_;
   std::string buffer_;
 };
 

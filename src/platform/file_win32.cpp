@@ -41,6 +41,26 @@ bool modifiedOf(HANDLE h, uint64_t (&modified)[2]) {
   return true;
 }
 
+// The words for a file whose name Windows reserves for a device ("aux.tlq",
+// "COM1.tlq", "nul .tlq": the name up to its first dot, blanks at its end
+// ignored), which the system opens as that device; "" for any other name.
+std::string reservedNameReason(const std::string& path) {
+  size_t start = path.find_last_of("\\/:");
+  std::string stem = path.substr(start == std::string::npos ? 0 : start + 1);
+  for (char& c : stem)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  stem.resize(std::min(stem.size(), stem.find('.')));
+  while (!stem.empty() && stem.back() == ' ') stem.pop_back();
+  bool reserved = stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL" || stem == "CONIN$" ||
+                  stem == "CONOUT$";
+  // COM1 to COM9 and LPT1 to LPT9, and with a superscript 1, 2 or 3 (UTF-8)
+  if ((stem.starts_with("COM") || stem.starts_with("LPT")) &&
+      ((stem.size() == 4 && stem[3] >= '1' && stem[3] <= '9') || stem == stem.substr(0, 3) + "\u00b9" ||
+       stem == stem.substr(0, 3) + "\u00b2" || stem == stem.substr(0, 3) + "\u00b3"))
+    reserved = true;
+  return reserved ? "the name " + stem + " is one that Windows reserves for a device" : "";
+}
+
 }  // namespace
 
 MappedFile::MappedFile(const std::string& path) {
@@ -48,11 +68,13 @@ MappedFile::MappedFile(const std::string& path) {
   HANDLE h = openForReading(path);
   if (h == INVALID_HANDLE_VALUE) {
     std::string reason = systemMessage(::GetLastError());
-    throw IoError("cannot open: " + path).withReason(reason);
+    std::string reserved = reservedNameReason(path);
+    throw IoError("cannot open: " + path).withReason(reserved.empty() ? reason : reserved);
   }
   if (::GetFileType(h) != FILE_TYPE_DISK) {  // a pipe or a device
     ::CloseHandle(h);
-    throw IoError("cannot open: " + path);
+    std::string reserved = reservedNameReason(path);
+    throw IoError("cannot open: " + path).withReason(reserved.empty() ? "not a regular file" : reserved);
   }
   handle_ = reinterpret_cast<intptr_t>(h);
   modifiedOf(h, modified_);
@@ -75,7 +97,7 @@ MappedFile::MappedFile(const std::string& path) {
     bool ok = TLQ_AT(readAll(h, copy_));
     if (!ok) {
       ::CloseHandle(h);
-      throw IoError("cannot open: " + path);
+      throw IoError("cannot open: " + path).withReason(reservedNameReason(path));
     }
     data_ = copy_.data();
     size_ = copy_.size();
