@@ -93,6 +93,7 @@ void TableFiles::startPart() {
     temps_.push_back(temp);
     holds_.push_back(std::move(hold));
   }
+  file_->nameAs(finalPath);  // a person knows the table, not our temporary file
   finals_.push_back(finalPath);
   targets_.push_back(target);
   TLQ_AT(file_->write(header_));

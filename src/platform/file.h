@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace tlq {
 
@@ -76,6 +77,9 @@ class OutputFile {
   // Flushes and closes on a way out that reports something else already:
   // raises nothing.
   void abandon();
+  // The name a failure to write names (Error::path): the file's own path,
+  // or the table a temporary file is made for.
+  void nameAs(std::string path) { path_ = std::move(path); }
 
  private:
   bool flush();
