@@ -8,6 +8,7 @@
 #include "app/batch_text.h"
 #include "app/command_line.h"
 #include "app/failure_message.h"
+#include "app/merge_mode.h"
 #include "app/options.h"
 #include "app/registration.h"
 #include "app/report.h"
@@ -109,6 +110,10 @@ int runMain() {
       if (param == "--batch") {
         std::vector<std::string> args = commandLineParams();
         return TLQ_AT(runBatch(std::vector<std::string>(args.begin() + 1, args.end())));
+      }
+      if (param == "--merge") {
+        std::vector<std::string> args = commandLineParams();
+        return TLQ_AT(runMerge(std::vector<std::string>(args.begin() + 1, args.end())));
       }
     }
     if (!workbook && (param == "--install" || param == "--uninstall")) {

@@ -226,8 +226,8 @@ class LineMaker {
 // Makes rows, gathered in the block.
 class RowMaker {
  public:
-  RowMaker(const Columns& columns, const TimeStampZones* dateTimes)
-      : converter_(columns, dateTimes, false), columns_(columns.count) {}
+  RowMaker(const Columns& columns, const TimeStampZones* dateTimes, bool forCsv = false)
+      : converter_(columns, dateTimes, forCsv), columns_(columns.count) {}
 
   void prepare(RowBlock& rows, size_t) {
     if (rows.columns() != columns_) rows = RowBlock(columns_);
@@ -339,6 +339,37 @@ void RecordingTable::convertRows(const TimeStampZones* dateTimes, const Conversi
   convertEntries<RowBlock>(recording_, control, [&] { return RowMaker(columns, dateTimes); }, take);
 }
 
+void RecordingTable::convertCsvRows(const ConversionControl& control,
+                                    const std::function<void(RowBlock&)>& take) const {
+  Columns columns(table_);
+  convertEntries<RowBlock>(recording_, control, [&] { return RowMaker(columns, nullptr, true); }, take);
+}
+
+std::optional<std::string> RecordingTable::firstTimeStamp(const ConversionControl& control) const {
+  Columns columns(table_);
+  EntryConverter converter(columns, nullptr, true);
+  RowBlock row(columns.count);
+  std::optional<std::string> stamp;
+  struct Found {};  // ends the walk: no failure
+  try {
+    recording_.forEachEntry([&](const RecordingEntry& entry) {
+      stopIfCancelled(control);
+      converter.convert(entry, row);
+      if (row.rows() == 1) {
+        const Cell& cell = row.cell(0, columns.timestamp);
+        if (cell.kind != CellKind::empty) {
+          stamp = std::string(row.textOf(cell));
+          throw Found();
+        }
+      }
+      row.clear();
+    });
+  } catch (const Found&) {
+    TraceFrame::forgetUnwound();
+  }
+  return stamp;
+}
+
 TimeStampZones RecordingTable::timeStampZones(const ConversionControl& control) const {
   // As the rows take them: an entry's first inclinometer with a payload.
   auto note = [](const RecordingEntry& entry, TimeStampZones& zones) {
@@ -399,7 +430,7 @@ std::string mainConvert(const std::string& path, const ConversionControl& contro
   // Into a temporary file beside the table, put in place once complete: a
   // run that is killed leaves the older table whole.
   TableFiles files = TLQ_AT(TableFiles(csvPath, makeHeader(format) + "\r\n", 0));
-  ConversionCounts made{table.recording().entries(), 0, 0, {}};
+  ConversionCounts made{table.recording().entries(), 0, 0, 0, {}};
   try {
     TLQ_AT(table.convert(format, control, [&](LineBlock& lines) {
       files.put(lines);

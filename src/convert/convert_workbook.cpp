@@ -78,7 +78,7 @@ std::string mainConvertWorkbook(const std::string& path, const ConversionControl
   WorkbookCounts made = TLQ_AT(writeWorkbook(path, table, control, files));
   TLQ_AT(table.recording().requireUnreplaced());
   TLQ_AT(files.commit());
-  if (counts) *counts = {table.recording().entries(), made.lines, made.dropped, files.swept()};
+  if (counts) *counts = {table.recording().entries(), made.lines, made.dropped, 0, files.swept()};
   return xlsxPath;
 }
 
