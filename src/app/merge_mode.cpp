@@ -204,7 +204,8 @@ int runMerge(const std::vector<std::string>& args) {
     if (settings.listSeparator == settings.decimalSeparator && (options.listSeparator || options.decimalSeparator))
       return exit(usageFailure(sameSeparators(settings.listSeparator) + " (one of them from the regional settings)"));
   }
-  const bool window = false;
+  const bool window = options.window.active();
+  if (window) settings.window = &options.window;
   Merge merge(std::move(items), out, settings);
   if (std::string recording = merge.recordingAt(out); !recording.empty())
     return exit(usageFailure("OUT would overwrite the recording " + displayText(recording)));

@@ -4,6 +4,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <thread>
 
@@ -271,6 +272,92 @@ TEST_F(MergeRun, CommandLineMistakesAreUsageErrors) {
   auto r = merge({dir.file("OUT.CSV"), site});
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_TRUE(testing::fileExists(dir.file("OUT.CSV")));
+}
+
+
+// The lines of `csv` whose time stamp (their first field, or the second
+// after "recording") `keep` takes.
+std::vector<std::string> linesWhere(const std::string& csv, const std::function<bool(int)>& keep) {
+  std::vector<std::string> lines = linesOf(csv), kept = {lines.front()};
+  for (size_t i = 1; i < lines.size(); ++i)
+    if (keep(static_cast<int>(i - 1))) kept.push_back(lines[i]);
+  return kept;
+}
+
+TEST_F(MergeRun, WindowKeepsStampsFromFromAndBeforeTo) {
+  // Entry i is at 08:00:00 + i seconds.
+  std::string plain = put("w/plain.tlq", campaign(0, 120));
+  std::string zoned = put("w/zoned.tlq", campaign(0, 120, {}, "+02:00"));
+  std::string whole = singleTable(plain), wholeZoned = singleTable(zoned);
+  auto r = run({"--from", "2026-03-01T08:00:30", "--to", "2026-03-01T08:01", plain}, {{"TLQCONVERTER_QUIET_SECONDS", "9"}});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(linesOf(readFile(dir.file("w/plain.csv"))), linesWhere(whole, [](int i) { return i >= 30 && i < 60; }));
+  // A bound with a zone is an instant for stamps with one: 06:00:30Z is
+  // 08:00:30+02:00.
+  r = run({"--from", "2026-03-01T06:00:30Z", "--to", "2026-03-01T08:01:00+02:00", zoned});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(linesOf(readFile(dir.file("w/zoned.csv"))),
+            linesWhere(wholeZoned, [](int i) { return i >= 30 && i < 60; }));
+  // Without a zone, the stamps as written.
+  r = run({"--to", "2026-03-01T08:00:10.5", zoned});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(linesOf(readFile(dir.file("w/zoned.csv"))), linesWhere(wholeZoned, [](int i) { return i <= 10; }));
+  // A window that leaves no line out gives the table as it is.
+  r = run({"--from", "2026-03-01", "--to", "2026-03-02", plain});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(readFile(dir.file("w/plain.csv")), whole);
+  // The workbook keeps to it too.
+  r = run({"--xlsx", "--from", "2026-03-01T08:01:00", plain});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(testing::workbookProblems(dir.file("w/plain.xlsx")), "");
+}
+
+TEST_F(MergeRun, WindowLeavesOutLinesWithoutStampsAndSaysHowMany) {
+  put("w/a.tlq", campaign(0, 100));
+  put("w/none.tlq", campaign(0, 10, {}, "", 1, false));
+  std::string log = dir.file("log.csv");
+  auto r = batch({"--from", "2026-03-01T08:01", "--log", log, dir.file("w")});
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_EQ(dataLines(readFile(dir.file("w/a.csv"))), 40u);
+  EXPECT_EQ(dataLines(readFile(dir.file("w/none.csv"))), 0u);
+  EXPECT_NE(r.out.find("40 lines written, 0 entries dropped for a failed CRC, 70 lines outside the window, "),
+            std::string::npos)
+      << r.out;
+  std::string logText = readFile(log);
+  EXPECT_NE(logText.find(";stale parts removed;lines outside the window\r\n"), std::string::npos) << logText;
+  EXPECT_NE(logText.find(";60\r\n"), std::string::npos) << logText;
+  EXPECT_NE(logText.find(";10\r\n"), std::string::npos) << logText;
+  // The merge: the window's lines of each recording.
+  std::string out = dir.file("campaign.csv");
+  r = merge({"--to", "2026-03-01T08:00:50", out, dir.file("w")});
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_EQ(dataLines(readFile(out)), 50u);
+  EXPECT_NE(r.out.find("merged: a.tlq: 50 lines, 0 repeated lines left out, 0 entries dropped for a failed CRC, "
+                       "50 lines outside the window\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("merged: none.tlq: 0 lines, 0 repeated lines left out, 0 entries dropped for a failed CRC, "
+                       "10 lines outside the window\n"),
+            std::string::npos)
+      << r.out;
+}
+
+TEST_F(MergeRun, AWindowThatDoesNotReadIsAUsageError) {
+  std::string a = put("w/a.tlq", campaign(0, 5));
+  for (std::vector<std::string> args : {std::vector<std::string>{"--from", "March", a}, {"--to", "2026-03-01T8:00", a},
+                                        {"--from", "2026-02-30", a}, {"--from", "2026-03-01", "--from", "2026-03-02", a}}) {
+    auto single = run(args);
+    EXPECT_EQ(single.exitCode, 2) << args[1];
+    EXPECT_NE(single.err.find("Usage: tlqconverter"), std::string::npos) << single.err;
+    auto many = batch(args);
+    EXPECT_EQ(many.exitCode, 2) << args[1];
+    EXPECT_NE(many.err.find("Usage: tlqconverter --batch"), std::string::npos) << many.err;
+  }
+  auto r = batch({"--update", "--from", "2026-03-01", a});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_NE(r.err.find("--update does not go with --from or --to"), std::string::npos) << r.err;
+  EXPECT_EQ(filesNamed(".csv"), std::vector<std::string>());
+  EXPECT_TRUE(reports().empty());
 }
 
 #ifndef _WIN32

@@ -32,6 +32,16 @@ std::string separatorProblem(const std::string& option, const std::string& value
          ", not \"" + displayText(value) + "\"";
 }
 
+TimeWindow windowOf(const std::optional<std::string>& from, const std::optional<std::string>& to) {
+  auto bound = [](const char* option, const std::optional<std::string>& text) -> std::optional<IsoDateTime> {
+    if (!text) return std::nullopt;
+    if (std::optional<IsoDateTime> time = parseWindowBound(*text)) return time;
+    throw UsageError(std::string(option) + " needs a date and time as 2026-03-01, 2026-03-01T08:00 or " +
+                     "2026-03-01T08:00:00.000+02:00, not \"" + displayText(*text) + "\"");
+  };
+  return TimeWindow(bound("--from", from), bound("--to", to));
+}
+
 std::string sameSeparators(char c) {
   return "the list and the decimal separator need to differ, not \"" + displayText(std::string(1, c)) + "\" for both";
 }
@@ -40,6 +50,7 @@ BatchOptions parseBatchArguments(const std::vector<std::string>& args) {
   BatchOptions options;
   std::set<std::string> given;
   bool pathsOnly = false;
+  std::optional<std::string> from, to;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (pathsOnly || arg.empty() || arg[0] != '-' || arg == "-") {
@@ -56,7 +67,7 @@ BatchOptions parseBatchArguments(const std::vector<std::string>& args) {
     const bool flag = name == "--update" || name == "--dry-run" || name == "--xlsx" || name == "--delete-stale-parts" ||
                       name == "--quiet";
     if (!flag && name != "--out" && name != "--split-rows" && name != "--log" && name != "--list-separator" &&
-        name != "--decimal-separator")
+        name != "--decimal-separator" && name != "--from" && name != "--to")
       throw UsageError("unknown option \"" + displayText(arg) + "\"");
     if (!given.insert(name).second) throw UsageError(name + " is given twice");
     if (flag) {
@@ -82,6 +93,8 @@ BatchOptions parseBatchArguments(const std::vector<std::string>& args) {
     } else if (name == "--log") {
       if (value.empty()) throw UsageError("--log needs a file");
       options.logFile = value;
+    } else if (name == "--from" || name == "--to") {
+      (name == "--from" ? from : to) = value;
     } else if (name == "--split-rows") {
       options.splitRows = rowsOf(value);
     } else {
@@ -91,6 +104,9 @@ BatchOptions parseBatchArguments(const std::vector<std::string>& args) {
       (decimal ? options.decimalSeparator : options.listSeparator) = value[0];
     }
   }
+  options.window = windowOf(from, to);
+  if (options.window.active() && options.update)
+    throw UsageError("--update does not go with --from or --to (an older table may hold another window)");
   if (options.listSeparator && options.listSeparator == options.decimalSeparator)
     throw UsageError(sameSeparators(*options.listSeparator));
   if (options.workbooks && options.splitRows > 0)

@@ -377,6 +377,7 @@ BatchResult Batch::convert(size_t i, unsigned threads, const std::atomic<bool>& 
     }
     ConversionControl control{threads, &cancel, &progress, true};
     control.finishing = &finishing;
+    control.window = settings_.window;
     std::optional<RecordingTable> table;
     TLQ_AT(table.emplace(item.path, control));
     TLQ_AT(requireReplaceable(item.table));  // at once, not after the work
@@ -391,11 +392,13 @@ BatchResult Batch::convert(size_t i, unsigned threads, const std::atomic<bool>& 
       WorkbookCounts counts = TLQ_AT(writeWorkbook(item.path, *table, control, files));
       result.lines = counts.lines;
       result.dropped = counts.dropped;
+      result.outside = counts.outside;
     } else {
       auto take = [&](LineBlock& lines) {
         files.put(lines);
         result.lines += lines.ends.size();
         result.dropped += lines.dropped;
+        result.outside += lines.outside;
       };
       TLQ_AT(table->convert(format, control, take));
       TLQ_AT(files.finish());

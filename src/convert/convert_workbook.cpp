@@ -50,6 +50,7 @@ WorkbookCounts writeWorkbook(const std::string& path, const RecordingTable& tabl
   TLQ_AT(table.convertRows(&settings.zones, pieces, [&](RowBlock& rows) {
     book.put(rows);
     counts.dropped += rows.dropped;
+    counts.outside += rows.outside;
   }));
   counts.lines = book.lines();
   // To the millisecond the sheet shows: Windows keeps a file's times to
@@ -78,7 +79,7 @@ std::string mainConvertWorkbook(const std::string& path, const ConversionControl
   WorkbookCounts made = TLQ_AT(writeWorkbook(path, table, control, files));
   TLQ_AT(table.recording().requireUnreplaced());
   TLQ_AT(files.commit());
-  if (counts) *counts = {table.recording().entries(), made.lines, made.dropped, 0, files.swept()};
+  if (counts) *counts = {table.recording().entries(), made.lines, made.dropped, made.outside, files.swept()};
   return xlsxPath;
 }
 
