@@ -119,6 +119,7 @@ std::pair<BatchTotals, std::string> summarize(const Batch& batch, const std::vec
         ++totals.converted;
         totals.lines += result.lines;
         totals.dropped += result.dropped;
+        totals.outside += result.outside;
         totals.bytesRead += item.size;
         if (result.dropped > 0)
           lines += "dropped: " + displayText(item.path) + ": " + std::to_string(result.dropped) +
@@ -153,7 +154,7 @@ std::pair<BatchTotals, std::string> summarize(const Batch& batch, const std::vec
 // it, names exact but for bytes that are not UTF-8 (escaped, so that the
 // log is UTF-8 throughout); then a line per PATH whose search was cut short.
 std::string logText(const Batch& batch, const std::vector<Failure>& failures, const std::vector<std::string>& cutShort,
-                    char separator, char decimal) {
+                    char separator, char decimal, bool window) {
   const std::string sep(1, separator);
   auto field = [&](std::string_view text) { return logField(utf8Text(text), separator); };
   auto list = [](const std::vector<std::string>& names) {
@@ -166,6 +167,7 @@ std::string logText(const Batch& batch, const std::vector<Failure>& failures, co
                              "bytes read", "seconds", "error kind", "error message", "report", "stale parts",
                              "stale parts removed"})
     text += (text.size() == 3 ? "" : sep) + column;
+  if (window) text += sep + "lines outside the window";
   text += "\r\n";
   for (size_t i = 0; i < batch.items().size(); ++i) {
     const BatchResult& result = batch.results()[i];
@@ -181,11 +183,11 @@ std::string logText(const Batch& batch, const std::vector<Failure>& failures, co
             std::to_string(read ? item.size : 0) + sep + field(seconds) + sep + field(f.kind) + sep +
             field(f.kind.empty() ? "" : withReason(f.message, f.reason)) + sep +
             field(f.report.empty() ? f.noReport : f.report) + sep + field(list(kept)) + sep + field(list(removed)) +
-            "\r\n";
+            (window ? sep + std::to_string(result.outside) : "") + "\r\n";
   }
   for (const std::string& path : cutShort)
     text += field(path) + sep + sep + "search cut short" + sep + "0" + sep + "0" + sep + "0" + sep + sep + sep + sep +
-            sep + sep + "\r\n";
+            sep + sep + (window ? sep + "0" : "") + "\r\n";
   return text;
 }
 
@@ -321,6 +323,7 @@ int runBatch(const std::vector<std::string>& args) {
   settings.update = options.update;
   settings.workbooks = options.workbooks;
   settings.deleteStaleParts = options.deleteStaleParts;
+  if (options.window.active()) settings.window = &options.window;
   if (!options.dryRun) {
     // Read once for the whole batch; the log is separated as the tables are.
     auto separators = [&] {
@@ -402,6 +405,7 @@ int runBatch(const std::vector<std::string>& args) {
   auto [totals, summary] = summarize(batch, failures, cutShort);
   totals.seconds = seconds;
   totals.cancelled = totals.cancelled || cancel;
+  totals.window = options.window.active();
   summary += batch.items().empty() && !totals.cancelled ? "No recordings (*.tlq) were found.\n"
                                                          : totalsLine(totals) + "\n";
   int code = totals.cancelled ? exitCancelled : totals.failed > 0 ? exitFailed : exitOk;
@@ -409,7 +413,8 @@ int runBatch(const std::vector<std::string>& args) {
   // must not cost it.
   if (!options.logFile.empty()) {
     try {
-      writeLog(options.logFile, logText(batch, failures, cutShort, settings.listSeparator, settings.decimalSeparator));
+      writeLog(options.logFile, logText(batch, failures, cutShort, settings.listSeparator, settings.decimalSeparator,
+                                        options.window.active()));
     } catch (const Error& e) {
       TraceFrame::forgetUnwound();
       writeText(stderr, "tlqconverter: cannot write the log: " + displayText(options.logFile) + " (" +

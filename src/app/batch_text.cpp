@@ -80,8 +80,9 @@ std::string totalsLine(const BatchTotals& t) {
   if (t.notConverted > 0) line += ", " + std::to_string(t.notConverted) + " not converted";
   line += staleCounts(t);
   line += ", " + counted(t.lines, "line", "lines") + " written, " +
-          counted(t.dropped, "entry", "entries") + " dropped for a failed CRC, " + megabytes(t.bytesRead) +
-          " MB read in " + secondsText(t.seconds) + " s";
+          counted(t.dropped, "entry", "entries") + " dropped for a failed CRC, ";
+  if (t.window) line += counted(t.outside, "line", "lines") + " outside the window, ";
+  line += megabytes(t.bytesRead) + " MB read in " + secondsText(t.seconds) + " s";
   return line;
 }
 

@@ -31,6 +31,8 @@ struct BatchTotals {
   bool cancelled = false;
   size_t staleKept = 0, staleRemoved = 0;  // files named as parts beyond a table's last one
   bool searchCut = false;                  // the search for recordings was cut short
+  bool window = false;                     // --from or --to: the lines it left out are told
+  uint64_t outside = 0;
 };
 
 // The summary's last line: "cancelled: " first when the batch was stopped.

@@ -8,6 +8,7 @@
 #include "app/batch_text.h"
 #include "app/command_line.h"
 #include "app/failure_message.h"
+#include "app/merge_mode.h"
 #include "app/options.h"
 #include "app/registration.h"
 #include "app/report.h"
@@ -36,6 +37,15 @@ int switchAfterXlsx(const std::string& arg) {
   writeText(stderr, "tlqconverter: --xlsx takes a recording, not the switch \"" + displayText(arg) +
                         "\"\nUsage: tlqconverter --xlsx [RECORDING]\n"
                         "       tlqconverter --batch --xlsx [OPTION]... PATH...\n"
+                        "Try \"tlqconverter --help\" for more.\n");
+  return exitFailed;
+}
+
+// A window of the single conversion that does not read.
+int windowUsage(const std::string& message) {
+  attachParentConsole();
+  writeText(stderr, "tlqconverter: " + message +
+                        "\nUsage: tlqconverter [--xlsx] [--from T] [--to T] [RECORDING]\n"
                         "Try \"tlqconverter --help\" for more.\n");
   return exitFailed;
 }
@@ -93,11 +103,30 @@ int runMain() {
   TLQ_OP("main");
   try {
     bool workbook = paramCount() >= 1 && TLQ_AT(paramStr(1)) == "--xlsx";
-    if (paramCount() == (workbook ? 1 : 0)) {
+    // "--from T" and "--to T" before the recording: only its lines in that window.
+    int first = workbook ? 2 : 1;
+    std::optional<std::string> from, to;
+    while (paramCount() >= first + 1 && (TLQ_AT(paramStr(first)) == "--from" || TLQ_AT(paramStr(first)) == "--to")) {
+      std::optional<std::string>& bound = TLQ_AT(paramStr(first)) == "--from" ? from : to;
+      if (bound) return windowUsage(TLQ_AT(paramStr(first)) + " is given twice");
+      bound = TLQ_AT(paramStr(first + 1));
+      first += 2;
+    }
+    TimeWindow window;
+    if (from || to) {
+      try {
+        window = windowOf(from, to);
+      } catch (const UsageError& e) {
+        return windowUsage(e.message());
+      }
+      if (paramCount() >= first && TLQ_AT(paramStr(first)).starts_with("-"))
+        return windowUsage("--from and --to take a recording, not \"" + displayText(TLQ_AT(paramStr(first))) + "\"");
+    }
+    if (paramCount() == first - 1) {
       param = TLQ_AT(openFileDialog("", {{"Treloqa (*.tlq)", "*.tlq"}}));
       if (param.empty()) return exitOk;  // cancelled
-    } else if (workbook) {
-      param = TLQ_AT(paramStr(2));
+    } else if (workbook || first > 1) {
+      param = TLQ_AT(paramStr(first));
       if (param.starts_with("-")) return switchAfterXlsx(param);
     } else {
       param = TLQ_AT(paramStr(1));
@@ -110,13 +139,17 @@ int runMain() {
         std::vector<std::string> args = commandLineParams();
         return TLQ_AT(runBatch(std::vector<std::string>(args.begin() + 1, args.end())));
       }
+      if (param == "--merge") {
+        std::vector<std::string> args = commandLineParams();
+        return TLQ_AT(runMerge(std::vector<std::string>(args.begin() + 1, args.end())));
+      }
     }
     if (!workbook && (param == "--install" || param == "--uninstall")) {
       bool currentUser = paramCount() >= 2 && TLQ_AT(paramStr(2)) == "--current-user";
       bool done = param == "--install" ? TLQ_AT(regInstall(currentUser)) : TLQ_AT(regUninstall(currentUser));
       return done ? exitOk : exitFailed;
     }
-    SingleRun run = TLQ_AT(convertWithProgress(param, workbook));
+    SingleRun run = TLQ_AT(convertWithProgress(param, workbook, &window));
     if (run.stopped) return run.stopped;  // the person asked: no report
     // A terminal is told what a stopped run had left and was removed, and
     // where the table went (no program may open it); the desktop sees it

@@ -32,6 +32,16 @@ std::string separatorProblem(const std::string& option, const std::string& value
          ", not \"" + displayText(value) + "\"";
 }
 
+TimeWindow windowOf(const std::optional<std::string>& from, const std::optional<std::string>& to) {
+  auto bound = [](const char* option, const std::optional<std::string>& text) -> std::optional<IsoDateTime> {
+    if (!text) return std::nullopt;
+    if (std::optional<IsoDateTime> time = parseWindowBound(*text)) return time;
+    throw UsageError(std::string(option) + " needs a date and time as 2026-03-01, 2026-03-01T08:00 or " +
+                     "2026-03-01T08:00:00.000+02:00, not \"" + displayText(*text) + "\"");
+  };
+  return TimeWindow(bound("--from", from), bound("--to", to));
+}
+
 std::string sameSeparators(char c) {
   return "the list and the decimal separator need to differ, not \"" + displayText(std::string(1, c)) + "\" for both";
 }
@@ -40,6 +50,7 @@ BatchOptions parseBatchArguments(const std::vector<std::string>& args) {
   BatchOptions options;
   std::set<std::string> given;
   bool pathsOnly = false;
+  std::optional<std::string> from, to;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (pathsOnly || arg.empty() || arg[0] != '-' || arg == "-") {
@@ -56,7 +67,7 @@ BatchOptions parseBatchArguments(const std::vector<std::string>& args) {
     const bool flag = name == "--update" || name == "--dry-run" || name == "--xlsx" || name == "--delete-stale-parts" ||
                       name == "--quiet";
     if (!flag && name != "--out" && name != "--split-rows" && name != "--log" && name != "--list-separator" &&
-        name != "--decimal-separator")
+        name != "--decimal-separator" && name != "--from" && name != "--to")
       throw UsageError("unknown option \"" + displayText(arg) + "\"");
     if (!given.insert(name).second) throw UsageError(name + " is given twice");
     if (flag) {
@@ -82,6 +93,8 @@ BatchOptions parseBatchArguments(const std::vector<std::string>& args) {
     } else if (name == "--log") {
       if (value.empty()) throw UsageError("--log needs a file");
       options.logFile = value;
+    } else if (name == "--from" || name == "--to") {
+      (name == "--from" ? from : to) = value;
     } else if (name == "--split-rows") {
       options.splitRows = rowsOf(value);
     } else {
@@ -91,6 +104,9 @@ BatchOptions parseBatchArguments(const std::vector<std::string>& args) {
       (decimal ? options.decimalSeparator : options.listSeparator) = value[0];
     }
   }
+  options.window = windowOf(from, to);
+  if (options.window.active() && options.update)
+    throw UsageError("--update does not go with --from or --to (an older table may hold another window)");
   if (options.listSeparator && options.listSeparator == options.decimalSeparator)
     throw UsageError(sameSeparators(*options.listSeparator));
   if (options.workbooks && options.splitRows > 0)
@@ -112,10 +128,14 @@ std::string usageHint() {
 
 std::string helpText() {
   return "Usage:\n"
-         "  tlqconverter [--xlsx] [RECORDING]\n"
+         "  tlqconverter [--xlsx] [--from T] [--to T] [RECORDING]\n"
          "  tlqconverter --batch [--xlsx] [--out DIR] [--split-rows N] [--update]\n"
          "                       [--delete-stale-parts] [--dry-run] [--quiet] [--log FILE]\n"
+         "                       [--from T] [--to T]\n"
          "                       [--list-separator C] [--decimal-separator C] [--] PATH...\n"
+         "  tlqconverter --merge OUT.csv [--split-rows N] [--from T] [--to T] [--dry-run]\n"
+         "                       [--quiet] [--log FILE] [--list-separator C]\n"
+         "                       [--decimal-separator C] [--] PATH...\n"
          "  tlqconverter --install | --uninstall [--current-user]\n"
          "  tlqconverter --help | --version\n"
          "\n"
@@ -218,7 +238,35 @@ std::string helpText() {
          "                     regional settings: a space, a tab or a punctuation mark\n"
          "                     (not \" or _; no sign for the decimal separator), one\n"
          "                     character each, not the same.\n"
+         "    --from T, --to T only the data lines whose time stamp is at or after T\n"
+         "                     (--from) and before T (--to); lines without one are\n"
+         "                     left out. T: 2026-03-01, 2026-03-01T08:00, ...T08:00:00,\n"
+         "                     ...T08:00:00.000, with or without Z or +hh:mm; with a\n"
+         "                     zone it is an instant for stamps that have one, else\n"
+         "                     the times are compared as written. Also with a single\n"
+         "                     RECORDING and with --merge; not with --update. The\n"
+         "                     summary and the log count the lines left out.\n"
          "    --               ends the options: every argument after it is a PATH.\n"
+         "\n"
+         "  --merge OUT.csv PATH...\n"
+         "                   writes the recordings that --batch would find as ONE CSV\n"
+         "                   table OUT (.csv in any case): first the column recording\n"
+         "                   (the path below its PATH, / between folders), then the\n"
+         "                   columns of a table with every sensor group any of them\n"
+         "                   has; each field as the recording's own table has it.\n"
+         "                   Recordings go by their first time stamp (UTC where zoned;\n"
+         "                   those without one last, in path order). A line equal to\n"
+         "                   one an earlier recording wrote (a download holding the\n"
+         "                   last one's entries again) is left out and counted. OUT\n"
+         "                   is written whole or not at all: a recording that fails\n"
+         "                   fails the merge (exit code 2) and an older OUT is kept.\n"
+         "                   --split-rows, --from, --to, --dry-run (the order and\n"
+         "                   OUT), --log (plus: repeated lines left out), --quiet and\n"
+         "                   the separators apply; --out, --update, --xlsx and\n"
+         "                   --delete-stale-parts do not. Example, a campaign folder\n"
+         "                   with a subfolder per site and a recording per download:\n"
+         "                     tlqconverter --merge bridge.csv --from 2026-03-01 \\\n"
+         "                       Bridge-2026\n"
          "\n"
          "  --install        adds the \"Open with Excel\" and \"Open as workbook\" verbs to\n"
          "                   the recording file type (HKEY_CLASSES_ROOT). When that is\n"

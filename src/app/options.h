@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "table/window.h"
+
 namespace tlq {
 
 struct BatchOptions {
@@ -19,6 +21,7 @@ struct BatchOptions {
   bool quiet = false;      // --quiet: no window, no message box, no file opened, no progress line
   std::string logFile;     // --log FILE: a line per recording
   std::optional<char> listSeparator, decimalSeparator;  // --list-separator C, --decimal-separator C
+  TimeWindow window;       // --from T, --to T: only the lines in it
   std::vector<std::string> paths;
 };
 
@@ -30,6 +33,10 @@ struct BatchOptions {
 // that a table could not be read back with (separatorProblem), the same
 // separator for both, and --split-rows or --delete-stale-parts with --xlsx.
 BatchOptions parseBatchArguments(const std::vector<std::string>& args);
+
+// The window of "--from T" and "--to T" (either may be missing). Raises
+// UsageError for a T that reads as no date-time (parseWindowBound).
+TimeWindow windowOf(const std::optional<std::string>& from, const std::optional<std::string>& to);
 
 // Why `value` cannot be the option's separator (`decimal`: the decimal
 // one), as a usage message; "" when it can. A table stays readable with a

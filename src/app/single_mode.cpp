@@ -99,7 +99,7 @@ class Display {
 
 }  // namespace
 
-SingleRun convertWithProgress(const std::string& path, bool workbook) {
+SingleRun convertWithProgress(const std::string& path, bool workbook, const TimeWindow* window) {
   std::atomic<bool> cancel{false};
   std::atomic<uint64_t> bytes{0};
   FinishingWork finishing;
@@ -107,9 +107,11 @@ SingleRun convertWithProgress(const std::string& path, bool workbook) {
   control.cancel = &cancel;
   control.bytesDone = &bytes;
   control.finishing = &finishing;
+  if (window && window->active()) control.window = window;
   InterruptGuard interrupts(cancel);
 
   SingleRun run;
+  run.window = control.window != nullptr;
   std::exception_ptr failure;
   std::mutex mutex;
   std::condition_variable ended;
@@ -191,6 +193,7 @@ std::string writtenLine(const SingleRun& run, bool workbook) {
   std::string line = std::string(workbook ? "Workbook" : "CSV") + " written to: " + displayText(run.table) + " (" +
                      (workbook ? counted(run.counts.lines, "row", "rows") : counted(run.counts.lines, "line", "lines"));
   if (run.counts.dropped > 0) line += ", " + counted(run.counts.dropped, "entry", "entries") + " dropped for a failed CRC";
+  if (run.window) line += ", " + counted(run.counts.outside, "line", "lines") + " outside the window";
   return line + ")\n";
 }
 

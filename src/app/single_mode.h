@@ -14,6 +14,7 @@ struct SingleRun {
   std::string table;        // the table written
   ConversionCounts counts;
   int stopped = 0;          // the exit code when the person stopped it (130, 143, 129), else 0
+  bool window = false;      // a time window left lines out (counts.outside)
 };
 
 // Converts the recording at `path` into its CSV table or, with `workbook`,
@@ -22,7 +23,8 @@ struct SingleRun {
 // older workbook as it was; one that comes while the library compresses the
 // workbook (it cannot be interrupted) removes the workbook's temporary file
 // and ends the program at once.
-SingleRun convertWithProgress(const std::string& path, bool workbook);
+// With an active `window`, only its lines.
+SingleRun convertWithProgress(const std::string& path, bool workbook, const TimeWindow* window = nullptr);
 
 // The line a terminal gets after a conversion: "CSV written to: PATH (N
 // lines)" or "Workbook written to: PATH (N rows)", with ", M entries dropped

@@ -397,6 +397,7 @@ BatchResult Batch::convert(size_t i, unsigned threads, const std::atomic<bool>& 
     }
     ConversionControl control{threads, &cancel, &progress, true};
     control.finishing = &finishing;
+    control.window = settings_.window;
     std::optional<RecordingTable> table;
     TLQ_AT(table.emplace(item.path, control));
     TLQ_AT(requireReplaceable(item.table));  // at once, not after the work
@@ -411,11 +412,13 @@ BatchResult Batch::convert(size_t i, unsigned threads, const std::atomic<bool>& 
       WorkbookCounts counts = TLQ_AT(writeWorkbook(item.path, *table, control, files));
       result.lines = counts.lines;
       result.dropped = counts.dropped;
+      result.outside = counts.outside;
     } else {
       auto take = [&](LineBlock& lines) {
         files.put(lines);
         result.lines += lines.ends.size();
         result.dropped += lines.dropped;
+        result.outside += lines.outside;
       };
       TLQ_AT(table->convert(format, control, take));
       TLQ_AT(files.finish());
@@ -444,7 +447,9 @@ BatchResult Batch::convert(size_t i, unsigned threads, const std::atomic<bool>& 
       // The parts made one table by their time: one that cannot be set
       // leaves a table that proves nothing, which the next --update
       // converts again.
-      stampCommit(files.parts(), basisOf(read));
+      // A window's table is not the recording's whole table: it proves
+      // nothing, and a later --update converts it again.
+      if (!settings_.window || !settings_.window->active()) stampCommit(files.parts(), basisOf(read));
       const PathInfo newer = pathInfo(item.table);
       if (!settings_.workbooks) result.stale = staleParts(i, files.parts().size(), &header, older, &newer);
     }

@@ -28,6 +28,7 @@ struct BatchSettings {
   bool update = false;     // a table newer than its recording is kept as it is
   bool workbooks = false;  // tables are workbooks (item.table names them), never split
   bool deleteStaleParts = false;  // stale parts are removed where that is safe, not only listed
+  const TimeWindow* window = nullptr;  // only the lines in it, when it is active
 };
 
 // A file named as a part of a table beyond its last part now (left by an
@@ -44,6 +45,7 @@ struct BatchResult {
   State state = State::waiting;
   uint64_t lines = 0;    // data lines of the table written
   uint64_t dropped = 0;  // entries left out for a failed CRC
+  uint64_t outside = 0;  // lines left out by the window
   double seconds = 0;    // spent on it
   std::vector<std::string> tables;  // the files written (kept, when up to date), in order
   std::vector<StalePart> stale;     // files named as parts beyond them

@@ -15,6 +15,7 @@
 #include "table/columns.h"
 #include "table/date_time.h"
 #include "table/rows.h"
+#include "table/window.h"
 
 namespace tlq {
 
@@ -31,11 +32,13 @@ struct LineBlock {
   std::string text;
   std::vector<size_t> ends;  // just past each line's "\r\n"
   uint64_t dropped = 0;
+  uint64_t outside = 0;  // lines left out by a time window
 
   void clear() {
     text.clear();
     ends.clear();
     dropped = 0;
+    outside = 0;
   }
 };
 
@@ -74,6 +77,7 @@ struct ConversionCounts {
   uint64_t samples = 0;  // entries of "data"
   uint64_t lines = 0;    // data lines written
   uint64_t dropped = 0;  // entries left out for a failed CRC
+  uint64_t outside = 0;  // lines left out by the time window
   std::vector<std::string> swept;  // files that stopped runs left, removed (TableFiles::swept)
 };
 
@@ -100,6 +104,9 @@ struct ConversionControl {
   size_t pieceBytes = 0;
   // A workbook's last phase, told here when it begins.
   FinishingWork* finishing = nullptr;
+  // When it is active, only the lines whose time stamps it holds are made
+  // (the others counted as outside).
+  const TimeWindow* window = nullptr;
 };
 
 // The same with `control` (progress, cancel; a conversion cancelled leaves
@@ -133,6 +140,15 @@ class RecordingTable {
   // time stamp is text.
   void convertRows(const TimeStampZones* dateTimes, const ConversionControl& control,
                    const std::function<void(RowBlock&)>& take) const;
+  // The same with every time stamp as text and each frame's record as the
+  // CSV field that convert() writes: rows whose lines are the table's (a
+  // merge's, column by column).
+  void convertCsvRows(const ConversionControl& control, const std::function<void(RowBlock&)>& take) const;
+
+  // The time stamp of the first data line, or nothing when no line has one
+  // (every entry read then). Raises what the conversion raises for the
+  // entries it reads.
+  std::optional<std::string> firstTimeStamp(const ConversionControl& control) const;
 
   // The zones of the time stamps the rows show (a pass over the entries;
   // entries left out for a failed CRC count too). Raises nothing of the

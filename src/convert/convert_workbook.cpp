@@ -51,6 +51,7 @@ WorkbookCounts writeWorkbook(const std::string& path, const RecordingTable& tabl
   TLQ_AT(table.convertRows(&settings.zones, pieces, [&](RowBlock& rows) {
     book.put(rows);
     counts.dropped += rows.dropped;
+    counts.outside += rows.outside;
   }));
   counts.lines = book.lines();
   // To the millisecond the sheet shows: Windows keeps a file's times to
@@ -80,8 +81,9 @@ std::string mainConvertWorkbook(const std::string& path, const ConversionControl
   TLQ_AT(table.recording().requireUnreplaced());
   const PathInfo read = pathInfo(path);
   TLQ_AT(files.commit());
-  stampCommit(files.parts(), {read.modified, read.size, 0, 0, 0, true});  // --update takes it for whole
-  if (counts) *counts = {table.recording().entries(), made.lines, made.dropped, files.swept()};
+  if (!control.window || !control.window->active())  // --update takes it for whole; a window's is not
+    stampCommit(files.parts(), {read.modified, read.size, 0, 0, 0, true});
+  if (counts) *counts = {table.recording().entries(), made.lines, made.dropped, made.outside, files.swept()};
   return xlsxPath;
 }
 

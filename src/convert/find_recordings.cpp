@@ -145,6 +145,7 @@ class Finder {
                      ? tablePathFor(path, options_.extension)
                      : joinPath(joined(options_.outDir, below), tablePathFor(nameOf(path), options_.extension));
     item.size = info.size;
+    item.relative = joined(below, nameOf(path));
     found_.push_back(std::move(item));
   }
 
