@@ -215,7 +215,7 @@ TEST_F(MergeRun, AFailingRecordingLeavesNoOutAndKeepsTheOlderOne) {
   auto r = merge({out, dir.file("site")});
   EXPECT_EQ(r.exitCode, 2) << r.out << r.err;
   EXPECT_FALSE(testing::fileExists(out));
-  EXPECT_NE(r.out.find("failed: " + dir.file("site/b.tlq") + ": "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("failed: " + below(dir.file("site"), "b.tlq") + ": "), std::string::npos) << r.out;
   EXPECT_NE(r.out.find(out + " not written: 1 of 3 recordings failed"), std::string::npos) << r.out;
   testing::writeFile(out, "older\r\n");
   r = merge({out, dir.file("site")});
