@@ -151,9 +151,10 @@ void TimeStampZones::add(std::string_view stamp) {
   std::optional<IsoDateTime> time = parseIsoDateTime(stamp);
   if (!time) return;
   if (!time->offsetMinutes) {
-    unzoned_ = true;
+    ++unzoned_;
     return;
   }
+  ++zoned_;
   addOffset(*time->offsetMinutes);
 }
 
@@ -163,21 +164,22 @@ void TimeStampZones::addOffset(int offset) {
 }
 
 void TimeStampZones::merge(const TimeStampZones& other) {
-  unzoned_ = unzoned_ || other.unzoned_;
+  unzoned_ += other.unzoned_;
+  zoned_ += other.zoned_;
   for (int offset : other.offsets_) addOffset(offset);
 }
 
 std::optional<double> TimeStampZones::serialOf(std::string_view stamp) const {
   std::optional<IsoDateTime> time = parseIsoDateTime(stamp);
   if (!time) return std::nullopt;
-  if (offsets_.empty()) return time->offsetMinutes ? std::nullopt : std::optional<double>(time->serial);
+  if (offsets_.empty() || unzonedRule()) return time->offsetMinutes ? std::nullopt : std::optional<double>(time->serial);
   if (!time->offsetMinutes) return std::nullopt;
   if (offsets_.size() == 1) return *time->offsetMinutes == offsets_[0] ? std::optional<double>(time->serial) : std::nullopt;
   return utcSerial(*time);
 }
 
 std::optional<int> TimeStampZones::zone() const {
-  if (offsets_.empty()) return std::nullopt;
+  if (offsets_.empty() || unzonedRule()) return std::nullopt;
   return offsets_.size() == 1 ? offsets_[0] : 0;
 }
 

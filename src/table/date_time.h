@@ -46,8 +46,9 @@ double serialOfUnixNanoseconds(int64_t nanoseconds);
 
 // The zones of a table's time stamps, gathered from every one of them, and
 // what a stamp's cell holds then:
-// - no stamp has a zone: the stamps without one are date-times as written;
-// - every zoned stamp has the same offset: those are date-times as written,
+// - no stamp has a zone, or most stamps have none: the stamps without one
+//   are date-times as written (the few zoned ones stay text);
+// - else, when every zoned stamp has the same offset: those are date-times as written,
 //   in that zone (a stamp without a zone among them stays text);
 // - the offsets differ (summer time): every zoned stamp is a date-time in
 //   UTC (a stamp without a zone stays text).
@@ -64,16 +65,24 @@ class TimeStampZones {
   // The zone the date-times are shown in: nothing for times as written
   // without a zone.
   std::optional<int> zone() const;
-  // The offsets found, ascending.
-  const std::vector<int>& offsets() const { return offsets_; }
+  // The offsets of the zoned date-times, ascending: none when most stamps
+  // have no zone.
+  const std::vector<int>& offsets() const { return unzonedRule() ? kNone : offsets_; }
   // Some stamp is a date-time.
-  bool anyDateTime() const { return !offsets_.empty() || unzoned_; }
+  bool anyDateTime() const { return !offsets_.empty() || unzoned_ > 0; }
+  // How many stamps with a zone stay text because most have none.
+  uint64_t zonedAsText() const { return unzonedRule() ? zoned_ : 0; }
 
  private:
   void addOffset(int offset);
 
+  // Most stamps have no zone: they are the date-times.
+  bool unzonedRule() const { return unzoned_ > zoned_; }
+
+  static inline const std::vector<int> kNone;
   std::vector<int> offsets_;
-  bool unzoned_ = false;  // a date-time without a zone
+  uint64_t zoned_ = 0;    // date-times with a zone
+  uint64_t unzoned_ = 0;  // date-times without one
 };
 
 }  // namespace tlq

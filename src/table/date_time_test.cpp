@@ -113,5 +113,33 @@ TEST(TimeStampZones, OneOffsetAsWrittenSeveralInUtcAndTheRestText) {
   EXPECT_FALSE(empty.serialOf(winter));
 }
 
+TEST(TimeStampZones, TheStampsMajorityDecides) {
+  const char* zoned = "2024-05-03T10:00:00Z";
+  const char* local = "2024-05-03T10:00:01";
+
+  // One zoned stamp first among many without a zone: those are the
+  // date-times, the zoned one stays text and is counted.
+  TimeStampZones mostLocal;
+  mostLocal.add(zoned);
+  TimeStampZones rest;
+  for (int i = 0; i < 24'999; ++i) rest.add(local);
+  mostLocal.merge(rest);
+  EXPECT_EQ(mostLocal.zone(), std::nullopt);
+  EXPECT_TRUE(mostLocal.offsets().empty());
+  EXPECT_EQ(mostLocal.zonedAsText(), 1u);
+  EXPECT_EQ(mostLocal.serialOf(local), parseIsoDateTime(local)->serial);
+  EXPECT_FALSE(mostLocal.serialOf(zoned));
+
+  // Most stamps zoned (or as many as not): the zoned ones are the date-times.
+  TimeStampZones mostZoned;
+  mostZoned.add(zoned);
+  mostZoned.add(zoned);
+  mostZoned.add(local);
+  EXPECT_EQ(mostZoned.zone(), 0);
+  EXPECT_EQ(mostZoned.zonedAsText(), 0u);
+  EXPECT_TRUE(mostZoned.serialOf(zoned));
+  EXPECT_FALSE(mostZoned.serialOf(local));
+}
+
 }  // namespace
 }  // namespace tlq

@@ -49,6 +49,8 @@ void writeRecordingSheet(Book& book, const RecordingFacts& facts, const RowFacts
   stamp("first time stamp", rows.first.value_or(StampCell()));
   stamp("last time stamp", rows.last);
   if (rows.zones && !rows.zones->offsets().empty()) text("time stamp zones", zonesText(*rows.zones));
+  if (rows.zones && rows.zones->zonedAsText() > 0)
+    number("zoned stamps kept as text", static_cast<double>(rows.zones->zonedAsText()));
   text("program", facts.program);
   text("version", facts.version);
   book.check(worksheet_set_column(sheet, 0, 0, 22, nullptr));

@@ -214,7 +214,7 @@ class Zones:
     for a failed CRC too), as the program gathers them before the first row."""
 
     def __init__(self, doc):
-        self.offsets, self.unzoned = set(), False
+        self.offsets, self.unzoned, zoned = set(), 0, 0
         text = doc.decode("utf-8")
         data = json.loads(text[1:] if text.startswith("\ufeff") else text)["data"]
         for e in data:
@@ -222,16 +222,20 @@ class Zones:
             if isinstance(s, dict) and "raw" in s and isinstance(s.get("timestamp"), str):
                 parsed = iso(s["timestamp"])
                 if parsed and parsed[1] is None:
-                    self.unzoned = True
+                    self.unzoned += 1
                 elif parsed:
+                    zoned += 1
                     self.offsets.add(parsed[1])
-        self.offsets = sorted(self.offsets)
+        # Most stamps without a zone: they are the date-times, the zoned
+        # ones stay text.
+        self.zoned_as_text = zoned if self.unzoned > zoned else 0
+        self.offsets = [] if self.zoned_as_text else sorted(self.offsets)
 
     def zone(self):
         return None if not self.offsets else (self.offsets[0] if len(self.offsets) == 1 else 0)
 
     def any_date_time(self):
-        return bool(self.offsets) or self.unzoned
+        return bool(self.offsets) or self.unzoned > 0
 
     def cell(self, text):
         """The date-time a stamp's cell holds, or None: text."""
@@ -526,7 +530,8 @@ def check(command, doc, work, sheet_rows, seen, windows):
                  "last time stamp": stamps[-1][1] if stamps and isinstance(stamps[-1], tuple) else
                  (stamps[-1] if stamps else None),
                  "time stamp zones": ", ".join(zone_name(z) for z in zones.offsets) +
-                 (" (shown in UTC)" if len(zones.offsets) > 1 else "") or None}
+                 (" (shown in UTC)" if len(zones.offsets) > 1 else "") or None,
+                 "zoned stamps kept as text": zones.zoned_as_text or None}
     for key, want in want_info.items():
         have = unescape(info.get(key))
         if isinstance(want, datetime.datetime):
