@@ -360,6 +360,41 @@ TEST_F(MergeRun, AWindowThatDoesNotReadIsAUsageError) {
   EXPECT_TRUE(reports().empty());
 }
 
+// A table of a window holds part of its recording: a later --update
+// without a window converts the recording again, whichever mode wrote it.
+TEST_F(MergeRun, AWindowsTableIsNotTakenForUpToDate) {
+  std::string a = put("w/a.tlq", campaign(0, 100));
+  struct Way {
+    std::string name;
+    bool workbook, batchRun;
+  };
+  for (const Way& way : {Way{"single", false, false}, Way{"batch", false, true}, Way{"single --xlsx", true, false},
+                         Way{"batch --xlsx", true, true}}) {
+    std::vector<std::string> args = {"--from", "2026-03-01T08:01", a};
+    if (way.workbook) args.insert(args.begin(), "--xlsx");
+    auto r = way.batchRun ? batch(args) : run(args);
+    ASSERT_EQ(r.exitCode, 0) << way.name << r.out << r.err;
+    std::string table = dir.file(way.workbook ? "w/a.xlsx" : "w/a.csv");
+    ASSERT_TRUE(fileExists(table)) << way.name;
+    if (!way.workbook) {
+      EXPECT_EQ(dataLines(readFile(table)), 40u) << way.name;
+    }
+    std::vector<std::string> update = {"--update", a};
+    if (way.workbook) update.insert(update.begin(), "--xlsx");
+    r = batch(update);
+    ASSERT_EQ(r.exitCode, 0) << way.name << r.out << r.err;
+    EXPECT_TRUE(r.out.starts_with("1 recording converted, 0 failed, 100 lines written")) << way.name << ": " << r.out;
+    if (way.workbook) {
+      EXPECT_EQ(testing::workbookProblems(table), "") << way.name;
+    } else {
+      EXPECT_EQ(readFile(table), singleTable(a)) << way.name;
+    }
+    // The whole table it wrote then proves itself.
+    r = batch(update);
+    EXPECT_TRUE(r.out.starts_with("0 recordings converted, 1 up to date, 0 failed")) << way.name << ": " << r.out;
+  }
+}
+
 #ifndef _WIN32
 TEST_F(MergeRun, CtrlCMidMergeLeavesTheOlderOut) {
   std::string big = testing::recordingOf(60000);
