@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "app/batch_text.h"
+#include "app/log_file.h"
 #include "app/progress_line.h"
 #include "app/dispatch.h"
 #include "app/options.h"
@@ -189,23 +190,6 @@ std::string logText(const Batch& batch, const std::vector<Failure>& failures, co
     text += field(path) + sep + sep + "search cut short" + sep + "0" + sep + "0" + sep + "0" + sep + sep + sep + sep +
             sep + sep + (window ? sep + "0" : "") + "\r\n";
   return text;
-}
-
-// Writes the log as a table is written: whole or not at all, through a link
-// at its name, as a new file is made (or keeping the older one's
-// permissions), its folders made as needed.
-void writeLog(const std::string& path, const std::string& text) {
-  TLQ_OP("writeLog");
-  std::string folder = folderOf(linkTarget(path));
-  if (!folder.empty() && !makeFolders(folder)) {
-    std::string reason = lastSystemError();
-    throw IoError("cannot open: " + path).withReason(reason);
-  }
-  TableFiles file = TLQ_AT(TableFiles(path, "", 0));
-  LineBlock block;
-  block.text = text;
-  TLQ_AT(file.put(block));
-  TLQ_AT(file.commit());
 }
 
 // What fails before a recording is read, as a plan says it: a clash, a

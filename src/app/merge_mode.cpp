@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "app/batch_text.h"
+#include "app/log_file.h"
 #include "app/dispatch.h"
 #include "app/options.h"
 #include "app/report.h"
@@ -130,21 +131,6 @@ std::string logText(const Merge& merge, const std::vector<Failure>& failures, bo
             (window ? sep + std::to_string(r.outside) : "") + "\r\n";
   }
   return text;
-}
-
-// Writes the log as a table is written: whole or not at all.
-void writeLog(const std::string& path, const std::string& text) {
-  TLQ_OP("writeLog");
-  std::string folder = folderOf(linkTarget(path));
-  if (!folder.empty() && !makeFolders(folder)) {
-    std::string reason = lastSystemError();
-    throw IoError("cannot open: " + path).withReason(reason);
-  }
-  TableFiles file = TLQ_AT(TableFiles(path, "", 0));
-  LineBlock block;
-  block.text = text;
-  TLQ_AT(file.put(block));
-  TLQ_AT(file.commit());
 }
 
 unsigned mergeThreads() {
