@@ -4,6 +4,7 @@
 
 #include "error.h"
 #include "table/date_time.h"
+#include "xlsx/time_axis.h"
 
 namespace tlq {
 
@@ -164,7 +165,14 @@ void Charts::writeCharts() {
     // Below the plot and left of it, wherever the other axis crosses.
     chart_axis_set_label_position(chart->x_axis, LXW_CHART_AXIS_LABEL_POSITION_LOW);
     chart_axis_set_label_position(chart->y_axis, LXW_CHART_AXIS_LABEL_POSITION_LOW);
-    if (timeAxis_) chart_axis_set_num_format(chart->x_axis, plot.lastX - plot.firstX < 1 ? "hh:mm:ss" : "yyyy-mm-dd hh:mm");
+    if (timeAxis_) {
+      // The data's span on round ticks, not the library's from midnight.
+      TimeAxis axis = timeAxisFor(plot.firstX, plot.lastX);
+      chart_axis_set_min(chart->x_axis, axis.min);
+      chart_axis_set_max(chart->x_axis, axis.max);
+      chart_axis_set_major_unit(chart->x_axis, axis.majorUnit);
+      chart_axis_set_num_format(chart->x_axis, axis.format.c_str());
+    }
     chart_show_blanks_as(chart, LXW_CHART_BLANKS_AS_GAP);
     chart_legend_set_position(chart, LXW_CHART_LEGEND_BOTTOM);
     if (!unlisted.empty()) {
