@@ -377,6 +377,7 @@ BatchResult Batch::convert(size_t i, unsigned threads, const std::atomic<bool>& 
     }
     ConversionControl control{threads, &cancel, &progress, true};
     control.finishing = &finishing;
+    control.intervalNanoseconds = settings_.intervalNanoseconds;
     std::optional<RecordingTable> table;
     TLQ_AT(table.emplace(item.path, control));
     TLQ_AT(requireReplaceable(item.table));  // at once, not after the work
@@ -391,6 +392,7 @@ BatchResult Batch::convert(size_t i, unsigned threads, const std::atomic<bool>& 
       WorkbookCounts counts = TLQ_AT(writeWorkbook(item.path, *table, control, files));
       result.lines = counts.lines;
       result.dropped = counts.dropped;
+      result.quality = std::move(counts.quality);
     } else {
       auto take = [&](LineBlock& lines) {
         files.put(lines);
@@ -399,6 +401,7 @@ BatchResult Batch::convert(size_t i, unsigned threads, const std::atomic<bool>& 
       };
       TLQ_AT(table->convert(format, control, take));
       TLQ_AT(files.finish());
+      result.quality = table->quality().figures(control.intervalNanoseconds);
     }
     for (size_t part = 0; part < files.parts().size(); ++part) {
       TLQ_AT(refuseToOverwrite(table->recording(), files.parts()[part]));

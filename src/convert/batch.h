@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -26,6 +27,7 @@ struct BatchSettings {
   bool update = false;     // a table newer than its recording is kept as it is
   bool workbooks = false;  // tables are workbooks (item.table names them), never split
   bool deleteStaleParts = false;  // stale parts are removed where that is safe, not only listed
+  std::optional<int64_t> intervalNanoseconds = std::nullopt;  // --interval: gaps measured against it
 };
 
 // A file named as a part of a table beyond its last part now (left by an
@@ -47,6 +49,7 @@ struct BatchResult {
   std::vector<StalePart> stale;     // files named as parts beyond them
   std::vector<std::string> swept;   // files that stopped runs left, removed (TableFiles::swept)
   std::exception_ptr failure;       // why it failed: an Error
+  std::optional<QualityFigures> quality = std::nullopt;  // of the recording read (none when up to date)
 };
 
 // Workers per thread of the budget: a worker converts while it holds a

@@ -198,8 +198,8 @@ class EntryConverter {
 // Makes CSV lines: each entry's row, as soon as it is made.
 class LineMaker {
  public:
-  LineMaker(const Columns& columns, const CsvFormat& format)
-      : converter_(columns, nullptr, true), format_(format), row_(format.header.size()) {}
+  LineMaker(const Columns& columns, const TableColumns& table, const CsvFormat& format)
+      : converter_(columns, nullptr, true), format_(format), table_(table), row_(format.header.size()) {}
 
   // The lines take about one and a half times the entries' text.
   void prepare(LineBlock& lines, size_t recordingBytes) { lines.text.reserve(recordingBytes * 2); }
@@ -212,6 +212,8 @@ class LineMaker {
       lines.ends.push_back(lines.text.size());
     }
     lines.dropped += row_.dropped;
+    if (!lines.quality) lines.quality.emplace(table_);
+    lines.quality->add(row_);
     row_.clear();
   }
 
@@ -220,6 +222,7 @@ class LineMaker {
  private:
   EntryConverter converter_;
   const CsvFormat& format_;
+  const TableColumns& table_;
   RowBlock row_;
 };
 
@@ -325,18 +328,31 @@ void convertEntries(const Recording& recording, const ConversionControl& control
 RecordingTable::RecordingTable(const std::string& path, const ConversionControl& control)
     : recording_(path, [&control](size_t bytes) { return control.threads ? control.threads : threadCount(bytes); }),
       table_(recording_.hasInclino2(), recording_.hasElasto()),
-      columns_(table_.names()) {}
+      columns_(table_.names()),
+      quality_(table_) {}
 
 void RecordingTable::convert(const CsvFormat& format, const ConversionControl& control,
                              const std::function<void(LineBlock&)>& take) const {
   Columns columns(table_);
-  convertEntries<LineBlock>(recording_, control, [&] { return LineMaker(columns, format); }, take);
+  quality_.clear();
+  // Each block's rows were measured where they were made; joined here in
+  // line order.
+  std::function<void(LineBlock&)> measured = [&](LineBlock& lines) {
+    if (lines.quality) quality_.append(*lines.quality);
+    take(lines);
+  };
+  convertEntries<LineBlock>(recording_, control, [&] { return LineMaker(columns, table_, format); }, measured);
 }
 
 void RecordingTable::convertRows(const TimeStampZones* dateTimes, const ConversionControl& control,
                                  const std::function<void(RowBlock&)>& take) const {
   Columns columns(table_);
-  convertEntries<RowBlock>(recording_, control, [&] { return RowMaker(columns, dateTimes); }, take);
+  quality_.clear();
+  std::function<void(RowBlock&)> measured = [&](RowBlock& rows) {
+    quality_.add(rows);
+    take(rows);
+  };
+  convertEntries<RowBlock>(recording_, control, [&] { return RowMaker(columns, dateTimes); }, measured);
 }
 
 TimeStampZones RecordingTable::timeStampZones(const ConversionControl& control) const {
@@ -399,7 +415,7 @@ std::string mainConvert(const std::string& path, const ConversionControl& contro
   // Into a temporary file beside the table, put in place once complete: a
   // run that is killed leaves the older table whole.
   TableFiles files = TLQ_AT(TableFiles(csvPath, makeHeader(format) + "\r\n", 0));
-  ConversionCounts made{table.recording().entries(), 0, 0, {}};
+  ConversionCounts made{table.recording().entries(), 0, 0, {}, {}};
   try {
     TLQ_AT(table.convert(format, control, [&](LineBlock& lines) {
       files.put(lines);
@@ -419,6 +435,7 @@ std::string mainConvert(const std::string& path, const ConversionControl& contro
   if (counts) {
     *counts = made;
     counts->swept = files.swept();
+    counts->quality = table.quality().figures(control.intervalNanoseconds);
   }
   return csvPath;
 }

@@ -52,6 +52,7 @@ WorkbookCounts writeWorkbook(const std::string& path, const RecordingTable& tabl
     counts.dropped += rows.dropped;
   }));
   counts.lines = book.lines();
+  counts.quality = table.quality().figures(control.intervalNanoseconds);
   // To the millisecond the sheet shows: Windows keeps a file's times to
   // 100 ns, Linux to the nanosecond, and the same file must give the same
   // workbook on both.
@@ -78,7 +79,7 @@ std::string mainConvertWorkbook(const std::string& path, const ConversionControl
   WorkbookCounts made = TLQ_AT(writeWorkbook(path, table, control, files));
   TLQ_AT(table.recording().requireUnreplaced());
   TLQ_AT(files.commit());
-  if (counts) *counts = {table.recording().entries(), made.lines, made.dropped, files.swept()};
+  if (counts) *counts = {table.recording().entries(), made.lines, made.dropped, files.swept(), made.quality};
   return xlsxPath;
 }
 
