@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "app/batch_text.h"
+#include "app/quality_text.h"
 #include "app/progress_line.h"
 #include "app/dispatch.h"
 #include "app/options.h"
@@ -99,6 +100,19 @@ std::string cutShortLine(const std::string& path) {
   return "search cut short: " + displayText(path) + " (recordings not found yet are not counted)\n";
 }
 
+// A field of the log's quality columns.
+std::string qualityLogField(const std::string& text, char separator) { return logField(utf8Text(text), separator); }
+
+// The finding lines of a recording read, counted in the totals when it has
+// any finding (entries dropped for a failed CRC among them).
+std::string qualitySummary(const std::string& path, const std::optional<QualityFigures>& quality, BatchTotals& totals) {
+  if (!quality) return "";
+  std::string text;
+  for (const std::string& line : findingLines(displayText(path), *quality)) text += line + "\n";
+  if (quality->findings()) ++totals.withFindings;
+  return text;
+}
+
 // The totals of a batch that has run, and its lines for the person: each
 // failure, each recording with entries dropped for a failed CRC, each file
 // named as a part beyond a table's last one, each PATH whose search was cut
@@ -123,6 +137,7 @@ std::pair<BatchTotals, std::string> summarize(const Batch& batch, const std::vec
         if (result.dropped > 0)
           lines += "dropped: " + displayText(item.path) + ": " + std::to_string(result.dropped) +
                    (result.dropped == 1 ? " entry" : " entries") + " for a failed CRC\n";
+        lines += qualitySummary(item.path, result.quality, totals);
         for (const StalePart& part : result.stale) {
           lines += staleLine(part, false);
           ++(part.removed ? totals.staleRemoved : totals.staleKept);
@@ -166,6 +181,7 @@ std::string logText(const Batch& batch, const std::vector<Failure>& failures, co
                              "bytes read", "seconds", "error kind", "error message", "report", "stale parts",
                              "stale parts removed"})
     text += (text.size() == 3 ? "" : sep) + column;
+  for (const char* column : qualityLogColumns()) text += sep + column;
   text += "\r\n";
   for (size_t i = 0; i < batch.items().size(); ++i) {
     const BatchResult& result = batch.results()[i];
@@ -181,11 +197,11 @@ std::string logText(const Batch& batch, const std::vector<Failure>& failures, co
             std::to_string(read ? item.size : 0) + sep + field(seconds) + sep + field(f.kind) + sep +
             field(f.kind.empty() ? "" : withReason(f.message, f.reason)) + sep +
             field(f.report.empty() ? f.noReport : f.report) + sep + field(list(kept)) + sep + field(list(removed)) +
-            "\r\n";
+            qualityLogFields(result.quality, separator, decimal, qualityLogField) + "\r\n";
   }
   for (const std::string& path : cutShort)
     text += field(path) + sep + sep + "search cut short" + sep + "0" + sep + "0" + sep + "0" + sep + sep + sep + sep +
-            sep + sep + "\r\n";
+            sep + sep + qualityLogFields(std::nullopt, separator, decimal, qualityLogField) + "\r\n";
   return text;
 }
 
@@ -247,12 +263,12 @@ std::string dryRunText(const Batch& batch, uint64_t splitRows, const std::atomic
 }
 
 // From the desktop: a message box with the totals and, when any recording
-// failed, the summary in a file that the desktop opens like a report once
+// failed or has findings, the summary in a file that the desktop opens like a report once
 // the box is dismissed.
 void tellTheDesktop(const BatchTotals& totals, const std::string& summary, size_t recordings) {
   std::string message = summaryMessage(totals, recordings);
   std::string listed;
-  if (totals.failed > 0) {
+  if (totals.failed > 0 || totals.withFindings > 0) {
     try {
       TempFile file = mkstemp("tlqconverter_summary_", ".txt", "");
       std::string text = "\xEF\xBB\xBF";  // a byte-order mark: editors that do not guess read UTF-8 too
@@ -260,7 +276,10 @@ void tellTheDesktop(const BatchTotals& totals, const std::string& summary, size_
       file.file->write(text);
       file.file->close();
       listed = file.path;
-      message += "\n\nThe failures are listed in " + file.path + ".";
+      const char* what = totals.withFindings == 0 ? "failures"
+                         : totals.failed == 0     ? "findings"
+                                                  : "failures and findings";
+      message += std::string("\n\nThe ") + what + " are listed in " + file.path + ".";
     } catch (const Error&) {
       TraceFrame::forgetUnwound();
       message += "\n\nSee the error reports in the temporary folder.";
@@ -320,6 +339,7 @@ int runBatch(const std::vector<std::string>& args) {
   settings.update = options.update;
   settings.workbooks = options.workbooks;
   settings.deleteStaleParts = options.deleteStaleParts;
+  settings.intervalNanoseconds = options.intervalNanoseconds;
   if (!options.dryRun) {
     // Read once for the whole batch; the log is separated as the tables are.
     auto separators = [&] {

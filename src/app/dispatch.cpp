@@ -9,6 +9,7 @@
 #include "app/command_line.h"
 #include "app/failure_message.h"
 #include "app/options.h"
+#include "app/quality_text.h"
 #include "app/registration.h"
 #include "app/report.h"
 #include "app/single_mode.h"
@@ -36,6 +37,15 @@ int switchAfterXlsx(const std::string& arg) {
   writeText(stderr, "tlqconverter: --xlsx takes a recording, not the switch \"" + displayText(arg) +
                         "\"\nUsage: tlqconverter --xlsx [RECORDING]\n"
                         "       tlqconverter --batch --xlsx [OPTION]... PATH...\n"
+                        "Try \"tlqconverter --help\" for more.\n");
+  return exitFailed;
+}
+
+// A usage error of the single conversion's command line.
+int singleUsageFailure(const std::string& message) {
+  attachParentConsole();
+  writeText(stderr, "tlqconverter: " + message +
+                        "\nUsage: tlqconverter [--interval SECONDS] [--xlsx] [RECORDING]\n"
                         "Try \"tlqconverter --help\" for more.\n");
   return exitFailed;
 }
@@ -92,13 +102,30 @@ int runMain() {
   // shows it too.
   TLQ_OP("main");
   try {
-    bool workbook = paramCount() >= 1 && TLQ_AT(paramStr(1)) == "--xlsx";
-    if (paramCount() == (workbook ? 1 : 0)) {
+    // "--interval SECONDS" before the rest: the single conversion's gaps
+    // measured against it.
+    size_t first = 1;
+    std::optional<int64_t> interval;
+    if (paramCount() >= 1 && TLQ_AT(paramStr(1)) == "--interval") {
+      if (paramCount() < 2) return singleUsageFailure("--interval needs a value");
+      try {
+        interval = intervalOption(TLQ_AT(paramStr(2)));
+      } catch (const UsageError& e) {
+        return singleUsageFailure(e.message());
+      }
+      first = 3;
+    }
+    const size_t given = paramCount() + 1 - first;
+    bool workbook = given >= 1 && TLQ_AT(paramStr(first)) == "--xlsx";
+    if (given == (workbook ? 1u : 0u)) {
       param = TLQ_AT(openFileDialog("", {{"Treloqa (*.tlq)", "*.tlq"}}));
       if (param.empty()) return exitOk;  // cancelled
     } else if (workbook) {
-      param = TLQ_AT(paramStr(2));
+      param = TLQ_AT(paramStr(first + 1));
       if (param.starts_with("-")) return switchAfterXlsx(param);
+    } else if (interval) {
+      param = TLQ_AT(paramStr(first));
+      if (param.starts_with("-")) return singleUsageFailure("--interval takes a recording after its value, not the switch \"" + displayText(param) + "\"");
     } else {
       param = TLQ_AT(paramStr(1));
       if (isHelpSwitch(param) || param == "--version") {
@@ -110,17 +137,21 @@ int runMain() {
         std::vector<std::string> args = commandLineParams();
         return TLQ_AT(runBatch(std::vector<std::string>(args.begin() + 1, args.end())));
       }
+
     }
     if (!workbook && (param == "--install" || param == "--uninstall")) {
       bool currentUser = paramCount() >= 2 && TLQ_AT(paramStr(2)) == "--current-user";
       bool done = param == "--install" ? TLQ_AT(regInstall(currentUser)) : TLQ_AT(regUninstall(currentUser));
       return done ? exitOk : exitFailed;
     }
-    SingleRun run = TLQ_AT(convertWithProgress(param, workbook));
+    SingleRun run = TLQ_AT(convertWithProgress(param, workbook, interval));
     if (run.stopped) return run.stopped;  // the person asked: no report
     if (run.counts.dropped > 0 && isTerminal(stderr))
       writeText(stderr, "tlqconverter: " + std::to_string(run.counts.dropped) + " of " +
                             std::to_string(run.counts.samples) + " entries dropped for a failed CRC\n");
+    if (isTerminal(stderr))
+      for (const std::string& line : findingLines(displayText(param), run.counts.quality))
+        writeText(stderr, "tlqconverter: " + line + "\n");
     if (isTerminal(stderr))
       for (const std::string& path : run.counts.swept)
         writeText(stderr, "tlqconverter: removed: " + displayText(path) + " (left by a run that was stopped)\n");

@@ -4,6 +4,7 @@
 
 #include "app/batch_text.h"
 #include "error.h"
+#include "table/quality.h"
 #include "text.h"
 
 #ifndef TLQ_VERSION
@@ -32,6 +33,12 @@ std::string separatorProblem(const std::string& option, const std::string& value
          ", not \"" + displayText(value) + "\"";
 }
 
+int64_t intervalOption(const std::string& value) {
+  if (std::optional<int64_t> n = parseIntervalNanoseconds(value)) return *n;
+  throw UsageError("--interval takes seconds above 0 (digits, \".\" before decimals), not \"" + displayText(value) +
+                   "\"");
+}
+
 std::string sameSeparators(char c) {
   return "the list and the decimal separator need to differ, not \"" + displayText(std::string(1, c)) + "\" for both";
 }
@@ -55,7 +62,7 @@ BatchOptions parseBatchArguments(const std::vector<std::string>& args) {
     std::string name = arg.substr(0, eq);
     const bool flag = name == "--update" || name == "--dry-run" || name == "--xlsx" || name == "--delete-stale-parts";
     if (!flag && name != "--out" && name != "--split-rows" && name != "--log" && name != "--list-separator" &&
-        name != "--decimal-separator")
+        name != "--decimal-separator" && name != "--interval")
       throw UsageError("unknown option \"" + displayText(arg) + "\"");
     if (!given.insert(name).second) throw UsageError(name + " is given twice");
     if (flag) {
@@ -82,6 +89,8 @@ BatchOptions parseBatchArguments(const std::vector<std::string>& args) {
       options.logFile = value;
     } else if (name == "--split-rows") {
       options.splitRows = rowsOf(value);
+    } else if (name == "--interval") {
+      options.intervalNanoseconds = intervalOption(value);
     } else {
       // As the regional settings give it: one byte, one that keeps the table readable.
       const bool decimal = name == "--decimal-separator";

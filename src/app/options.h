@@ -18,6 +18,7 @@ struct BatchOptions {
   bool deleteStaleParts = false;  // --delete-stale-parts: stale parts removed where safe, not only listed
   std::string logFile;     // --log FILE: a line per recording
   std::optional<char> listSeparator, decimalSeparator;  // --list-separator C, --decimal-separator C
+  std::optional<int64_t> intervalNanoseconds;  // --interval SECONDS: the interval gaps are measured against
   std::vector<std::string> paths;
 };
 
@@ -36,6 +37,10 @@ BatchOptions parseBatchArguments(const std::vector<std::string>& args);
 // and "_" (which column names hold) between its fields, and with such a
 // mark but "+" and "-" (the signs) as the decimal separator.
 std::string separatorProblem(const std::string& option, const std::string& value, bool decimal);
+
+// The interval of --interval SECONDS, in nanoseconds: a positive decimal
+// with '.' (parseIntervalNanoseconds). Raises UsageError for anything else.
+int64_t intervalOption(const std::string& value);
 
 // The usage message for one character given as both separators.
 std::string sameSeparators(char c);

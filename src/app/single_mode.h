@@ -4,6 +4,8 @@
 // terminal) and turns Cancel and Ctrl-C into a stop.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "convert/convert.h"
@@ -22,6 +24,8 @@ struct SingleRun {
 // older workbook as it was; one that comes while the library compresses the
 // workbook (it cannot be interrupted) removes the workbook's temporary file
 // and ends the program at once.
-SingleRun convertWithProgress(const std::string& path, bool workbook);
+// Gaps are measured against `interval` (nanoseconds) where given.
+SingleRun convertWithProgress(const std::string& path, bool workbook,
+                              std::optional<int64_t> interval = std::nullopt);
 
 }  // namespace tlq
