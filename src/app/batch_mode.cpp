@@ -168,7 +168,7 @@ std::pair<BatchTotals, std::string> summarize(const Batch& batch, const std::vec
 // it, names exact but for bytes that are not UTF-8 (escaped, so that the
 // log is UTF-8 throughout); then a line per PATH whose search was cut short.
 std::string logText(const Batch& batch, const std::vector<Failure>& failures, const std::vector<std::string>& cutShort,
-                    char separator, char decimal) {
+                    char separator, char decimal, bool checked) {
   const std::string sep(1, separator);
   auto field = [&](std::string_view text) { return logField(utf8Text(text), separator); };
   auto list = [](const std::vector<std::string>& names) {
@@ -192,7 +192,8 @@ std::string logText(const Batch& batch, const std::vector<Failure>& failures, co
     for (const StalePart& part : result.stale) (part.removed ? removed : kept).push_back(part.path);
     std::string seconds = fixedText(result.seconds, 3);
     std::replace(seconds.begin(), seconds.end(), '.', decimal);
-    text += field(item.path) + sep + field(list(result.tables)) + sep + outcomeOf(result.state) + sep +
+    text += field(item.path) + sep + field(list(result.tables)) + sep +
+            (checked && result.state == BatchResult::State::converted ? "checked" : outcomeOf(result.state)) + sep +
             std::to_string(result.lines) + sep + std::to_string(result.dropped) + sep +
             std::to_string(read ? item.size : 0) + sep + field(seconds) + sep + field(f.kind) + sep +
             field(f.kind.empty() ? "" : withReason(f.message, f.reason)) + sep +
@@ -265,8 +266,7 @@ std::string dryRunText(const Batch& batch, uint64_t splitRows, const std::atomic
 // From the desktop: a message box with the totals and, when any recording
 // failed or has findings, the summary in a file that the desktop opens like a report once
 // the box is dismissed.
-void tellTheDesktop(const BatchTotals& totals, const std::string& summary, size_t recordings) {
-  std::string message = summaryMessage(totals, recordings);
+void tellTheDesktop(const BatchTotals& totals, const std::string& summary, std::string message) {
   std::string listed;
   if (totals.failed > 0 || totals.withFindings > 0) {
     try {
@@ -305,11 +305,16 @@ int usageFailure(const std::string& message) {
 
 }  // namespace
 
-int runBatch(const std::vector<std::string>& args) {
+int runBatch(const std::vector<std::string>& args) { return runBatchOrCheck(args, false); }
+
+int runCheck(const std::vector<std::string>& args) { return runBatchOrCheck(args, true); }
+
+int runBatchOrCheck(const std::vector<std::string>& args, bool check) {
   TLQ_OP("runBatch");
   BatchOptions options;
   try {
-    options = parseBatchArguments(args);
+    options = parseBatchArguments(args, check ? "--check" : "--batch");
+    if (check) refuseForCheck(options);
   } catch (const UsageError& e) {
     return usageFailure(e.message());
   }
@@ -340,13 +345,14 @@ int runBatch(const std::vector<std::string>& args) {
   settings.workbooks = options.workbooks;
   settings.deleteStaleParts = options.deleteStaleParts;
   settings.intervalNanoseconds = options.intervalNanoseconds;
+  settings.checkOnly = check;
   if (!options.dryRun) {
     // Read once for the whole batch; the log is separated as the tables are.
     auto separators = [&] {
       settings.listSeparator = options.listSeparator ? *options.listSeparator : TLQ_AT(getListSeparator());
       settings.decimalSeparator = options.decimalSeparator ? *options.decimalSeparator : TLQ_AT(getDecimalSeparator());
     };
-    if (!items.empty() && !options.workbooks && !cancel) {
+    if (!items.empty() && !options.workbooks && !check && !cancel) {
       separators();
     } else if (!options.logFile.empty()) {
       try {
@@ -380,8 +386,9 @@ int runBatch(const std::vector<std::string>& args) {
 
   std::vector<Failure> failures(batch.items().size());
   std::optional<ProgressDialog> dialog;
-  if (desktop && !batch.items().empty()) dialog.emplace(options.workbooks ? "tlqconverter: converting recordings to workbooks"
-                                                                      : "tlqconverter: converting recordings to CSV");
+  if (desktop && !batch.items().empty()) dialog.emplace(check ? "tlqconverter: checking recordings"
+                                                        : options.workbooks ? "tlqconverter: converting recordings to workbooks"
+                                                                            : "tlqconverter: converting recordings to CSV");
   ProgressLine line;
   const bool showLine = !desktop && isTerminal(stderr);
 
@@ -394,8 +401,8 @@ int runBatch(const std::vector<std::string>& args) {
     if (showLine) line.show(progressLine(done, total, batch.bytesDone(), batch.bytesTotal(), elapsed()));
     if (dialog) {
       dialog->update(batch.bytesDone(), batch.bytesTotal(),
-                     "Converting " + std::to_string(std::min(done + 1, total)) + " of " + std::to_string(total) +
-                         " recordings to CSV",
+                     (check ? "Checking " : "Converting ") + std::to_string(std::min(done + 1, total)) + " of " +
+                         std::to_string(total) + (check ? " recordings" : " recordings to CSV"),
                      displayText(batch.items()[batch.lastStarted()].path));
       if (dialog->cancelled()) cancel = true;
     }
@@ -409,13 +416,16 @@ int runBatch(const std::vector<std::string>& args) {
   totals.seconds = seconds;
   totals.cancelled = totals.cancelled || cancel;
   summary += batch.items().empty() && !totals.cancelled ? "No recordings (*.tlq) were found.\n"
+             : check                                     ? checkTotalsLine(totals) + "\n"
                                                          : totalsLine(totals) + "\n";
   int code = totals.cancelled ? exitCancelled : totals.failed > 0 ? exitFailed : exitOk;
+  if (check && code == exitOk && totals.withFindings > 0) code = kExitFindings;
   // The log first: a reader of the summary that goes away (a pipe closed)
   // must not cost it.
   if (!options.logFile.empty()) {
     try {
-      writeLog(options.logFile, logText(batch, failures, cutShort, settings.listSeparator, settings.decimalSeparator));
+      writeLog(options.logFile,
+               logText(batch, failures, cutShort, settings.listSeparator, settings.decimalSeparator, check));
     } catch (const Error& e) {
       TraceFrame::forgetUnwound();
       writeText(stderr, "tlqconverter: cannot write the log: " + displayText(options.logFile) + " (" +
@@ -424,7 +434,9 @@ int runBatch(const std::vector<std::string>& args) {
     }
   }
   writeText(stdout, summary);
-  if (desktop) tellTheDesktop(totals, summary, batch.items().size());
+  if (desktop)
+    tellTheDesktop(totals, summary,
+                   check ? checkSummaryMessage(totals, batch.items().size()) : summaryMessage(totals, batch.items().size()));
   return exit(code);
 }
 

@@ -137,6 +137,10 @@ int runMain() {
         std::vector<std::string> args = commandLineParams();
         return TLQ_AT(runBatch(std::vector<std::string>(args.begin() + 1, args.end())));
       }
+      if (param == "--check") {
+        std::vector<std::string> args = commandLineParams();
+        return TLQ_AT(runCheck(std::vector<std::string>(args.begin() + 1, args.end())));
+      }
 
     }
     if (!workbook && (param == "--install" || param == "--uninstall")) {

@@ -43,7 +43,18 @@ std::string sameSeparators(char c) {
   return "the list and the decimal separator need to differ, not \"" + displayText(std::string(1, c)) + "\" for both";
 }
 
-BatchOptions parseBatchArguments(const std::vector<std::string>& args) {
+void refuseForCheck(const BatchOptions& options) {
+  const char* refused = !options.outDir.empty()   ? "--out"
+                        : options.workbooks        ? "--xlsx"
+                        : options.splitRows > 0    ? "--split-rows"
+                        : options.update           ? "--update"
+                        : options.dryRun           ? "--dry-run"
+                        : options.deleteStaleParts ? "--delete-stale-parts"
+                                                   : nullptr;
+  if (refused) throw UsageError(std::string(refused) + " does not go with --check (it writes no table)");
+}
+
+BatchOptions parseBatchArguments(const std::vector<std::string>& args, const char* mode) {
   BatchOptions options;
   std::set<std::string> given;
   bool pathsOnly = false;
@@ -104,7 +115,7 @@ BatchOptions parseBatchArguments(const std::vector<std::string>& args) {
     throw UsageError("--split-rows does not go with --xlsx (a workbook goes on over further sheets)");
   if (options.workbooks && options.deleteStaleParts)
     throw UsageError("--delete-stale-parts does not go with --xlsx (a workbook has no parts)");
-  if (options.paths.empty()) throw UsageError("--batch needs a recording or a folder");
+  if (options.paths.empty()) throw UsageError(std::string(mode) + " needs a recording or a folder");
   return options;
 }
 
@@ -113,7 +124,8 @@ std::string versionText() { return "tlqconverter " TLQ_VERSION "\n"; }
 std::string usageHint() {
   return "Usage: tlqconverter --batch [--xlsx] [--out DIR] [--split-rows N] [--update] [--dry-run]\n"
          "                          [--delete-stale-parts] [--log FILE] [--list-separator C]\n"
-         "                          [--decimal-separator C] [--] PATH...\n"
+         "                          [--decimal-separator C] [--interval SECONDS] [--] PATH...\n"
+         "       tlqconverter --check [--log FILE] [--interval SECONDS] [--] PATH...\n"
          "Try \"tlqconverter --help\" for more.\n";
 }
 

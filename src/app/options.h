@@ -29,7 +29,13 @@ struct BatchOptions {
 // it does not take, an N that is not a whole number from 1 on, a separator
 // that a table could not be read back with (separatorProblem), the same
 // separator for both, and --split-rows or --delete-stale-parts with --xlsx.
-BatchOptions parseBatchArguments(const std::vector<std::string>& args);
+// `mode` names the switch in the message for no path.
+BatchOptions parseBatchArguments(const std::vector<std::string>& args, const char* mode = "--batch");
+
+// Raises UsageError for an option --check does not take: --out, --xlsx,
+// --split-rows, --update, --dry-run, --delete-stale-parts (it writes no
+// table).
+void refuseForCheck(const BatchOptions& options);
 
 // Why `value` cannot be the option's separator (`decimal`: the decimal
 // one), as a usage message; "" when it can. A table stays readable with a

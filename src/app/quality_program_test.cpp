@@ -160,3 +160,67 @@ TEST_F(QualityRun, TheSingleConversionTellsItsFindingsOnATerminal) {
 
 }  // namespace
 }  // namespace tlq
+
+namespace tlq {
+namespace {
+
+TEST_F(QualityRun, CheckWritesNothingAndTellsByItsExitCode) {
+  std::string a = put("c/a regular.tlq", regular());
+  std::string b = put("c/b findings.tlq", findings());
+  std::string ok = put("o/ok.tlq", regular());
+  std::string crc = put("d/crc.tlq", testing::recordingOf(4, 1));
+  auto check = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), "--check");
+    return run(args, {}, TLQ_CONSOLE_PROGRAM);
+  };
+  // No finding: 0; the totals count the recordings checked.
+  auto r = check({dir.file("o")});
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_TRUE(r.out.starts_with("1 recording checked, 0 with findings, 0 failed, 10 lines read, ")) << r.out;
+  // A finding: 1, with the lines the batch shows, and the log.
+  std::string log = dir.file("check.csv");
+  r = check({"--log", log, dir.file("c")});
+  EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+  const std::string shown = below(dir.file("c"), "b findings.tlq");
+  EXPECT_TRUE(r.out.starts_with("gaps: " + shown + ": 2 gaps, 10 samples missing, the longest 600 s from " +
+                                stampAt(786) + "\norder: " + shown +
+                                ": 2 time stamps not after the one before (first at line 18)\nunreadable: " + shown +
+                                ": inclino1 2 lines, inclino2 1 line, force 1 line\n"
+                                "2 recordings checked, 1 with findings, 0 failed, 35 lines read, "))
+      << r.out;
+  std::string text = readFile(log);
+  EXPECT_NE(text.find("\r\n" + below(dir.file("c"), "a regular.tlq") + ";;checked;10;0;"), std::string::npos) << text;
+  EXPECT_NE(text.find("\r\n" + shown + ";;checked;25;0;"), std::string::npos) << text;
+  EXPECT_NE(text.find(";60,000;2;10;600,000;" + stampAt(786) + ";2;18;2;2;1;;1\r\n"), std::string::npos) << text;
+  // Entries dropped for a failed CRC are a finding too.
+  r = check({crc});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(r.out.starts_with("dropped: " + crc + ": 1 entry for a failed CRC\n1 recording checked, 1 with findings"))
+      << r.out;
+  // A recording that cannot be read: 2, its failure with a report.
+  std::string broken = put("e/broken.tlq", "{\"data\":[");
+  r = check({dir.file("e"), dir.file("o")});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_TRUE(r.out.starts_with("failed: " + broken + ": JsonParseError: ")) << r.out;
+  EXPECT_NE(r.out.find("(report: "), std::string::npos);
+  EXPECT_EQ(reports().size(), 1u);  // that failure's report, none for a finding
+  // --interval as for the batch; what writes a table is refused.
+  r = check({"--interval", "120", dir.file("c")});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(r.out.starts_with("gaps: " + shown + ": 1 gap, 4 samples missing, the longest 600 s")) << r.out;
+  for (std::vector<std::string> bad : std::vector<std::vector<std::string>>{
+           {"--out", dir.file("x"), ok}, {"--xlsx", ok}, {"--split-rows", "2", ok}, {"--update", ok}, {"--dry-run", ok},
+           {"--interval", "1,5", ok}, {}}) {
+    r = check(bad);
+    EXPECT_EQ(r.exitCode, 2) << (bad.empty() ? "" : bad[0]);
+    EXPECT_TRUE(r.err.starts_with("tlqconverter: ")) << r.err;
+  }
+  // Nothing written but the log and the report.
+  EXPECT_EQ(filesNamed(".csv"), std::vector<std::string>{log});
+  EXPECT_TRUE(filesNamed(".xlsx").empty());
+  EXPECT_TRUE(filesNamed(".tmp").empty());
+  EXPECT_EQ(readFile(b), findings());
+}
+
+}  // namespace
+}  // namespace tlq

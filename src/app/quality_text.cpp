@@ -23,6 +23,30 @@ std::string secondsFigure(double seconds) {
   return text;
 }
 
+std::string checkTotalsLine(const BatchTotals& t) {
+  std::string line = t.cancelled ? "cancelled: " : "";
+  line += counted(t.converted, "recording", "recordings") + " checked, " + std::to_string(t.withFindings) +
+          " with findings, " + std::to_string(t.failed) + " failed";
+  if (t.notConverted > 0) line += ", " + std::to_string(t.notConverted) + " not checked";
+  line += ", " + counted(t.lines, "line", "lines") + " read, " + counted(t.dropped, "entry", "entries") +
+          " dropped for a failed CRC, " + megabytes(t.bytesRead) + " MB read in " + secondsText(t.seconds) + " s";
+  return line;
+}
+
+std::string checkSummaryMessage(const BatchTotals& t, size_t recordings) {
+  if (recordings == 0 && !t.searchCut) return "No recordings (*.tlq) were found.";
+  std::string text = t.cancelled          ? "The check was cancelled.\n\n"
+                     : t.failed > 0       ? "Some recordings could not be read.\n\n"
+                     : t.withFindings > 0 ? "Some recordings have findings.\n\n"
+                                          : "No recording has a finding.\n\n";
+  if (t.searchCut) text += "The search for recordings was cut short: only those found are counted.\n\n";
+  text += std::to_string(t.converted) + " of " + counted(recordings, "recording", "recordings") + " checked, " +
+          std::to_string(t.withFindings) + " with findings, " + std::to_string(t.failed) + " failed.\n" +
+          counted(t.lines, "line", "lines") + " read, " + counted(t.dropped, "entry", "entries") +
+          " dropped for a failed CRC.\n" + megabytes(t.bytesRead) + " MB read in " + secondsText(t.seconds) + " s.";
+  return text;
+}
+
 std::string findingsCount(size_t recordings) { return counted(recordings, "recording", "recordings") + " with findings"; }
 
 std::vector<std::string> findingLines(const std::string& path, const QualityFigures& f) {

@@ -33,6 +33,15 @@ std::string qualityLogFields(const std::optional<QualityFigures>& figures, char 
 // Seconds as a person reads them: "130", "0.5", "1.25" (to the millisecond).
 std::string secondsFigure(double seconds);
 
+struct BatchTotals;
+
+// The last line of --check: "3 recordings checked, 1 with findings, 0
+// failed, 120 lines read, 2 entries dropped for a failed CRC, 0.4 MB read
+// in 0.05 s"; "cancelled: " first when it was stopped.
+std::string checkTotalsLine(const BatchTotals& totals);
+// The same for a message box, in sentences.
+std::string checkSummaryMessage(const BatchTotals& totals, size_t recordings);
+
 // "1 recording with findings", "3 recordings with findings".
 std::string findingsCount(size_t recordings);
 

@@ -357,6 +357,7 @@ std::string Batch::wouldOverwrite(const std::string& path) const {
 BatchResult Batch::convert(size_t i, unsigned threads, const std::atomic<bool>& cancel,
                            std::atomic<uint64_t>& progress, FinishingWork& finishing,
                            const std::function<void()>& converted) {
+  if (settings_.checkOnly) return check(i, threads, cancel, progress);
   const BatchItem& item = items_[i];
   const auto start = std::chrono::steady_clock::now();
   BatchResult result;

@@ -28,6 +28,7 @@ struct BatchSettings {
   bool workbooks = false;  // tables are workbooks (item.table names them), never split
   bool deleteStaleParts = false;  // stale parts are removed where that is safe, not only listed
   std::optional<int64_t> intervalNanoseconds = std::nullopt;  // --interval: gaps measured against it
+  bool checkOnly = false;  // --check: each recording read and measured, no table written
 };
 
 // A file named as a part of a table beyond its last part now (left by an
@@ -110,6 +111,8 @@ class Batch {
   BatchResult convert(size_t i, unsigned threads, const std::atomic<bool>& cancel, std::atomic<uint64_t>& progress,
                       FinishingWork& finishing,
                       const std::function<void()>& converted);
+  // --check: the recording read and measured (batch_check.cpp).
+  BatchResult check(size_t i, unsigned threads, const std::atomic<bool>& cancel, std::atomic<uint64_t>& progress);
   void refuseClash(size_t i, const std::string& part) const;
   bool folderReady(const std::string& folder);
   std::shared_ptr<const FolderNames> namesIn(const std::string& folder) const;
