@@ -24,6 +24,16 @@ if(WIN32)
     IMPORTED_LOCATION ${XLSXWRITER_LIBRARY}
     INTERFACE_INCLUDE_DIRECTORIES ${XLSXWRITER_INCLUDE_DIR}
     INTERFACE_LINK_LIBRARIES "${ZLIB_STATIC_LIBRARY};tlq_xlsxwriter_calls")
+  # minizip's reading half (unzip), from the library's own copy of minizip,
+  # whose writing half and file calls the library holds: to read the
+  # workbook back.
+  find_path(MINIZIP_INCLUDE_DIR unzip.h PATH_SUFFIXES minizip REQUIRED)
+  find_library(UNZIP_LIBRARY NAMES libunzip.a unzip REQUIRED)
+  add_library(tlq_minizip STATIC IMPORTED)
+  set_target_properties(tlq_minizip PROPERTIES
+    IMPORTED_LOCATION ${UNZIP_LIBRARY}
+    INTERFACE_INCLUDE_DIRECTORIES "${MINIZIP_INCLUDE_DIR};${XLSXWRITER_INCLUDE_DIR}"
+    INTERFACE_LINK_LIBRARIES tlq_xlsxwriter)
   # A build folder configured before would still find the library of the
   # older recipe, which takes no such paths.
   file(STRINGS ${XLSXWRITER_LIBRARY} _routed LIMIT_COUNT 1 REGEX tlq_xlsx_fopen)
@@ -37,6 +47,10 @@ else()
   add_library(tlq_pcre2 ALIAS PkgConfig::PCRE2)
   pkg_check_modules(XLSXWRITER REQUIRED IMPORTED_TARGET xlsxwriter)
   add_library(tlq_xlsxwriter ALIAS PkgConfig::XLSXWRITER)
+  # minizip, which the library zips with: its reading half reads the
+  # workbook back.
+  pkg_check_modules(MINIZIP REQUIRED IMPORTED_TARGET minizip)
+  add_library(tlq_minizip ALIAS PkgConfig::MINIZIP)
   # zlib, as the library compresses: to measure how it will (the time a
   # workbook's last phase takes).
   pkg_check_modules(ZLIB REQUIRED IMPORTED_TARGET zlib)

@@ -30,25 +30,32 @@ else()
   configure_file(${PROJECT_SOURCE_DIR}/packaging/linux/tlqconverter.1.in ${_pkg}/tlqconverter.1 @ONLY)
   # A native package (its version has no Debian revision): "changelog.gz".
   configure_file(${PROJECT_SOURCE_DIR}/packaging/linux/changelog.in ${_pkg}/changelog @ONLY)
+  # Below share/, as they are installed: the MIME type, the entries for
+  # recordings (the table's sorts first: the default where none is set) and
+  # the menu's, and the folders' action for KDE's and Cinnamon's file
+  # managers (no application entry declares folders).
+  set(_share ${_pkg}/share)
+  set(_shared mime/packages/tlqconverter.xml applications/tlqconverter.desktop
+              applications/tlqconverter.workbook.desktop applications/tlqconverter-menu.desktop
+              kio/servicemenus/tlqconverter-batch.desktop nemo/actions/tlqconverter-batch.nemo_action)
+  list(TRANSFORM _shared PREPEND ${_share}/ OUTPUT_VARIABLE _shared_files)
   add_custom_command(
-    OUTPUT ${_pkg}/tlqconverter.desktop ${_pkg}/tlqconverter-workbook.desktop ${_pkg}/tlqconverter-batch.desktop ${_pkg}/tlqconverter.xml
-    COMMAND desktop_files ${_pkg}
+    OUTPUT ${_shared_files}
+    COMMAND desktop_files ${_share}
     DEPENDS desktop_files
-    COMMENT "Desktop entry and MIME type")
+    COMMENT "Desktop entries, folder actions and MIME type")
   add_custom_command(
     OUTPUT ${_pkg}/tlqconverter.1.gz ${_pkg}/changelog.gz
     COMMAND gzip -9nf -k tlqconverter.1
     COMMAND gzip -9nc changelog > changelog.gz
     WORKING_DIRECTORY ${_pkg}
     DEPENDS ${_pkg}/tlqconverter.1 ${_pkg}/changelog)
-  add_custom_target(package_files ALL
-    DEPENDS ${_pkg}/tlqconverter.desktop ${_pkg}/tlqconverter-workbook.desktop ${_pkg}/tlqconverter-batch.desktop ${_pkg}/tlqconverter.xml
-            ${_pkg}/tlqconverter.1.gz ${_pkg}/changelog.gz)
+  add_custom_target(package_files ALL DEPENDS ${_shared_files} ${_pkg}/tlqconverter.1.gz ${_pkg}/changelog.gz)
 
-  install(FILES ${_pkg}/tlqconverter.desktop ${_pkg}/tlqconverter-workbook.desktop
-                ${_pkg}/tlqconverter-batch.desktop
-          DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-  install(FILES ${_pkg}/tlqconverter.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages)
+  foreach(_file IN LISTS _shared)
+    get_filename_component(_folder ${_file} DIRECTORY)
+    install(FILES ${_share}/${_file} DESTINATION ${CMAKE_INSTALL_DATADIR}/${_folder})
+  endforeach()
   install(FILES ${_pkg}/tlqconverter.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/linux/copyright ${_pkg}/changelog.gz
           DESTINATION ${CMAKE_INSTALL_DOCDIR})

@@ -13,7 +13,7 @@ if(DEFINED ENV{TLQ_WIN_DEPS})
   set(_deps "$ENV{TLQ_WIN_DEPS}")
 else()
   # The recipe's revision, as in scripts/build-windows-deps.sh.
-  set(_deps "$ENV{HOME}/.cache/tlqconverter/win64-r2")
+  set(_deps "$ENV{HOME}/.cache/tlqconverter/win64-r3")
 endif()
 set(TLQ_WIN_DEPS "${_deps}" CACHE PATH "Windows dependencies, built from Debian's sources")
 set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32 ${TLQ_WIN_DEPS})

@@ -4,7 +4,9 @@
 #   PCRE2      static, 8-bit, JIT on        (apt-get source pcre2)
 #   zlib       static                       (apt-get source zlib)
 #   libxlsxwriter static, with its zlib     (apt-get source libxlsxwriter),
-#                 its C calls routed by src/platform/xlsxwriter_calls_win32.h
+#                 its C calls routed by src/platform/xlsxwriter_calls_win32.h;
+#                 beside it the reading half of its minizip (libunzip.a), as
+#                 Debian's libminizip gives both halves under Linux
 #   GoogleTest static, for the test programs (/usr/src/googletest)
 #   Boost      headers only                 (a folder with just boost/)
 # Runs that find a finished build of the same version do nothing. The
@@ -13,7 +15,7 @@
 # builds on the older recipe keep theirs.
 set -euo pipefail
 
-deps="${TLQ_WIN_DEPS:-$HOME/.cache/tlqconverter/win64-r2}"
+deps="${TLQ_WIN_DEPS:-$HOME/.cache/tlqconverter/win64-r3}"
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 
@@ -110,6 +112,17 @@ if source_to_build libxlsxwriter "$(sha256sum "$calls" | cut -c1-12)"; then
     -DZLIB_LIBRARY="$deps/lib/libz.a" -DZLIB_INCLUDE_DIR="$deps/include" >/dev/null
   cmake --build "$work/build" >/dev/null
   cmake --install "$work/build" >/dev/null
+  # The library builds only the writing half of the minizip in its tarball
+  # (zip.c, ioapi.c); the program reads the workbook back with the other
+  # (unzip.c), built the same way, whose file calls are ioapi's in the
+  # library. The headers go where Debian's libminizip-dev puts them.
+  minizip="$work/tree/third_party/minizip"
+  x86_64-w64-mingw32-gcc-posix -O2 -D__USE_MINGW_ANSI_STDIO=1 -include "$calls" -DNOUNCRYPT \
+    -I"$deps/include" -c "$minizip/unzip.c" -o "$work/unzip.o"
+  rm -f "$deps/lib/libunzip.a"
+  x86_64-w64-mingw32-ar rcs "$deps/lib/libunzip.a" "$work/unzip.o"
+  mkdir -p "$deps/include/minizip"
+  cp "$minizip/unzip.h" "$minizip/zip.h" "$minizip/ioapi.h" "$deps/include/minizip/"
   built
 fi
 

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The README's picture of the chart sheet: the sample's workbook, its chart
+# The usage guide's picture of the chart sheet: the sample's workbook, its chart
 # sheet alone made the active one in a copy, printed to PDF by LibreOffice
 # (headless; a chart a page), the pages rendered, trimmed and set two by two
 # in docs/chart-sheet.png.

@@ -4,6 +4,7 @@
 # (the Debian package's tools), setup (makensis, for the Windows setup
 # program, and a virtual display with a hand and an eye for its pages).
 # build-only leaves out what only the tests use (MPFR, Python with openpyxl,
+# xdg-utils and desktop-file-utils for the desktop's defaults,
 # LibreOffice, the German locale). Does nothing when they are all present
 # already.
 #
@@ -12,17 +13,17 @@ set -euo pipefail
 
 build=(
   cmake ninja-build g++ pkg-config
-  libpcre2-dev libboost-json1.81-dev libxlsxwriter-dev zlib1g-dev
+  libpcre2-dev libboost-json1.81-dev libxlsxwriter-dev libminizip-dev zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
 )
-tests=(libmpfr-dev locales python3 python3-openpyxl libreoffice-calc-nogui strace)
+tests=(libmpfr-dev locales python3 python3-openpyxl libreoffice-calc-nogui strace xdg-utils desktop-file-utils)
 extras=()
 for extra in "$@"; do
   case "$extra" in
     build-only) tests=() ;;
     fuzz) extras+=(clang-16 libclang-rt-16-dev) ;;
     coverage) extras+=(gcovr) ;;
-    package) extras+=(dpkg-dev fakeroot lintian desktop-file-utils man-db) ;;
+    package) extras+=(dpkg-dev fakeroot lintian man-db) ;;
     setup) extras+=(nsis xvfb xdotool imagemagick) ;;
     *) echo "install-deps.sh: unknown extra: $extra" >&2; exit 2 ;;
   esac

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package (cpack in the release build) and checks it with
 # Debian's own tools: its control data and files, lintian, the desktop
-# entry, the manual page, and the packaged program converting the sample.
+# entries and the defaults they make, the manual page, and the packaged
+# program converting the sample.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh package
@@ -18,7 +19,9 @@ grep -q "^ Version: ${version}$" <<<"$info" || fail "version"
 grep -q "^ Depends: .*libpcre2-8-0" <<<"$info" || fail "dependencies from the binary"
 grep -q "^ Depends: .*libxlsxwriter4" <<<"$info" || fail "the workbook library among the dependencies"
 contents=$(dpkg-deb --contents "$deb" | awk '{print $6}')
-for f in usr/bin/tlqconverter usr/share/applications/tlqconverter.desktop usr/share/applications/tlqconverter-workbook.desktop usr/share/applications/tlqconverter-batch.desktop \
+for f in usr/bin/tlqconverter usr/share/applications/tlqconverter.desktop usr/share/applications/tlqconverter.workbook.desktop \
+         usr/share/applications/tlqconverter-menu.desktop usr/share/kio/servicemenus/tlqconverter-batch.desktop \
+         usr/share/nemo/actions/tlqconverter-batch.nemo_action \
          usr/share/mime/packages/tlqconverter.xml usr/share/man/man1/tlqconverter.1.gz \
          usr/share/doc/tlqconverter/copyright usr/share/doc/tlqconverter/changelog.gz; do
   grep -qx "./$f" <<<"$contents" || fail "missing $f"
@@ -31,9 +34,29 @@ grep -q '^E: ' <<<"$lint" && fail "lintian reports errors"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 dpkg-deb -x "$deb" "$work/root"
-desktop-file-validate "$work/root/usr/share/applications/tlqconverter.desktop" || fail "desktop entry"
-desktop-file-validate "$work/root/usr/share/applications/tlqconverter-batch.desktop" || fail "the folders' desktop entry"
-desktop-file-validate "$work/root/usr/share/applications/tlqconverter-workbook.desktop" || fail "the workbook's desktop entry"
+for entry in "$work"/root/usr/share/applications/*.desktop; do
+  desktop-file-validate "$entry" || fail "desktop entry $(basename "$entry")"
+done
+grep -q '^NoDisplay=' "$work/root/usr/share/applications/tlqconverter-menu.desktop" && fail "the menu's entry is hidden"
+grep -l 'inode/directory' "$work"/root/usr/share/applications/*.desktop && fail "an application entry declares folders"
+
+# The defaults as the package leaves them, with a file manager's entry
+# among the system's: Debian's trigger refreshes the desktop's cache, and
+# xdg-mime (the generic desktop's rules) finds the table's entry for
+# recordings and the file manager for folders.
+mkdir -p "$work/system/applications" "$work/home"
+printf '[Desktop Entry]\nType=Application\nName=Files\nExec=true %%U\nMimeType=inode/directory;\n' \
+  >"$work/system/applications/org.gnome.Nautilus.desktop"
+update-desktop-database "$work/system/applications"
+update-desktop-database "$work/root/usr/share/applications"
+query() {
+  env -u XDG_CURRENT_DESKTOP -u DESKTOP_SESSION -u KDE_FULL_SESSION -u GNOME_DESKTOP_SESSION_ID -u DBUS_SESSION_BUS_ADDRESS \
+    HOME="$work/home" XDG_CONFIG_HOME="$work/home/config" XDG_DATA_HOME="$work/home/data" XDG_CONFIG_DIRS="$work/etc" \
+    XDG_DATA_DIRS="$work/root/usr/share:$work/system" xdg-mime query default "$1"
+}
+[ "$(query application/x-treloqa-recording)" = tlqconverter.desktop ] ||
+  fail "the default for recordings is $(query application/x-treloqa-recording)"
+[ "$(query inode/directory)" = org.gnome.Nautilus.desktop ] || fail "the default for folders is $(query inode/directory)"
 page=$(MANWIDTH=80 man -l "$work/root/usr/share/man/man1/tlqconverter.1.gz" 2>&1)
 for section in NAME SYNOPSIS OPTIONS "THE TABLE" "THE WORKBOOK" SEPARATORS FILES "ERROR REPORT" "EXIT STATUS"; do
   grep -q "^${section}$" <<<"$page" || fail "manual page lacks $section"

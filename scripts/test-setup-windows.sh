@@ -59,6 +59,18 @@ value() {
   "$wine" reg query "$1" "${args[@]}" </dev/null 2>/dev/null | tr -d '\r' |
     awk '/REG_/ { sub(/^[ \t]*[^ \t]+([ \t]+[^ \t]+)*[ \t]+REG_[A-Z_]+[ \t]+/, ""); print; exit }' || true
 }
+# The value once it has the data expected (polled for at most 20 seconds: a
+# write by a program that has just ended can land a moment later).
+becomes() {  # key, value name, expected data
+  local got
+  for _ in $(seq 80); do
+    got=$(value "$1" "$2")
+    [ "$got" = "$3" ] && return 0
+    sleep 0.25
+  done
+  echo "    got [$got], expected [$3]"
+  return 1
+}
 has_key() { "$wine" reg query "$1" </dev/null >/dev/null 2>&1; }
 lacks_key() { ! has_key "$1"; }
 equals() { [ "$1" = "$2" ] || { echo "    got [$1], expected [$2]"; return 1; }; }
@@ -88,16 +100,22 @@ check "silent install just for me succeeds" run "$setup" /S /CurrentUser
 check "program in the user's programs folder" test -f "$user_dir_unix/tlqconverter.exe"
 check "console twin there too" test -f "$user_dir_unix/tlqconverter.com"
 check "nothing in Program Files" test ! -e "$WINEPREFIX/drive_c/Program Files/tlqconverter" -a ! -e "$WINEPREFIX/drive_c/Program Files (x86)/tlqconverter"
-check "the user's verb" equals "$(value "$user_classes\\OstrelTlqFile\\shell\\tlqconverter\\command" "")" "\"$user_exe\" \"%1\""
-check "the user's workbook verb" equals "$(value "$user_classes\\OstrelTlqFile\\shell\\tlqconverter.xlsx\\command" "")" \
+check "the user's verb" becomes "$user_classes\\OstrelTlqFile\\shell\\tlqconverter\\command" "" "\"$user_exe\" \"%1\""
+check "the user's workbook verb" becomes "$user_classes\\OstrelTlqFile\\shell\\tlqconverter.xlsx\\command" "" \
   "\"$user_exe\" --xlsx \"%1\""
-check "the user's .tlq maps to the file type" equals "$(value "$user_classes\\.tlq" "")" OstrelTlqFile
-check "the user's folder verb" equals "$(value "$user_classes\\Directory\\shell\\tlqconverter.batch\\command" "")" \
+check "the user's .tlq maps to the file type" becomes "$user_classes\\.tlq" "" OstrelTlqFile
+check "the user's folder verb" becomes "$user_classes\\Directory\\shell\\tlqconverter.batch\\command" "" \
   "\"$user_exe\" --batch \"%1\""
 check "the user's Apps & features entry" equals "$(value "$user_entry" DisplayName) $(value "$user_entry" InstallLocation)" \
   "tlqconverter $user_dir_win"
-check "its uninstaller" equals "$(value "$user_entry" QuietUninstallString)" "\"$user_dir_win\\uninstall.exe\" /S"
+check "its uninstaller" becomes "$user_entry" QuietUninstallString "\"$user_dir_win\\uninstall.exe\" /S"
 check "nothing of the machine's" equals "$(machine_mentions)" "$machine_before"
+# "tlqconverter --install" typed in an administrator's console in the
+# install folder: the program is the user's, and so are its verbs.
+run "$user_dir_unix/tlqconverter.com" --install
+check "--install there names the user's program" becomes "$user_classes\\OstrelTlqFile\\shell\\tlqconverter\\command" "" \
+  "\"$user_exe\" \"%1\""
+check "and writes nothing of the machine's" equals "$(machine_mentions)" "$machine_before"
 # The folder verb as Explorer runs it. (Wine's HKEY_CLASSES_ROOT leaves the
 # user's classes out, which Windows shows there: the shell is handed the
 # user's Directory key.)
@@ -108,12 +126,25 @@ shell_verb() { env -u DISPLAY -u WAYLAND_DISPLAY "$wine" build/windows/src/shell
 check "the folder verb through the shell" shell_verb tlqconverter.batch 'C:\tlqtest\mine' 'Software\Classes\Directory'
 check "converts the folder" cmp -s "$WINEPREFIX/drive_c/tlqtest/mine/sub/run 1.csv" examples/sample.expected-semicolon-comma.csv
 rm -rf "$WINEPREFIX/drive_c/tlqtest/mine"
+# Verbs of the machine's that an earlier version wrote from that console:
+# those that name this folder go with it, another folder's stays.
+machine_classes='HKLM\Software\Classes'
+run reg add "$machine_classes\\OstrelTlqFile\\shell\\tlqconverter\\command" /ve /d "\"$user_exe\" \"%1\"" /f
+run reg add "$machine_classes\\OstrelTlqFile\\shell\\tlqconverter.xlsx\\command" /ve \
+  /d '"C:\tlqtest\elsewhere\tlqconverter.exe" --xlsx "%1"' /f
+run reg add "$machine_classes\\Directory\\shell\\tlqconverter.batch\\command" /ve /d "\"$user_exe\" --batch \"%1\"" /f
 check "silent uninstall just for me succeeds" uninstall "$user_dir_unix" "$user_entry" "$user_dir_unix/uninstall.exe" /S
 check "the user's files gone" test ! -e "$user_dir_unix"
 for key in OstrelTlqFile .tlq 'Directory\shell\tlqconverter.batch'; do
   check "the user's $key gone" lacks_key "$user_classes\\$key"
 done
 check "the user's entry gone" lacks_key "$user_entry"
+check "the machine's verb that named the folder gone" lacks_key "$machine_classes\\OstrelTlqFile\\shell\\tlqconverter"
+check "the machine's folder verb that named it gone" lacks_key "$machine_classes\\Directory\\shell\\tlqconverter.batch"
+check "the machine's verb of another folder left" \
+  becomes "$machine_classes\\OstrelTlqFile\\shell\\tlqconverter.xlsx\\command" "" \
+  '"C:\tlqtest\elsewhere\tlqconverter.exe" --xlsx "%1"'
+run reg delete "$machine_classes\\OstrelTlqFile" /f  # the test's own
 check "still nothing of the machine's" equals "$(machine_mentions)" "$machine_before"
 
 # (NSIS reads "/D=" from the raw command line, unquoted: wine would quote a
@@ -144,19 +175,19 @@ for before in none viewer; do
   check "uninstaller installed" test -f "$dir_unix/uninstall.exe"
   check "version resource" equals "$(python3 packaging/windows/pe_version.py "$dir_unix/tlqconverter.exe" | grep -E '^(ProductVersion|OriginalFilename|asInvoker)=' | tr '\n' ' ')" \
     "OriginalFilename=tlqconverter.exe ProductVersion=$version asInvoker=yes "
-  check "verb name" equals "$(value "$verb" "")" "Open with Excel"
-  check "verb command" equals "$(value "$verb\\command" "")" "\"$exe_win\" \"%1\""
-  check "workbook verb name" equals "$(value "$workbook_verb" "")" "Open as workbook"
-  check "workbook verb command" equals "$(value "$workbook_verb\\command" "")" "\"$exe_win\" --xlsx \"%1\""
-  check ".tlq maps to the file type" equals "$(value 'HKCR\.tlq' "")" OstrelTlqFile
-  check "folder verb name" equals "$(value "$folder_verb" "")" "Convert recordings to CSV"
-  check "folder verb command" equals "$(value "$folder_verb\\command" "")" "\"$exe_win\" --batch \"%1\""
-  check "DisplayName" equals "$(value "$uninstall_key" DisplayName)" tlqconverter
-  check "DisplayVersion" equals "$(value "$uninstall_key" DisplayVersion)" "$version"
-  check "Publisher" equals "$(value "$uninstall_key" Publisher)" "The tlqconverter developers"
-  check "InstallLocation" equals "$(value "$uninstall_key" InstallLocation)" "$dir_win"
-  check "UninstallString" equals "$(value "$uninstall_key" UninstallString)" "\"$dir_win\\uninstall.exe\""
-  check "QuietUninstallString" equals "$(value "$uninstall_key" QuietUninstallString)" "\"$dir_win\\uninstall.exe\" /S"
+  check "verb name" becomes "$verb" "" "Open with Excel"
+  check "verb command" becomes "$verb\\command" "" "\"$exe_win\" \"%1\""
+  check "workbook verb name" becomes "$workbook_verb" "" "Open as workbook"
+  check "workbook verb command" becomes "$workbook_verb\\command" "" "\"$exe_win\" --xlsx \"%1\""
+  check ".tlq maps to the file type" becomes 'HKCR\.tlq' "" OstrelTlqFile
+  check "folder verb name" becomes "$folder_verb" "" "Convert recordings to CSV"
+  check "folder verb command" becomes "$folder_verb\\command" "" "\"$exe_win\" --batch \"%1\""
+  check "DisplayName" becomes "$uninstall_key" DisplayName tlqconverter
+  check "DisplayVersion" becomes "$uninstall_key" DisplayVersion "$version"
+  check "Publisher" becomes "$uninstall_key" Publisher "The tlqconverter developers"
+  check "InstallLocation" becomes "$uninstall_key" InstallLocation "$dir_win"
+  check "UninstallString" becomes "$uninstall_key" UninstallString "\"$dir_win\\uninstall.exe\""
+  check "QuietUninstallString" becomes "$uninstall_key" QuietUninstallString "\"$dir_win\\uninstall.exe\" /S"
   check "NoModify, NoRepair" equals "$(value "$uninstall_key" NoModify) $(value "$uninstall_key" NoRepair)" "0x1 0x1"
   check "EstimatedSize" test -n "$(value "$uninstall_key" EstimatedSize)"
 
@@ -189,13 +220,13 @@ for before in none viewer; do
   # "tlqconverter --install" typed in a console runs the console twin; the
   # verbs it writes still start the desktop program.
   run cmd /c "$dir_win\\tlqconverter --install"
-  check "--install from the console names the desktop program" equals "$(value "$verb\\command" "")" "\"$exe_win\" \"%1\""
+  check "--install from the console names the desktop program" becomes "$verb\\command" "" "\"$exe_win\" \"%1\""
 
   # A newer version over it: upgraded in place.
   check "newer version installs over it" run "$newer" /S
-  check "one entry, newer version" equals "$(value "$uninstall_key" DisplayVersion)" 9.9.9
-  check "same folder" equals "$(value "$uninstall_key" InstallLocation)" "$dir_win"
-  check "verb still there" equals "$(value "$verb\\command" "")" "\"$exe_win\" \"%1\""
+  check "one entry, newer version" becomes "$uninstall_key" DisplayVersion 9.9.9
+  check "same folder" becomes "$uninstall_key" InstallLocation "$dir_win"
+  check "verb still there" becomes "$verb\\command" "" "\"$exe_win\" \"%1\""
 
   check "silent uninstall succeeds" uninstall "$dir_unix" "$uninstall_key" "$dir_unix/uninstall.exe" /S
   check "files and folder gone" test ! -e "$dir_unix"
@@ -208,15 +239,17 @@ for before in none viewer; do
     check ".tlq mapping it added gone" lacks_key 'HKCR\.tlq'
     check "file type it added gone" lacks_key 'HKCR\OstrelTlqFile'
   else
-    check ".tlq type left as it was" equals "$(value 'HKCR\.tlq' "")" OstrelTlqFile
-    check "viewer's verb left" equals "$(value 'HKCR\OstrelTlqFile\shell\open\command' "")" '"C:\viewer\treloqview.exe" "%1"'
-    check "file type's name left" equals "$(value 'HKCR\OstrelTlqFile' "")" "Treloqa file"
+    check ".tlq type left as it was" becomes 'HKCR\.tlq' "" OstrelTlqFile
+    check "viewer's verb left" becomes 'HKCR\OstrelTlqFile\shell\open\command' "" '"C:\viewer\treloqview.exe" "%1"'
+    check "file type's name left" becomes 'HKCR\OstrelTlqFile' "" "Treloqa file"
   fi
 done
 run reg delete "$other_folder_verb" /f || true
 
 # Asked, in a virtual display: xdotool picks "just for me" on the first page
-# and goes on; the pictures of the pages land in build/windows/screens/.
+# and goes on, by the keys the pages' texts underline (not by where their
+# controls are, which depends on the dialog's font); the pictures of the
+# pages land in build/windows/screens/.
 echo "setup program, asked"
 machine_before=$(machine_mentions)
 shots=build/windows/screens
@@ -237,20 +270,44 @@ for _ in $(seq 300); do
   window=$(DISPLAY=$display xdotool search --name '^tlqconverter .* Setup' 2>/dev/null | head -n 1) && [ -n "$window" ] && break
   sleep 0.1
 done
-# A page's picture, then a click at a point of the window (the dialog's
-# layout is fixed): "Install just for me", then Next, Install and Close.
-press() {
-  sleep 1
-  DISPLAY=$display import -window root "$shots/$1.png"
-  DISPLAY=$display xdotool mousemove --window "$window" "$2" "$3" click 1
+# What the window shows, as a digest ("" when it cannot be taken).
+picture() {
+  local digest
+  digest=$(DISPLAY=$display import -window "$window" rgb:- 2>/dev/null | md5sum) || digest=""
+  echo "${digest%% *}"
 }
+# Waits until the window shows something other than `before` and holds
+# still for a second (for at most 30 seconds), and keeps its picture as
+# NAME.png.
+shown=""
+settled() {  # before, name
+  local last="" now="" still=0
+  for _ in $(seq 150); do
+    now=$(picture)
+    if [ -n "$now" ] && [ "$now" != "$1" ] && [ "$now" = "$last" ]; then
+      still=$((still + 1))
+      [ "$still" -lt 5 ] || break
+    else
+      still=0
+    fi
+    last=$now
+    sleep 0.2
+  done
+  shown=$now
+  DISPLAY=$display import -window root "$shots/$2.png"
+}
+press() { DISPLAY=$display xdotool key --clearmodifiers "$1"; }
 check "the setup program's window" test -n "$window"
 if [ -n "$window" ]; then
-  press setup-users 78 194
-  press setup-users-chosen 421 338
-  press setup-folder 421 338
+  settled "" setup-users
+  press alt+m  # "Install just for me"
+  settled "$shown" setup-users-chosen
+  press alt+n  # "Next >"
+  settled "$shown" setup-folder
+  press alt+i  # "Install"
   for _ in $(seq 120); do has_key "$user_entry" && break; sleep 0.5; done
-  press setup-done 421 338
+  settled "$shown" setup-done
+  press alt+c  # "Close"
 fi
 closed() { ! kill -0 "$asked" 2>/dev/null; }
 for _ in $(seq 60); do closed && break; sleep 0.5; done
@@ -259,8 +316,8 @@ kill "$asked" 2>/dev/null || true
 kill "$xvfb" 2>/dev/null || true
 "$wineserver" -k </dev/null >/dev/null 2>&1 || true
 "$wineserver" -w </dev/null >/dev/null 2>&1 || true
-check "just for me: in the user's programs folder" equals "$(value "$user_entry" InstallLocation)" "$user_dir_win"
-check "the user's verb" equals "$(value "$user_classes\\OstrelTlqFile\\shell\\tlqconverter\\command" "")" "\"$user_exe\" \"%1\""
+check "just for me: in the user's programs folder" becomes "$user_entry" InstallLocation "$user_dir_win"
+check "the user's verb" becomes "$user_classes\\OstrelTlqFile\\shell\\tlqconverter\\command" "" "\"$user_exe\" \"%1\""
 check "nothing of the machine's" equals "$(machine_mentions)" "$machine_before"
 check "removed again" uninstall "$user_dir_unix" "$user_entry" "$user_dir_unix/uninstall.exe" /S
 # (the viewer's type is the machine's: the user's, made for our verbs, goes)

@@ -142,6 +142,16 @@ class Error : public std::exception {
     return *this;
   }
 
+  // The file that failed, where the message does not name it ("cannot write
+  // string to file"): for the words a person reads (failureMessage), never
+  // in the message, which stays as users and their scripts know it. Empty
+  // otherwise.
+  const std::string& path() const noexcept { return path_; }
+  Error& withPath(std::string path) {
+    path_ = std::move(path);
+    return *this;
+  }
+
   // Records a second raise from a handler: the operations active now are
   // appended between the two markers. The caller rethrows.
   void markReraised(std::source_location where = std::source_location::current());
@@ -154,6 +164,7 @@ class Error : public std::exception {
   ErrorKind kind_;
   std::string message_;
   std::string reason_;
+  std::string path_;
   std::vector<TraceEntry> trace_;
 };
 
@@ -167,6 +178,10 @@ class ErrorOf : public Error {
 
   ErrorOf& withReason(std::string reason) {
     Error::withReason(std::move(reason));
+    return *this;
+  }
+  ErrorOf& withPath(std::string path) {
+    Error::withPath(std::move(path));
     return *this;
   }
 };

@@ -71,6 +71,13 @@ class BatchRun : public Program {
     return found;
   }
 
+  // Files of ours left behind: temporary tables and older ones moved aside.
+  std::vector<std::string> leftovers() {
+    std::vector<std::string> found = filesNamed(".tmp");
+    for (const std::string& f : filesNamed(".old")) found.push_back(f);
+    return found;
+  }
+
   testing::SeparatorStore store;
   int copies = 0;
 };

@@ -133,6 +133,7 @@ std::pair<BatchTotals, std::string> summarize(const Batch& batch, const std::vec
         ++totals.converted;
         totals.lines += result.lines;
         totals.dropped += result.dropped;
+        totals.outside += result.outside;
         totals.bytesRead += item.size;
         if (result.dropped > 0)
           lines += "dropped: " + displayText(item.path) + ": " + std::to_string(result.dropped) +
@@ -168,7 +169,7 @@ std::pair<BatchTotals, std::string> summarize(const Batch& batch, const std::vec
 // it, names exact but for bytes that are not UTF-8 (escaped, so that the
 // log is UTF-8 throughout); then a line per PATH whose search was cut short.
 std::string logText(const Batch& batch, const std::vector<Failure>& failures, const std::vector<std::string>& cutShort,
-                    char separator, char decimal, bool checked) {
+                    char separator, char decimal, bool checked, bool window) {
   const std::string sep(1, separator);
   auto field = [&](std::string_view text) { return logField(utf8Text(text), separator); };
   auto list = [](const std::vector<std::string>& names) {
@@ -182,6 +183,7 @@ std::string logText(const Batch& batch, const std::vector<Failure>& failures, co
                              "stale parts removed"})
     text += (text.size() == 3 ? "" : sep) + column;
   for (const char* column : qualityLogColumns()) text += sep + column;
+  if (window) text += sep + "lines outside the window";
   text += "\r\n";
   for (size_t i = 0; i < batch.items().size(); ++i) {
     const BatchResult& result = batch.results()[i];
@@ -198,11 +200,13 @@ std::string logText(const Batch& batch, const std::vector<Failure>& failures, co
             std::to_string(read ? item.size : 0) + sep + field(seconds) + sep + field(f.kind) + sep +
             field(f.kind.empty() ? "" : withReason(f.message, f.reason)) + sep +
             field(f.report.empty() ? f.noReport : f.report) + sep + field(list(kept)) + sep + field(list(removed)) +
-            qualityLogFields(result.quality, separator, decimal, qualityLogField) + "\r\n";
+            qualityLogFields(result.quality, separator, decimal, qualityLogField) +
+            (window ? sep + std::to_string(result.outside) : "") + "\r\n";
   }
   for (const std::string& path : cutShort)
     text += field(path) + sep + sep + "search cut short" + sep + "0" + sep + "0" + sep + "0" + sep + sep + sep + sep +
-            sep + sep + qualityLogFields(std::nullopt, separator, decimal, qualityLogField) + "\r\n";
+            sep + sep + qualityLogFields(std::nullopt, separator, decimal, qualityLogField) + (window ? sep + "0" : "") +
+            "\r\n";
   return text;
 }
 
@@ -331,7 +335,8 @@ int runBatchOrCheck(const std::vector<std::string>& args, bool check) {
     InterruptGuard::done();
     return interrupts.exitCode() ? interrupts.exitCode() : code;
   };
-  const bool desktop = startedFromDesktop() && !options.dryRun;
+  // --quiet: no window, no message box, no file opened (a timer's run).
+  const bool desktop = startedFromDesktop() && !options.dryRun && !options.quiet;
   const auto start = std::chrono::steady_clock::now();
   auto elapsed = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); };
 
@@ -346,6 +351,7 @@ int runBatchOrCheck(const std::vector<std::string>& args, bool check) {
   settings.deleteStaleParts = options.deleteStaleParts;
   settings.intervalNanoseconds = options.intervalNanoseconds;
   settings.checkOnly = check;
+  if (options.window.active()) settings.window = &options.window;
   if (!options.dryRun) {
     // Read once for the whole batch; the log is separated as the tables are.
     auto separators = [&] {
@@ -363,6 +369,16 @@ int runBatchOrCheck(const std::vector<std::string>& args, bool check) {
     }
     if (settings.listSeparator == settings.decimalSeparator && (options.listSeparator || options.decimalSeparator))
       return exit(usageFailure(sameSeparators(settings.listSeparator) + " (one of them from the regional settings)"));
+  } else if (options.update && !options.workbooks && !items.empty()) {
+    // A table is up to date only when made with the separators a run would
+    // take; without them the plan takes none for up to date.
+    try {
+      settings.listSeparator = options.listSeparator ? *options.listSeparator : TLQ_AT(getListSeparator());
+      settings.decimalSeparator = options.decimalSeparator ? *options.decimalSeparator : TLQ_AT(getDecimalSeparator());
+    } catch (const Error&) {
+      TraceFrame::forgetUnwound();
+      settings.listSeparator = settings.decimalSeparator = 0;
+    }
   }
 
   Batch batch(std::move(items), settings);
@@ -390,7 +406,7 @@ int runBatchOrCheck(const std::vector<std::string>& args, bool check) {
                                                         : options.workbooks ? "tlqconverter: converting recordings to workbooks"
                                                                             : "tlqconverter: converting recordings to CSV");
   ProgressLine line;
-  const bool showLine = !desktop && isTerminal(stderr);
+  const bool showLine = !desktop && !options.quiet && isTerminal(stderr);
 
   auto finished = [&](size_t i) {
     if (batch.results()[i].state == BatchResult::State::failed)
@@ -400,10 +416,16 @@ int runBatchOrCheck(const std::vector<std::string>& args, bool check) {
     size_t done = batch.itemsDone(), total = batch.items().size();
     if (showLine) line.show(progressLine(done, total, batch.bytesDone(), batch.bytesTotal(), elapsed()));
     if (dialog) {
+      // The recording started last, by its number and its name: several are
+      // under way at once, so the count of those done would lag the name.
+      size_t shown = std::min(batch.lastStarted(), total - 1);
       dialog->update(batch.bytesDone(), batch.bytesTotal(),
-                     (check ? "Checking " : "Converting ") + std::to_string(std::min(done + 1, total)) + " of " +
-                         std::to_string(total) + (check ? " recordings" : " recordings to CSV"),
-                     displayText(batch.items()[batch.lastStarted()].path));
+                     (check ? "Checking " : "Converting ") + std::to_string(shown + 1) + " of " +
+                         std::to_string(total) +
+                         (check               ? " recordings"
+                          : options.workbooks ? " recordings to workbooks"
+                                              : " recordings to CSV"),
+                     displayText(batch.items()[shown].path));
       if (dialog->cancelled()) cancel = true;
     }
   };
@@ -415,6 +437,7 @@ int runBatchOrCheck(const std::vector<std::string>& args, bool check) {
   auto [totals, summary] = summarize(batch, failures, cutShort);
   totals.seconds = seconds;
   totals.cancelled = totals.cancelled || cancel;
+  totals.window = options.window.active();
   summary += batch.items().empty() && !totals.cancelled ? "No recordings (*.tlq) were found.\n"
              : check                                     ? checkTotalsLine(totals) + "\n"
                                                          : totalsLine(totals) + "\n";
@@ -424,8 +447,8 @@ int runBatchOrCheck(const std::vector<std::string>& args, bool check) {
   // must not cost it.
   if (!options.logFile.empty()) {
     try {
-      writeLog(options.logFile,
-               logText(batch, failures, cutShort, settings.listSeparator, settings.decimalSeparator, check));
+      writeLog(options.logFile, logText(batch, failures, cutShort, settings.listSeparator, settings.decimalSeparator,
+                                        check, options.window.active()));
     } catch (const Error& e) {
       TraceFrame::forgetUnwound();
       writeText(stderr, "tlqconverter: cannot write the log: " + displayText(options.logFile) + " (" +

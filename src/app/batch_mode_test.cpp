@@ -301,6 +301,58 @@ TEST_F(DesktopBatch, ProgressDialogMessageAndTheFailuresOpened) {
   EXPECT_EQ(readFile(good.substr(0, good.size() - 3) + "csv"), singleTable(good));
 }
 
+// The dialog names the recording started last with its number in the batch
+// (several are under way at once), and says what is written.
+TEST_F(DesktopBatch, TheDialogCountsTheRecordingItNamesAndSaysWhatItWrites) {
+  std::vector<std::string> names;
+  for (int i = 0; i < 12; ++i) names.push_back(put("n/r" + std::to_string(10 + i) + ".tlq", recordingOf(20000)));
+  for (bool workbooks : {false, true}) {
+    SCOPED_TRACE(workbooks);
+    fs::remove(fs::u8path(dir.file("zenity.in")));
+    std::vector<std::string> args = {dir.file("n")};
+    if (workbooks) args.insert(args.begin(), "--xlsx");
+    auto r = fromDesktop(args, {{"TLQCONVERTER_THREADS", "1"}});
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    std::string fed = readFile(dir.file("zenity.in"));
+    std::regex line(R"(# Converting (\d+) of 12 recordings to ([^:]+): ([^\n]*)\n)");
+    size_t lines = 0;
+    for (auto it = std::sregex_iterator(fed.begin(), fed.end(), line); it != std::sregex_iterator(); ++it, ++lines) {
+      EXPECT_EQ((*it)[2].str(), workbooks ? "workbooks" : "CSV") << (*it)[0];
+      size_t k = std::stoul((*it)[1]);
+      ASSERT_TRUE(k >= 1 && k <= 12) << (*it)[0];
+      EXPECT_EQ((*it)[3].str(), names[k - 1]) << (*it)[0];
+    }
+    EXPECT_GE(lines, 3u) << fed;
+  }
+}
+
+// --quiet, as a timer or an autostart script runs it (no terminal, a
+// graphical session): no window, no message box, no file opened; the
+// summary on standard output as on a terminal. On a terminal, no progress
+// line either.
+TEST_F(DesktopBatch, QuietShowsNothingAndOpensNothing) {
+  std::string good = put("q/a.tlq", recordingOf(3));
+  put("q/b.tlq", "{");
+  auto r = fromDesktop({"--update", "--quiet", dir.file("q")});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_TRUE(r.out.starts_with("failed: " + below(dir.file("q"), "b.tlq") + ": JsonParseError: ")) << r.out;
+  EXPECT_NE(r.out.find("\n1 recording converted, 1 failed, 3 lines written, "), std::string::npos) << r.out;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(readFile(good.substr(0, good.size() - 3) + "csv"), singleTable(good));
+  EXPECT_EQ(opened(false), "");
+  EXPECT_FALSE(testing::fileExists(dir.file("zenity.log"))) << readFile(dir.file("zenity.log"));
+  EXPECT_EQ(reports().size(), 1u);  // written, not opened
+
+  for (int i = 0; i < 20; ++i) put("t/r" + std::to_string(i) + ".tlq", recordingOf(4000));
+  auto onTerminal = testing::RunningProcess({TLQ_CONSOLE_PROGRAM, "--batch", "--quiet", dir.file("t")},
+                                            {{"TMP", tmp}, {"DISPLAY", ":42"}, {"PATH", bin + ":/usr/bin:/bin"}}, true)
+                        .wait();
+  EXPECT_EQ(onTerminal.exitCode, 0) << onTerminal.out;
+  EXPECT_EQ(onTerminal.err, "");
+  EXPECT_TRUE(onTerminal.out.starts_with("20 recordings converted, 0 failed, 80000 lines written")) << onTerminal.out;
+  EXPECT_FALSE(testing::fileExists(dir.file("zenity.log")));
+}
+
 TEST_F(DesktopBatch, CancelInTheDialogStopsTheBatch) {
   std::string big = recordingOf(40000);
   for (int i = 0; i < 20; ++i) put("big/r" + std::to_string(i) + ".tlq", big);

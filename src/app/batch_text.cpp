@@ -82,6 +82,7 @@ std::string totalsLine(const BatchTotals& t) {
   line += staleCounts(t);
   line += ", " + counted(t.lines, "line", "lines") + " written, " +
           counted(t.dropped, "entry", "entries") + " dropped for a failed CRC, ";
+  if (t.window) line += counted(t.outside, "line", "lines") + " outside the window, ";
   if (t.withFindings > 0) line += findingsCount(t.withFindings) + ", ";
   line += megabytes(t.bytesRead) + " MB read in " + secondsText(t.seconds) + " s";
   return line;

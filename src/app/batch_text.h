@@ -32,6 +32,8 @@ struct BatchTotals {
   size_t staleKept = 0, staleRemoved = 0;  // files named as parts beyond a table's last one
   bool searchCut = false;                  // the search for recordings was cut short
   size_t withFindings = 0;                 // recordings read with a finding of their quality
+  bool window = false;                     // --from or --to: the lines it left out are told
+  uint64_t outside = 0;
 };
 
 // The summary's last line: "cancelled: " first when the batch was stopped.

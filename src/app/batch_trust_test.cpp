@@ -6,12 +6,14 @@
 #include <chrono>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <regex>
 #include <set>
 #include <thread>
 
 #include "app/batch_fixture.h"
 #include "app/batch_text.h"
+#include "convert/table_files.h"
 #include "platform/folder_lock.h"
 #include "platform/folders.h"
 #include "test_support.h"
@@ -46,13 +48,6 @@ class BatchTrust : public BatchRun {
         all[testing::utf8(fs::relative(e.path(), fs::u8path(folder)))] =
             fs::is_symlink(e.symlink_status()) ? "-> " + testing::utf8(fs::read_symlink(e.path())) : readFile(testing::utf8(e.path()));
     return all;
-  }
-
-  // Files of ours left behind: temporary tables and older ones moved aside.
-  std::vector<std::string> leftovers() {
-    std::vector<std::string> found = filesNamed(".tmp");
-    for (const std::string& f : filesNamed(".old")) found.push_back(f);
-    return found;
   }
 
   std::vector<std::string> lines(const std::string& text) {
@@ -121,23 +116,34 @@ TEST_F(BatchTrust, AnOutFolderThatIsAFileIsAUsageError) {
 // and writes nothing.
 TEST_F(BatchTrust, UpdateConvertsOnlyWhatChanged) {
   std::string a = put("u/a.tlq", recordingOf(5)), b = put("u/b.tlq", recordingOf(6));
+  std::string c = put("u/c.tlq", recordingOf(7)), d = put("u/d.tlq", recordingOf(8));
   auto r = batch({"--update", dir.file("u")});
   EXPECT_EQ(r.exitCode, 0) << r.out;
-  EXPECT_TRUE(r.out.starts_with("2 recordings converted, 0 failed")) << r.out;
+  EXPECT_TRUE(r.out.starts_with("4 recordings converted, 0 failed")) << r.out;
+  const std::string tableA = readFile(dir.file("u/a.csv"));
 
-  writeFile(dir.file("u/a.csv"), "kept, since it is newer\r\n");
+  // b changed since; c's table written over by hand (it is not what this
+  // program wrote, though newer); d replaced by an older copy with its date.
   fs::last_write_time(fs::u8path(b), fs::last_write_time(fs::u8path(dir.file("u/b.csv"))) + std::chrono::seconds(5));
+  writeFile(dir.file("u/c.csv"), "newer, but not this program's\r\n");
+  fs::last_write_time(fs::u8path(d), fs::last_write_time(fs::u8path(d)) - std::chrono::hours(24));
   auto plan = batch({"--update", "--dry-run", "--log", dir.file("nolog.csv"), dir.file("u")});
   EXPECT_EQ(plan.exitCode, 0);
-  EXPECT_EQ(plan.out, "up to date: " + below(dir.file("u"), "a.tlq") + "\nwould write: " + below(dir.file("u"), "b.csv") +
-                          " from " + below(dir.file("u"), "b.tlq") + "\n");
+  std::string planned = "up to date: " + below(dir.file("u"), "a.tlq") + "\n";
+  for (const char* name : {"b", "c", "d"})
+    planned += "would write: " + below(dir.file("u"), std::string(name) + ".csv") + " from " +
+               below(dir.file("u"), std::string(name) + ".tlq") + "\n";
+  EXPECT_EQ(plan.out, planned);
   EXPECT_FALSE(fileExists(dir.file("nolog.csv")));
 
   r = batch({"--update", dir.file("u")});
   EXPECT_EQ(r.exitCode, 0) << r.out;
-  EXPECT_TRUE(r.out.starts_with("1 recording converted, 1 up to date, 0 failed, 6 lines written")) << r.out;
-  EXPECT_EQ(readFile(dir.file("u/a.csv")), "kept, since it is newer\r\n");
-  EXPECT_EQ(readFile(dir.file("u/b.csv")), singleTable(b));
+  EXPECT_TRUE(r.out.starts_with("3 recordings converted, 1 up to date, 0 failed, 21 lines written")) << r.out;
+  EXPECT_EQ(readFile(dir.file("u/a.csv")), tableA);
+  for (const std::string& rec : {b, c, d})
+    EXPECT_EQ(readFile(rec.substr(0, rec.size() - 4) + ".csv"), singleTable(rec)) << rec;
+  r = batch({"--update", dir.file("u")});
+  EXPECT_TRUE(r.out.starts_with("0 recordings converted, 4 up to date, 0 failed")) << r.out;
 
   // A split table with a part missing between others is converted again.
   r = batch({"--split-rows", "2", dir.file("u/a.tlq")});
@@ -360,6 +366,183 @@ TEST_F(BatchTrust, UpdateTakesNoPartialTableForWhole) {
   EXPECT_EQ(dataLines(readFile(dir.file("g/r_part3.csv"))), 2u);
 }
 
+// The parts of a split table as one text, each part's header taken off but
+// the first's: the first `parts`, or all there are.
+std::string joinedParts(const std::string& table, uint64_t parts = UINT64_MAX) {
+  std::string joined;
+  for (uint64_t k = 1; k <= parts && fileExists(tablePartPath(table, k)); ++k) {
+    std::string text = readFile(tablePartPath(table, k));
+    joined += k == 1 ? text : text.substr(text.find("\r\n") + 2);
+  }
+  return joined;
+}
+
+#ifndef _WIN32
+// Two batches over one recording, one split and one not, the one not split
+// committing last: its table was written before the other's parts, which
+// stay beside it, newer than it. They are no part of it, for any run.
+TEST_F(BatchTrust, PartsOfTwoRunsAreNeverOneTable) {
+  std::string rec = put("m/rec.tlq", recordingOf(1000));
+  const std::string whole = singleTable(rec);
+  const std::map<std::string, std::string> env = {
+      {"TMP", tmp}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"TLQCONVERTER_LOCK_WAIT", "60"}};
+  std::optional<testing::RunningProcess> unsplit;
+  {
+    FolderLock held(dir.file("m"), std::chrono::milliseconds(0));
+    ASSERT_TRUE(held.held());
+    unsplit.emplace(std::vector<std::string>{TLQ_CONSOLE_PROGRAM, "--batch", rec}, env);
+    // Once its table is written, it waits for the lock: stopped there.
+    auto written = [&] {
+      std::vector<std::string> temps = filesNamed(".tmp", dir.file("m"));
+      return temps.size() == 1 && fs::file_size(fs::u8path(temps[0])) == whole.size();
+    };
+    for (int i = 0; i < 50000 && !written(); ++i) std::this_thread::sleep_for(std::chrono::microseconds(200));
+    ASSERT_TRUE(written());
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ::kill(unsplit->pid(), SIGSTOP);
+  }
+  auto split = batch({"--split-rows", "400", rec});
+  EXPECT_EQ(split.exitCode, 0) << split.out;
+  ::kill(unsplit->pid(), SIGCONT);
+  auto last = unsplit->wait();
+  EXPECT_EQ(last.exitCode, 0) << last.out;
+  ASSERT_EQ(readFile(dir.file("m/rec.csv")), whole);
+  ASSERT_TRUE(fileExists(dir.file("m/rec_part3.csv")));
+
+  // Not split, it is whole; split, it is converted again.
+  auto r = batch({"--update", rec});
+  EXPECT_TRUE(r.out.starts_with("0 recordings converted, 1 up to date, 0 failed")) << r.out;
+  r = batch({"--update", "--split-rows", "400", rec});
+  EXPECT_TRUE(r.out.starts_with("1 recording converted, 0 failed, 1000 lines written")) << r.out;
+  EXPECT_EQ(joinedParts(dir.file("m/rec.csv")), whole);
+  r = batch({"--update", "--split-rows", "400", rec});
+  EXPECT_TRUE(r.out.starts_with("0 recordings converted, 1 up to date, 0 failed")) << r.out;
+  EXPECT_EQ(leftovers(), std::vector<std::string>());
+}
+#endif
+
+// A split table whose last part is gone is not whole: converted again.
+TEST_F(BatchTrust, ATableWhoseLastPartIsGoneIsConvertedAgain) {
+  std::string rec = put("z/rec.tlq", recordingOf(3000));
+  ASSERT_EQ(batch({"--split-rows", "1000", rec}).exitCode, 0);  // three full parts
+  const std::string whole = joinedParts(dir.file("z/rec.csv"));
+  ASSERT_EQ(whole, singleTable(rec));
+  fs::remove(fs::u8path(dir.file("z/rec_part3.csv")));
+  auto r = batch({"--update", "--split-rows", "1000", rec});
+  EXPECT_TRUE(r.out.starts_with("1 recording converted, 0 failed, 3000 lines written")) << r.out;
+  EXPECT_EQ(joinedParts(dir.file("z/rec.csv")), whole);
+
+  // The same where the last part is short, and where the parts are the
+  // first and one more.
+  ASSERT_EQ(batch({"--split-rows", "1400", rec}).exitCode, 0);
+  fs::remove(fs::u8path(dir.file("z/rec_part3.csv")));
+  r = batch({"--update", "--split-rows", "1400", rec});
+  EXPECT_TRUE(r.out.starts_with("1 recording converted, 0 failed, 3000 lines written")) << r.out;
+  ASSERT_EQ(batch({"--split-rows", "2000", rec}).exitCode, 0);  // the third part stale now
+  fs::remove(fs::u8path(dir.file("z/rec_part2.csv")));
+  r = batch({"--update", "--split-rows", "2000", rec});
+  EXPECT_NE(r.out.find("\n1 recording converted, 0 failed, 1 stale part not removed, 3000 lines written"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(joinedParts(dir.file("z/rec.csv"), 2), whole);
+  r = batch({"--update", "--split-rows", "2000", rec});
+  EXPECT_TRUE(r.out.starts_with("0 recordings converted, 1 up to date, 0 failed")) << r.out;
+}
+
+// --delete-stale-parts removes a stale part only while it is this
+// program's file as it left it: a part the user edited (its header kept) and
+// the user's own file that begins with the table's header stay, listed.
+TEST_F(BatchTrust, DeleteStalePartsKeepsWhatTheUserChanged) {
+  std::string rec = put("e/r.tlq", recordingOf(40));
+  ASSERT_EQ(batch({"--split-rows", "10", rec}).exitCode, 0);  // four parts
+  std::string part3 = readFile(dir.file("e/r_part3.csv"));
+  const std::string header = part3.substr(0, part3.find("\r\n") + 2);
+  size_t value = part3.find(";-12,346");  // a value of the first data line
+  ASSERT_NE(value, std::string::npos) << part3;
+  part3.replace(value, 8, ";-12,000");
+  part3 += "checked by hand, 12 May\r\n";
+  writeFile(dir.file("e/r_part3.csv"), part3);
+  const std::string mine = header + "my own notes\r\n";
+  writeFile(dir.file("e/r_part5.csv"), mine);
+  auto partPath = [&](int k) { return below(dir.file("e"), "r_part" + std::to_string(k) + ".csv"); };
+  const std::string what = " (a part of an earlier split into more parts";
+  const std::string kept = "; not removed: it was changed, or not written with the table)\n";
+
+  auto plan = batch({"--dry-run", "--delete-stale-parts", rec});
+  EXPECT_EQ(plan.out, "would write: " + dir.file("e/r.csv") + " from " + rec + "\n" + "would remove: " +
+                          partPath(2) + what + ", if its first line is the table's header)\n" + "stale: " + partPath(3) +
+                          what + kept + "would remove: " + partPath(4) + what +
+                          ", if its first line is the table's header)\n" + "stale: " + partPath(5) + what + kept)
+      << plan.out;
+  auto r = batch({"--delete-stale-parts", rec});
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+  EXPECT_EQ(r.out.substr(0, r.out.find("1 recording")),
+            "removed: " + partPath(2) + what + ")\n" + "stale: " + partPath(3) + what + kept + "removed: " + partPath(4) +
+                what + ")\n" + "stale: " + partPath(5) + what + kept)
+      << r.out;
+  EXPECT_EQ(readFile(dir.file("e/r_part3.csv")), part3);
+  EXPECT_EQ(readFile(dir.file("e/r_part5.csv")), mine);
+  EXPECT_FALSE(fileExists(dir.file("e/r_part2.csv")));
+  EXPECT_FALSE(fileExists(dir.file("e/r_part4.csv")));
+  EXPECT_EQ(readFile(dir.file("e/r.csv")), singleTable(rec));
+
+  // The user's file stays however often the table is converted again.
+  r = batch({"--delete-stale-parts", rec});
+  EXPECT_EQ(readFile(dir.file("e/r_part5.csv")), mine);
+  EXPECT_EQ(readFile(dir.file("e/r_part3.csv")), part3);
+
+  // Parts that a run left, listed and kept, are still known as untouched
+  // when they are to be removed later, also after runs in between.
+  std::string later = put("e2/r.tlq", recordingOf(40));
+  ASSERT_EQ(batch({"--split-rows", "10", later}).exitCode, 0);
+  for (int k = 0; k < 2; ++k) {
+    r = batch({later});
+    EXPECT_NE(r.out.find("1 recording converted, 0 failed, 3 stale parts not removed"), std::string::npos) << r.out;
+  }
+  r = batch({"--delete-stale-parts", later});
+  EXPECT_NE(r.out.find("1 recording converted, 0 failed, 3 stale parts removed"), std::string::npos) << r.out;
+  for (int k = 2; k <= 4; ++k) EXPECT_FALSE(fileExists(dir.file("e2/r_part" + std::to_string(k) + ".csv"))) << k;
+}
+
+// --update takes the run's options: a table split otherwise, or with other
+// separators, is converted again.
+TEST_F(BatchTrust, UpdateTakesTheRunsOptions) {
+  std::string rec = put("o/r.tlq", recordingOf(30));
+  const std::string table = dir.file("o/r.csv");
+  ASSERT_EQ(batch({"--split-rows", "20", rec}).exitCode, 0);  // two parts
+  auto r = batch({"--update", "--split-rows", "20", rec});
+  EXPECT_TRUE(r.out.starts_with("0 recordings converted, 1 up to date, 0 failed")) << r.out;
+  r = batch({"--update", "--split-rows", "25", rec});
+  EXPECT_TRUE(r.out.starts_with("1 recording converted, 0 failed, 30 lines written")) << r.out;
+  EXPECT_EQ(dataLines(readFile(table)), 25u);
+  r = batch({"--update", rec});
+  EXPECT_TRUE(r.out.starts_with("stale: " + below(dir.file("o"), "r_part2.csv"))) << r.out;
+  EXPECT_NE(r.out.find("1 recording converted, 0 failed, 1 stale part not removed, 30 lines written"), std::string::npos)
+      << r.out;
+  EXPECT_EQ(readFile(table), singleTable(rec));
+  r = batch({"--update", rec});
+  EXPECT_TRUE(r.out.starts_with("0 recordings converted, 1 up to date, 0 failed")) << r.out;
+
+  // The regional settings give ";" and ","; a run with others converts it
+  // again, also where only the decimal separator differs (the header is the
+  // same then).
+  r = batch({"--update", "--list-separator", ",", "--decimal-separator", ".", rec});
+  EXPECT_NE(r.out.find("1 recording converted, 0 failed"), std::string::npos) << r.out;
+  EXPECT_TRUE(readFile(table).starts_with("timestamp,")) << readFile(table);
+  r = batch({"--update", "--list-separator", ",", "--decimal-separator", ".", rec});
+  EXPECT_NE(r.out.find("0 recordings converted, 1 up to date, 0 failed"), std::string::npos) << r.out;
+  r = batch({"--update", "--decimal-separator", ".", rec});
+  EXPECT_NE(r.out.find("1 recording converted, 0 failed"), std::string::npos) << r.out;
+  const std::string pointed = readFile(table);
+  EXPECT_TRUE(pointed.starts_with("timestamp;")) << pointed;
+  r = batch({"--update", rec});
+  EXPECT_NE(r.out.find("1 recording converted, 0 failed"), std::string::npos) << r.out;
+  EXPECT_EQ(readFile(table), singleTable(rec));
+  EXPECT_NE(readFile(table), pointed);
+  r = batch({"--update", rec});
+  EXPECT_NE(r.out.find("0 recordings converted, 1 up to date, 0 failed"), std::string::npos) << r.out;
+}
+
 // --log: one line per recording, as a spreadsheet reads it.
 TEST_F(BatchTrust, TheLogHasALinePerRecording) {
   std::string a = put("l/a; b.tlq", recordingOf(4, 1));
@@ -532,6 +715,69 @@ TEST_F(BatchTrust, AttributesAndLetterCase) {
 }
 #endif
 
+// A folder link and ".." after it name what the system opens there: on
+// POSIX systems the parent of the link's target, under Windows (which takes
+// ".." by name) the folder the link is in. Either way the log never lands
+// on a recording, a table, a part or a workbook of the run, and a folder
+// named twice so is searched once.
+TEST_F(BatchTrust, ALinkAndDotDotNameWhatTheSystemOpens) {
+  std::string r = put("tree/r.tlq", recordingOf(12)), s = put("tree/sub/s.tlq", recordingOf(3));
+  fs::create_directories(fs::u8path(dir.file("a")));
+  std::error_code ec;
+  fs::create_directory_symlink(fs::u8path("../tree/sub"), fs::u8path(dir.file("a/link")), ec);
+  if (ec) GTEST_SKIP() << "no links to folders here: " << ec.message();
+  const std::string recording = readFile(r);
+  std::string tree = dir.file("tree");
+#ifdef _WIN32
+  const std::string beside = dir.file("a");  // where a/link/.. leads
+#else
+  const std::string beside = tree;
+#endif
+
+  // "tree" and "a/link/.." (tree itself, or a folder of no recordings).
+  auto run = batch({tree, dir.file("a/link/..")});
+  EXPECT_EQ(run.exitCode, 0) << run.out;
+  EXPECT_TRUE(run.out.starts_with("2 recordings converted, 0 failed, 15 lines written")) << run.out;
+  EXPECT_EQ(readFile(dir.file("tree/r.csv")), singleTable(r));
+  EXPECT_EQ(readFile(dir.file("tree/sub/s.csv")), singleTable(s));
+  fs::remove(fs::u8path(dir.file("tree/r.csv")));
+  fs::remove(fs::u8path(dir.file("tree/sub/s.csv")));
+
+  // The log through the link onto what the run reads or writes.
+  struct Case {
+    std::vector<std::string> options;
+    std::string log, overwritten;
+  };
+  std::vector<Case> cases = {
+      {{}, "a/link/../../tree/r.tlq", below(tree, "r.tlq")},  // ".." after "..": tree on every system
+      {{"--split-rows", "5"}, "a/link/../../tree/r_part2.csv", below(tree, "r_part2.csv")},
+  };
+  if (beside == tree) {
+    cases.push_back({{}, "a/link/../r.tlq", below(tree, "r.tlq")});
+    cases.push_back({{}, "a/link/../r.csv", below(tree, "r.csv")});
+    cases.push_back({{"--split-rows", "5"}, "a/link/../r_part3.csv", below(tree, "r_part3.csv")});
+    cases.push_back({{"--xlsx"}, "a/link/../r.xlsx", below(tree, "r.xlsx")});
+    cases.push_back({{}, "a/link/../sub/s.tlq", below(tree, "sub/s.tlq")});
+  }
+  for (const Case& c : cases) {
+    std::vector<std::string> args = c.options;
+    args.insert(args.end(), {"--log", dir.file(c.log), tree});
+    run = batch(args);
+    EXPECT_EQ(run.exitCode, 2) << c.log << ": " << run.out << run.err;
+    EXPECT_TRUE(run.err.starts_with("tlqconverter: --log would overwrite " + c.overwritten + "\n")) << c.log << ": " << run.err;
+    EXPECT_EQ(readFile(r), recording) << c.log;
+    EXPECT_EQ(filesNamed(".csv", tree), std::vector<std::string>()) << c.log;
+    EXPECT_EQ(filesNamed(".xlsx", tree), std::vector<std::string>()) << c.log;
+  }
+
+  // Where the system opens no file of the run, the log goes there.
+  run = batch({"--log", dir.file("a/link/../log.csv"), tree});
+  EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+  EXPECT_TRUE(readFile(below(beside, "log.csv")).starts_with("\xEF\xBB\xBF" "recording;"));
+  EXPECT_EQ(readFile(r), recording);
+  EXPECT_EQ(leftovers(), std::vector<std::string>());
+}
+
 #ifndef _WIN32
 // Two recordings whose tables are one file through a link to a folder: the
 // second fails before anything is written, split parts too.
@@ -662,6 +908,55 @@ TEST_F(BatchTrust, AReadOnlyTableIsRefused) {
   EXPECT_TRUE(all[3].starts_with("1 recording converted, 3 failed")) << all[3];
   ::chmod(dir.file("locked").c_str(), 0755);
   EXPECT_EQ(readFile(dir.file("ro/a.csv")), "read-only");
+  EXPECT_EQ(leftovers(), std::vector<std::string>());
+}
+
+// A file with no write permission is read-only to root too (who could open
+// it): its table, its workbook and its stale part are kept alike, in the
+// batch, its plan and the single conversion, by the file's mode alone.
+TEST_F(BatchTrust, AReadOnlyTableIsRefusedByItsMode) {
+  std::string a = put("m/a.tlq", recordingOf(12));
+  for (const char* name : {"m/a.csv", "m/a.xlsx", "m/a_part2.csv"}) {
+    writeFile(dir.file(name), "read-only");
+    ::chmod(dir.file(name).c_str(), 0444);
+  }
+  const std::string why = " (Permission denied)";
+  auto plan = batch({"--dry-run", dir.file("m")});
+  EXPECT_EQ(plan.exitCode, 2) << plan.out;
+  EXPECT_TRUE(plan.out.starts_with("would fail: " + below(dir.file("m"), "a.tlq") + ": cannot open: " +
+                                   below(dir.file("m"), "a.csv") + why + "\n"))
+      << plan.out;
+  for (std::vector<std::string> options : {std::vector<std::string>{}, {"--xlsx"}}) {
+    std::string table = below(dir.file("m"), options.empty() ? "a.csv" : "a.xlsx");
+    options.push_back(dir.file("m"));
+    auto r = batch(options);
+    EXPECT_EQ(r.exitCode, 2) << r.out;
+    EXPECT_TRUE(r.out.starts_with("failed: " + below(dir.file("m"), "a.tlq") + ": IOError: cannot open: " + table + why +
+                                  " (report: "))
+        << r.out;
+    // The single conversion refuses it too.
+    r = run(options.size() == 1 ? std::vector<std::string>{a} : std::vector<std::string>{"--xlsx", a}, {},
+            TLQ_CONSOLE_PROGRAM);
+    EXPECT_EQ(r.exitCode, 2) << r.err;
+    EXPECT_TRUE(r.err.starts_with("tlqconverter: cannot open: " + dir.file(options.size() == 1 ? "m/a.csv" : "m/a.xlsx") +
+                                  why + " (report: "))
+        << r.err;
+  }
+  for (const char* name : {"m/a.csv", "m/a.xlsx", "m/a_part2.csv"}) {
+    EXPECT_EQ(readFile(dir.file(name)), "read-only") << name;
+    struct stat st {};
+    ASSERT_EQ(::stat(dir.file(name).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0444u) << name;
+  }
+  // Once the table may be written, the stale part stays, for the same reason.
+  ::chmod(dir.file("m/a.csv").c_str(), 0644);
+  auto r = batch({"--delete-stale-parts", dir.file("m")});
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+  EXPECT_TRUE(r.out.starts_with("stale: " + below(dir.file("m"), "a_part2.csv")) &&
+              r.out.find("; not removed: it is read-only)\n") != std::string::npos)
+      << r.out;
+  EXPECT_EQ(readFile(dir.file("m/a.csv")), singleTable(a));
+  EXPECT_EQ(readFile(dir.file("m/a_part2.csv")), "read-only");
   EXPECT_EQ(leftovers(), std::vector<std::string>());
 }
 
@@ -842,6 +1137,50 @@ TEST_F(BatchTrust, ARecordingReplacedWhileItIsReadFails) {
     r = batch({"--update", rec});
     EXPECT_TRUE(r.out.starts_with("1 recording converted, 0 failed, 3 lines written")) << r.out;
     EXPECT_EQ(readFile(dir.file("x/r.csv")), singleTable(rec));
+  }
+  EXPECT_EQ(leftovers(), std::vector<std::string>());
+}
+
+// A recording rewritten in place while it is read: its last entry, read by
+// the first pass as it was, becomes a number before the conversion reads it
+// again. The failure is the change, never what the change made of its text,
+// on one thread and on several, in the batch and the single conversion.
+TEST_F(BatchTrust, ARecordingRewrittenInPlaceWhileItIsReadFailsAsChanged) {
+  const std::string large = recordingOf(400000);
+  std::string rec = put("y/r.tlq", large);
+  const size_t first = large.rfind('\n') + 1, end = large.rfind("]}");
+  const std::string number = "0" + std::string(end - first - 1, ' ');  // of the same length: still JSON
+  const std::string changed = "cannot read: " + rec + " (the file changed while it was read)";
+  auto rewrite = [&](const std::string& text) {
+    int fd = ::open(rec.c_str(), O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::pwrite(fd, text.data(), text.size(), static_cast<off_t>(first)), static_cast<ssize_t>(text.size()));
+    ::close(fd);
+  };
+  for (int trial = 0; trial < 8; ++trial) {
+    bool single = trial % 2 == 1;
+    std::string threads = trial % 4 < 2 ? "1" : "2";
+    SCOPED_TRACE("single " + std::to_string(single) + ", threads " + threads);
+    rewrite(large.substr(first, end - first));
+    // Dated well before, so that the change shows in its time of last change.
+    fs::last_write_time(fs::u8path(rec), fs::file_time_type::clock::now() - std::chrono::hours(1));
+    fs::remove(fs::u8path(dir.file("y/r.csv")));
+    testing::RunningProcess converting(single ? std::vector<std::string>{TLQ_CONSOLE_PROGRAM, rec}
+                                              : std::vector<std::string>{TLQ_CONSOLE_PROGRAM, "--batch", rec},
+                                       {{"TMP", tmp}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""},
+                                        {"TLQCONVERTER_THREADS", threads}});
+    // Once its table is begun, the first pass is over; the conversion
+    // reaches the last entry only after all the others.
+    for (int i = 0; i < 20000 && filesNamed(".tmp", dir.file("y")).empty(); ++i)
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    rewrite(number);
+    auto r = converting.wait();
+    EXPECT_EQ(r.exitCode, 2) << r.out << r.err;
+    EXPECT_EQ((single ? r.err : r.out).find("is not a JSON object"), std::string::npos) << r.out << r.err;
+    if (single)
+      EXPECT_TRUE(r.err.starts_with("tlqconverter: " + changed + " (report: ")) << r.err;
+    else
+      EXPECT_TRUE(r.out.starts_with("failed: " + rec + ": IOError: " + changed + " (report: ")) << r.out;
   }
   EXPECT_EQ(leftovers(), std::vector<std::string>());
 }

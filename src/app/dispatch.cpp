@@ -8,6 +8,7 @@
 #include "app/batch_text.h"
 #include "app/command_line.h"
 #include "app/failure_message.h"
+#include "app/merge_mode.h"
 #include "app/options.h"
 #include "app/quality_text.h"
 #include "app/registration.h"
@@ -45,7 +46,7 @@ int switchAfterXlsx(const std::string& arg) {
 int singleUsageFailure(const std::string& message) {
   attachParentConsole();
   writeText(stderr, "tlqconverter: " + message +
-                        "\nUsage: tlqconverter [--interval SECONDS] [--xlsx] [RECORDING]\n"
+                        "\nUsage: tlqconverter [--interval SECONDS] [--xlsx] [--from T] [--to T] [RECORDING]\n"
                         "Try \"tlqconverter --help\" for more.\n");
   return exitFailed;
 }
@@ -104,7 +105,7 @@ int runMain() {
   try {
     // "--interval SECONDS" before the rest: the single conversion's gaps
     // measured against it.
-    size_t first = 1;
+    int first = 1;
     std::optional<int64_t> interval;
     if (paramCount() >= 1 && TLQ_AT(paramStr(1)) == "--interval") {
       if (paramCount() < 2) return singleUsageFailure("--interval needs a value");
@@ -115,17 +116,38 @@ int runMain() {
       }
       first = 3;
     }
-    const size_t given = paramCount() + 1 - first;
-    bool workbook = given >= 1 && TLQ_AT(paramStr(first)) == "--xlsx";
-    if (given == (workbook ? 1u : 0u)) {
+    bool workbook = paramCount() >= first && TLQ_AT(paramStr(first)) == "--xlsx";
+    if (workbook) ++first;
+    // "--from T" and "--to T" before the recording: only its lines in that window.
+    std::optional<std::string> from, to;
+    while (paramCount() >= first + 1 && (TLQ_AT(paramStr(first)) == "--from" || TLQ_AT(paramStr(first)) == "--to")) {
+      std::optional<std::string>& bound = TLQ_AT(paramStr(first)) == "--from" ? from : to;
+      if (bound) return singleUsageFailure(TLQ_AT(paramStr(first)) + " is given twice");
+      bound = TLQ_AT(paramStr(first + 1));
+      first += 2;
+    }
+    TimeWindow window;
+    if (from || to) {
+      try {
+        window = windowOf(from, to);
+      } catch (const UsageError& e) {
+        return singleUsageFailure(e.message());
+      }
+      if (paramCount() >= first && TLQ_AT(paramStr(first)).starts_with("-"))
+        return singleUsageFailure("--from and --to take a recording, not \"" + displayText(TLQ_AT(paramStr(first))) +
+                                  "\"");
+    }
+    if (paramCount() == first - 1) {
       param = TLQ_AT(openFileDialog("", {{"Treloqa (*.tlq)", "*.tlq"}}));
       if (param.empty()) return exitOk;  // cancelled
     } else if (workbook) {
-      param = TLQ_AT(paramStr(first + 1));
-      if (param.starts_with("-")) return switchAfterXlsx(param);
-    } else if (interval) {
       param = TLQ_AT(paramStr(first));
-      if (param.starts_with("-")) return singleUsageFailure("--interval takes a recording after its value, not the switch \"" + displayText(param) + "\"");
+      if (param.starts_with("-")) return switchAfterXlsx(param);
+    } else if (first > 1) {
+      param = TLQ_AT(paramStr(first));
+      if (param.starts_with("-"))
+        return singleUsageFailure("--interval takes a recording after its value, not the switch \"" +
+                                  displayText(param) + "\"");
     } else {
       param = TLQ_AT(paramStr(1));
       if (isHelpSwitch(param) || param == "--version") {
@@ -141,24 +163,28 @@ int runMain() {
         std::vector<std::string> args = commandLineParams();
         return TLQ_AT(runCheck(std::vector<std::string>(args.begin() + 1, args.end())));
       }
-
+      if (param == "--merge") {
+        std::vector<std::string> args = commandLineParams();
+        return TLQ_AT(runMerge(std::vector<std::string>(args.begin() + 1, args.end())));
+      }
     }
     if (!workbook && (param == "--install" || param == "--uninstall")) {
       bool currentUser = paramCount() >= 2 && TLQ_AT(paramStr(2)) == "--current-user";
       bool done = param == "--install" ? TLQ_AT(regInstall(currentUser)) : TLQ_AT(regUninstall(currentUser));
       return done ? exitOk : exitFailed;
     }
-    SingleRun run = TLQ_AT(convertWithProgress(param, workbook, interval));
+    SingleRun run = TLQ_AT(convertWithProgress(param, workbook, &window, interval));
     if (run.stopped) return run.stopped;  // the person asked: no report
-    if (run.counts.dropped > 0 && isTerminal(stderr))
-      writeText(stderr, "tlqconverter: " + std::to_string(run.counts.dropped) + " of " +
-                            std::to_string(run.counts.samples) + " entries dropped for a failed CRC\n");
-    if (isTerminal(stderr))
+    // A terminal is told the findings of the recording's quality, what a
+    // stopped run had left and was removed, and where the table went (no
+    // program may open it); the desktop sees it opened.
+    if (isTerminal(stderr)) {
       for (const std::string& line : findingLines(displayText(param), run.counts.quality))
         writeText(stderr, "tlqconverter: " + line + "\n");
-    if (isTerminal(stderr))
       for (const std::string& path : run.counts.swept)
         writeText(stderr, "tlqconverter: removed: " + displayText(path) + " (left by a run that was stopped)\n");
+      writeText(stderr, writtenLine(run, workbook));
+    }
     TLQ_AT(osOpenFile(run.table));
     return exitOk;
   } catch (const Error& e) {

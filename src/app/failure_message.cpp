@@ -47,10 +47,12 @@ std::string failureMessage(const Error& failure, const std::string& recording) {
   const std::string because = reason.empty() ? "" : " (" + reason + ")";
   if (failure.kindName() == std::string_view("JsonParseError"))
     return quoted(recording) + " is not a complete recording: " + message + ".";
-  const auto [path, note] = named(message);
+  auto [path, note] = named(message);
+  if (path.empty()) path = failure.path();  // "cannot write string to file" names its file apart
   if (!path.empty() && path == recording && note.empty()) {  // the recording itself cannot be read
     if (causeOf(failure.reason()) == SystemCause::missing)
-      return "tlqconverter could not open " + quoted(path) + ": it is not there" + because + ".";
+      return "tlqconverter could not open " + quoted(path) + ": it is not there" + because +
+             ". Check its name, and that the drive or network share it is on is connected.";
     return "tlqconverter could not open " + quoted(path) + because + ".";
   }
   if (!path.empty()) {

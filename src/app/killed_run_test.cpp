@@ -29,13 +29,6 @@ using testing::writeFile;
 
 class KilledRun : public BatchRun {
  protected:
-  // Files of ours left behind: temporary tables and older ones moved aside.
-  std::vector<std::string> leftovers() {
-    std::vector<std::string> found = filesNamed(".tmp");
-    for (const std::string& f : filesNamed(".old")) found.push_back(f);
-    return found;
-  }
-
   // As run() starts the programs, on one thread (a slower conversion).
   std::map<std::string, std::string> env() {
     std::map<std::string, std::string> env = {{"TMP", tmp}, {"TLQ_PROBE_LOG", openerLog}, {"TLQCONVERTER_THREADS", "1"}};
@@ -117,6 +110,24 @@ TEST_F(KilledRun, AStoppedConversionRemovesOnlyItsOwnFile) {
   EXPECT_EQ(leftovers(), std::vector<std::string>());
 }
 #endif
+
+// The single conversion's table proves itself as the batch's do: --update
+// keeps it while the recording and the options are the same, and converts
+// again a partial one, or one of other separators.
+TEST_F(KilledRun, ASingleConversionsTableIsUpToDateForTheBatch) {
+  put("x/r.tlq", recordingOf(30));
+  std::string rec = below(dir.path(), "x/r.tlq");
+  auto r = run({rec});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  r = batch({"--update", rec});
+  EXPECT_TRUE(r.out.starts_with("0 recordings converted, 1 up to date, 0 failed")) << r.out;
+  r = batch({"--update", "--decimal-separator", ".", rec});  // the store says ","
+  EXPECT_TRUE(r.out.starts_with("1 recording converted, 0 failed")) << r.out << r.err;
+  r = run({"--xlsx", rec});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  r = batch({"--update", "--xlsx", rec});
+  EXPECT_TRUE(r.out.starts_with("0 recordings converted, 1 up to date, 0 failed")) << r.out;
+}
 
 // Two single conversions of one recording at once (a double click twice):
 // each puts a whole table in, one after the other.

@@ -65,7 +65,7 @@ TEST_F(Program, TraceNamesTheLineOfEachActiveCall) {
     return testing::traceEntries(text.substr(text.find("\r\nparam: ") + 2));
   };
   std::vector<std::string> single = {"param: " + recording,
-                                     testing::entryAt("app/dispatch.cpp", "TLQ_AT(convertWithProgress(param, workbook, interval))", "main"),
+                                     testing::entryAt("app/dispatch.cpp", "TLQ_AT(convertWithProgress(param, workbook, &window, interval))", "main"),
                                      testing::entryAt("convert/convert.cpp", "TLQ_AT(table.convert(format, control,", "mainConvert")};
   single.insert(single.end(), inside.begin(), inside.end());
   for (const char* threads : {"1", "2"}) {
@@ -268,7 +268,7 @@ TEST_F(Program, OutOfMemoryNamesWhereItArose) {
   std::string text = readFile(reports()[0]);
   EXPECT_EQ(testing::traceEntries(text.substr(text.find("\r\nparam: ") + 2)),
             (std::vector<std::string>{"param: " + recording,
-                                      testing::entryAt("app/dispatch.cpp", "TLQ_AT(convertWithProgress(param, workbook, interval))", "main"),
+                                      testing::entryAt("app/dispatch.cpp", "TLQ_AT(convertWithProgress(param, workbook, &window, interval))", "main"),
                                       testing::entryAt("convert/convert.cpp", "TLQ_AT(RecordingTable(path, control))",
                                                        "mainConvert"),
                                       testing::entryAt("platform/file_posix.cpp", "TLQ_AT(readAll(fd, copy_))",
@@ -573,7 +573,7 @@ TEST_F(Registration, InstallWritesTheVerb) {
   EXPECT_FALSE(keyExists("OstrelTlqFile", user));
 #ifndef _WIN32
   std::string exe = testing::fullPath(TLQ_CONVERTER_EXE);
-  std::string workbook = readFile(data + "/applications/tlqconverter-workbook.desktop");
+  std::string workbook = readFile(data + "/applications/tlqconverter.workbook.desktop");
   EXPECT_NE(workbook.find("Exec=" + exe + " --xlsx %f\n"), std::string::npos) << workbook;
   EXPECT_NE(workbook.find("Name=Open as workbook\n"), std::string::npos);
   std::string entry = readFile(data + "/applications/tlqconverter.desktop");
@@ -581,11 +581,146 @@ TEST_F(Registration, InstallWritesTheVerb) {
   EXPECT_NE(entry.find("MimeType=application/x-treloqa-recording;\n"), std::string::npos);
   EXPECT_NE(entry.find("Name=Open as Spreadsheet Table\n"), std::string::npos);  // what happens on Linux
   EXPECT_NE(readFile(data + "/mime/packages/tlqconverter.xml").find("<glob pattern=\"*.tlq\"/>"), std::string::npos);
-  std::string folders = readFile(data + "/applications/tlqconverter-batch.desktop");
-  EXPECT_NE(folders.find("Exec=" + exe + " --batch %F\n"), std::string::npos) << folders;
-  EXPECT_NE(folders.find("MimeType=inode/directory;\n"), std::string::npos);
+  // The menu's entry: shown, the program without an argument (its file
+  // dialog), found by what users search for; no type, so no default.
+  std::string menu = readFile(data + "/applications/tlqconverter-menu.desktop");
+  EXPECT_NE(menu.find("\nName=Convert field recordings\n"), std::string::npos) << menu;
+  EXPECT_NE(menu.find("\nExec=" + exe + "\n"), std::string::npos) << menu;
+  EXPECT_NE(menu.find("\nComment=Convert a field recording (.tlq) into a CSV table"), std::string::npos) << menu;
+  EXPECT_NE(menu.find("\nCategories=Utility;\n"), std::string::npos) << menu;
+  EXPECT_EQ(menu.find("NoDisplay"), std::string::npos) << menu;
+  EXPECT_EQ(menu.find("MimeType"), std::string::npos) << menu;
+  // The folders' action, where file managers take actions; no application
+  // entry declares folders.
+  for (const char* action : {"kio/servicemenus/tlqconverter-batch.desktop", "nemo/actions/tlqconverter-batch.nemo_action"}) {
+    std::string text = readFile(data + "/" + action);
+    EXPECT_NE(text.find("\nName=Convert recordings to CSV\n"), std::string::npos) << action << "\n" << text;
+    EXPECT_NE(text.find("\nExec=" + exe + " --batch %F\n"), std::string::npos) << action << "\n" << text;
+  }
+  EXPECT_FALSE(testing::fileExists(data + "/applications/tlqconverter-batch.desktop"));
+  for (const auto& e : fs::directory_iterator(fs::u8path(data + "/applications")))
+    EXPECT_EQ(readFile(testing::utf8(e.path())).find("inode/directory"), std::string::npos) << e.path();
+  std::string script = data + "/nautilus/scripts/Convert recordings to CSV";
+  EXPECT_EQ(readFile(script), "#!/bin/sh\n# Convert every recording (.tlq) in the folders into a CSV table beside it "
+                              "(tlqconverter --install wrote this).\nexec '" + exe + "' --batch -- \"$@\"\n");
+  // A file manager runs the script, and KDE reads a user's service menu,
+  // only when it is executable.
+  EXPECT_NE(fs::status(fs::u8path(script)).permissions() & fs::perms::owner_exec, fs::perms::none);
+  EXPECT_NE(fs::status(fs::u8path(data + "/kio/servicemenus/tlqconverter-batch.desktop")).permissions() &
+                fs::perms::owner_exec,
+            fs::perms::none);
 #endif
 }
+
+#ifndef _WIN32
+// The defaults as xdg-mime finds them (the generic desktop's rules: the
+// user's lists, then the caches of the user's entries before the system's),
+// with a file manager's entry for folders in the system's applications.
+class DesktopDefaults : public Registration {
+ protected:
+  void SetUp() override {
+    Registration::SetUp();
+    if (!testing::fileExists("/usr/bin/xdg-mime") || !testing::fileExists("/usr/bin/update-desktop-database"))
+      GTEST_SKIP() << "xdg-utils and desktop-file-utils are needed (scripts/install-deps.sh installs them)";
+    std::string apps = system + "/applications";
+    fs::create_directories(fs::u8path(apps));
+    writeFile(apps + "/org.gnome.Nautilus.desktop",
+              "[Desktop Entry]\nType=Application\nName=Files\nExec=nautilus --new-window %U\n"
+              "MimeType=inode/directory;application/x-gnome-saved-search;\n");
+    ASSERT_EQ(runProcess({"/usr/bin/update-desktop-database", apps}).exitCode, 0);
+  }
+  std::map<std::string, std::string> desktop() {
+    auto e = env();
+    for (const char* name : {"XDG_CURRENT_DESKTOP", "XDG_SESSION_DESKTOP", "DESKTOP_SESSION", "KDE_FULL_SESSION",
+                             "KDE_SESSION_VERSION", "GNOME_DESKTOP_SESSION_ID", "MATE_DESKTOP_SESSION_ID",
+                             "DBUS_SESSION_BUS_ADDRESS"})
+      e.emplace(name, "");
+    e.emplace("XDG_DATA_DIRS", system);
+    e.emplace("XDG_CONFIG_DIRS", dir.file("etc-xdg"));
+    e.emplace("HOME", dir.file("home"));
+    return e;
+  }
+  std::string defaultFor(const std::string& type) {
+    auto r = runProcess({"/bin/sh", "-c", "xdg-mime query default \"$0\"", type}, desktop());
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    return r.out;
+  }
+  std::string system = dir.file("system");
+};
+
+// Folders stay the file manager's before, after --install and after
+// --uninstall; recordings are the table's after --install.
+TEST_F(DesktopDefaults, FoldersStayTheFileManagersAndRecordingsOpenAsTheTable) {
+  EXPECT_EQ(defaultFor("inode/directory"), "org.gnome.Nautilus.desktop\n");
+  // An earlier version's folders' entry took folders over; --install
+  // replaces it.
+  fs::create_directories(fs::u8path(data + "/applications"));
+  writeFile(data + "/applications/tlqconverter-batch.desktop",
+            "[Desktop Entry]\nType=Application\nName=Convert recordings to CSV\nExec=tlqconverter --batch %F\n"
+            "MimeType=inode/directory;\nNoDisplay=true\n");
+  ASSERT_EQ(runProcess({"/usr/bin/update-desktop-database", data + "/applications"}).exitCode, 0);
+  EXPECT_EQ(defaultFor("inode/directory"), "tlqconverter-batch.desktop\n");
+  auto r = run({"--install"}, desktop());
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_EQ(defaultFor("inode/directory"), "org.gnome.Nautilus.desktop\n");
+  EXPECT_EQ(defaultFor("application/x-treloqa-recording"), "tlqconverter.desktop\n");
+  r = run({"--uninstall"}, desktop());
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_EQ(defaultFor("inode/directory"), "org.gnome.Nautilus.desktop\n");
+  EXPECT_EQ(defaultFor("application/x-treloqa-recording"), "");
+}
+
+// --uninstall takes our entries out of the user's lists of defaults and
+// associations (also those the file manager added), and nothing else: the
+// lists of the session's desktops and the older place too, a list that is a
+// link stays one, its permissions as they were.
+TEST_F(DesktopDefaults, UninstallTakesOnlyOurEntriesOutOfTheLists) {
+  const std::string dotfiles = dir.file("dotfiles/mimeapps.list"), config = dir.file("config/mimeapps.list");
+  fs::create_directories(fs::u8path(dir.file("config")));
+  writeFile(config, "# mine\r\n[Default Applications]\r\ntext/plain=org.gnome.gedit.desktop\r\n");
+  auto r = run({"--install"}, desktop());
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  ASSERT_EQ(defaultFor("application/x-treloqa-recording"), "tlqconverter.desktop\n");
+  // The list kept elsewhere, as some keep their settings.
+  fs::create_directories(fs::u8path(dir.file("dotfiles")));
+  fs::rename(fs::u8path(config), fs::u8path(dotfiles));
+  fs::create_symlink(fs::u8path(dotfiles), fs::u8path(config));
+  fs::permissions(fs::u8path(dotfiles), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                                            fs::perms::others_read);
+  // What a file manager adds when the user picks programs.
+  std::string text = readFile(dotfiles);
+  const std::string ours = "\napplication/x-treloqa-recording=tlqconverter.desktop\n";
+  ASSERT_NE(text.find(ours), std::string::npos) << text;
+  text.replace(text.find(ours), ours.size(), "\napplication/x-treloqa-recording=tlqconverter.desktop;viewer.desktop;\n");
+  writeFile(system + "/applications/viewer.desktop", "[Desktop Entry]\nType=Application\nName=Viewer\nExec=true %f\n");
+  const std::string added =
+      "\n[Added Associations]\napplication/x-treloqa-recording=tlqconverter.workbook.desktop;viewer.desktop;"
+      "tlqconverter.desktop;\napplication/json=tlqconverter-workbook.desktop;\ntext/csv = libreoffice-calc.desktop;"
+      "\nx-scheme-handler/tlqconverter.desktop=browser.desktop\n[Removed Associations]\ntext/x-tlq=tlqconverter.desktop\n";
+  writeFile(dotfiles, text + added);
+  const std::string kde = "[Default Applications]\napplication/x-treloqa-recording=tlqconverter.workbook.desktop;\n"
+                          "[Other]\nkey=tlqconverter.desktop\n";
+  writeFile(dir.file("config/kde-mimeapps.list"), kde);
+  const std::string older = "[Added Associations]\r\napplication/x-treloqa-recording=tlqconverter-workbook.desktop\r\n";
+  writeFile(data + "/applications/mimeapps.list", older);
+
+  auto session = desktop();
+  session["XDG_CURRENT_DESKTOP"] = "KDE";
+  r = run({"--uninstall"}, session);
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_TRUE(fs::is_symlink(fs::u8path(config)));
+  EXPECT_EQ(readFile(dotfiles),
+            "# mine\r\n[Default Applications]\r\ntext/plain=org.gnome.gedit.desktop\r\n"
+            "application/x-treloqa-recording=viewer.desktop;\n\n[Added Associations]\napplication/x-treloqa-recording=viewer.desktop;\n"
+            "text/csv = libreoffice-calc.desktop;\nx-scheme-handler/tlqconverter.desktop=browser.desktop\n"
+            "[Removed Associations]\n");
+  EXPECT_EQ(fs::status(fs::u8path(dotfiles)).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read);
+  EXPECT_EQ(readFile(dir.file("config/kde-mimeapps.list")), "[Default Applications]\n[Other]\nkey=tlqconverter.desktop\n");
+  EXPECT_EQ(readFile(data + "/applications/mimeapps.list"), "[Added Associations]\r\n");
+  EXPECT_EQ(defaultFor("application/x-treloqa-recording"), "viewer.desktop\n");
+}
+#endif
 
 // A standard user may not write the machine's classes: --install registers
 // the verbs for the user and says so; --uninstall removes them there.
@@ -662,6 +797,48 @@ TEST_F(Registration, VerbsForTheMachineAndForTheUser) {
   EXPECT_EQ(value("OstrelTlqFile", "", user), "Treloqa file");
 }
 
+#ifdef _WIN32
+// A program in a folder of the user's own (where a "just for me" setup puts
+// it, below %LOCALAPPDATA%) registers for that user only, also when an
+// administrator's console runs --install there: the machine's verbs would
+// give every user a program that only one may start, and that is gone when
+// its user removes it.
+TEST_F(Registration, ProgramInAUsersFolderRegistersForThatUserOnly) {
+  std::string local = getEnv("LOCALAPPDATA").value_or("");
+  ASSERT_FALSE(local.empty());
+  const std::string folder = joinPath(local, "Programs\\tlqtest " + testing::utf8(fs::u8path(dir.path()).filename()));
+  struct Removed {
+    std::string folder;
+    ~Removed() { fs::remove_all(fs::u8path(folder)); }
+  } removed{folder};
+  fs::create_directories(fs::u8path(folder));
+  for (const char* program : {TLQ_CONVERTER_EXE, TLQ_CONSOLE_PROGRAM})
+    fs::copy_file(fs::u8path(program), fs::u8path(folder) / fs::u8path(program).filename());
+  const std::string exe = joinPath(folder, "tlqconverter.exe");
+
+  auto r = run({"--install"}, env(), joinPath(folder, "tlqconverter.com"));
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "tlqconverter: " + folder +
+                       " is this user's own folder: the verbs are registered for this user only, under "
+                       "HKEY_CURRENT_USER\\Software\\Classes\n");
+  EXPECT_EQ(value("OstrelTlqFile\\shell\\tlqconverter\\command", "", user), "\"" + exe + "\" \"%1\"");
+  EXPECT_EQ(value("OstrelTlqFile\\shell\\tlqconverter.xlsx\\command", "", user), "\"" + exe + "\" --xlsx \"%1\"");
+  EXPECT_FALSE(keyExists("OstrelTlqFile"));  // nothing of the machine's
+
+  // The same program elsewhere still writes the machine's verbs.
+  r = run({"--install"}, env());
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_EQ(r.err, "");
+  expectVerbs(machine);
+
+  r = run({"--uninstall", "--current-user"}, env(), exe);
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+  EXPECT_FALSE(hasVerbs(user));
+  expectVerbs(machine);
+}
+#endif
+
 // After --xlsx a recording is due: a switch there is a usage error, with no
 // report, no table and no key.
 TEST_F(Registration, SwitchAfterXlsxIsAUsageError) {
@@ -698,8 +875,10 @@ TEST_F(Registration, UninstallRemovesTheVerbOnly) {
   EXPECT_EQ(value("OstrelTlqFile", ""), "Treloqa file");
 #ifndef _WIN32
   EXPECT_FALSE(testing::fileExists(data + "/applications/tlqconverter.desktop"));
-  EXPECT_FALSE(testing::fileExists(data + "/applications/tlqconverter-batch.desktop"));
-  EXPECT_FALSE(testing::fileExists(data + "/applications/tlqconverter-workbook.desktop"));
+  for (const char* file : {"applications/tlqconverter.workbook.desktop", "applications/tlqconverter-menu.desktop",
+                           "kio/servicemenus/tlqconverter-batch.desktop", "nemo/actions/tlqconverter-batch.nemo_action",
+                           "nautilus/scripts/Convert recordings to CSV"})
+    EXPECT_FALSE(testing::fileExists(data + "/" + file)) << file;
 #endif
   // An installation by an earlier version, without the second verb, is
   // removed all the same.

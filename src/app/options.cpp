@@ -39,6 +39,16 @@ int64_t intervalOption(const std::string& value) {
                    "\"");
 }
 
+TimeWindow windowOf(const std::optional<std::string>& from, const std::optional<std::string>& to) {
+  auto bound = [](const char* option, const std::optional<std::string>& text) -> std::optional<IsoDateTime> {
+    if (!text) return std::nullopt;
+    if (std::optional<IsoDateTime> time = parseWindowBound(*text)) return time;
+    throw UsageError(std::string(option) + " needs a date and time as 2026-03-01, 2026-03-01T08:00 or " +
+                     "2026-03-01T08:00:00.000+02:00, not \"" + displayText(*text) + "\"");
+  };
+  return TimeWindow(bound("--from", from), bound("--to", to));
+}
+
 std::string sameSeparators(char c) {
   return "the list and the decimal separator need to differ, not \"" + displayText(std::string(1, c)) + "\" for both";
 }
@@ -50,6 +60,7 @@ void refuseForCheck(const BatchOptions& options) {
                         : options.update           ? "--update"
                         : options.dryRun           ? "--dry-run"
                         : options.deleteStaleParts ? "--delete-stale-parts"
+                        : options.window.active()  ? "--from or --to"
                                                    : nullptr;
   if (refused) throw UsageError(std::string(refused) + " does not go with --check (it writes no table)");
 }
@@ -58,6 +69,7 @@ BatchOptions parseBatchArguments(const std::vector<std::string>& args, const cha
   BatchOptions options;
   std::set<std::string> given;
   bool pathsOnly = false;
+  std::optional<std::string> from, to;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (pathsOnly || arg.empty() || arg[0] != '-' || arg == "-") {
@@ -71,9 +83,10 @@ BatchOptions parseBatchArguments(const std::vector<std::string>& args, const cha
     // "--name", "--name VALUE" or "--name=VALUE".
     size_t eq = arg.find('=');
     std::string name = arg.substr(0, eq);
-    const bool flag = name == "--update" || name == "--dry-run" || name == "--xlsx" || name == "--delete-stale-parts";
+    const bool flag = name == "--update" || name == "--dry-run" || name == "--xlsx" || name == "--delete-stale-parts" ||
+                      name == "--quiet";
     if (!flag && name != "--out" && name != "--split-rows" && name != "--log" && name != "--list-separator" &&
-        name != "--decimal-separator" && name != "--interval")
+        name != "--decimal-separator" && name != "--interval" && name != "--from" && name != "--to")
       throw UsageError("unknown option \"" + displayText(arg) + "\"");
     if (!given.insert(name).second) throw UsageError(name + " is given twice");
     if (flag) {
@@ -81,6 +94,7 @@ BatchOptions parseBatchArguments(const std::vector<std::string>& args, const cha
       (name == "--update"               ? options.update
        : name == "--xlsx"               ? options.workbooks
        : name == "--delete-stale-parts" ? options.deleteStaleParts
+       : name == "--quiet"              ? options.quiet
                                         : options.dryRun) = true;
       continue;
     }
@@ -98,6 +112,8 @@ BatchOptions parseBatchArguments(const std::vector<std::string>& args, const cha
     } else if (name == "--log") {
       if (value.empty()) throw UsageError("--log needs a file");
       options.logFile = value;
+    } else if (name == "--from" || name == "--to") {
+      (name == "--from" ? from : to) = value;
     } else if (name == "--split-rows") {
       options.splitRows = rowsOf(value);
     } else if (name == "--interval") {
@@ -109,6 +125,9 @@ BatchOptions parseBatchArguments(const std::vector<std::string>& args, const cha
       (decimal ? options.decimalSeparator : options.listSeparator) = value[0];
     }
   }
+  options.window = windowOf(from, to);
+  if (options.window.active() && options.update)
+    throw UsageError("--update does not go with --from or --to (an older table may hold another window)");
   if (options.listSeparator && options.listSeparator == options.decimalSeparator)
     throw UsageError(sameSeparators(*options.listSeparator));
   if (options.workbooks && options.splitRows > 0)
@@ -124,19 +143,23 @@ std::string versionText() { return "tlqconverter " TLQ_VERSION "\n"; }
 std::string usageHint() {
   return "Usage: tlqconverter --batch [--xlsx] [--out DIR] [--split-rows N] [--update] [--dry-run]\n"
          "                          [--delete-stale-parts] [--log FILE] [--list-separator C]\n"
-         "                          [--decimal-separator C] [--interval SECONDS] [--] PATH...\n"
-         "       tlqconverter --check [--log FILE] [--interval SECONDS] [--] PATH...\n"
+         "                          [--decimal-separator C] [--quiet] [--interval SECONDS]\n"
+         "                          [--from T] [--to T] [--] PATH...\n"
+         "       tlqconverter --check [--quiet] [--log FILE] [--interval SECONDS] [--] PATH...\n"
          "Try \"tlqconverter --help\" for more.\n";
 }
 
 std::string helpText() {
   return "Usage:\n"
-         "  tlqconverter [--interval SECONDS] [--xlsx] [RECORDING]\n"
+         "  tlqconverter [--interval SECONDS] [--xlsx] [--from T] [--to T] [RECORDING]\n"
          "  tlqconverter --batch [--xlsx] [--out DIR] [--split-rows N] [--update]\n"
-         "                       [--delete-stale-parts] [--dry-run] [--log FILE]\n"
-         "                       [--list-separator C] [--decimal-separator C]\n"
-         "                       [--interval SECONDS] [--] PATH...\n"
-         "  tlqconverter --check [--log FILE] [--interval SECONDS] [--] PATH...\n"
+         "                       [--delete-stale-parts] [--dry-run] [--quiet] [--log FILE]\n"
+         "                       [--from T] [--to T] [--interval SECONDS]\n"
+         "                       [--list-separator C] [--decimal-separator C] [--] PATH...\n"
+         "  tlqconverter --merge OUT.csv [--split-rows N] [--from T] [--to T] [--dry-run]\n"
+         "                       [--quiet] [--log FILE] [--list-separator C]\n"
+         "                       [--decimal-separator C] [--] PATH...\n"
+         "  tlqconverter --check [--quiet] [--log FILE] [--interval SECONDS] [--] PATH...\n"
          "  tlqconverter --install | --uninstall [--current-user]\n"
          "  tlqconverter --help | --version\n"
          "\n"
@@ -196,14 +219,39 @@ std::string helpText() {
          "                     last one (an earlier split into more parts) are listed\n"
          "                     as stale and kept, unless a recording owns the name.\n"
          "    --delete-stale-parts\n"
-         "                     removes the stale parts it lists, but never one whose\n"
-         "                     first line is not the table's header, a link or a\n"
-         "                     read-only file; not with --xlsx.\n"
-         "    --update         converts only recordings whose table is missing, older\n"
-         "                     than the recording, or not whole (a part missing).\n"
+         "                     removes the stale parts it lists, but only those still\n"
+         "                     as this program left them (their time of last change\n"
+         "                     tells): never one changed since, a file of the user's,\n"
+         "                     one whose first line is not the table's header, a link\n"
+         "                     or a read-only file; not with --xlsx.\n"
+         "    --update         converts only recordings whose table is not as this run\n"
+         "                     would write it: missing, a part missing or changed, made\n"
+         "                     from another state of the recording or with other\n"
+         "                     options (split, separators). The files of a table bear\n"
+         "                     one time of last change that proves this; a table that\n"
+         "                     cannot prove itself (written by hand or by a single\n"
+         "                     conversion, or on FAT or exFAT) is converted again.\n"
          "    --dry-run        finds the recordings and prints the table each would\n"
          "                     get, or why it would fail where that is known before\n"
          "                     reading it, and the stale parts; writes nothing.\n"
+         "    --quiet          shows no window, no message box and no progress line, and\n"
+         "                     opens no file, also from the desktop: for a timer or an\n"
+         "                     autostart script (the summary still goes to standard\n"
+         "                     output; the exit code tells the outcome). A systemd user\n"
+         "                     timer: ~/.config/systemd/user/tlq-batch.service holds\n"
+         "                       [Service]\n"
+         "                       Type=oneshot\n"
+         "                       ExecStart=/usr/bin/tlqconverter --batch --update \\\n"
+         "                         --quiet %h/recordings\n"
+         "                     and tlq-batch.timer beside it\n"
+         "                       [Timer]\n"
+         "                       OnCalendar=*-*-* 19:00\n"
+         "                       Persistent=true\n"
+         "                       [Install]\n"
+         "                       WantedBy=timers.target\n"
+         "                     then \"systemctl --user enable --now tlq-batch.timer\"\n"
+         "                     converts the evening's recordings, and \"journalctl\n"
+         "                     --user -u tlq-batch\" shows the summaries.\n"
          "    --log FILE       writes a line per recording (UTF-8 with a byte-order\n"
          "                     mark, separated as the tables are): its tables,\n"
          "                     outcome, data lines, entries dropped for a failed CRC,\n"
@@ -218,13 +266,43 @@ std::string helpText() {
          "                     the interval the gaps are measured against (a positive\n"
          "                     decimal with \".\"), in place of the median; also for the\n"
          "                     single conversion and --check.\n"
+         "    --from T, --to T only the data lines whose time stamp is at or after T\n"
+         "                     (--from) and before T (--to); lines without one are\n"
+         "                     left out. T: 2026-03-01, 2026-03-01T08:00, ...T08:00:00,\n"
+         "                     ...T08:00:00.000, with or without Z or +hh:mm; with a\n"
+         "                     zone it is an instant for stamps that have one, else\n"
+         "                     the times are compared as written. Also with a single\n"
+         "                     RECORDING and with --merge; not with --update. The\n"
+         "                     summary and the log count the lines left out.\n"
          "    --               ends the options: every argument after it is a PATH.\n"
+         "\n"
+         "  --merge OUT.csv PATH...\n"
+         "                   writes the recordings that --batch would find as ONE CSV\n"
+         "                   table OUT (.csv in any case): first the column recording\n"
+         "                   (the path below its PATH, / between folders), then the\n"
+         "                   columns of a table with every sensor group any of them\n"
+         "                   has; each field as the recording's own table has it.\n"
+         "                   Recordings go by their first time stamp (UTC where zoned;\n"
+         "                   those without one last, in path order). A line equal to\n"
+         "                   one an earlier recording wrote (a download holding the\n"
+         "                   last one's entries again) is left out and counted. OUT\n"
+         "                   is written whole or not at all: a recording that fails\n"
+         "                   fails the merge (exit code 2) and an older OUT is kept.\n"
+         "                   --split-rows, --from, --to, --dry-run (the order and\n"
+         "                   OUT), --log (plus: repeated lines left out), --quiet and\n"
+         "                   the separators apply; --out, --update, --xlsx,\n"
+         "                   --interval and --delete-stale-parts do not. Example, a\n"
+         "                   campaign folder with a subfolder per site and a recording\n"
+         "                   per download:\n"
+         "                     tlqconverter --merge bridge.csv --from 2026-03-01 \\\n"
+         "                       Bridge-2026\n"
          "\n"
          "  --check PATH...  finds recordings as --batch does, reads and measures each,\n"
          "                   and writes no table: prints the findings and the totals.\n"
-         "                   --log and --interval as for --batch (the log's outcome\n"
-         "                   \"checked\"); --out, --xlsx, --split-rows, --update,\n"
-         "                   --dry-run and --delete-stale-parts are refused. Exit code\n"
+         "                   --log, --quiet and --interval as for --batch (the log's\n"
+         "                   outcome \"checked\"); --out, --xlsx, --split-rows,\n"
+         "                   --update, --dry-run, --delete-stale-parts, --from and --to\n"
+         "                   are refused. Exit code\n"
          "                   0 no finding, 1 a finding, 2 a recording could not be read\n"
          "                   or a usage error, 130/143/129 on signals.\n"
          "\n"

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "table/window.h"
+
 namespace tlq {
 
 struct BatchOptions {
@@ -16,9 +18,11 @@ struct BatchOptions {
   bool dryRun = false;     // --dry-run: says what would be written, writes nothing
   bool workbooks = false;  // --xlsx: workbooks in place of CSV tables
   bool deleteStaleParts = false;  // --delete-stale-parts: stale parts removed where safe, not only listed
+  bool quiet = false;      // --quiet: no window, no message box, no file opened, no progress line
   std::string logFile;     // --log FILE: a line per recording
   std::optional<char> listSeparator, decimalSeparator;  // --list-separator C, --decimal-separator C
   std::optional<int64_t> intervalNanoseconds;  // --interval SECONDS: the interval gaps are measured against
+  TimeWindow window;       // --from T, --to T: only the lines in it
   std::vector<std::string> paths;
 };
 
@@ -36,6 +40,10 @@ BatchOptions parseBatchArguments(const std::vector<std::string>& args, const cha
 // --split-rows, --update, --dry-run, --delete-stale-parts (it writes no
 // table).
 void refuseForCheck(const BatchOptions& options);
+
+// The window of "--from T" and "--to T" (either may be missing). Raises
+// UsageError for a T that reads as no date-time (parseWindowBound).
+TimeWindow windowOf(const std::optional<std::string>& from, const std::optional<std::string>& to);
 
 // Why `value` cannot be the option's separator (`decimal`: the decimal
 // one), as a usage message; "" when it can. A table stays readable with a

@@ -21,6 +21,11 @@ TEST(BatchOptions, OptionsAmongThePaths) {
   o = parseBatchArguments({"--update", "a", "--dry-run", "--log=l.csv", "--list-separator", ";",
                            "--decimal-separator=,"});
   EXPECT_TRUE(o.update && o.dryRun);
+  EXPECT_FALSE(o.quiet);
+  EXPECT_TRUE(parseBatchArguments({"a", "--quiet"}).quiet);
+  EXPECT_EQ(testing::failureOf([] { parseBatchArguments({"--quiet=yes", "a"}); }), "UsageError: --quiet takes no value");
+  EXPECT_EQ(testing::failureOf([] { parseBatchArguments({"--quiet", "--quiet", "a"}); }),
+            "UsageError: --quiet is given twice");
   EXPECT_EQ(o.logFile, "l.csv");
   EXPECT_EQ(o.listSeparator, ';');
   EXPECT_EQ(o.decimalSeparator, ',');

@@ -47,6 +47,30 @@ std::string desktopProgram() {
   return program;
 }
 
+#ifdef _WIN32
+// True for a program in a folder of the user's own (below the profile or the
+// user's local application data, where a "just for me" setup puts it). Such
+// a program is there for that user only, and so are its verbs: the machine's
+// would give every other user a program they cannot start, and one that is
+// gone once its user removes it.
+bool inUsersFolder(const std::string& program) {
+  auto comparable = [](std::string path) {
+    for (char& c : path)
+      if (c == '/') c = '\\';
+    while (path.ends_with("\\")) path.pop_back();
+    return asciiUpper(path);
+  };
+  const std::string at = comparable(program);
+  for (const char* name : {"LOCALAPPDATA", "USERPROFILE"}) {
+    std::optional<std::string> folder = getEnv(name);
+    if (!folder || folder->empty()) continue;
+    std::string base = comparable(*folder);
+    if (!base.empty() && at.starts_with(base + "\\")) return true;
+  }
+  return false;
+}
+#endif
+
 // Writes the file type and its verbs below `classes`: HKEY_CLASSES_ROOT, or
 // the user's classes.
 void writeVerbs(RegKey classes, const std::string& program) {
@@ -95,6 +119,11 @@ bool regInstall(bool currentUser) {
     TLQ_OP("regInstall");
     std::string program = desktopProgram();
     std::string refused;  // the system's words when HKEY_CLASSES_ROOT refused the verbs
+    bool usersOwn = false;  // the program is in a folder of the user's own
+#ifdef _WIN32
+    usersOwn = !currentUser && inUsersFolder(program);
+    currentUser = currentUser || usersOwn;
+#endif
     if (!currentUser) {
       try {
         writeVerbs(kClassesRoot, program);
@@ -113,6 +142,12 @@ bool regInstall(bool currentUser) {
       writeText(stderr, "tlqconverter: HKEY_CLASSES_ROOT refused the verbs (" + refused +
                             "): they are registered for this user only, under HKEY_CURRENT_USER\\" + userClasses +
                             "\n");
+    }
+    if (usersOwn) {
+      attachParentConsole();
+      writeText(stderr, "tlqconverter: " + getAppDir() +
+                            " is this user's own folder: the verbs are registered for this user only, under "
+                            "HKEY_CURRENT_USER\\" + std::string(userClasses) + "\n");
     }
     return true;
   } catch (const Error& e) {

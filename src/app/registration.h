@@ -15,7 +15,10 @@ inline constexpr const char* userClasses = "Software\\Classes";
 
 // Adds the verbs under HKEY_CLASSES_ROOT; when the system refuses that
 // (access denied: a standard user), or with `currentUser`, under the user's
-// classes instead, which a console is told. The verbs always start the
+// classes instead, which a console is told. Under Windows a program in a
+// folder of the user's own (below the profile or %LOCALAPPDATA%, where a
+// "just for me" setup puts it) registers for that user only, as with
+// `currentUser`, and a console is told so too. The verbs always start the
 // desktop program (under Windows tlqconverter.exe, also when its console
 // twin runs this). A failure is printed on standard output as
 // "[kind]: message" and ends the operation; false then.

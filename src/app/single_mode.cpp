@@ -99,7 +99,8 @@ class Display {
 
 }  // namespace
 
-SingleRun convertWithProgress(const std::string& path, bool workbook, std::optional<int64_t> interval) {
+SingleRun convertWithProgress(const std::string& path, bool workbook, const TimeWindow* window,
+                              std::optional<int64_t> interval) {
   std::atomic<bool> cancel{false};
   std::atomic<uint64_t> bytes{0};
   FinishingWork finishing;
@@ -108,9 +109,11 @@ SingleRun convertWithProgress(const std::string& path, bool workbook, std::optio
   control.cancel = &cancel;
   control.bytesDone = &bytes;
   control.finishing = &finishing;
+  if (window && window->active()) control.window = window;
   InterruptGuard interrupts(cancel);
 
   SingleRun run;
+  run.window = control.window != nullptr;
   std::exception_ptr failure;
   std::mutex mutex;
   std::condition_variable ended;
@@ -183,6 +186,17 @@ SingleRun convertWithProgress(const std::string& path, bool workbook, std::optio
   }
   InterruptGuard::done();
   return run;
+}
+
+std::string writtenLine(const SingleRun& run, bool workbook) {
+  auto counted = [](uint64_t n, const char* one, const char* more) {
+    return std::to_string(n) + " " + (n == 1 ? one : more);
+  };
+  std::string line = std::string(workbook ? "Workbook" : "CSV") + " written to: " + displayText(run.table) + " (" +
+                     (workbook ? counted(run.counts.lines, "row", "rows") : counted(run.counts.lines, "line", "lines"));
+  if (run.counts.dropped > 0) line += ", " + counted(run.counts.dropped, "entry", "entries") + " dropped for a failed CRC";
+  if (run.window) line += ", " + counted(run.counts.outside, "line", "lines") + " outside the window";
+  return line + ")\n";
 }
 
 }  // namespace tlq

@@ -16,6 +16,7 @@ struct SingleRun {
   std::string table;        // the table written
   ConversionCounts counts;
   int stopped = 0;          // the exit code when the person stopped it (130, 143, 129), else 0
+  bool window = false;      // a time window left lines out (counts.outside)
 };
 
 // Converts the recording at `path` into its CSV table or, with `workbook`,
@@ -24,8 +25,15 @@ struct SingleRun {
 // older workbook as it was; one that comes while the library compresses the
 // workbook (it cannot be interrupted) removes the workbook's temporary file
 // and ends the program at once.
-// Gaps are measured against `interval` (nanoseconds) where given.
-SingleRun convertWithProgress(const std::string& path, bool workbook,
+// With an active `window`, only its lines; gaps are measured against
+// `interval` (nanoseconds) where given.
+SingleRun convertWithProgress(const std::string& path, bool workbook, const TimeWindow* window = nullptr,
                               std::optional<int64_t> interval = std::nullopt);
+
+// The line a terminal gets after a conversion: "CSV written to: PATH (N
+// lines)" or "Workbook written to: PATH (N rows)", with ", M entries dropped
+// for a failed CRC" in the brackets when any were; the path shown as the
+// batch shows names (displayText).
+std::string writtenLine(const SingleRun& run, bool workbook);
 
 }  // namespace tlq

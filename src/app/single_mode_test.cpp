@@ -93,9 +93,54 @@ TEST_F(LongConversion, OnATerminalAProgressLineForEachPhaseAndTheDroppedEntries)
   for (auto it = std::sregex_iterator(err.begin(), err.end(), line); it != std::sregex_iterator(); ++it)
     EXPECT_LT(std::stod((*it)[1]), std::stod((*it)[2])) << (*it)[0];
   EXPECT_EQ(err.find("0:00 left"), std::string::npos) << err;
-  EXPECT_TRUE(err.ends_with("\rtlqconverter: 40 of 150040 entries dropped for a failed CRC\n") ||
-              err.ends_with("\rtlqconverter: 40 of 150040 entries dropped for a failed CRC\r\n"))
-      << err.substr(err.size() > 200 ? err.size() - 200 : 0);
+  const std::string written = "\rWorkbook written to: " + dir.file("run 7.xlsx") +
+                              " (150000 rows, 40 entries dropped for a failed CRC)\r\n";
+  EXPECT_TRUE(err.ends_with(written)) << err.substr(err.size() > 200 ? err.size() - 200 : 0);
+}
+
+// On a terminal a conversion says where its table went, in one line (a
+// machine may have no program that opens it); a pipe and the desktop get
+// nothing new.
+TEST_F(Program, ATerminalIsToldWhereTheTableWent) {
+  testing::SeparatorStore store(dir, ",", ".");
+  fs::create_directories(fs::u8path(dir.file("März")));
+  std::string recording = dir.file("März/run 1.tlq");
+  std::map<std::string, std::string> env = {{"TMP", tmp},
+                                            {"PATH", bin + ":/usr/bin:/bin"},
+                                            {"TLQ_PROBE_LOG", dir.file("opened on a terminal.log")},
+                                            {"DISPLAY", ""},
+                                            {"WAYLAND_DISPLAY", ""}};
+  struct Case {
+    std::vector<std::string> args;
+    std::string recording, line;
+  };
+  for (const Case& c : std::vector<Case>{
+           {{}, testing::recordingOf(12, 3),
+            "CSV written to: " + dir.file("März/run 1.csv") + " (12 lines, 3 entries dropped for a failed CRC)"},
+           {{}, testing::recordingOf(1), "CSV written to: " + dir.file("März/run 1.csv") + " (1 line)"},
+           {{"--xlsx"}, testing::recordingOf(5, 1),
+            "Workbook written to: " + dir.file("März/run 1.xlsx") + " (5 rows, 1 entry dropped for a failed CRC)"}}) {
+    SCOPED_TRACE(c.line);
+    writeFile(recording, c.recording);
+    std::vector<std::string> args = {TLQ_CONSOLE_PROGRAM};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    args.push_back(recording);
+    auto onTerminal = testing::RunningProcess(args, env, true).wait();
+    EXPECT_EQ(onTerminal.exitCode, 0) << onTerminal.err;
+    EXPECT_EQ(onTerminal.err, c.line + "\r\n");
+    EXPECT_EQ(onTerminal.out, "");
+    auto piped = testing::RunningProcess(args, env).wait();
+    EXPECT_EQ(piped.exitCode, 0) << piped.err;
+    EXPECT_EQ(piped.err, "");
+    EXPECT_EQ(piped.out, "");
+  }
+  // From the desktop: the table opened, as before, and no line.
+  env["DISPLAY"] = ":42";
+  env["TLQ_PROBE_LOG"] = openerLog;
+  auto desktop = testing::RunningProcess({TLQ_CONVERTER_EXE, recording}, env).wait();
+  EXPECT_EQ(desktop.exitCode, 0) << desktop.err;
+  EXPECT_EQ(desktop.err, "");
+  EXPECT_EQ(opened(), dir.file("März/run 1.csv") + "\n");
 }
 
 // From the desktop: the progress dialog (zenity), titled with the

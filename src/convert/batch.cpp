@@ -261,21 +261,31 @@ std::vector<Batch::NamedPart> Batch::partsNamedAfter(size_t i) const {
   return found == names->parts.end() ? std::vector<NamedPart>() : found->second;
 }
 
+TableBasis Batch::basisOf(const PathInfo& recording) const {
+  TableBasis basis;
+  basis.recordingModified = recording.modified;
+  basis.recordingSize = recording.size;
+  basis.workbook = settings_.workbooks;
+  if (!settings_.workbooks) {
+    basis.splitRows = settings_.splitRows;
+    basis.listSeparator = settings_.listSeparator;
+    basis.decimalSeparator = settings_.decimalSeparator;
+  }
+  return basis;
+}
+
 bool Batch::upToDate(size_t i, std::vector<std::string>& tables) const {
   const BatchItem& item = items_[i];
   if (!settings_.update || !item.problem.empty()) return false;
   PathInfo recording = pathInfo(item.path);
   if (recording.kind != PathKind::file) return false;
-  PathInfo first = pathInfo(item.table);
-  if (first.kind != PathKind::file || first.modified < recording.modified) return false;
-  std::vector<std::string> found = {item.table};
-  for (const NamedPart& part : partsNamedAfter(i)) {
-    PathInfo info = pathInfo(part.path);
-    if (info.kind != PathKind::file || info.modified < first.modified) continue;  // none, or an earlier split's
-    if (part.part != found.size() + 1) return false;  // a part missing before it: not whole
-    found.push_back(part.path);
-  }
-  tables = std::move(found);
+  std::vector<NamedPart> named = partsNamedAfter(i);
+  std::vector<std::pair<uint64_t, PathInfo>> infos;
+  for (const NamedPart& part : named) infos.emplace_back(part.part, pathInfo(part.path));
+  std::optional<std::vector<size_t>> proven = provenParts(pathInfo(item.table), infos, basisOf(recording));
+  if (!proven) return false;
+  tables = {item.table};
+  for (size_t at : *proven) tables.push_back(named[at].path);
   return true;
 }
 
@@ -298,27 +308,37 @@ bool Batch::ownedByARecording(size_t i, const std::string& part) const {
 
 // The files named as parts of the table beyond its last one, `parts`: each
 // listed, and with deleteStaleParts removed, unless it is a link, read-only,
-// or does not begin with the table's `header`. Called under the table's
-// lock, right after its commit; for a plan, with no header: `removed` then
-// says that it would be removed if it begins with the header.
-std::vector<StalePart> Batch::staleParts(size_t i, size_t parts, const std::string* header) const {
+// does not begin with the table's `header`, or is not this program's
+// untouched file: a part of the table's commit that this one replaced
+// (`older`, its first part before the commit), or one that commit left
+// (sameCommit, leftByCommit). Called under the table's lock, right after
+// its commit, whose first part is `newer`: an untouched part that stays is
+// marked as left by it. For a plan, with no header and no `newer`: `removed`
+// then says that it would be removed if it begins with the header.
+std::vector<StalePart> Batch::staleParts(size_t i, size_t parts, const std::string* header, const PathInfo& older,
+                                         const PathInfo* newer) const {
   std::vector<StalePart> stale;
   for (const NamedPart& named : partsNamedAfter(i)) {
-    if (named.part <= parts || pathInfo(named.path).kind != PathKind::file || ownedByARecording(i, named.path))
-      continue;
+    PathInfo info = pathInfo(named.path);
+    if (named.part <= parts || info.kind != PathKind::file || ownedByARecording(i, named.path)) continue;
     StalePart part{named.path, false, ""};
+    const bool link = named.link || linkTarget(named.path) != named.path;
+    const bool untouched = sameCommit(info, older) || leftByCommit(info, older);
     if (settings_.deleteStaleParts) {
-      if (named.link || linkTarget(named.path) != named.path)
+      if (link)
         part.kept = "it is a link";
       else if (isReadOnly(named.path))
         part.kept = "it is read-only";
       else if (header && !beginsWith(named.path, *header))
         part.kept = "its first line is not the table's header";
+      else if (!untouched)
+        part.kept = "it was changed, or not written with the table";
       else if (header && !removeFile(named.path))
         part.kept = lastSystemError();
       else
         part.removed = true;
     }
+    if (!part.removed && untouched && !link && newer) leaveStale(named.path, *newer);
     stale.push_back(std::move(part));
   }
   return stale;
@@ -327,7 +347,7 @@ std::vector<StalePart> Batch::staleParts(size_t i, size_t parts, const std::stri
 std::vector<StalePart> Batch::plannedStaleParts(size_t i) const {
   // A split table's parts are known once the recording is read.
   if (settings_.splitRows > 0 || !items_[i].problem.empty()) return {};
-  return staleParts(i, 1, nullptr);
+  return staleParts(i, 1, nullptr, pathInfo(items_[i].table), nullptr);
 }
 
 std::string Batch::wouldOverwrite(const std::string& path) const {
@@ -379,6 +399,7 @@ BatchResult Batch::convert(size_t i, unsigned threads, const std::atomic<bool>& 
     ConversionControl control{threads, &cancel, &progress, true};
     control.finishing = &finishing;
     control.intervalNanoseconds = settings_.intervalNanoseconds;
+    control.window = settings_.window;
     std::optional<RecordingTable> table;
     TLQ_AT(table.emplace(item.path, control));
     TLQ_AT(requireReplaceable(item.table));  // at once, not after the work
@@ -394,11 +415,13 @@ BatchResult Batch::convert(size_t i, unsigned threads, const std::atomic<bool>& 
       result.lines = counts.lines;
       result.dropped = counts.dropped;
       result.quality = std::move(counts.quality);
+      result.outside = counts.outside;
     } else {
       auto take = [&](LineBlock& lines) {
         files.put(lines);
         result.lines += lines.ends.size();
         result.dropped += lines.dropped;
+        result.outside += lines.outside;
       };
       TLQ_AT(table->convert(format, control, take));
       TLQ_AT(files.finish());
@@ -422,9 +445,17 @@ BatchResult Batch::convert(size_t i, unsigned threads, const std::atomic<bool>& 
       // parts that go in are one run's, and those beyond them are known.
       TableLock lock = TLQ_AT(TableLock(item.table));
       if (!sameFile(pathInfo(item.path), read)) throw recordingChanged(item.path);
+      const PathInfo older = pathInfo(item.table);
       TLQ_AT(files.commitLocked());
       result.swept = files.swept();
-      if (!settings_.workbooks) result.stale = staleParts(i, files.parts().size(), &header);
+      // The parts made one table by their time: one that cannot be set
+      // leaves a table that proves nothing, which the next --update
+      // converts again.
+      // A window's table is not the recording's whole table: it proves
+      // nothing, and a later --update converts it again.
+      if (!settings_.window || !settings_.window->active()) stampCommit(files.parts(), basisOf(read));
+      const PathInfo newer = pathInfo(item.table);
+      if (!settings_.workbooks) result.stale = staleParts(i, files.parts().size(), &header, older, &newer);
     }
     {
       std::lock_guard lock(foldersMutex_);

@@ -16,6 +16,8 @@
 
 #include "convert/convert.h"
 #include "convert/find_recordings.h"
+#include "convert/table_proof.h"
+#include "platform/folders.h"
 
 namespace tlq {
 
@@ -29,6 +31,7 @@ struct BatchSettings {
   bool deleteStaleParts = false;  // stale parts are removed where that is safe, not only listed
   std::optional<int64_t> intervalNanoseconds = std::nullopt;  // --interval: gaps measured against it
   bool checkOnly = false;  // --check: each recording read and measured, no table written
+  const TimeWindow* window = nullptr;  // only the lines in it, when it is active
 };
 
 // A file named as a part of a table beyond its last part now (left by an
@@ -45,6 +48,7 @@ struct BatchResult {
   State state = State::waiting;
   uint64_t lines = 0;    // data lines of the table written
   uint64_t dropped = 0;  // entries left out for a failed CRC
+  uint64_t outside = 0;  // lines left out by the window
   double seconds = 0;    // spent on it
   std::vector<std::string> tables;  // the files written (kept, when up to date), in order
   std::vector<StalePart> stale;     // files named as parts beyond them
@@ -83,11 +87,11 @@ class Batch {
   size_t lastStarted() const { return lastStarted_.load(); }  // the item started last
   unsigned workers() const { return workers_; }  // the most recordings under way at once
 
-  // With `update`: the item's table exists, is whole and is not older than
-  // its recording. Its parts are the first and those written with it or
-  // after it (a table's parts are written in order; an older one is a part
-  // of an earlier split, not of this table), and every one of them up to the
-  // last must be there. Fills `tables` with them when so.
+  // With `update`: the item's table is as a commit of this program put it
+  // in from the recording as it is now, with this batch's options, and
+  // whole (provenParts): its parts are the first and those that bear its
+  // commit's time, every one of them there. Fills `tables` with them when
+  // so.
   bool upToDate(size_t i, std::vector<std::string>& tables) const;
 
   // For a plan (--dry-run): the stale parts a table that is not split would
@@ -118,7 +122,9 @@ class Batch {
   std::shared_ptr<const FolderNames> namesIn(const std::string& folder) const;
   std::vector<NamedPart> partsNamedAfter(size_t i) const;
   bool ownedByARecording(size_t i, const std::string& part) const;
-  std::vector<StalePart> staleParts(size_t i, size_t parts, const std::string* header) const;
+  std::vector<StalePart> staleParts(size_t i, size_t parts, const std::string* header, const PathInfo& older,
+                                    const PathInfo* newer) const;
+  TableBasis basisOf(const PathInfo& recording) const;
 
   std::vector<BatchItem> items_;
   BatchSettings settings_;

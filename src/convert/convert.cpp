@@ -10,9 +10,11 @@
 #include "convert/ordered_work.h"
 #include "convert/recording.h"
 #include "convert/table_files.h"
+#include "convert/table_proof.h"
 #include "csv/csv.h"
 #include "error.h"
 #include "platform/file.h"
+#include "platform/folders.h"
 #include "platform/system.h"
 #include "sensors/force_elasto.h"
 #include "sensors/frames.h"
@@ -195,11 +197,18 @@ class EntryConverter {
   PatternScratch patternScratch_;  // for the decoders' patterns, on this converter's thread
 };
 
-// Makes CSV lines: each entry's row, as soon as it is made.
+// The window a conversion keeps to, when it has one that leaves lines out.
+const TimeWindow* windowOf(const ConversionControl& control) {
+  return control.window && control.window->active() ? control.window : nullptr;
+}
+
+// Makes CSV lines: each entry's row, as soon as it is made; a row outside
+// the window is counted, not written.
 class LineMaker {
  public:
-  LineMaker(const Columns& columns, const TableColumns& table, const CsvFormat& format)
-      : converter_(columns, nullptr, true), format_(format), table_(table), row_(format.header.size()) {}
+  LineMaker(const Columns& columns, const TableColumns& table, const CsvFormat& format, const TimeWindow* window)
+      : converter_(columns, nullptr, true), format_(format), table_(table), row_(format.header.size()),
+        window_(window), stamp_(columns.timestamp) {}
 
   // The lines take about one and a half times the entries' text.
   void prepare(LineBlock& lines, size_t recordingBytes) { lines.text.reserve(recordingBytes * 2); }
@@ -207,9 +216,14 @@ class LineMaker {
   void convert(const RecordingEntry& entry, LineBlock& lines) {
     converter_.convert(entry, row_);
     if (row_.rows() == 1) {
-      makeLine(format_, row_, 0, lines.text);
-      lines.text += "\r\n";
-      lines.ends.push_back(lines.text.size());
+      if (window_ && !window_->holdsRow(row_, 0, stamp_)) {
+        ++lines.outside;
+        row_.truncate(0, 0);  // not measured either: the quality is of the lines written
+      } else {
+        makeLine(format_, row_, 0, lines.text);
+        lines.text += "\r\n";
+        lines.ends.push_back(lines.text.size());
+      }
     }
     lines.dropped += row_.dropped;
     if (!lines.quality) lines.quality.emplace(table_);
@@ -224,25 +238,37 @@ class LineMaker {
   const CsvFormat& format_;
   const TableColumns& table_;
   RowBlock row_;
+  const TimeWindow* window_;
+  size_t stamp_;
 };
 
-// Makes rows, gathered in the block.
+// Makes rows, gathered in the block; a row outside the window is counted
+// and forgotten.
 class RowMaker {
  public:
-  RowMaker(const Columns& columns, const TimeStampZones* dateTimes)
-      : converter_(columns, dateTimes, false), columns_(columns.count) {}
+  RowMaker(const Columns& columns, const TimeStampZones* dateTimes, const TimeWindow* window, bool forCsv = false)
+      : converter_(columns, dateTimes, forCsv), columns_(columns.count), window_(window), stamp_(columns.timestamp) {}
 
   void prepare(RowBlock& rows, size_t) {
     if (rows.columns() != columns_) rows = RowBlock(columns_);
   }
 
-  void convert(const RecordingEntry& entry, RowBlock& rows) { converter_.convert(entry, rows); }
+  void convert(const RecordingEntry& entry, RowBlock& rows) {
+    const size_t before = rows.rows(), text = rows.textBytes();
+    converter_.convert(entry, rows);
+    if (window_ && rows.rows() > before && !window_->holdsRow(rows, before, stamp_)) {
+      rows.truncate(before, text);
+      ++rows.outside;
+    }
+  }
 
   static size_t bytes(const RowBlock& rows) { return rows.rows() * rows.columns() * sizeof(Cell) + rows.textBytes(); }
 
  private:
   EntryConverter converter_;
   size_t columns_;
+  const TimeWindow* window_;
+  size_t stamp_;
 };
 
 // Threads used unless TLQCONVERTER_THREADS says otherwise.
@@ -323,6 +349,22 @@ void convertEntries(const Recording& recording, const ConversionControl& control
       });
 }
 
+// What `work` returns; a failure of the recording's text (not of a file
+// written) raised as the change when the recording changed while it was
+// read: the entries read twice may then differ, and a fault in what was
+// read is no fault of the recording.
+template <typename Work>
+auto vouched(const Recording& recording, const Work& work) {
+  try {
+    return work();
+  } catch (const IoError&) {
+    throw;
+  } catch (const Error&) {
+    recording.requireUnchanged();
+    throw;
+  }
+}
+
 }  // namespace
 
 RecordingTable::RecordingTable(const std::string& path, const ConversionControl& control)
@@ -341,7 +383,10 @@ void RecordingTable::convert(const CsvFormat& format, const ConversionControl& c
     if (lines.quality) quality_.append(*lines.quality);
     take(lines);
   };
-  convertEntries<LineBlock>(recording_, control, [&] { return LineMaker(columns, table_, format); }, measured);
+  vouched(recording_, [&] {
+    convertEntries<LineBlock>(
+        recording_, control, [&] { return LineMaker(columns, table_, format, windowOf(control)); }, measured);
+  });
 }
 
 void RecordingTable::convertRows(const TimeStampZones* dateTimes, const ConversionControl& control,
@@ -352,7 +397,41 @@ void RecordingTable::convertRows(const TimeStampZones* dateTimes, const Conversi
     quality_.add(rows);
     take(rows);
   };
-  convertEntries<RowBlock>(recording_, control, [&] { return RowMaker(columns, dateTimes); }, measured);
+  vouched(recording_, [&] {
+    convertEntries<RowBlock>(
+        recording_, control, [&] { return RowMaker(columns, dateTimes, windowOf(control)); }, measured);
+  });
+}
+
+void RecordingTable::convertCsvRows(const ConversionControl& control,
+                                    const std::function<void(RowBlock&)>& take) const {
+  Columns columns(table_);
+  convertEntries<RowBlock>(recording_, control, [&] { return RowMaker(columns, nullptr, windowOf(control), true); }, take);
+}
+
+std::optional<std::string> RecordingTable::firstTimeStamp(const ConversionControl& control) const {
+  Columns columns(table_);
+  EntryConverter converter(columns, nullptr, true);
+  RowBlock row(columns.count);
+  std::optional<std::string> stamp;
+  struct Found {};  // ends the walk: no failure
+  try {
+    recording_.forEachEntry([&](const RecordingEntry& entry) {
+      stopIfCancelled(control);
+      converter.convert(entry, row);
+      if (row.rows() == 1 && (!windowOf(control) || windowOf(control)->holdsRow(row, 0, columns.timestamp))) {
+        const Cell& cell = row.cell(0, columns.timestamp);
+        if (cell.kind != CellKind::empty) {
+          stamp = std::string(row.textOf(cell));
+          throw Found();
+        }
+      }
+      row.clear();
+    });
+  } catch (const Found&) {
+    TraceFrame::forgetUnwound();
+  }
+  return stamp;
 }
 
 TimeStampZones RecordingTable::timeStampZones(const ConversionControl& control) const {
@@ -411,19 +490,25 @@ std::string mainConvert(const std::string& path, const ConversionControl& contro
   RecordingTable table = TLQ_AT(RecordingTable(path, control));
   CsvFormat format = TLQ_AT(newCsvFormat(table.columns()));
   TLQ_AT(refuseToOverwrite(table.recording(), csvPath));
-  TLQ_AT(requireReplaceable(csvPath));  // at once, not after the work
+  TLQ_AT(requireReplaceable(csvPath));  // at once, not after the work (a read-only table too, to root)
   // Into a temporary file beside the table, put in place once complete: a
   // run that is killed leaves the older table whole.
   TableFiles files = TLQ_AT(TableFiles(csvPath, makeHeader(format) + "\r\n", 0));
-  ConversionCounts made{table.recording().entries(), 0, 0, {}, {}};
+  ConversionCounts made{table.recording().entries(), 0, 0, 0, {}, {}};
   try {
     TLQ_AT(table.convert(format, control, [&](LineBlock& lines) {
       files.put(lines);
       made.lines += lines.ends.size();
       made.dropped += lines.dropped;
+      made.outside += lines.outside;
     }));
     TLQ_AT(table.recording().requireUnreplaced());
+    const PathInfo read = pathInfo(path);
     TLQ_AT(files.commit());
+    // As the batch proves its tables, so that --update takes this one for
+    // whole as long as the recording and the options are the same.
+    if (!windowOf(control))  // a table of a window is not the recording's whole table
+      stampCommit(files.parts(), {read.modified, read.size, 0, format.listSeparator, format.decimalSeparator, false});
   } catch (const ConversionCancelled&) {
     throw;  // the person asked to stop: no table that looks whole (the temporary file goes)
   } catch (...) {

@@ -16,6 +16,7 @@
 #include "table/date_time.h"
 #include "table/quality.h"
 #include "table/rows.h"
+#include "table/window.h"
 
 namespace tlq {
 
@@ -34,12 +35,14 @@ struct LineBlock {
   std::vector<size_t> ends;  // just past each line's "\r\n"
   uint64_t dropped = 0;
   std::optional<QualityMeter> quality;
+  uint64_t outside = 0;  // lines left out by a time window
 
   void clear() {
     text.clear();
     ends.clear();
     dropped = 0;
     if (quality) quality->clear();
+    outside = 0;
   }
 };
 
@@ -78,6 +81,7 @@ struct ConversionCounts {
   uint64_t samples = 0;  // entries of "data"
   uint64_t lines = 0;    // data lines written
   uint64_t dropped = 0;  // entries left out for a failed CRC
+  uint64_t outside = 0;  // lines left out by the time window
   std::vector<std::string> swept;  // files that stopped runs left, removed (TableFiles::swept)
   QualityFigures quality = {};     // of the rows converted
 };
@@ -108,6 +112,9 @@ struct ConversionControl {
   // The interval of the time stamps, when given (--interval): gaps are
   // measured against it instead of the median.
   std::optional<int64_t> intervalNanoseconds = std::nullopt;
+  // When it is active, only the lines whose time stamps it holds are made
+  // (the others counted as outside).
+  const TimeWindow* window = nullptr;
 };
 
 // The same with `control` (progress, cancel; a conversion cancelled leaves
@@ -134,7 +141,9 @@ class RecordingTable {
   // handing them to `take` in entry order, whole lines at a time. A failure at
   // entry k leaves the lines before k taken and nothing after. Lines are
   // handed over only once the recording is known not to have changed under
-  // them (with linesHiddenUntilTheEnd, the last of them).
+  // them (with linesHiddenUntilTheEnd, the last of them). A failure of an
+  // entry is raised as the change (recordingChanged) when the recording
+  // changed while it was read.
   void convert(const CsvFormat& format, const ConversionControl& control,
                const std::function<void(LineBlock&)>& take) const;
 
@@ -143,6 +152,15 @@ class RecordingTable {
   // time stamp is text.
   void convertRows(const TimeStampZones* dateTimes, const ConversionControl& control,
                    const std::function<void(RowBlock&)>& take) const;
+  // The same with every time stamp as text and each frame's record as the
+  // CSV field that convert() writes: rows whose lines are the table's (a
+  // merge's, column by column).
+  void convertCsvRows(const ConversionControl& control, const std::function<void(RowBlock&)>& take) const;
+
+  // The time stamp of the first data line, or nothing when no line has one
+  // (every entry read then). Raises what the conversion raises for the
+  // entries it reads.
+  std::optional<std::string> firstTimeStamp(const ConversionControl& control) const;
 
   // The zones of the time stamps the rows show (a pass over the entries;
   // entries left out for a failed CRC count too). Raises nothing of the

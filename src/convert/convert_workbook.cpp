@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "convert/table_files.h"
+#include "convert/table_proof.h"
 #include "error.h"
 #include "platform/folders.h"
 #include "platform/system.h"
@@ -50,6 +51,7 @@ WorkbookCounts writeWorkbook(const std::string& path, const RecordingTable& tabl
   TLQ_AT(table.convertRows(&settings.zones, pieces, [&](RowBlock& rows) {
     book.put(rows);
     counts.dropped += rows.dropped;
+    counts.outside += rows.outside;
   }));
   counts.lines = book.lines();
   counts.quality = table.quality().figures(control.intervalNanoseconds);
@@ -78,8 +80,12 @@ std::string mainConvertWorkbook(const std::string& path, const ConversionControl
   TableFiles files = TLQ_AT(TableFiles(xlsxPath, "", 0));
   WorkbookCounts made = TLQ_AT(writeWorkbook(path, table, control, files));
   TLQ_AT(table.recording().requireUnreplaced());
+  const PathInfo read = pathInfo(path);
   TLQ_AT(files.commit());
-  if (counts) *counts = {table.recording().entries(), made.lines, made.dropped, files.swept(), made.quality};
+  if (!control.window || !control.window->active())  // --update takes it for whole; a window's is not
+    stampCommit(files.parts(), {read.modified, read.size, 0, 0, 0, true});
+  if (counts)
+    *counts = {table.recording().entries(), made.lines, made.dropped, made.outside, files.swept(), made.quality};
   return xlsxPath;
 }
 

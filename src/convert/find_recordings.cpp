@@ -4,6 +4,7 @@
 #include <map>
 #include <set>
 
+#include "convert/sweep.h"
 #include "platform/folders.h"
 #include "platform/system.h"
 #include "text.h"
@@ -124,6 +125,7 @@ class Finder {
       found_.push_back(std::move(failed));
       return;
     }
+    noteListing(folder, *entries);  // what stopped runs left there, for the sweep
     for (const FolderEntry& e : *entries) {
       std::string path = joinPath(folder, e.name);
       if (e.kind == PathKind::folder) {
@@ -143,6 +145,7 @@ class Finder {
                      ? tablePathFor(path, options_.extension)
                      : joinPath(joined(options_.outDir, below), tablePathFor(nameOf(path), options_.extension));
     item.size = info.size;
+    item.relative = joined(below, nameOf(path));
     found_.push_back(std::move(item));
   }
 

@@ -13,6 +13,9 @@ struct BatchItem {
   std::string path;   // the recording, as found: a PATH, or a PATH joined with the names below it
   std::string table;  // its table (the first part, when tables are split)
   uint64_t size = 0;  // bytes, when it was found
+  // Its path below the PATH it was found in (its name, when the PATH is the
+  // recording itself), with the system's separator between folders.
+  std::string relative;
   // Why it cannot be converted, found before trying: a folder that could not
   // be read (listed in place of what it holds), a table that an earlier
   // recording writes too, or a table that is another recording. Raised as

@@ -71,6 +71,24 @@ TEST_F(FindRecordings, LinksToFoldersAreNotFollowedLinksToFilesAre) {
   // A link named as a PATH is followed.
   EXPECT_EQ(pathsOf(findRecordings({dir.file("d/linked")}, {})), std::vector<std::string>{dir.file("d/linked/r.tlq")});
 }
+
+// The system takes "link/.." to the parent of the link's target: that
+// folder, named so beside its own name, is one folder, its recordings taken
+// once, and a table there is one file whichever way it is named.
+TEST_F(FindRecordings, DotDotAfterALinkIsWhereTheLinkLeads) {
+  put("tree/r.tlq");
+  put("tree/sub/s.tlq");
+  fs::create_directories(dir.file("a"));
+  fs::create_directory_symlink("../tree/sub", dir.file("a/link"));
+  auto items = findRecordings({dir.file("tree"), dir.file("a/link/.."), dir.file("a/link/../r.tlq")}, {});
+  EXPECT_EQ(pathsOf(items), (std::vector<std::string>{dir.file("tree/r.tlq"), dir.file("tree/sub/s.tlq")}));
+  EXPECT_EQ(placeKey(dir.file("a/link/../r.csv")), placeKey(dir.file("tree/r.csv")));
+  EXPECT_EQ(placeKey(dir.file("a/link/../sub/../r.csv")), placeKey(dir.file("tree/r.csv")));
+  EXPECT_NE(placeKey(dir.file("a/link/../r.csv")), placeKey(dir.file("a/r.csv")));
+  // Below a folder that is not there yet, ".." is taken by name.
+  EXPECT_EQ(placeKey(dir.file("a/link/../new/deeper/../../r.csv")), placeKey(dir.file("tree/r.csv")));
+  EXPECT_EQ(placeKey(dir.file("a/link/../new/x.csv")), placeKey(dir.file("tree/./new//x.csv")));
+}
 #endif
 
 // One folder and name, however spelled, is one recording; another name of

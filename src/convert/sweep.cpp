@@ -25,17 +25,21 @@ struct FolderScratch {
 std::mutex scratchMutex;
 std::map<std::string, FolderScratch> scratchByFolder;  // by comparablePath
 
+void take(FolderScratch& scratch, const std::vector<FolderEntry>& entries) {
+  for (const FolderEntry& entry : entries) {
+    if (entry.link || entry.kind != PathKind::file) continue;
+    if (isScratchName(entry.name, ".old")) scratch.asides.insert(entry.name);
+    if (isScratchName(entry.name, ".tmp")) scratch.temporaries.push_back(entry.name);
+  }
+}
+
 // The folder's scratch, listed on first use; under scratchMutex.
 FolderScratch& scratchOf(const std::string& folder) {
   const std::string listed = folder.empty() ? "." : folder;
   auto [at, fresh] = scratchByFolder.try_emplace(comparablePath(listed));
   if (fresh) {
     std::optional<std::vector<FolderEntry>> entries = listFolder(listed);
-    for (const FolderEntry& entry : entries ? *entries : std::vector<FolderEntry>()) {
-      if (entry.link || entry.kind != PathKind::file) continue;
-      if (isScratchName(entry.name, ".old")) at->second.asides.insert(entry.name);
-      if (isScratchName(entry.name, ".tmp")) at->second.temporaries.push_back(entry.name);
-    }
+    if (entries) take(at->second, *entries);
   }
   return at->second;
 }
@@ -99,6 +103,12 @@ std::vector<std::string> sweepAsides(const std::vector<std::string>& parts) {
     }
   }
   return removed;
+}
+
+void noteListing(const std::string& folder, const std::vector<FolderEntry>& entries) {
+  std::lock_guard lock(scratchMutex);
+  auto [at, fresh] = scratchByFolder.try_emplace(comparablePath(folder.empty() ? "." : folder));
+  if (fresh) take(at->second, entries);
 }
 
 bool asidesLeftIn(const std::string& folder) {

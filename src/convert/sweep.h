@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/folders.h"
+
 namespace tlq {
 
 // "tlqconverter_" and 8 letters: the start of every such file's name.
@@ -33,6 +35,11 @@ std::vector<std::string> sweepTemporaryFiles(const std::string& folder);
 // moved aside from those names, where no run holds them. Returns the paths
 // removed.
 std::vector<std::string> sweepAsides(const std::vector<std::string>& parts);
+
+// A listing of `folder` that a caller made anyway (the search for
+// recordings): the sweeps take what it found instead of listing it again.
+// Nothing when the folder was looked at before.
+void noteListing(const std::string& folder, const std::vector<FolderEntry>& entries);
 
 // Whether a stopped run left older parts moved aside in `folder`, as the
 // folder was when it was first looked at: the only case in which a table

@@ -74,6 +74,7 @@ void TableFiles::startPart() {
   // system; never over another file.
   for (int attempt = 0; !file_; ++attempt) {
     std::string temp = scratchName(folderOf(target), ".tmp");
+    FolderMaking making(folderOf(temp), std::chrono::seconds(1));  // a commit holds it for milliseconds
     try {
       file_ = std::make_unique<OutputFile>(temp, OutputFile::Create::fresh);
     } catch (const IoError& e) {
@@ -92,6 +93,7 @@ void TableFiles::startPart() {
     temps_.push_back(temp);
     holds_.push_back(std::move(hold));
   }
+  file_->nameAs(finalPath);  // a person knows the table, not our temporary file
   finals_.push_back(finalPath);
   targets_.push_back(target);
   TLQ_AT(file_->write(header_));
@@ -141,9 +143,10 @@ std::string TableFiles::putBack(size_t asideUpTo, size_t inFrom) {
   return kept;
 }
 
+// Only the folder whose lock the commit holds: no live run is making a
+// file there meanwhile (FolderMaking).
 void TableFiles::sweep() {
-  for (const std::string& folder : folders())
-    for (std::string& path : sweepTemporaryFiles(folder)) swept_.push_back(std::move(path));
+  for (std::string& path : sweepTemporaryFiles(folderOf(csvPath_))) swept_.push_back(std::move(path));
 }
 
 void TableFiles::makeDurable() {

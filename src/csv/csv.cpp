@@ -105,24 +105,45 @@ void putNumber(const CsvFormat& format, double number, bool plain, Appender& out
 
 }  // namespace
 
+namespace {
+
+// One cell as its field.
+inline void putCell(const CsvFormat& format, const RowBlock& rows, const Cell& cell, bool plainNumbers,
+                    Appender& line) {
+  switch (cell.kind) {
+    case CellKind::empty: break;
+    case CellKind::number: putNumber(format, cell.number, plainNumbers, line); break;
+    case CellKind::text:
+      if (cell.csvField) {
+        line.put(rows.textOf(cell));
+        break;
+      }
+      [[fallthrough]];
+    case CellKind::dateTime: putQuoted(format, rows.textOf(cell), line); break;
+  }
+}
+
+}  // namespace
+
 void makeLine(const CsvFormat& format, const RowBlock& rows, size_t row, std::string& out) {
   const bool plainNumbers = numbersArePlain(format);
   Appender line(out);
   for (size_t i = 0; i < format.header.size(); ++i) {
     if (i > 0) line.put(format.listSeparator);
     if (i >= rows.columns()) continue;
-    const Cell& cell = rows.cell(row, i);
-    switch (cell.kind) {
-      case CellKind::empty: break;
-      case CellKind::number: putNumber(format, cell.number, plainNumbers, line); break;
-      case CellKind::text:
-        if (cell.csvField) {
-          line.put(rows.textOf(cell));
-          break;
-        }
-        [[fallthrough]];
-      case CellKind::dateTime: putQuoted(format, rows.textOf(cell), line); break;
-    }
+    putCell(format, rows, rows.cell(row, i), plainNumbers, line);
+  }
+  line.flush();
+}
+
+void makeLine(const CsvFormat& format, const RowBlock& rows, size_t row, const std::vector<size_t>& from,
+              std::string& out) {
+  const bool plainNumbers = numbersArePlain(format);
+  Appender line(out);
+  for (size_t i = 0; i < format.header.size(); ++i) {
+    if (i > 0) line.put(format.listSeparator);
+    if (i >= from.size() || from[i] >= rows.columns()) continue;
+    putCell(format, rows, rows.cell(row, from[i]), plainNumbers, line);
   }
   line.flush();
 }

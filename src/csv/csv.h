@@ -35,6 +35,10 @@ std::string makeHeader(const CsvFormat& format);
 // field per column of the format, in its order; an empty cell is an empty
 // field, a date-time the text it was made of.
 void makeLine(const CsvFormat& format, const RowBlock& rows, size_t row, std::string& out);
+// The same with field i made of the block's column `from[i]`: an empty
+// field where that is no column of the block (TableColumns::kAbsent).
+void makeLine(const CsvFormat& format, const RowBlock& rows, size_t row, const std::vector<size_t>& from,
+              std::string& out);
 
 // Text as one field: in double quotes, inner quotes doubled, when it holds
 // the list separator, a double quote, CR or LF; unchanged otherwise.

@@ -9,7 +9,7 @@ namespace {
 constexpr size_t kBufferSize = 1 << 18;
 }
 
-OutputFile::OutputFile(const std::string& path, Create how) : handle_(file_ops::create(path, how)) {
+OutputFile::OutputFile(const std::string& path, Create how) : handle_(file_ops::create(path, how)), path_(path) {
   // The system's reason, before anything else can call the system (a trace
   // frame does, under Windows).
   std::string reason = handle_ == -1 ? lastSystemError() : std::string();
@@ -28,12 +28,12 @@ void OutputFile::write(std::string_view text) {
   TLQ_OP("write");
   if (buffer_.size() + text.size() > kBufferSize && !flush()) {
     std::string reason = lastSystemError();
-    throw IoError("cannot write string to file").withReason(reason);
+    throw IoError("cannot write string to file").withReason(reason).withPath(path_);
   }
   if (text.size() >= kBufferSize) {
     if (!file_ops::write(handle_, text.data(), text.size())) {
       std::string reason = lastSystemError();
-      throw IoError("cannot write string to file").withReason(reason);
+      throw IoError("cannot write string to file").withReason(reason).withPath(path_);
     }
     return;
   }
@@ -49,7 +49,7 @@ void OutputFile::close() {
     reason = lastSystemError();
   }
   handle_ = -1;
-  if (!ok) throw IoError("cannot write string to file").withReason(reason);
+  if (!ok) throw IoError("cannot write string to file").withReason(reason).withPath(path_);
 }
 
 void OutputFile::abandon() {

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace tlq {
 
@@ -67,19 +68,24 @@ class OutputFile {
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
-  // Raises IoError "cannot write string to file".
+  // Raises IoError "cannot write string to file", with the file's path
+  // (Error::path).
   void write(std::string_view text);
-  // Flushes and closes; raises IoError "cannot write string to file" when
-  // that fails. The file is closed either way.
+  // Flushes and closes; raises IoError "cannot write string to file" (with
+  // the path, as above) when that fails. The file is closed either way.
   void close();
   // Flushes and closes on a way out that reports something else already:
   // raises nothing.
   void abandon();
+  // The name a failure to write names (Error::path): the file's own path,
+  // or the table a temporary file is made for.
+  void nameAs(std::string path) { path_ = std::move(path); }
 
  private:
   bool flush();
 
   intptr_t handle_;
+  std::string path_;
   std::string buffer_;
 };
 
@@ -95,6 +101,13 @@ void replaceFile(const std::string& path, std::string_view contents);
 // The size of the file an open C stream writes (what it has handed the
 // system: flush it first); nothing when the system cannot tell.
 std::optional<uint64_t> streamSize(std::FILE* stream);
+
+// Whether `bytes` can be had on the disk of `folder` now: a file of that
+// size is allocated there (one without a name where the system makes such
+// files, else one removed as soon as it is made) and given up again.
+// Nothing when they can, else the system's reason ("No space left on
+// device").
+std::optional<std::string> spaceFor(const std::string& folder, uint64_t bytes);
 
 // Makes the file's contents durable (on the disk, not only in the system's
 // cache), so that a crash of the system cannot leave it empty or short

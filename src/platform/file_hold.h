@@ -34,6 +34,8 @@ class FileHold {
   void release();
 
  private:
+  static void close(intptr_t handle);  // one implementation per platform
+
   intptr_t handle_ = -1;
   State state_ = State::none;
 };

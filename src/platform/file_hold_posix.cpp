@@ -4,8 +4,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <utility>
-
 #include "platform/file_hold.h"
 
 namespace tlq {
@@ -51,24 +49,7 @@ FileHold::FileHold(const std::string& path) : state_(State::lost) {
   state_ = State::held;
 }
 
-FileHold::~FileHold() { release(); }
-
-FileHold::FileHold(FileHold&& other) noexcept
-    : handle_(std::exchange(other.handle_, -1)), state_(std::exchange(other.state_, State::none)) {}
-
-FileHold& FileHold::operator=(FileHold&& other) noexcept {
-  if (this != &other) {
-    release();
-    handle_ = std::exchange(other.handle_, -1);
-    state_ = std::exchange(other.state_, State::none);
-  }
-  return *this;
-}
-
-void FileHold::release() {
-  if (handle_ != -1) ::close(static_cast<int>(handle_));
-  handle_ = -1;
-}
+void FileHold::close(intptr_t handle) { ::close(static_cast<int>(handle)); }
 
 bool removeIfAbandoned(const std::string& path) {
   int fd = openForLock(path);

@@ -1,7 +1,5 @@
 #include "platform/win32_text.h"  // windows.h first
 
-#include <utility>
-
 #include "platform/file_hold.h"
 
 namespace tlq {
@@ -18,24 +16,7 @@ FileHold::FileHold(const std::string& path) : state_(State::lost) {
   state_ = State::held;
 }
 
-FileHold::~FileHold() { release(); }
-
-FileHold::FileHold(FileHold&& other) noexcept
-    : handle_(std::exchange(other.handle_, -1)), state_(std::exchange(other.state_, State::none)) {}
-
-FileHold& FileHold::operator=(FileHold&& other) noexcept {
-  if (this != &other) {
-    release();
-    handle_ = std::exchange(other.handle_, -1);
-    state_ = std::exchange(other.state_, State::none);
-  }
-  return *this;
-}
-
-void FileHold::release() {
-  if (handle_ != -1) ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
-  handle_ = -1;
-}
+void FileHold::close(intptr_t handle) { ::CloseHandle(reinterpret_cast<HANDLE>(handle)); }
 
 bool removeIfAbandoned(const std::string& path) {
   HANDLE h = ::CreateFileW(widePath(path).c_str(), GENERIC_READ | DELETE, 0, nullptr, OPEN_EXISTING,

@@ -14,6 +14,7 @@
 #include "error.h"
 #include "platform/file.h"
 #include "platform/system.h"
+#include "platform/temp_files.h"
 
 namespace tlq {
 
@@ -217,6 +218,26 @@ std::optional<uint64_t> streamSize(std::FILE* stream) {
   struct stat st {};
   if (::fstat(::fileno(stream), &st) != 0) return std::nullopt;
   return static_cast<uint64_t>(st.st_size);
+}
+
+std::optional<std::string> spaceFor(const std::string& folder, uint64_t bytes) {
+  int fd = -1;
+#ifdef O_TMPFILE
+  fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+#endif
+  for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+    std::string path = folder + "/" + randomName("tlqconverter_", 8, ".tmp");
+    fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0) ::unlink(path.c_str());
+    else if (errno != EEXIST) return lastSystemError();
+  }
+  if (fd < 0) return lastSystemError();
+  // posix_fallocate writes a byte a block where the file system cannot
+  // allocate (FAT): slower, but the space is the disk's all the same.
+  int error = bytes ? ::posix_fallocate(fd, 0, static_cast<off_t>(bytes)) : 0;
+  ::close(fd);
+  if (error == 0) return std::nullopt;
+  return std::generic_category().message(error);
 }
 
 bool syncFile(const std::string& path) {

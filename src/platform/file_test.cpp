@@ -55,6 +55,57 @@ TEST(MappedFile, OnlyARegularFileIsOpened) {
 #endif
 }
 
+#ifdef _WIN32
+// The file's failure and the system's words (or ours) for it.
+std::string openReason(const std::string& path) {
+  try {
+    MappedFile file(path);
+  } catch (const Error& e) {
+    return e.message() + " (" + e.reason() + ")";
+  }
+  return "no error";
+}
+
+// A file whose name Windows reserves for a device (as another system can
+// leave it in a folder, "aux.tlq" among the recordings) opens that device:
+// the reason says the name is reserved.
+TEST(MappedFile, ANameWindowsReservesSaysSo) {
+  testing::TempDir dir;
+  for (std::string name : {"aux.tlq", "com1.tlq", "nul.tlq", "Lpt3 .x.tlq", "CON"}) {
+    std::string path = testing::fullPath(dir.file(name));
+    // Made through the name the system takes as it stands.
+    HANDLE h = ::CreateFileW((L"\\\\?\\" + widen(path)).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE) << name;
+    ::CloseHandle(h);
+    std::string stem = name.substr(0, name.find_first_of(" ."));
+    for (char& c : stem) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    EXPECT_EQ(openReason(path), "cannot open: " + path + " (the name " + stem + " is one that Windows reserves for a device)");
+    ::DeleteFileW((L"\\\\?\\" + widen(path)).c_str());
+  }
+  // Others keep the system's words.
+  EXPECT_EQ(openReason(dir.file("auxiliary.tlq")),
+            "cannot open: " + dir.file("auxiliary.tlq") + " (" + systemMessage(ERROR_FILE_NOT_FOUND) + ")");
+}
+#else
+// A write that fails (a full disk) names the file apart from the message,
+// which stays as it was.
+TEST(OutputFile, AFailedWriteNamesTheFile) {
+  for (bool closing : {false, true}) {
+    try {
+      OutputFile out("/dev/full");
+      out.write(closing ? std::string(10, 'x') : std::string(1 << 20, 'x'));
+      out.close();
+      ADD_FAILURE() << "no error";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.message(), "cannot write string to file");
+      EXPECT_EQ(e.reason(), std::generic_category().message(ENOSPC));
+      EXPECT_EQ(e.path(), "/dev/full");
+    }
+  }
+}
+#endif
+
 TEST(MappedFile, EmptyFileHasNoBytes) {
   testing::TempDir dir;
   testing::writeFile(dir.file("e"), "");

@@ -3,6 +3,8 @@
 #include "error.h"
 #include "platform/file.h"
 #include "platform/folders.h"
+#include "platform/system.h"
+#include "platform/temp_files.h"
 #include "platform/win32_text.h"
 
 namespace tlq {
@@ -39,6 +41,26 @@ bool modifiedOf(HANDLE h, uint64_t (&modified)[2]) {
   return true;
 }
 
+// The words for a file whose name Windows reserves for a device ("aux.tlq",
+// "COM1.tlq", "nul .tlq": the name up to its first dot, blanks at its end
+// ignored), which the system opens as that device; "" for any other name.
+std::string reservedNameReason(const std::string& path) {
+  size_t start = path.find_last_of("\\/:");
+  std::string stem = path.substr(start == std::string::npos ? 0 : start + 1);
+  for (char& c : stem)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  stem.resize(std::min(stem.size(), stem.find('.')));
+  while (!stem.empty() && stem.back() == ' ') stem.pop_back();
+  bool reserved = stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL" || stem == "CONIN$" ||
+                  stem == "CONOUT$";
+  // COM1 to COM9 and LPT1 to LPT9, and with a superscript 1, 2 or 3 (UTF-8)
+  if ((stem.starts_with("COM") || stem.starts_with("LPT")) &&
+      ((stem.size() == 4 && stem[3] >= '1' && stem[3] <= '9') || stem == stem.substr(0, 3) + "\u00b9" ||
+       stem == stem.substr(0, 3) + "\u00b2" || stem == stem.substr(0, 3) + "\u00b3"))
+    reserved = true;
+  return reserved ? "the name " + stem + " is one that Windows reserves for a device" : "";
+}
+
 }  // namespace
 
 MappedFile::MappedFile(const std::string& path) {
@@ -46,11 +68,13 @@ MappedFile::MappedFile(const std::string& path) {
   HANDLE h = openForReading(path);
   if (h == INVALID_HANDLE_VALUE) {
     std::string reason = systemMessage(::GetLastError());
-    throw IoError("cannot open: " + path).withReason(reason);
+    std::string reserved = reservedNameReason(path);
+    throw IoError("cannot open: " + path).withReason(reserved.empty() ? reason : reserved);
   }
   if (::GetFileType(h) != FILE_TYPE_DISK) {  // a pipe or a device
     ::CloseHandle(h);
-    throw IoError("cannot open: " + path);
+    std::string reserved = reservedNameReason(path);
+    throw IoError("cannot open: " + path).withReason(reserved.empty() ? "not a regular file" : reserved);
   }
   handle_ = reinterpret_cast<intptr_t>(h);
   modifiedOf(h, modified_);
@@ -73,7 +97,7 @@ MappedFile::MappedFile(const std::string& path) {
     bool ok = TLQ_AT(readAll(h, copy_));
     if (!ok) {
       ::CloseHandle(h);
-      throw IoError("cannot open: " + path);
+      throw IoError("cannot open: " + path).withReason(reservedNameReason(path));
     }
     data_ = copy_.data();
     size_ = copy_.size();
@@ -152,6 +176,32 @@ std::optional<uint64_t> streamSize(std::FILE* stream) {
   __int64 size = ::_filelengthi64(::_fileno(stream));
   if (size < 0) return std::nullopt;
   return static_cast<uint64_t>(size);
+}
+
+std::optional<std::string> spaceFor(const std::string& folder, uint64_t bytes) {
+  HANDLE h = INVALID_HANDLE_VALUE;
+  for (int attempt = 0; h == INVALID_HANDLE_VALUE && attempt < 100; ++attempt) {
+    std::string path = folder + "\\" + randomName("tlqconverter_", 8, ".tmp");
+    // Gone with its handle, also when the process is killed.
+    h = ::CreateFileW(widePath(path).c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                      FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (h == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS) return lastSystemError();
+  }
+  if (h == INVALID_HANDLE_VALUE) return lastSystemError();
+  FILE_ALLOCATION_INFO allocation{};
+  allocation.AllocationSize.QuadPart = static_cast<LONGLONG>(bytes);
+  bool ok = ::SetFileInformationByHandle(h, FileAllocationInfo, &allocation, sizeof allocation) != 0;
+  if (!ok && ::GetLastError() != ERROR_DISK_FULL && ::GetLastError() != ERROR_HANDLE_DISK_FULL) {
+    // Where the call is not there (wine), the file's end set as far: NTFS
+    // allocates it all the same (the file is not sparse).
+    LARGE_INTEGER size{};
+    size.QuadPart = static_cast<LONGLONG>(bytes);
+    ok = ::SetFilePointerEx(h, size, nullptr, FILE_BEGIN) && ::SetEndOfFile(h);
+  }
+  std::string reason = ok ? std::string() : lastSystemError();
+  ::CloseHandle(h);
+  if (ok) return std::nullopt;
+  return reason;
 }
 
 bool syncFile(const std::string& path) {

@@ -48,6 +48,21 @@ FolderLock::FolderLock(const std::string& folder, std::chrono::milliseconds wait
   }
 }
 
+FolderMaking::FolderMaking(const std::string& folder, std::chrono::milliseconds wait) {
+  const auto deadline = std::chrono::steady_clock::now() + wait;
+  auto pause = std::chrono::milliseconds(1);
+  // A commit holds the folder for a few renames.
+  while (folder_lock_ops::tryLockShared(folder, handle_) == folder_lock_ops::Outcome::busy &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(pause);
+    pause = std::min(pause * 2, std::chrono::milliseconds(50));
+  }
+}
+
+FolderMaking::~FolderMaking() {
+  if (handle_ != -1) folder_lock_ops::unlock(handle_);
+}
+
 FolderLock::~FolderLock() {
   if (handle_ != -1) folder_lock_ops::unlock(handle_);
 }

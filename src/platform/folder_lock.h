@@ -38,10 +38,29 @@ class FolderLock {
   bool held_ = false;
 };
 
+// Held while a file of ours is made in a folder and taken hold of
+// (FileHold), so that a run sweeping the folder under its FolderLock never
+// finds a live run's file between the two and takes it for left over.
+// POSIX: a shared flock on the folder, which a FolderLock excludes, waited
+// for at most `wait` (then the file is made all the same); Windows: nothing,
+// the file's own handle holds it from its making.
+class FolderMaking {
+ public:
+  FolderMaking(const std::string& folder, std::chrono::milliseconds wait);
+  ~FolderMaking();
+  FolderMaking(const FolderMaking&) = delete;
+  FolderMaking& operator=(const FolderMaking&) = delete;
+
+ private:
+  intptr_t handle_ = -1;
+};
+
 // The system's lock on a folder, one implementation per platform.
 namespace folder_lock_ops {
 enum class Outcome { locked, busy, none };  // none: the folder takes no lock
 Outcome tryLock(const std::string& folder, intptr_t& handle);
+// The same, shared with other such holds (FolderMaking).
+Outcome tryLockShared(const std::string& folder, intptr_t& handle);
 void unlock(intptr_t handle);
 }  // namespace folder_lock_ops
 

@@ -25,6 +25,9 @@ Outcome tryLock(const std::string& folder, intptr_t& handle) {
   return Outcome::none;
 }
 
+// A file's own handle holds it from its making: nothing to wait for.
+Outcome tryLockShared(const std::string&, intptr_t&) { return Outcome::none; }
+
 void unlock(intptr_t handle) { ::CloseHandle(reinterpret_cast<HANDLE>(handle)); }
 
 }  // namespace tlq::folder_lock_ops

@@ -25,20 +25,31 @@ std::string Places::key(const std::string& path) {
   std::string at = comparablePath(path);
   std::string folder = folderOf(at);
   if (folder.empty() || folder == at) return at;  // a root, or a path the system could not make absolute
+  if (nameOf(at) == "..") return folderKey(at);   // a folder, not a place in one
   return folderKey(folder) + "/" + nameOf(at);
 }
 
+// A folder by what the system opens at its path: where a folder on the way
+// is a link, a ".." after it leads to the parent of the link's target, not
+// back to the folder the link is in.
 std::string Places::folderKey(const std::string& folder) {
   if (auto known = folders_.find(folder); known != folders_.end()) return known->second;
   std::string key;
   PathInfo info = pathInfo(folder);
-  std::string parent = folderOf(folder);
-  if (info.kind == PathKind::folder && info.id)
+  std::string parent = folderOf(folder), name = nameOf(folder);
+  if (info.kind == PathKind::folder && info.id) {
     key = std::to_string(info.id->device) + ":" + std::to_string(info.id->file);
-  else if (parent.empty() || parent == folder)
+  } else if (parent.empty() || parent == folder) {
     key = folder;  // a root that the system does not know
-  else
-    key = folderKey(parent) + "/" + nameOf(folder);
+  } else if (name == "..") {
+    // The folder before it is missing (else the system would have found
+    // this one): once made, it is a folder of its own, and ".." leads back.
+    std::string above = folderKey(parent);
+    size_t cut = above.rfind('/');
+    key = cut == std::string::npos || cut == 0 ? above + "/.." : above.substr(0, cut);
+  } else {
+    key = folderKey(parent) + "/" + name;
+  }
   folders_.emplace(folder, key);
   return key;
 }

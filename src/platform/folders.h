@@ -45,10 +45,12 @@ bool setModified(const std::string& path, int64_t modified);
 std::string linkTarget(const std::string& path);
 
 // The place a path names, whether or not a file is there: the identity of
-// the deepest folder on the path that exists, then the rest of the path
-// below it (in one letter case where the system ignores it). Two paths give
-// the same key when they name one place, whatever their spelling or the
-// links among their folders; a link at the end is not followed.
+// the deepest folder on the path that exists, as the system opens it, then
+// the rest of the path below it (in one letter case where the system ignores
+// it). Two paths give the same key when they name one place, whatever their
+// spelling or the links among their folders ("link/.." included, which
+// POSIX systems take to the parent of the link's target); a link at the end
+// is not followed. A path that ends in ".." gives its folder's identity.
 std::string placeKey(const std::string& path);
 
 // placeKey for many paths, each folder looked at once.
@@ -63,8 +65,8 @@ class Places {
 
 // Before a finished file replaces the file at `path`: raises IoError
 // "cannot open: " + `shownAs`, with the system's reason, where the single
-// conversion could not write it either (a folder, a read-only file, no
-// right to write); else makes `temp` keep what the older file was beyond
+// conversion could not write it either (a folder, a read-only file as
+// isReadOnly tells it, also to root, no right to write); else makes `temp` keep what the older file was beyond
 // its contents (its permission bits; under Windows its attributes). Nothing
 // to do when `path` names no file.
 void prepareReplacement(const std::string& path, const std::string& temp, const std::string& shownAs);
@@ -121,9 +123,11 @@ bool renameFresh(const std::string& from, const std::string& to);
 std::string folderOf(const std::string& path);
 std::string nameOf(const std::string& path);
 
-// The path made absolute, with "." and ".." steps taken out and, where the
-// system ignores letter case, in one case: two names of one place compare
-// equal (links aside).
+// The path made absolute, with "." steps and doubled separators taken out
+// and, where the system ignores letter case, in one case. A ".." step is
+// taken out only where the system itself takes it by name (Windows, before
+// the path reaches a link); a POSIX system takes it from where the path
+// before it leads, so there it stays (placeKey resolves it).
 std::string comparablePath(const std::string& path);
 
 // A file's name in the one letter case in which the system compares names

@@ -69,11 +69,15 @@ void refuseUnreplaceable(const std::string& path, const std::string& shownAs) {
   if (!S_ISREG(st.st_mode))
     throw IoError("cannot open: " + shownAs)
         .withReason(S_ISDIR(st.st_mode) ? std::generic_category().message(EISDIR) : "not a regular file");
-  // What the single conversion's open for writing would meet.
+  // What an open for writing would meet; and a file with no write
+  // permission at all, which root could open, but which is read-only by its
+  // mode (as isReadOnly says, for stale parts too).
   if (::access(path.c_str(), W_OK) != 0) {
     std::string reason = lastSystemError();
     throw IoError("cannot open: " + shownAs).withReason(reason);
   }
+  if ((st.st_mode & 0222) == 0)
+    throw IoError("cannot open: " + shownAs).withReason(std::generic_category().message(EACCES));
 }
 
 void prepareReplacement(const std::string& path, const std::string& temp, const std::string& shownAs) {
@@ -162,13 +166,27 @@ bool renameFresh(const std::string& from, const std::string& to) {
   return true;
 }
 
+// The ".." steps stay: the system takes each from where the path before it
+// leads, which is the parent of a link's target, not the folder the link is
+// in (Places resolves them by the folders' identities).
 std::string comparablePath(const std::string& path) {
-  std::error_code ec;
-  std::filesystem::path absolute = std::filesystem::absolute(path, ec);
-  if (ec) return path;
-  std::string normal = absolute.lexically_normal().string();
-  while (normal.size() > 1 && normal.back() == '/') normal.pop_back();
-  return normal;
+  if (path.empty()) return path;
+  std::string absolute = path;
+  if (path[0] != '/') {
+    std::error_code ec;
+    std::filesystem::path working = std::filesystem::current_path(ec);
+    if (ec) return path;
+    absolute = working.string() + "/" + path;
+  }
+  std::string steps;
+  for (size_t at = 0; at < absolute.size();) {
+    size_t end = absolute.find('/', at);
+    if (end == std::string::npos) end = absolute.size();
+    std::string_view step(absolute.data() + at, end - at);
+    if (!step.empty() && step != ".") (steps += '/') += step;
+    at = end + 1;
+  }
+  return steps.empty() ? "/" : steps;
 }
 
 std::string nameKey(const std::string& name) { return name; }

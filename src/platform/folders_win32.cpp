@@ -190,6 +190,8 @@ void prepareReplacement(const std::string& path, const std::string& temp, const 
   ::SetFileAttributesW(widePath(temp).c_str(), keep ? keep : FILE_ATTRIBUTE_NORMAL);
 }
 
+// The system takes ".." by name, before the path reaches any link: taken out
+// here as the system does (absolute does it as GetFullPathNameW).
 std::string comparablePath(const std::string& path) {
   std::error_code ec;
   std::filesystem::path absolute = std::filesystem::absolute(std::filesystem::path(widen(path)), ec);

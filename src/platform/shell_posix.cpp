@@ -1,18 +1,25 @@
 // The desktop outside Windows: zenity or kdialog for the dialog (a prompt on
 // a terminal without them), xdg-open (open on macOS) for opening files, and
-// the freedesktop MIME database and desktop entries for the file type.
+// the freedesktop MIME database, desktop entries and file managers' actions
+// for the file type and for folders.
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <optional>
+#include <vector>
 
 #include "error.h"
 #include "platform/child_posix.h"
-#include "platform/file.h"
 #include "platform/desktop_entry.h"
+#include "platform/file.h"
+#include "platform/folders.h"
 #include "platform/shell.h"
 #include "platform/system.h"
 
@@ -66,12 +73,67 @@ void osOpenFile(const std::string& path) {
 #endif
 }
 
+namespace {
+
+std::string configHome() {
+  std::optional<std::string> xdg = getEnv("XDG_CONFIG_HOME");
+  if (xdg && !xdg->empty()) return *xdg;
+  std::optional<std::string> home = getEnv("HOME");
+  if (!home || home->empty()) throw OsError("HOME is not set");
+  return *home + "/.config";
+}
+
+// A file a file manager runs or trusts only when it is executable.
+void writeExecutable(const std::string& path, const std::string& text) {
+  replaceFile(path, text);
+  if (::chmod(path.c_str(), 0755) != 0) throw OsError(std::strerror(errno));
+}
+
+// The lists of defaults and associations that may name our entries: the
+// user's own (XDG_CONFIG_HOME), those of the desktops the session names
+// ("kde-mimeapps.list"), and the older place below the applications.
+std::vector<std::string> mimeAppsLists(const std::string& data) {
+  std::string config = configHome();
+  std::vector<std::string> lists = {config + "/mimeapps.list"};
+  std::string desktops = getEnv("XDG_CURRENT_DESKTOP").value_or("");
+  for (size_t at = 0; at <= desktops.size();) {
+    size_t colon = std::min(desktops.find(':', at), desktops.size());
+    std::string name = desktops.substr(at, colon - at);
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (!name.empty() && name.find('/') == std::string::npos) lists.push_back(config + "/" + name + "-mimeapps.list");
+    at = colon + 1;
+  }
+  lists.push_back(data + "/applications/mimeapps.list");
+  return lists;
+}
+
+// Takes our entries out of a list, written in place of the file a link
+// there names, with the permissions it had; a list without them is left
+// alone.
+void removeOurAssociations(const std::string& list) {
+  std::string path = linkTarget(list);
+  std::optional<std::string> text = readWholeFile(path);
+  if (!text) return;
+  std::optional<std::string> without = withoutOurAssociations(*text);
+  if (!without) return;
+  struct stat info {};
+  bool had = ::stat(path.c_str(), &info) == 0;
+  replaceFile(path, *without);
+  if (had && ::chmod(path.c_str(), info.st_mode & 07777) != 0) throw OsError(std::strerror(errno));
+}
+
+}  // namespace
+
 void registerDesktopFileType(const std::string& program) {
   std::string data = dataHome();
   replaceFile(data + "/mime/packages/tlqconverter.xml", mimeInfoText());
-  replaceFile(data + "/applications/tlqconverter.desktop", desktopEntryText(program));
-  replaceFile(data + "/applications/tlqconverter-workbook.desktop", workbookEntryText(program));
-  replaceFile(data + "/applications/tlqconverter-batch.desktop", batchEntryText(program));
+  for (const char* earlier : kEarlierEntryFiles) removeFile(data + "/" + earlier);
+  replaceFile(data + "/" + kTableEntryFile, desktopEntryText(program));
+  replaceFile(data + "/" + kWorkbookEntryFile, workbookEntryText(program));
+  replaceFile(data + "/" + kMenuEntryFile, menuEntryText(program));
+  writeExecutable(data + "/" + kKdeServiceMenuFile, kdeServiceMenuText(program));
+  replaceFile(data + "/" + kNemoActionFile, nemoActionText(program));
+  writeExecutable(data + "/" + kNautilusScriptFile, nautilusScriptText(program));
   runChild({"update-mime-database", data + "/mime"}, nullptr, false);
   runChild({"update-desktop-database", data + "/applications"}, nullptr, false);
   runChild({"xdg-mime", "default", "tlqconverter.desktop", kRecordingMimeType}, nullptr, false);
@@ -79,9 +141,11 @@ void registerDesktopFileType(const std::string& program) {
 
 void unregisterDesktopFileType() {
   std::string data = dataHome();
-  removeFile(data + "/applications/tlqconverter.desktop");
-  removeFile(data + "/applications/tlqconverter-workbook.desktop");
-  removeFile(data + "/applications/tlqconverter-batch.desktop");
+  for (const char* file : {kTableEntryFile, kWorkbookEntryFile, kMenuEntryFile, kKdeServiceMenuFile, kNemoActionFile,
+                           kNautilusScriptFile})
+    removeFile(data + "/" + file);
+  for (const char* earlier : kEarlierEntryFiles) removeFile(data + "/" + earlier);
+  for (const std::string& list : mimeAppsLists(data)) removeOurAssociations(list);
   runChild({"update-desktop-database", data + "/applications"}, nullptr, false);
 }
 

@@ -47,7 +47,8 @@ std::string lastSystemError();
 
 // What such words say happened, for a person who is to do something about
 // it: another program holds the file (a sharing or lock violation, under
-// Windows), no right to change it, no room, nothing of that name. The words
+// Windows), no right to change it, no room, nothing of that name (under
+// Windows also no such drive or share, or one that is not ready). The words
 // are those lastSystemError gives, or the C library's (errno) for files the
 // C library wrote.
 enum class SystemCause : uint8_t { other, inUse, denied, full, missing };

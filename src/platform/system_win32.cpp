@@ -74,7 +74,12 @@ SystemCause causeOf(const std::string& reason) {
   if (is({ERROR_ACCESS_DENIED, ERROR_WRITE_PROTECT}, {EACCES, EPERM, EROFS})) return SystemCause::denied;
   if (is({ERROR_DISK_FULL, ERROR_HANDLE_DISK_FULL, ERROR_NOT_ENOUGH_QUOTA}, {ENOSPC, EFBIG}))
     return SystemCause::full;
-  if (is({ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND}, {ENOENT})) return SystemCause::missing;
+  // (also a drive that is not there or not ready, and a share that is not
+  // connected)
+  if (is({ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND, ERROR_INVALID_DRIVE, ERROR_NOT_READY, ERROR_BAD_NETPATH,
+          ERROR_BAD_NET_NAME},
+         {ENOENT}))
+    return SystemCause::missing;
   return SystemCause::other;
 }
 

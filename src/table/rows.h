@@ -32,6 +32,7 @@ class RowBlock {
   size_t columns() const { return columns_; }
   size_t rows() const { return rows_; }
   uint64_t dropped = 0;
+  uint64_t outside = 0;  // rows left out by a time window
 
   // Starts a row of empty cells; a row begun before and not kept is
   // forgotten.
@@ -78,12 +79,21 @@ class RowBlock {
   std::string_view textOf(const Cell& c) const { return {text_.data() + c.at, c.size}; }
   size_t textBytes() const { return text_.size(); }
 
+  // Forgets the rows from `row` on, whose texts begin at `textFrom`.
+  void truncate(size_t row, size_t textFrom) {
+    rows_ = row;
+    cells_.resize(rows_ * columns_);
+    text_.resize(textFrom);
+    keptText_ = textFrom;
+  }
+
   void clear() {
     cells_.clear();
     text_.clear();
     rows_ = 0;
     keptText_ = 0;
     dropped = 0;
+    outside = 0;
   }
 
  private:

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <system_error>
 #include <utility>
 
@@ -15,6 +16,7 @@
 #include "platform/system.h"
 #include "text.h"
 #include "xlsx/cell_text.h"
+#include "xlsx/zip_parts.h"
 
 namespace tlq {
 
@@ -27,7 +29,7 @@ std::string errnoReason(int error) { return error ? std::generic_category().mess
 }  // namespace
 
 Book::Book(const std::string& file, const std::string& shown, const std::string& tmpdir)
-    : shown_(shown), tmpdir_(tmpdir) {
+    : file_(file), shown_(shown), tmpdir_(tmpdir) {
   lxw_workbook_options options{};
   options.constant_memory = LXW_TRUE;
   // Beside the workbook, where its rename needs the room anyway, not in a
@@ -81,16 +83,26 @@ lxw_worksheet* Book::addSheet(const std::string& name) {
 
 size_t Book::writeText(lxw_worksheet* sheet, lxw_col_t col, const Place& place, std::string_view text) {
   if (text.empty()) return 0;
-  auto tooLong = [&](size_t length, const char* counted) {
-    return ValueError("row " + std::to_string(place.row + 1) + " of sheet \"" + place.sheet + "\", column " +
-                      place.column + ": a text of " + std::to_string(length) + " characters" + counted +
-                      " does not fit a cell (at most " + std::to_string(kMaxCellText) + "): " + shown_);
+  auto where = [&] {
+    return "row " + std::to_string(place.row + 1) + " of sheet \"" + place.sheet + "\", column " + place.column +
+           ": a text of ";
   };
+  // The text's own length, as a spreadsheet counts it, decides whether it
+  // fits a cell.
   TextLength length = cellText(text, scratch_);
-  if (length.utf16 > kMaxCellText) throw tooLong(length.utf16, "");
+  if (length.utf16 > kMaxCellText)
+    throw ValueError(where() + std::to_string(length.utf16) + " characters does not fit a cell (at most " +
+                     std::to_string(kMaxCellText) + "): " + shown_);
   lxw_error error = worksheet_write_string(sheet, place.row, col, scratch_.c_str(), nullptr);
-  // The library counts the text as it writes it, its escapes included.
-  if (error == LXW_ERROR_MAX_STRING_LENGTH_EXCEEDED) throw tooLong(characterCount(scratch_), " as written, escapes included");
+  // The library counts the text as it is handed over, with the escapes of
+  // the characters the XML cannot hold (NUL, U+FFFE, U+FFFF, a literal
+  // escape's '_'), not those it makes itself: whichever of them made it too
+  // long, the same failure.
+  if (error == LXW_ERROR_MAX_STRING_LENGTH_EXCEEDED)
+    throw ValueError(where() + std::to_string(length.utf16) + " characters takes " +
+                     std::to_string(characterCount(scratch_)) +
+                     " with the escapes of what a workbook cannot hold as it is, and a cell is written with at most " +
+                     std::to_string(kMaxCellText) + ": " + shown_);
   check(error);
   return length.characters;
 }
@@ -101,6 +113,10 @@ void Book::checkSheetFiles() const {
     std::FILE* file = sheet->optimize_tmpfile;
     if (!file) continue;
     errno = 0;
+    // The row last written is held in memory until the next begins: the
+    // library would write it at the close, unchecked (it does nothing for a
+    // row written already).
+    if (sheet->optimize_row) lxw_worksheet_write_single_row(sheet);
     if (std::fflush(file) != 0 || std::ferror(file)) {
       std::string reason = errnoReason(errno);
       throw IoError("cannot write: " + shown_).withReason(reason.empty() ? "a write to its temporary file failed" : reason);
@@ -171,10 +187,39 @@ void Book::close(const std::function<void(const Closing&)>& closing) {
     std::fclose(sheet->optimize_tmpfile);
     sheet->optimize_tmpfile = sheet->file = nullptr;
   }
+  // What each sheet's part must hold: the rows of its file, whole now.
+  // The library names the parts of its sheets by their order.
+  std::vector<SheetRows> sheets;
+  int index = 0;
+  LXW_FOREACH_WORKSHEET(sheet, workbook_) {
+    ++index;
+    if (!sheet->optimize_tmpfile) continue;
+    std::optional<uint64_t> rows = streamSize(sheet->optimize_tmpfile);
+    if (!rows) throw IoError("cannot write: " + shown_).withReason(errnoReason(errno));
+    sheets.push_back({"xl/worksheets/sheet" + std::to_string(index) + ".xml", *rows});
+  }
+  // The library copies each sheet's rows into another temporary file, and
+  // only then frees the rows' own: the largest sheet's rows once more (and
+  // their head and the small parts) must be free on the disk, or a part is
+  // cut short. Asking the system for that space first gives its own reason
+  // at once (the parts are checked afterwards all the same: another
+  // program can take the space meanwhile).
+  uint64_t largest = 0;
+  for (const SheetRows& s : sheets) largest = std::max(largest, s.rows);
+  if (!tmpdir_.empty())
+    if (std::optional<std::string> why = spaceFor(tmpdir_, largest + kClosingRoom))
+      throw IoError("cannot write: " + shown_).withReason(*why);
   lxw_workbook* workbook = std::exchange(workbook_, nullptr);
   errno = 0;
   lxw_error error = workbook_close(workbook);  // frees it
-  if (error == LXW_NO_ERROR) return;
+  if (error == LXW_NO_ERROR) {
+    // The last failure the system told the library of, if any (it went on
+    // after it): a full disk, where a part was cut short.
+    std::string reason = errnoReason(errno);
+    std::optional<std::string> cut = cutPart(file_, sheets);
+    if (cut) throw IoError("cannot write: " + shown_).withReason(reason.empty() ? *cut : reason);
+    return;
+  }
   // What the system said to the library: making a file, or writing one
   // (the zip layer's ZIP_ERRNO).
   std::string reason = error == LXW_ERROR_CREATING_XLSX_FILE || error == LXW_ERROR_CREATING_TMPFILE

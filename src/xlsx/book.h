@@ -43,12 +43,14 @@ class Book {
   };
   // Writes a text cell (none for an empty text); returns its width in
   // characters. Raises ValueError naming the place and the limit for a text
-  // longer than a cell holds.
+  // longer than a cell holds (in UTF-16 units, as a spreadsheet counts),
+  // and for one within it that the library refuses for its escapes.
   size_t writeText(lxw_worksheet* sheet, lxw_col_t col, const Place& place, std::string_view text);
 
-  // Raises IoError "cannot write: " + the workbook's name with the system's
-  // reason when a sheet's temporary file could not be written (a full
-  // disk): the library does not look.
+  // Puts each sheet's last row, which the library holds back, into its
+  // temporary file, and raises IoError "cannot write: " + the workbook's
+  // name with the system's reason when a sheet's temporary file could not be
+  // written (a full disk): the library does not look.
   void checkSheetFiles() const;
 
   // What the library's last step will take: it reads the sheets' rows back
@@ -59,19 +61,25 @@ class Book {
   };
 
   // Writes the file and frees the workbook; raises as check() does, with the
-  // system's reason where the system failed. Tells `closing`, if any, what
-  // that will take before it starts.
+  // system's reason where the system failed. The library reports success
+  // for parts it could write only in part, so the file is read back: a
+  // sheet's part that holds fewer bytes than its rows, or any other part
+  // cut short, fails it too. Tells `closing`, if any, what that will take
+  // before it starts.
   void close(const std::function<void(const Closing&)>& closing = {});
 
  private:
   Closing measureClosing() const;
 
-  std::string shown_, tmpdir_;
+  std::string file_, shown_, tmpdir_;
   lxw_workbook* workbook_ = nullptr;
   lxw_format *bold_ = nullptr, *dateTime_ = nullptr;
   std::string scratch_;
   // The sheets' temporary files' buffers, kept until the files are closed.
   static constexpr size_t kSheetBuffer = 64 << 10;
+  // What the close needs on the disk beyond the largest sheet's rows: the
+  // heads and ends of the sheets and the small parts, and the zip's own.
+  static constexpr uint64_t kClosingRoom = 1 << 20;
   std::vector<std::unique_ptr<char[]>> buffers_;
 };
 

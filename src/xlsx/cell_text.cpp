@@ -15,9 +15,15 @@ bool nonCharacterAt(const char* p, const char* end) {
   return end - p >= 3 && p[0] == '\xEF' && p[1] == '\xBF' && (p[2] == '\xBE' || p[2] == '\xBF');
 }
 
+// A control character the library writes as "_xHHHH_" itself: U+0001 to
+// U+001F but tab and line feed.
+bool escapedByTheLibrary(char c) { return c >= '\x01' && c <= '\x1F' && c != '\t' && c != '\n'; }
+
 // What is written for the character at `p` begins with '_': it is one, or
-// one written as an escape.
-bool underscoreAt(const char* p, const char* end) { return *p == '_' || *p == '\0' || nonCharacterAt(p, end); }
+// one written as an escape (by us or by the library).
+bool underscoreAt(const char* p, const char* end) {
+  return *p == '_' || *p == '\0' || escapedByTheLibrary(*p) || nonCharacterAt(p, end);
+}
 
 // "_xHHHH" at `p`, and then what is written begins with '_': a reader would
 // take "_xHHHH_" for a character written by its code, the way the workbook

@@ -26,9 +26,10 @@ struct TextLength {
 // What the workbook's XML cannot hold, or the library would cut (NUL,
 // U+FFFE, U+FFFF), is written as the format's escape "_xHHHH_", which a
 // reader turns back into the character; a text that holds such an escape
-// literally has its '_' escaped ("_x005F_"), so that it reads back as it
-// is. The library escapes the other control characters itself. `text` is
-// UTF-8.
+// literally has its '_' escaped ("_x005F_") where the next character is
+// written with a '_' (itself, an escape of ours, or one of the control
+// characters U+0001 to U+001F but tab and line feed, which the library
+// escapes itself), so that it reads back as it is. `text` is UTF-8.
 TextLength cellText(std::string_view text, std::string& out);
 
 }  // namespace tlq

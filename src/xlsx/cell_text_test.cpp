@@ -30,6 +30,21 @@ TEST(CellText, EscapesWhatTheXmlCannotHoldAndKeepsLiteralEscapes) {
   EXPECT_EQ(asWritten(""), "");
 }
 
+// A literal escape before a character the library escapes itself (every
+// control character but tab and line feed, CR among them) would read as an
+// escape with it: its '_' is escaped; before tab and line feed it is not.
+TEST(CellText, ALiteralEscapeBeforeACharacterTheLibraryEscapes) {
+  for (char c = '\x01'; c <= '\x1F'; ++c) {
+    SCOPED_TRACE(static_cast<int>(c));
+    std::string text = std::string("_x0041") + c + "z";
+    if (c == '\t' || c == '\n')
+      EXPECT_EQ(asWritten(text), text);
+    else
+      EXPECT_EQ(asWritten(text), "_x005F_x0041" + std::string(1, c) + "z");
+  }
+  EXPECT_EQ(asWritten("_x00AB\r\nz"), "_x005F_x00AB\r\nz");
+}
+
 TEST(CellText, LengthsAsASpreadsheetCountsThem) {
   std::string out;
   TextLength length = cellText("\xF0\x9F\x98\x80_x0041_\xEF\xBF\xBF\xEF\xBC\xA1\xC3\xA4", out);

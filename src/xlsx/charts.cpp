@@ -9,8 +9,12 @@ namespace tlq {
 
 namespace {
 
-// A reading the instrument did not give: left out of the charts.
-constexpr double kNoReading = -999.0;
+// What the inclinometer's decoder gives for both angles when it cannot read
+// the Y line: no reading, left out of its chart. Elsewhere -999 is a
+// value like any other (a force of -999 kg), and only not-a-number is none.
+constexpr double kNoInclinoReading = -999.0;
+
+bool isInclinometer(Chart chart) { return chart == Chart::inclino1 || chart == Chart::inclino2; }
 
 // The x column of a chart's hidden sheet: its values follow.
 constexpr lxw_col_t kX = 0;
@@ -48,11 +52,13 @@ void Charts::add(uint64_t line, double time, const RowBlock& rows, size_t row) {
     PlotPoint point;
     point.line = line;
     point.time = time;
+    bool noReading = isInclinometer(plot.chart);  // while every angle is the decoder's -999
     for (size_t k = 0; k < plot.series.size(); ++k) {
       const Cell& cell = rows.cell(row, plot.series[k].column);
-      if (cell.kind == CellKind::number && std::isfinite(cell.number) && cell.number != kNoReading)  // a gap, not a spike
-        point.values[k] = cell.number;
+      if (cell.kind == CellKind::number && std::isfinite(cell.number)) point.values[k] = cell.number;
+      noReading = noReading && point.values[k] == kNoInclinoReading;
     }
+    if (noReading) point.values.fill(NAN);  // a gap, not a spike
     plot.chosen.add(point, [&](const PlotPoint& p) { take(plot, p); });
   }
 }

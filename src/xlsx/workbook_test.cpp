@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "error.h"
 #include "test_support.h"
@@ -75,10 +76,23 @@ TEST(TableWorkbook, ATextACellCannotHoldIsRefusedWithItsPlace) {
   EXPECT_EQ(failure(astral), "ValueError: row 3 of sheet \"data\", column inclino1_raw: a text of 32768 characters "
                              "does not fit a cell (at most 32767): w.xlsx");
   EXPECT_EQ(failure(std::string(32767, 'x')), "no error");
-  // Within the limit, but NULs are written as escapes the library counts.
-  EXPECT_EQ(failure(std::string(5000, '\0')),
-            "ValueError: row 3 of sheet \"data\", column inclino1_raw: a text of 35000 characters as written, "
-            "escapes included does not fit a cell (at most 32767): w.xlsx");
+  // Within the limit, but written with escapes that the library counts: the
+  // same failure for each character that takes one, with the text's own
+  // length and the limit.
+  std::string literal;
+  for (int i = 0; i < 4000; ++i) literal += "_x0041_";
+  const std::vector<std::pair<std::string, std::string>> escaped = {
+      {std::string(5000, '\0'), "5000 characters takes 35000"},
+      {[] { std::string t; for (int i = 0; i < 5000; ++i) t += "\xEF\xBF\xBF"; return t; }(), "5000 characters takes 35000"},
+      {[] { std::string t; for (int i = 0; i < 5000; ++i) t += "\xEF\xBF\xBE"; return t; }(), "5000 characters takes 35000"},
+      {literal, "28000 characters takes 52000"}};
+  for (const auto& [raw, what] : escaped)
+    EXPECT_EQ(failure(raw), "ValueError: row 3 of sheet \"data\", column inclino1_raw: a text of " + what +
+                                " with the escapes of what a workbook cannot hold as it is, and a cell is written "
+                                "with at most 32767: w.xlsx");
+  // The library's own escapes are made after it counts: within the limit.
+  EXPECT_EQ(failure(std::string(32000, '\x01')), "no error");
+  EXPECT_EQ(failure(std::string(32767, '\x1F')), "no error");
 }
 
 TEST(TableWorkbook, AFileThatCannotBeMadeIsAnErrorWithTheSystemsReason) {

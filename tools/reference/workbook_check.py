@@ -83,8 +83,8 @@ def crafted_recordings():
     def doc(entries):
         return json.dumps({"data": entries}).encode()
 
-    def sample(i, stamp=None, x="+01.234", force="+ 13.00N"):
-        inclino = {"raw": "X=%s\r\nY=-02.500" % x}
+    def sample(i, stamp=None, x="+01.234", force="+ 13.00N", y="-02.500"):
+        inclino = {"raw": "X=%s\r\nY=%s" % (x, y)}
         if stamp is not None:
             inclino["timestamp"] = stamp
         return {"inclino": inclino, "force": {"raw": force}}
@@ -100,6 +100,14 @@ def crafted_recordings():
         doc([sample(i, at(i, "+01:00")) for i in range(60)] + [sample(i, at(i + 60, "+02:00")) for i in range(60, 240)]),
         # Every other inclinometer reading missing: 30 readings without a neighbour.
         doc([sample(i, at(i), x="+01.234" if i % 2 == 0 else "-999.000") for i in range(60)]),
+        # Unreadable Y lines: no reading of either angle, a gap in the chart.
+        doc([sample(i, at(i), y="+02.500" if i % 3 else "bad") for i in range(30)]),
+        # A force of -999 kg (and an X angle of -999 degrees) is a reading.
+        doc([sample(i, at(i), x="-999.000", force="\u0002-  %dN\u0003" % (998 + (i % 5 in (1, 3)) + (i % 5 == 2) * 2))
+             for i in range(10)]),
+        # A literal escape before each control character the library escapes
+        # itself (and before tab and line feed, which it does not).
+        doc([sample(c, "_x0041%sz" % chr(c)) for c in range(1, 32)] + [sample(32, "_x00AB\r\nz")]),
         # One sample.
         doc([sample(0, at(0, "Z"))]),
         # Characters the XML cannot hold.
@@ -374,7 +382,15 @@ def check_charts(path, book, header, cells, zones, samples, seen):
             if time_axis and time is None:
                 continue  # no place on a time axis
             values = [row[header.index(c)] for c in columns]
-            points.append((r + 1, time, [v if isinstance(v, float) and v != -999.0 else None for v in values]))
+            values = [v if isinstance(v, float) and math.isfinite(v) else None for v in values]
+            # The inclinometer's decoder gives -999 for both angles when it
+            # cannot read the Y line: no reading; any other -999 is a value.
+            if title.startswith("Inclinometer") and all(v == -999.0 for v in values):
+                values = [None] * n
+                seen.add("inclinometer without a reading")
+            elif -999.0 in values:
+                seen.add("-999 drawn")
+            points.append((r + 1, time, values))
         points, size = chosen_points(points, n, samples)
         note_size = size
         if size > 1:
@@ -572,7 +588,7 @@ def main():
         print("%6d  %s" % (seen.counts[what], what))
     wanted = ["date-time", "time stamp kept as text", "zoned header", "-999.0", "empty number (NaN)",
               "more than one data sheet", "charts", "failing recording", "several zones: UTC",
-              "reading without a neighbour"] + (["reduced chart"] if args.large else [])
+              "reading without a neighbour", "inclinometer without a reading", "-999 drawn"] + (["reduced chart"] if args.large else [])
     missing = [w for w in wanted if w not in seen.counts]
     if missing:
         print("never met: %s" % ", ".join(missing))

@@ -1,0 +1,118 @@
+// Many recordings as one table, in time order: each converted as a single
+// conversion converts it, its columns mapped into the campaign's (the
+// columns of a table with every sensor group any of them has), the lines an
+// earlier recording wrote left out, the whole written at once or not at all.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <exception>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "convert/find_recordings.h"
+#include "table/columns.h"
+#include "table/window.h"
+
+namespace tlq {
+
+struct MergeSettings {
+  char listSeparator = ',';
+  char decimalSeparator = '.';
+  uint64_t splitRows = 0;  // data lines per part of OUT; 0: not split
+  unsigned threads = 1;    // the threads the recordings are first read on
+  const TimeWindow* window = nullptr;  // only its rows are written, when active
+};
+
+// One recording of a merge, and what became of it.
+struct MergedRecording {
+  enum class State : uint8_t { waiting, planned, merged, failed, cancelled };
+  BatchItem item;
+  std::string name;  // its field "recording": its path below its PATH, with "/" between folders
+  bool inclino2 = false, elasto = false;  // its sensor groups
+  std::optional<std::string> firstStamp;   // of its first data line (in the window)
+  std::string firstWritten, lastWritten;   // the time stamps of its first and last line written
+  uint64_t lines = 0;     // data lines written
+  uint64_t repeated = 0;  // lines left out as an earlier recording's
+  uint64_t dropped = 0;   // entries left out for a failed CRC
+  uint64_t outside = 0;   // lines left out by the window
+  double seconds = 0;
+  State state = State::waiting;
+  std::exception_ptr failure;  // why it failed: an Error
+};
+
+// Whether a line was written already from an earlier recording, in a few
+// bytes per line: two hashes of each line of the earlier recordings that can
+// still come again, those whose stamps are at or after the first stamp of the
+// recording now merged (and those without a stamp in time).
+class RepeatCheck {
+ public:
+  // True when an earlier recording wrote `line`; else the line is noted as
+  // the current recording's, with its time stamp's place.
+  bool repeated(std::string_view line, const std::optional<StampTime>& stamp);
+
+  // The current recording is done: its lines join the earlier ones, and the
+  // lines before `next` (the next recording's first stamp) are let go.
+  void recordingDone(const std::optional<StampTime>& next);
+
+  size_t held() const { return earlier_.size() + current_.size(); }
+
+ private:
+  struct Key {
+    uint64_t a = 0, b = 0;
+    bool operator==(const Key&) const = default;
+  };
+  struct KeyHash {
+    size_t operator()(const Key& k) const { return static_cast<size_t>(k.a); }
+  };
+  std::unordered_map<Key, std::optional<StampTime>, KeyHash> earlier_;
+  std::vector<std::pair<Key, std::optional<StampTime>>> current_;
+};
+
+class Merge {
+ public:
+  // `items` as findRecordings gives them (path order); `out` the table.
+  Merge(std::vector<BatchItem> items, std::string out, const MergeSettings& settings);
+
+  // Reads every recording for its sensor groups and its first time stamp
+  // and puts them in merge order: by that stamp (as an instant where it has a
+  // zone), ties and recordings without one in path order, those last. False
+  // when a recording failed or `cancel` was set.
+  bool plan(const std::atomic<bool>& cancel);
+
+  // The recordings, in merge order once planned.
+  const std::vector<MergedRecording>& recordings() const { return recordings_; }
+  const std::string& out() const { return out_; }
+  // The campaign's columns (without "recording").
+  const TableColumns& columns() const { return columns_; }
+
+  // The recording that `path` (through a link at its end) names, or "".
+  std::string recordingAt(const std::string& path) const;
+
+  // Writes OUT as CSV, whole or not at all: true when every recording was
+  // merged and OUT is in place. A recording that fails stops the merge
+  // (its state says so) and leaves an older OUT as it was; so does `cancel`.
+  bool writeCsv(const std::atomic<bool>& cancel);
+
+  // The files written (OUT and its further parts).
+  const std::vector<std::string>& parts() const { return parts_; }
+  const std::vector<std::string>& swept() const { return swept_; }
+  // Why OUT could not be written, when no recording failed: an Error.
+  std::exception_ptr outFailure() const { return outFailure_; }
+
+ private:
+  void failed(MergedRecording* recording, std::exception_ptr failure);
+
+  std::vector<MergedRecording> recordings_;
+  std::string out_;
+  MergeSettings settings_;
+  TableColumns columns_{false, false};
+  std::vector<std::string> parts_, swept_;
+  std::exception_ptr outFailure_;
+};
+
+}  // namespace tlq
