@@ -9,6 +9,7 @@
 
 #include "app/batch_text.h"
 #include "app/log_file.h"
+#include "app/quality_text.h"
 #include "app/progress_line.h"
 #include "app/dispatch.h"
 #include "app/options.h"
@@ -100,6 +101,19 @@ std::string cutShortLine(const std::string& path) {
   return "search cut short: " + displayText(path) + " (recordings not found yet are not counted)\n";
 }
 
+// A field of the log's quality columns.
+std::string qualityLogField(const std::string& text, char separator) { return logField(utf8Text(text), separator); }
+
+// The finding lines of a recording read, counted in the totals when it has
+// any finding (entries dropped for a failed CRC among them).
+std::string qualitySummary(const std::string& path, const std::optional<QualityFigures>& quality, BatchTotals& totals) {
+  if (!quality) return "";
+  std::string text;
+  for (const std::string& line : findingLines(displayText(path), *quality)) text += line + "\n";
+  if (quality->findings()) ++totals.withFindings;
+  return text;
+}
+
 // The totals of a batch that has run, and its lines for the person: each
 // failure, each recording with entries dropped for a failed CRC, each file
 // named as a part beyond a table's last one, each PATH whose search was cut
@@ -125,6 +139,7 @@ std::pair<BatchTotals, std::string> summarize(const Batch& batch, const std::vec
         if (result.dropped > 0)
           lines += "dropped: " + displayText(item.path) + ": " + std::to_string(result.dropped) +
                    (result.dropped == 1 ? " entry" : " entries") + " for a failed CRC\n";
+        lines += qualitySummary(item.path, result.quality, totals);
         for (const StalePart& part : result.stale) {
           lines += staleLine(part, false);
           ++(part.removed ? totals.staleRemoved : totals.staleKept);
@@ -155,7 +170,7 @@ std::pair<BatchTotals, std::string> summarize(const Batch& batch, const std::vec
 // it, names exact but for bytes that are not UTF-8 (escaped, so that the
 // log is UTF-8 throughout); then a line per PATH whose search was cut short.
 std::string logText(const Batch& batch, const std::vector<Failure>& failures, const std::vector<std::string>& cutShort,
-                    char separator, char decimal, bool window) {
+                    char separator, char decimal, bool checked, bool window) {
   const std::string sep(1, separator);
   auto field = [&](std::string_view text) { return logField(utf8Text(text), separator); };
   auto list = [](const std::vector<std::string>& names) {
@@ -168,6 +183,7 @@ std::string logText(const Batch& batch, const std::vector<Failure>& failures, co
                              "bytes read", "seconds", "error kind", "error message", "report", "stale parts",
                              "stale parts removed"})
     text += (text.size() == 3 ? "" : sep) + column;
+  for (const char* column : qualityLogColumns()) text += sep + column;
   if (window) text += sep + "lines outside the window";
   text += "\r\n";
   for (size_t i = 0; i < batch.items().size(); ++i) {
@@ -179,16 +195,19 @@ std::string logText(const Batch& batch, const std::vector<Failure>& failures, co
     for (const StalePart& part : result.stale) (part.removed ? removed : kept).push_back(part.path);
     std::string seconds = fixedText(result.seconds, 3);
     std::replace(seconds.begin(), seconds.end(), '.', decimal);
-    text += field(item.path) + sep + field(list(result.tables)) + sep + outcomeOf(result.state) + sep +
+    text += field(item.path) + sep + field(list(result.tables)) + sep +
+            (checked && result.state == BatchResult::State::converted ? "checked" : outcomeOf(result.state)) + sep +
             std::to_string(result.lines) + sep + std::to_string(result.dropped) + sep +
             std::to_string(read ? item.size : 0) + sep + field(seconds) + sep + field(f.kind) + sep +
             field(f.kind.empty() ? "" : withReason(f.message, f.reason)) + sep +
             field(f.report.empty() ? f.noReport : f.report) + sep + field(list(kept)) + sep + field(list(removed)) +
+            qualityLogFields(result.quality, separator, decimal, qualityLogField) +
             (window ? sep + std::to_string(result.outside) : "") + "\r\n";
   }
   for (const std::string& path : cutShort)
     text += field(path) + sep + sep + "search cut short" + sep + "0" + sep + "0" + sep + "0" + sep + sep + sep + sep +
-            sep + sep + (window ? sep + "0" : "") + "\r\n";
+            sep + sep + qualityLogFields(std::nullopt, separator, decimal, qualityLogField) + (window ? sep + "0" : "") +
+            "\r\n";
   return text;
 }
 
@@ -233,12 +252,11 @@ std::string dryRunText(const Batch& batch, uint64_t splitRows, const std::atomic
 }
 
 // From the desktop: a message box with the totals and, when any recording
-// failed, the summary in a file that the desktop opens like a report once
+// failed or has findings, the summary in a file that the desktop opens like a report once
 // the box is dismissed.
-void tellTheDesktop(const BatchTotals& totals, const std::string& summary, size_t recordings) {
-  std::string message = summaryMessage(totals, recordings);
+void tellTheDesktop(const BatchTotals& totals, const std::string& summary, std::string message) {
   std::string listed;
-  if (totals.failed > 0) {
+  if (totals.failed > 0 || totals.withFindings > 0) {
     try {
       TempFile file = mkstemp("tlqconverter_summary_", ".txt", "");
       std::string text = "\xEF\xBB\xBF";  // a byte-order mark: editors that do not guess read UTF-8 too
@@ -246,7 +264,10 @@ void tellTheDesktop(const BatchTotals& totals, const std::string& summary, size_
       file.file->write(text);
       file.file->close();
       listed = file.path;
-      message += "\n\nThe failures are listed in " + file.path + ".";
+      const char* what = totals.withFindings == 0 ? "failures"
+                         : totals.failed == 0     ? "findings"
+                                                  : "failures and findings";
+      message += std::string("\n\nThe ") + what + " are listed in " + file.path + ".";
     } catch (const Error&) {
       TraceFrame::forgetUnwound();
       message += "\n\nSee the error reports in the temporary folder.";
@@ -272,11 +293,16 @@ int usageFailure(const std::string& message) {
 
 }  // namespace
 
-int runBatch(const std::vector<std::string>& args) {
+int runBatch(const std::vector<std::string>& args) { return runBatchOrCheck(args, false); }
+
+int runCheck(const std::vector<std::string>& args) { return runBatchOrCheck(args, true); }
+
+int runBatchOrCheck(const std::vector<std::string>& args, bool check) {
   TLQ_OP("runBatch");
   BatchOptions options;
   try {
-    options = parseBatchArguments(args);
+    options = parseBatchArguments(args, check ? "--check" : "--batch");
+    if (check) refuseForCheck(options);
   } catch (const UsageError& e) {
     return usageFailure(e.message());
   }
@@ -307,6 +333,8 @@ int runBatch(const std::vector<std::string>& args) {
   settings.update = options.update;
   settings.workbooks = options.workbooks;
   settings.deleteStaleParts = options.deleteStaleParts;
+  settings.intervalNanoseconds = options.intervalNanoseconds;
+  settings.checkOnly = check;
   if (options.window.active()) settings.window = &options.window;
   if (!options.dryRun) {
     // Read once for the whole batch; the log is separated as the tables are.
@@ -314,7 +342,7 @@ int runBatch(const std::vector<std::string>& args) {
       settings.listSeparator = options.listSeparator ? *options.listSeparator : TLQ_AT(getListSeparator());
       settings.decimalSeparator = options.decimalSeparator ? *options.decimalSeparator : TLQ_AT(getDecimalSeparator());
     };
-    if (!items.empty() && !options.workbooks && !cancel) {
+    if (!items.empty() && !options.workbooks && !check && !cancel) {
       separators();
     } else if (!options.logFile.empty()) {
       try {
@@ -358,8 +386,9 @@ int runBatch(const std::vector<std::string>& args) {
 
   std::vector<Failure> failures(batch.items().size());
   std::optional<ProgressDialog> dialog;
-  if (desktop && !batch.items().empty()) dialog.emplace(options.workbooks ? "tlqconverter: converting recordings to workbooks"
-                                                                      : "tlqconverter: converting recordings to CSV");
+  if (desktop && !batch.items().empty()) dialog.emplace(check ? "tlqconverter: checking recordings"
+                                                        : options.workbooks ? "tlqconverter: converting recordings to workbooks"
+                                                                            : "tlqconverter: converting recordings to CSV");
   ProgressLine line;
   const bool showLine = !desktop && !options.quiet && isTerminal(stderr);
 
@@ -375,8 +404,11 @@ int runBatch(const std::vector<std::string>& args) {
       // under way at once, so the count of those done would lag the name.
       size_t shown = std::min(batch.lastStarted(), total - 1);
       dialog->update(batch.bytesDone(), batch.bytesTotal(),
-                     "Converting " + std::to_string(shown + 1) + " of " + std::to_string(total) +
-                         (options.workbooks ? " recordings to workbooks" : " recordings to CSV"),
+                     (check ? "Checking " : "Converting ") + std::to_string(shown + 1) + " of " +
+                         std::to_string(total) +
+                         (check               ? " recordings"
+                          : options.workbooks ? " recordings to workbooks"
+                                              : " recordings to CSV"),
                      displayText(batch.items()[shown].path));
       if (dialog->cancelled()) cancel = true;
     }
@@ -391,14 +423,16 @@ int runBatch(const std::vector<std::string>& args) {
   totals.cancelled = totals.cancelled || cancel;
   totals.window = options.window.active();
   summary += batch.items().empty() && !totals.cancelled ? "No recordings (*.tlq) were found.\n"
+             : check                                     ? checkTotalsLine(totals) + "\n"
                                                          : totalsLine(totals) + "\n";
   int code = totals.cancelled ? exitCancelled : totals.failed > 0 ? exitFailed : exitOk;
+  if (check && code == exitOk && totals.withFindings > 0) code = kExitFindings;
   // The log first: a reader of the summary that goes away (a pipe closed)
   // must not cost it.
   if (!options.logFile.empty()) {
     try {
       writeLog(options.logFile, logText(batch, failures, cutShort, settings.listSeparator, settings.decimalSeparator,
-                                        options.window.active()));
+                                        check, options.window.active()));
     } catch (const Error& e) {
       TraceFrame::forgetUnwound();
       writeText(stderr, "tlqconverter: cannot write the log: " + displayText(options.logFile) + " (" +
@@ -407,7 +441,9 @@ int runBatch(const std::vector<std::string>& args) {
     }
   }
   writeText(stdout, summary);
-  if (desktop) tellTheDesktop(totals, summary, batch.items().size());
+  if (desktop)
+    tellTheDesktop(totals, summary,
+                   check ? checkSummaryMessage(totals, batch.items().size()) : summaryMessage(totals, batch.items().size()));
   return exit(code);
 }
 

@@ -82,7 +82,7 @@ TEST_F(BatchRun, TreeOfRecordingsAndFailures) {
                                                     " \\([A-Z][^()]+\\) \\(report: .*\\)")))
       << lines[5];
   EXPECT_TRUE(std::regex_match(lines[6], std::regex("3 recordings converted, 4 failed, 55 lines written, "
-                                                    "3 entries dropped for a failed CRC, [0-9.]+ MB read in "
+                                                    "3 entries dropped for a failed CRC, 2 recordings with findings, [0-9.]+ MB read in "
                                                     "[0-9.]+ s")))
       << lines[6];
 }

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 
+#include "app/quality_text.h"
 #include "csv/csv.h"
 #include "platform/folders.h"
 #include "text.h"
@@ -82,6 +83,7 @@ std::string totalsLine(const BatchTotals& t) {
   line += ", " + counted(t.lines, "line", "lines") + " written, " +
           counted(t.dropped, "entry", "entries") + " dropped for a failed CRC, ";
   if (t.window) line += counted(t.outside, "line", "lines") + " outside the window, ";
+  if (t.withFindings > 0) line += findingsCount(t.withFindings) + ", ";
   line += megabytes(t.bytesRead) + " MB read in " + secondsText(t.seconds) + " s";
   return line;
 }
@@ -98,7 +100,9 @@ std::string summaryMessage(const BatchTotals& t, size_t recordings) {
   if (t.notConverted > 0) text += ", " + std::to_string(t.notConverted) + " not converted";
   text += staleCounts(t);
   text += ".\n" + counted(t.lines, "line", "lines") + " written, " + counted(t.dropped, "entry", "entries") +
-          " dropped for a failed CRC.\n" + megabytes(t.bytesRead) + " MB read in " + secondsText(t.seconds) + " s.";
+          " dropped for a failed CRC.\n" +
+          (t.withFindings > 0 ? findingsCount(t.withFindings) + " (gaps, time stamps out of order, unreadable readings or dropped entries).\n" : "") +
+          megabytes(t.bytesRead) + " MB read in " + secondsText(t.seconds) + " s.";
   return text;
 }
 

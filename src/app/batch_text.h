@@ -31,6 +31,7 @@ struct BatchTotals {
   bool cancelled = false;
   size_t staleKept = 0, staleRemoved = 0;  // files named as parts beyond a table's last one
   bool searchCut = false;                  // the search for recordings was cut short
+  size_t withFindings = 0;                 // recordings read with a finding of their quality
   bool window = false;                     // --from or --to: the lines it left out are told
   uint64_t outside = 0;
 };

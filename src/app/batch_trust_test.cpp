@@ -555,15 +555,18 @@ TEST_F(BatchTrust, TheLogHasALinePerRecording) {
   auto all = lines(readFile(log));
   ASSERT_EQ(all.size(), 6u) << readFile(log);  // the tables of c on lines of their own, in one field
   EXPECT_EQ(all[0], "\xEF\xBB\xBF" "recording;tables;outcome;data lines;entries dropped for a failed CRC;bytes read;"
-                    "seconds;error kind;error message;report;stale parts;stale parts removed\r");
+                    "seconds;error kind;error message;report;stale parts;stale parts removed;interval s;gaps;"
+                    "samples missing;longest gap s;longest gap at;stamps not after the one before;"
+                    "first not after at line;lines without a time stamp;unreadable inclino1;unreadable inclino2;"
+                    "unreadable elasto;unreadable force\r");
   std::string size = std::to_string(fs::file_size(fs::u8path(a)));
   EXPECT_TRUE(std::regex_match(all[1], std::regex("\"" + testing::regexEscaped(below(dir.file("l"), "a; b.tlq")) +
                                                   "\";\"" + testing::regexEscaped(below(dir.file("l"), "a; b.csv")) +
-                                                  "\";converted;4;1;" + size + ";[0-9]+,[0-9]{3};;;;;\r")))
+                                                  "\";converted;4;1;" + size + ";[0-9]+,[0-9]{3};;;;;;;;;;;0;;4;0;;;0\r")))
       << all[1];
   EXPECT_TRUE(std::regex_match(all[2], std::regex(testing::regexEscaped(below(dir.file("l"), "b.tlq")) +
                                                   ";;failed;0;0;1;[0-9,]+;JsonParseError;"
-                                                  "[^\r]+;[^;\r]+tlqconverter_error_[A-Za-z0-9]{8}\\.txt;;\r")))
+                                                  "[^\r]+;[^;\r]+tlqconverter_error_[A-Za-z0-9]{8}\\.txt;;;;;;;;;;;;;;\r")))
       << all[2];
   EXPECT_EQ(all[3], below(dir.file("l"), "c.tlq") + ";\"" + below(dir.file("l"), "c.csv"));
   EXPECT_EQ(all[4], below(dir.file("l"), "c_part2.csv"));
@@ -1261,7 +1264,7 @@ TEST_F(BatchTrust, SignalsFromTheStartAndWhileStopping) {
   EXPECT_TRUE(r.out.starts_with("search cut short: " + dir.file("wide") + cut + "search cut short: " +
                                 dir.file("wide/f1") + cut + "cancelled: "))
       << r.out;
-  EXPECT_NE(readFile(dir.file("log.csv")).find("\r\n" + dir.file("wide/f1") + ";;search cut short;0;0;0;;;;;;\r\n"),
+  EXPECT_NE(readFile(dir.file("log.csv")).find("\r\n" + dir.file("wide/f1") + ";;search cut short;0;0;0;;;;;;;;;;;;;;;;;;\r\n"),
             std::string::npos)
       << readFile(dir.file("log.csv"));
   // A plan stops as a run does, with the same exit codes.

@@ -10,6 +10,7 @@
 #include "app/failure_message.h"
 #include "app/merge_mode.h"
 #include "app/options.h"
+#include "app/quality_text.h"
 #include "app/registration.h"
 #include "app/report.h"
 #include "app/single_mode.h"
@@ -41,11 +42,11 @@ int switchAfterXlsx(const std::string& arg) {
   return exitFailed;
 }
 
-// A window of the single conversion that does not read.
-int windowUsage(const std::string& message) {
+// A usage error of the single conversion's command line.
+int singleUsageFailure(const std::string& message) {
   attachParentConsole();
   writeText(stderr, "tlqconverter: " + message +
-                        "\nUsage: tlqconverter [--xlsx] [--from T] [--to T] [RECORDING]\n"
+                        "\nUsage: tlqconverter [--interval SECONDS] [--xlsx] [--from T] [--to T] [RECORDING]\n"
                         "Try \"tlqconverter --help\" for more.\n");
   return exitFailed;
 }
@@ -102,13 +103,26 @@ int runMain() {
   // shows it too.
   TLQ_OP("main");
   try {
-    bool workbook = paramCount() >= 1 && TLQ_AT(paramStr(1)) == "--xlsx";
+    // "--interval SECONDS" before the rest: the single conversion's gaps
+    // measured against it.
+    int first = 1;
+    std::optional<int64_t> interval;
+    if (paramCount() >= 1 && TLQ_AT(paramStr(1)) == "--interval") {
+      if (paramCount() < 2) return singleUsageFailure("--interval needs a value");
+      try {
+        interval = intervalOption(TLQ_AT(paramStr(2)));
+      } catch (const UsageError& e) {
+        return singleUsageFailure(e.message());
+      }
+      first = 3;
+    }
+    bool workbook = paramCount() >= first && TLQ_AT(paramStr(first)) == "--xlsx";
+    if (workbook) ++first;
     // "--from T" and "--to T" before the recording: only its lines in that window.
-    int first = workbook ? 2 : 1;
     std::optional<std::string> from, to;
     while (paramCount() >= first + 1 && (TLQ_AT(paramStr(first)) == "--from" || TLQ_AT(paramStr(first)) == "--to")) {
       std::optional<std::string>& bound = TLQ_AT(paramStr(first)) == "--from" ? from : to;
-      if (bound) return windowUsage(TLQ_AT(paramStr(first)) + " is given twice");
+      if (bound) return singleUsageFailure(TLQ_AT(paramStr(first)) + " is given twice");
       bound = TLQ_AT(paramStr(first + 1));
       first += 2;
     }
@@ -117,17 +131,23 @@ int runMain() {
       try {
         window = windowOf(from, to);
       } catch (const UsageError& e) {
-        return windowUsage(e.message());
+        return singleUsageFailure(e.message());
       }
       if (paramCount() >= first && TLQ_AT(paramStr(first)).starts_with("-"))
-        return windowUsage("--from and --to take a recording, not \"" + displayText(TLQ_AT(paramStr(first))) + "\"");
+        return singleUsageFailure("--from and --to take a recording, not \"" + displayText(TLQ_AT(paramStr(first))) +
+                                  "\"");
     }
     if (paramCount() == first - 1) {
       param = TLQ_AT(openFileDialog("", {{"Treloqa (*.tlq)", "*.tlq"}}));
       if (param.empty()) return exitOk;  // cancelled
-    } else if (workbook || first > 1) {
+    } else if (workbook) {
       param = TLQ_AT(paramStr(first));
       if (param.starts_with("-")) return switchAfterXlsx(param);
+    } else if (first > 1) {
+      param = TLQ_AT(paramStr(first));
+      if (param.starts_with("-"))
+        return singleUsageFailure("--interval takes a recording after its value, not the switch \"" +
+                                  displayText(param) + "\"");
     } else {
       param = TLQ_AT(paramStr(1));
       if (isHelpSwitch(param) || param == "--version") {
@@ -139,6 +159,10 @@ int runMain() {
         std::vector<std::string> args = commandLineParams();
         return TLQ_AT(runBatch(std::vector<std::string>(args.begin() + 1, args.end())));
       }
+      if (param == "--check") {
+        std::vector<std::string> args = commandLineParams();
+        return TLQ_AT(runCheck(std::vector<std::string>(args.begin() + 1, args.end())));
+      }
       if (param == "--merge") {
         std::vector<std::string> args = commandLineParams();
         return TLQ_AT(runMerge(std::vector<std::string>(args.begin() + 1, args.end())));
@@ -149,12 +173,14 @@ int runMain() {
       bool done = param == "--install" ? TLQ_AT(regInstall(currentUser)) : TLQ_AT(regUninstall(currentUser));
       return done ? exitOk : exitFailed;
     }
-    SingleRun run = TLQ_AT(convertWithProgress(param, workbook, &window));
+    SingleRun run = TLQ_AT(convertWithProgress(param, workbook, &window, interval));
     if (run.stopped) return run.stopped;  // the person asked: no report
-    // A terminal is told what a stopped run had left and was removed, and
-    // where the table went (no program may open it); the desktop sees it
-    // opened.
+    // A terminal is told the findings of the recording's quality, what a
+    // stopped run had left and was removed, and where the table went (no
+    // program may open it); the desktop sees it opened.
     if (isTerminal(stderr)) {
+      for (const std::string& line : findingLines(displayText(param), run.counts.quality))
+        writeText(stderr, "tlqconverter: " + line + "\n");
       for (const std::string& path : run.counts.swept)
         writeText(stderr, "tlqconverter: removed: " + displayText(path) + " (left by a run that was stopped)\n");
       writeText(stderr, writtenLine(run, workbook));

@@ -153,6 +153,7 @@ int runMerge(const std::vector<std::string>& args) {
   if (!options.outDir.empty()) return usageFailure("--out does not go with --merge (OUT names the table)");
   if (options.update) return usageFailure("--update does not go with --merge (the campaign's table is made anew)");
   if (options.deleteStaleParts) return usageFailure("--delete-stale-parts does not go with --merge");
+  if (options.intervalNanoseconds) return usageFailure("--interval does not go with --merge (it measures no quality)");
   if (options.workbooks) return usageFailure("--xlsx does not go with --merge (OUT ending in .xlsx gives a workbook)");
   const std::string out = options.paths.front();
   const OutKind kind = outKind(out);

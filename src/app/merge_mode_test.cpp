@@ -324,7 +324,7 @@ TEST_F(MergeRun, WindowLeavesOutLinesWithoutStampsAndSaysHowMany) {
             std::string::npos)
       << r.out;
   std::string logText = readFile(log);
-  EXPECT_NE(logText.find(";stale parts removed;lines outside the window\r\n"), std::string::npos) << logText;
+  EXPECT_NE(logText.find(";unreadable force;lines outside the window\r\n"), std::string::npos) << logText;
   EXPECT_NE(logText.find(";60\r\n"), std::string::npos) << logText;
   EXPECT_NE(logText.find(";10\r\n"), std::string::npos) << logText;
   // The merge: the window's lines of each recording.

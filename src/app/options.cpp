@@ -4,6 +4,7 @@
 
 #include "app/batch_text.h"
 #include "error.h"
+#include "table/quality.h"
 #include "text.h"
 
 #ifndef TLQ_VERSION
@@ -32,6 +33,12 @@ std::string separatorProblem(const std::string& option, const std::string& value
          ", not \"" + displayText(value) + "\"";
 }
 
+int64_t intervalOption(const std::string& value) {
+  if (std::optional<int64_t> n = parseIntervalNanoseconds(value)) return *n;
+  throw UsageError("--interval takes seconds above 0 (digits, \".\" before decimals), not \"" + displayText(value) +
+                   "\"");
+}
+
 TimeWindow windowOf(const std::optional<std::string>& from, const std::optional<std::string>& to) {
   auto bound = [](const char* option, const std::optional<std::string>& text) -> std::optional<IsoDateTime> {
     if (!text) return std::nullopt;
@@ -46,7 +53,19 @@ std::string sameSeparators(char c) {
   return "the list and the decimal separator need to differ, not \"" + displayText(std::string(1, c)) + "\" for both";
 }
 
-BatchOptions parseBatchArguments(const std::vector<std::string>& args) {
+void refuseForCheck(const BatchOptions& options) {
+  const char* refused = !options.outDir.empty()   ? "--out"
+                        : options.workbooks        ? "--xlsx"
+                        : options.splitRows > 0    ? "--split-rows"
+                        : options.update           ? "--update"
+                        : options.dryRun           ? "--dry-run"
+                        : options.deleteStaleParts ? "--delete-stale-parts"
+                        : options.window.active()  ? "--from or --to"
+                                                   : nullptr;
+  if (refused) throw UsageError(std::string(refused) + " does not go with --check (it writes no table)");
+}
+
+BatchOptions parseBatchArguments(const std::vector<std::string>& args, const char* mode) {
   BatchOptions options;
   std::set<std::string> given;
   bool pathsOnly = false;
@@ -67,7 +86,7 @@ BatchOptions parseBatchArguments(const std::vector<std::string>& args) {
     const bool flag = name == "--update" || name == "--dry-run" || name == "--xlsx" || name == "--delete-stale-parts" ||
                       name == "--quiet";
     if (!flag && name != "--out" && name != "--split-rows" && name != "--log" && name != "--list-separator" &&
-        name != "--decimal-separator" && name != "--from" && name != "--to")
+        name != "--decimal-separator" && name != "--interval" && name != "--from" && name != "--to")
       throw UsageError("unknown option \"" + displayText(arg) + "\"");
     if (!given.insert(name).second) throw UsageError(name + " is given twice");
     if (flag) {
@@ -97,6 +116,8 @@ BatchOptions parseBatchArguments(const std::vector<std::string>& args) {
       (name == "--from" ? from : to) = value;
     } else if (name == "--split-rows") {
       options.splitRows = rowsOf(value);
+    } else if (name == "--interval") {
+      options.intervalNanoseconds = intervalOption(value);
     } else {
       // As the regional settings give it: one byte, one that keeps the table readable.
       const bool decimal = name == "--decimal-separator";
@@ -113,7 +134,7 @@ BatchOptions parseBatchArguments(const std::vector<std::string>& args) {
     throw UsageError("--split-rows does not go with --xlsx (a workbook goes on over further sheets)");
   if (options.workbooks && options.deleteStaleParts)
     throw UsageError("--delete-stale-parts does not go with --xlsx (a workbook has no parts)");
-  if (options.paths.empty()) throw UsageError("--batch needs a recording or a folder");
+  if (options.paths.empty()) throw UsageError(std::string(mode) + " needs a recording or a folder");
   return options;
 }
 
@@ -122,20 +143,23 @@ std::string versionText() { return "tlqconverter " TLQ_VERSION "\n"; }
 std::string usageHint() {
   return "Usage: tlqconverter --batch [--xlsx] [--out DIR] [--split-rows N] [--update] [--dry-run]\n"
          "                          [--delete-stale-parts] [--log FILE] [--list-separator C]\n"
-         "                          [--decimal-separator C] [--quiet] [--] PATH...\n"
+         "                          [--decimal-separator C] [--quiet] [--interval SECONDS]\n"
+         "                          [--from T] [--to T] [--] PATH...\n"
+         "       tlqconverter --check [--quiet] [--log FILE] [--interval SECONDS] [--] PATH...\n"
          "Try \"tlqconverter --help\" for more.\n";
 }
 
 std::string helpText() {
   return "Usage:\n"
-         "  tlqconverter [--xlsx] [--from T] [--to T] [RECORDING]\n"
+         "  tlqconverter [--interval SECONDS] [--xlsx] [--from T] [--to T] [RECORDING]\n"
          "  tlqconverter --batch [--xlsx] [--out DIR] [--split-rows N] [--update]\n"
          "                       [--delete-stale-parts] [--dry-run] [--quiet] [--log FILE]\n"
-         "                       [--from T] [--to T]\n"
+         "                       [--from T] [--to T] [--interval SECONDS]\n"
          "                       [--list-separator C] [--decimal-separator C] [--] PATH...\n"
          "  tlqconverter --merge OUT.csv [--split-rows N] [--from T] [--to T] [--dry-run]\n"
          "                       [--quiet] [--log FILE] [--list-separator C]\n"
          "                       [--decimal-separator C] [--] PATH...\n"
+         "  tlqconverter --check [--quiet] [--log FILE] [--interval SECONDS] [--] PATH...\n"
          "  tlqconverter --install | --uninstall [--current-user]\n"
          "  tlqconverter --help | --version\n"
          "\n"
@@ -232,12 +256,16 @@ std::string helpText() {
          "                     mark, separated as the tables are): its tables,\n"
          "                     outcome, data lines, entries dropped for a failed CRC,\n"
          "                     bytes read, seconds, a failure's kind, message and\n"
-         "                     report, and its stale parts.\n"
+         "                     report, its stale parts, and its quality (below).\n"
          "    --list-separator C, --decimal-separator C\n"
          "                     the separators of the tables, in place of those of the\n"
          "                     regional settings: a space, a tab or a punctuation mark\n"
          "                     (not \" or _; no sign for the decimal separator), one\n"
          "                     character each, not the same.\n"
+         "    --interval SECONDS\n"
+         "                     the interval the gaps are measured against (a positive\n"
+         "                     decimal with \".\"), in place of the median; also for the\n"
+         "                     single conversion and --check.\n"
          "    --from T, --to T only the data lines whose time stamp is at or after T\n"
          "                     (--from) and before T (--to); lines without one are\n"
          "                     left out. T: 2026-03-01, 2026-03-01T08:00, ...T08:00:00,\n"
@@ -262,11 +290,36 @@ std::string helpText() {
          "                   fails the merge (exit code 2) and an older OUT is kept.\n"
          "                   --split-rows, --from, --to, --dry-run (the order and\n"
          "                   OUT), --log (plus: repeated lines left out), --quiet and\n"
-         "                   the separators apply; --out, --update, --xlsx and\n"
-         "                   --delete-stale-parts do not. Example, a campaign folder\n"
-         "                   with a subfolder per site and a recording per download:\n"
+         "                   the separators apply; --out, --update, --xlsx,\n"
+         "                   --interval and --delete-stale-parts do not. Example, a\n"
+         "                   campaign folder with a subfolder per site and a recording\n"
+         "                   per download:\n"
          "                     tlqconverter --merge bridge.csv --from 2026-03-01 \\\n"
          "                       Bridge-2026\n"
+         "\n"
+         "  --check PATH...  finds recordings as --batch does, reads and measures each,\n"
+         "                   and writes no table: prints the findings and the totals.\n"
+         "                   --log, --quiet and --interval as for --batch (the log's\n"
+         "                   outcome \"checked\"); --out, --xlsx, --split-rows,\n"
+         "                   --update, --dry-run, --delete-stale-parts, --from and --to\n"
+         "                   are refused. Exit code\n"
+         "                   0 no finding, 1 a finding, 2 a recording could not be read\n"
+         "                   or a usage error, 130/143/129 on signals.\n"
+         "\n"
+         "Quality, measured in every conversion from its rows: the interval (median of\n"
+         "the positive differences between consecutive time stamps, in UTC where they\n"
+         "have a zone, or --interval); gaps (more than 1.5 intervals; round(difference /\n"
+         "interval) - 1 samples missing, at least 1) and the longest; time stamps not\n"
+         "after the one before (the line of the first); lines without a time stamp;\n"
+         "unreadable readings per sensor (inclino1, inclino2, elasto, force: no number\n"
+         "in a value column, or an inclinometer's -999.0 pair). A finding is a gap, a\n"
+         "stamp not after the one before, an unreadable reading or an entry dropped for\n"
+         "a failed CRC: the summary, and the single conversion on a terminal, show a\n"
+         "line each (gaps:, order:, unreadable:), the totals count the recordings with\n"
+         "findings, and --log has the columns interval s, gaps, samples missing,\n"
+         "longest gap s, longest gap at, stamps not after the one before, first not\n"
+         "after at line, lines without a time stamp, unreadable inclino1, unreadable\n"
+         "inclino2, unreadable elasto, unreadable force (empty where none applies).\n"
          "\n"
          "  --install        adds the \"Open with Excel\" and \"Open as workbook\" verbs to\n"
          "                   the recording file type (HKEY_CLASSES_ROOT). When that is\n"
@@ -289,10 +342,11 @@ std::string helpText() {
          "of its own; Cancel or Ctrl-C stops it without a report. A failure from the\n"
          "desktop is told in a message before the report opens.\n"
          "\n"
-         "Exit codes: 0 done; 2 a conversion, a recording of a batch or a switch failed\n"
-         "(also when not even the error report could be written: both are told), or a\n"
-         "usage error; 1 no random source to name files with; 130 stopped (Ctrl-C, or\n"
-         "Cancel); 143 by SIGTERM; 129 its terminal was closed.\n";
+         "Exit codes (--check: see above): 0 done; 2 a conversion, a recording of a\n"
+         "batch or a switch failed (also when not even the error report could be\n"
+         "written: both are told), or a usage error; 1 no random source to name files\n"
+         "with; 130 stopped (Ctrl-C, or Cancel); 143 by SIGTERM; 129 its terminal was\n"
+         "closed.\n";
 }
 
 }  // namespace tlq

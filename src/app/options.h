@@ -21,6 +21,7 @@ struct BatchOptions {
   bool quiet = false;      // --quiet: no window, no message box, no file opened, no progress line
   std::string logFile;     // --log FILE: a line per recording
   std::optional<char> listSeparator, decimalSeparator;  // --list-separator C, --decimal-separator C
+  std::optional<int64_t> intervalNanoseconds;  // --interval SECONDS: the interval gaps are measured against
   TimeWindow window;       // --from T, --to T: only the lines in it
   std::vector<std::string> paths;
 };
@@ -32,7 +33,13 @@ struct BatchOptions {
 // it does not take, an N that is not a whole number from 1 on, a separator
 // that a table could not be read back with (separatorProblem), the same
 // separator for both, and --split-rows or --delete-stale-parts with --xlsx.
-BatchOptions parseBatchArguments(const std::vector<std::string>& args);
+// `mode` names the switch in the message for no path.
+BatchOptions parseBatchArguments(const std::vector<std::string>& args, const char* mode = "--batch");
+
+// Raises UsageError for an option --check does not take: --out, --xlsx,
+// --split-rows, --update, --dry-run, --delete-stale-parts (it writes no
+// table).
+void refuseForCheck(const BatchOptions& options);
 
 // The window of "--from T" and "--to T" (either may be missing). Raises
 // UsageError for a T that reads as no date-time (parseWindowBound).
@@ -44,6 +51,10 @@ TimeWindow windowOf(const std::optional<std::string>& from, const std::optional<
 // and "_" (which column names hold) between its fields, and with such a
 // mark but "+" and "-" (the signs) as the decimal separator.
 std::string separatorProblem(const std::string& option, const std::string& value, bool decimal);
+
+// The interval of --interval SECONDS, in nanoseconds: a positive decimal
+// with '.' (parseIntervalNanoseconds). Raises UsageError for anything else.
+int64_t intervalOption(const std::string& value);
 
 // The usage message for one character given as both separators.
 std::string sameSeparators(char c);

@@ -99,11 +99,13 @@ class Display {
 
 }  // namespace
 
-SingleRun convertWithProgress(const std::string& path, bool workbook, const TimeWindow* window) {
+SingleRun convertWithProgress(const std::string& path, bool workbook, const TimeWindow* window,
+                              std::optional<int64_t> interval) {
   std::atomic<bool> cancel{false};
   std::atomic<uint64_t> bytes{0};
   FinishingWork finishing;
   ConversionControl control;
+  control.intervalNanoseconds = interval;
   control.cancel = &cancel;
   control.bytesDone = &bytes;
   control.finishing = &finishing;

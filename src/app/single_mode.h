@@ -4,6 +4,8 @@
 // terminal) and turns Cancel and Ctrl-C into a stop.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "convert/convert.h"
@@ -23,8 +25,10 @@ struct SingleRun {
 // older workbook as it was; one that comes while the library compresses the
 // workbook (it cannot be interrupted) removes the workbook's temporary file
 // and ends the program at once.
-// With an active `window`, only its lines.
-SingleRun convertWithProgress(const std::string& path, bool workbook, const TimeWindow* window = nullptr);
+// With an active `window`, only its lines; gaps are measured against
+// `interval` (nanoseconds) where given.
+SingleRun convertWithProgress(const std::string& path, bool workbook, const TimeWindow* window = nullptr,
+                              std::optional<int64_t> interval = std::nullopt);
 
 // The line a terminal gets after a conversion: "CSV written to: PATH (N
 // lines)" or "Workbook written to: PATH (N rows)", with ", M entries dropped

@@ -377,6 +377,7 @@ std::string Batch::wouldOverwrite(const std::string& path) const {
 BatchResult Batch::convert(size_t i, unsigned threads, const std::atomic<bool>& cancel,
                            std::atomic<uint64_t>& progress, FinishingWork& finishing,
                            const std::function<void()>& converted) {
+  if (settings_.checkOnly) return check(i, threads, cancel, progress);
   const BatchItem& item = items_[i];
   const auto start = std::chrono::steady_clock::now();
   BatchResult result;
@@ -397,6 +398,7 @@ BatchResult Batch::convert(size_t i, unsigned threads, const std::atomic<bool>& 
     }
     ConversionControl control{threads, &cancel, &progress, true};
     control.finishing = &finishing;
+    control.intervalNanoseconds = settings_.intervalNanoseconds;
     control.window = settings_.window;
     std::optional<RecordingTable> table;
     TLQ_AT(table.emplace(item.path, control));
@@ -412,6 +414,7 @@ BatchResult Batch::convert(size_t i, unsigned threads, const std::atomic<bool>& 
       WorkbookCounts counts = TLQ_AT(writeWorkbook(item.path, *table, control, files));
       result.lines = counts.lines;
       result.dropped = counts.dropped;
+      result.quality = std::move(counts.quality);
       result.outside = counts.outside;
     } else {
       auto take = [&](LineBlock& lines) {
@@ -422,6 +425,7 @@ BatchResult Batch::convert(size_t i, unsigned threads, const std::atomic<bool>& 
       };
       TLQ_AT(table->convert(format, control, take));
       TLQ_AT(files.finish());
+      result.quality = table->quality().figures(control.intervalNanoseconds);
     }
     for (size_t part = 0; part < files.parts().size(); ++part) {
       TLQ_AT(refuseToOverwrite(table->recording(), files.parts()[part]));

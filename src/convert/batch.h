@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -28,6 +29,8 @@ struct BatchSettings {
   bool update = false;     // a table newer than its recording is kept as it is
   bool workbooks = false;  // tables are workbooks (item.table names them), never split
   bool deleteStaleParts = false;  // stale parts are removed where that is safe, not only listed
+  std::optional<int64_t> intervalNanoseconds = std::nullopt;  // --interval: gaps measured against it
+  bool checkOnly = false;  // --check: each recording read and measured, no table written
   const TimeWindow* window = nullptr;  // only the lines in it, when it is active
 };
 
@@ -51,6 +54,7 @@ struct BatchResult {
   std::vector<StalePart> stale;     // files named as parts beyond them
   std::vector<std::string> swept;   // files that stopped runs left, removed (TableFiles::swept)
   std::exception_ptr failure;       // why it failed: an Error
+  std::optional<QualityFigures> quality = std::nullopt;  // of the recording read (none when up to date)
 };
 
 // Workers per thread of the budget: a worker converts while it holds a
@@ -111,6 +115,8 @@ class Batch {
   BatchResult convert(size_t i, unsigned threads, const std::atomic<bool>& cancel, std::atomic<uint64_t>& progress,
                       FinishingWork& finishing,
                       const std::function<void()>& converted);
+  // --check: the recording read and measured (batch_check.cpp).
+  BatchResult check(size_t i, unsigned threads, const std::atomic<bool>& cancel, std::atomic<uint64_t>& progress);
   void refuseClash(size_t i, const std::string& part) const;
   bool folderReady(const std::string& folder);
   std::shared_ptr<const FolderNames> namesIn(const std::string& folder) const;

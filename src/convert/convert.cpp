@@ -206,9 +206,9 @@ const TimeWindow* windowOf(const ConversionControl& control) {
 // the window is counted, not written.
 class LineMaker {
  public:
-  LineMaker(const Columns& columns, const CsvFormat& format, const TimeWindow* window)
-      : converter_(columns, nullptr, true), format_(format), row_(format.header.size()), window_(window),
-        stamp_(columns.timestamp) {}
+  LineMaker(const Columns& columns, const TableColumns& table, const CsvFormat& format, const TimeWindow* window)
+      : converter_(columns, nullptr, true), format_(format), table_(table), row_(format.header.size()),
+        window_(window), stamp_(columns.timestamp) {}
 
   // The lines take about one and a half times the entries' text.
   void prepare(LineBlock& lines, size_t recordingBytes) { lines.text.reserve(recordingBytes * 2); }
@@ -218,6 +218,7 @@ class LineMaker {
     if (row_.rows() == 1) {
       if (window_ && !window_->holdsRow(row_, 0, stamp_)) {
         ++lines.outside;
+        row_.truncate(0, 0);  // not measured either: the quality is of the lines written
       } else {
         makeLine(format_, row_, 0, lines.text);
         lines.text += "\r\n";
@@ -225,6 +226,8 @@ class LineMaker {
       }
     }
     lines.dropped += row_.dropped;
+    if (!lines.quality) lines.quality.emplace(table_);
+    lines.quality->add(row_);
     row_.clear();
   }
 
@@ -233,6 +236,7 @@ class LineMaker {
  private:
   EntryConverter converter_;
   const CsvFormat& format_;
+  const TableColumns& table_;
   RowBlock row_;
   const TimeWindow* window_;
   size_t stamp_;
@@ -366,21 +370,36 @@ auto vouched(const Recording& recording, const Work& work) {
 RecordingTable::RecordingTable(const std::string& path, const ConversionControl& control)
     : recording_(path, [&control](size_t bytes) { return control.threads ? control.threads : threadCount(bytes); }),
       table_(recording_.hasInclino2(), recording_.hasElasto()),
-      columns_(table_.names()) {}
+      columns_(table_.names()),
+      quality_(table_) {}
 
 void RecordingTable::convert(const CsvFormat& format, const ConversionControl& control,
                              const std::function<void(LineBlock&)>& take) const {
   Columns columns(table_);
+  quality_.clear();
+  // Each block's rows were measured where they were made; joined here in
+  // line order.
+  std::function<void(LineBlock&)> measured = [&](LineBlock& lines) {
+    if (lines.quality) quality_.append(*lines.quality);
+    take(lines);
+  };
   vouched(recording_, [&] {
-    convertEntries<LineBlock>(recording_, control, [&] { return LineMaker(columns, format, windowOf(control)); }, take);
+    convertEntries<LineBlock>(
+        recording_, control, [&] { return LineMaker(columns, table_, format, windowOf(control)); }, measured);
   });
 }
 
 void RecordingTable::convertRows(const TimeStampZones* dateTimes, const ConversionControl& control,
                                  const std::function<void(RowBlock&)>& take) const {
   Columns columns(table_);
+  quality_.clear();
+  std::function<void(RowBlock&)> measured = [&](RowBlock& rows) {
+    quality_.add(rows);
+    take(rows);
+  };
   vouched(recording_, [&] {
-    convertEntries<RowBlock>(recording_, control, [&] { return RowMaker(columns, dateTimes, windowOf(control)); }, take);
+    convertEntries<RowBlock>(
+        recording_, control, [&] { return RowMaker(columns, dateTimes, windowOf(control)); }, measured);
   });
 }
 
@@ -475,7 +494,7 @@ std::string mainConvert(const std::string& path, const ConversionControl& contro
   // Into a temporary file beside the table, put in place once complete: a
   // run that is killed leaves the older table whole.
   TableFiles files = TLQ_AT(TableFiles(csvPath, makeHeader(format) + "\r\n", 0));
-  ConversionCounts made{table.recording().entries(), 0, 0, 0, {}};
+  ConversionCounts made{table.recording().entries(), 0, 0, 0, {}, {}};
   try {
     TLQ_AT(table.convert(format, control, [&](LineBlock& lines) {
       files.put(lines);
@@ -501,6 +520,7 @@ std::string mainConvert(const std::string& path, const ConversionControl& contro
   if (counts) {
     *counts = made;
     counts->swept = files.swept();
+    counts->quality = table.quality().figures(control.intervalNanoseconds);
   }
   return csvPath;
 }

@@ -14,6 +14,7 @@
 #include "csv/csv.h"
 #include "table/columns.h"
 #include "table/date_time.h"
+#include "table/quality.h"
 #include "table/rows.h"
 #include "table/window.h"
 
@@ -27,17 +28,20 @@ namespace tlq {
 std::string mainConvert(const std::string& path);
 
 // Whole lines of a table, in order, and where each ends; the entries left
-// out of them for a failed CRC.
+// out of them for a failed CRC; the quality of their rows, measured as they
+// were made.
 struct LineBlock {
   std::string text;
   std::vector<size_t> ends;  // just past each line's "\r\n"
   uint64_t dropped = 0;
+  std::optional<QualityMeter> quality;
   uint64_t outside = 0;  // lines left out by a time window
 
   void clear() {
     text.clear();
     ends.clear();
     dropped = 0;
+    if (quality) quality->clear();
     outside = 0;
   }
 };
@@ -79,6 +83,7 @@ struct ConversionCounts {
   uint64_t dropped = 0;  // entries left out for a failed CRC
   uint64_t outside = 0;  // lines left out by the time window
   std::vector<std::string> swept;  // files that stopped runs left, removed (TableFiles::swept)
+  QualityFigures quality = {};     // of the rows converted
 };
 
 // Raised by a conversion that was asked to stop: no failure, so no
@@ -104,6 +109,9 @@ struct ConversionControl {
   size_t pieceBytes = 0;
   // A workbook's last phase, told here when it begins.
   FinishingWork* finishing = nullptr;
+  // The interval of the time stamps, when given (--interval): gaps are
+  // measured against it instead of the median.
+  std::optional<int64_t> intervalNanoseconds = std::nullopt;
   // When it is active, only the lines whose time stamps it holds are made
   // (the others counted as outside).
   const TimeWindow* window = nullptr;
@@ -124,6 +132,10 @@ class RecordingTable {
   const Recording& recording() const { return recording_; }
   const TableColumns& tableColumns() const { return table_; }
   const std::vector<std::string>& columns() const { return columns_; }  // their names
+
+  // The quality of the rows the last convert or convertRows made (as far as
+  // it got), measured as they were made.
+  const QualityMeter& quality() const { return quality_; }
 
   // Converts every entry into lines of `format` (made from columns()),
   // handing them to `take` in entry order, whole lines at a time. A failure at
@@ -159,6 +171,7 @@ class RecordingTable {
   Recording recording_;
   TableColumns table_;
   std::vector<std::string> columns_;
+  mutable QualityMeter quality_;
 };
 
 // Raises IoError "cannot open: <csvPath> (it is the recording itself)"

@@ -54,6 +54,7 @@ WorkbookCounts writeWorkbook(const std::string& path, const RecordingTable& tabl
     counts.outside += rows.outside;
   }));
   counts.lines = book.lines();
+  counts.quality = table.quality().figures(control.intervalNanoseconds);
   // To the millisecond the sheet shows: Windows keeps a file's times to
   // 100 ns, Linux to the nanosecond, and the same file must give the same
   // workbook on both.
@@ -83,7 +84,8 @@ std::string mainConvertWorkbook(const std::string& path, const ConversionControl
   TLQ_AT(files.commit());
   if (!control.window || !control.window->active())  // --update takes it for whole; a window's is not
     stampCommit(files.parts(), {read.modified, read.size, 0, 0, 0, true});
-  if (counts) *counts = {table.recording().entries(), made.lines, made.dropped, made.outside, files.swept()};
+  if (counts)
+    *counts = {table.recording().entries(), made.lines, made.dropped, made.outside, files.swept(), made.quality};
   return xlsxPath;
 }
 

@@ -19,6 +19,7 @@ std::string mainConvertWorkbook(const std::string& path, const ConversionControl
 struct WorkbookCounts {
   uint64_t lines = 0;    // data rows
   uint64_t dropped = 0;  // entries left out for a failed CRC
+  QualityFigures quality = {};
   uint64_t outside = 0;  // lines left out by the time window
 };
 

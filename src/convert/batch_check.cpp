@@ -1,0 +1,46 @@
+// A batch that only checks: each recording read, converted into rows and
+// measured, and nothing written.
+#include <chrono>
+
+#include "convert/batch.h"
+#include "convert/convert.h"
+#include "error.h"
+
+namespace tlq {
+
+BatchResult Batch::check(size_t i, unsigned threads, const std::atomic<bool>& cancel, std::atomic<uint64_t>& progress) {
+  const BatchItem& item = items_[i];
+  const auto start = std::chrono::steady_clock::now();
+  BatchResult result;
+  try {
+    TLQ_OP("checkRecording");
+    // A clash of table names is no fault where no table is written; a
+    // recording that cannot be found or listed is.
+    if (!item.problem.empty() && !item.problem.starts_with("cannot open: " + item.table + " ("))
+      throw IoError(item.problem).withReason(item.reason);
+    ConversionControl control{threads, &cancel, &progress, true};
+    control.intervalNanoseconds = settings_.intervalNanoseconds;
+    RecordingTable table = TLQ_AT(RecordingTable(item.path, control));
+    TLQ_AT(table.convertRows(nullptr, control, [&](RowBlock& rows) {
+      result.lines += rows.rows();
+      result.dropped += rows.dropped;
+    }));
+    TLQ_AT(table.recording().requireUnreplaced());
+    result.quality = table.quality().figures(control.intervalNanoseconds);
+    result.state = BatchResult::State::converted;
+  } catch (const ConversionCancelled&) {
+    result = BatchResult();
+    result.state = BatchResult::State::cancelled;
+  } catch (const Error&) {
+    result.state = BatchResult::State::failed;
+    result.failure = std::current_exception();
+  } catch (const std::exception& e) {
+    result.state = BatchResult::State::failed;
+    result.failure = std::make_exception_ptr(libraryFailure(e));
+  }
+  TraceFrame::forgetUnwound();
+  result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return result;
+}
+
+}  // namespace tlq
