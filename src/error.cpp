@@ -132,4 +132,14 @@ std::string formatTrace(const Error& error) {
   return text;
 }
 
+std::exception_ptr handledFailure() {
+  try {
+    throw;
+  } catch (const Error&) {
+    return std::current_exception();
+  } catch (const std::exception& e) {
+    return std::make_exception_ptr(libraryFailure(e));
+  }
+}
+
 }  // namespace tlq

@@ -206,6 +206,10 @@ using UsageError = ErrorOf<ErrorKind::usage>;
 // (noted by their frames), as if it had been raised where it arose.
 Error libraryFailure(const std::exception& failure);
 
+// In a handler: the failure being handled, as one of ours (a failure of the
+// C++ library made one by libraryFailure). Anything else goes on up.
+std::exception_ptr handledFailure();
+
 // The trace as text, one line per entry with plain line feeds: the location
 // ("unit(line)") padded to column 26, then the operation name.
 std::string traceText(const Error& error);

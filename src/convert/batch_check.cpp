@@ -31,12 +31,9 @@ BatchResult Batch::check(size_t i, unsigned threads, const std::atomic<bool>& ca
   } catch (const ConversionCancelled&) {
     result = BatchResult();
     result.state = BatchResult::State::cancelled;
-  } catch (const Error&) {
+  } catch (...) {
     result.state = BatchResult::State::failed;
-    result.failure = std::current_exception();
-  } catch (const std::exception& e) {
-    result.state = BatchResult::State::failed;
-    result.failure = std::make_exception_ptr(libraryFailure(e));
+    result.failure = handledFailure();
   }
   TraceFrame::forgetUnwound();
   result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -109,12 +109,9 @@ bool Merge::plan(const std::atomic<bool>& cancel) {
         r.state = MergedRecording::State::planned;
       } catch (const ConversionCancelled&) {
         r.state = MergedRecording::State::cancelled;
-      } catch (const Error&) {
+      } catch (...) {
         r.state = MergedRecording::State::failed;
-        r.failure = std::current_exception();
-      } catch (const std::exception& e) {
-        r.state = MergedRecording::State::failed;
-        r.failure = std::make_exception_ptr(libraryFailure(e));
+        r.failure = handledFailure();
       }
       TraceFrame::forgetUnwound();
       r.seconds = secondsSince(start);
@@ -251,10 +248,8 @@ bool Merge::writeCsv(const std::atomic<bool>& cancel) {
     return true;
   } catch (const ConversionCancelled&) {
     if (at < recordings_.size()) recordings_[at].state = MergedRecording::State::cancelled;
-  } catch (const Error&) {
-    failed(reading ? &recordings_[at] : nullptr, std::current_exception());
-  } catch (const std::exception& e) {
-    failed(reading ? &recordings_[at] : nullptr, std::make_exception_ptr(libraryFailure(e)));
+  } catch (...) {
+    failed(reading ? &recordings_[at] : nullptr, handledFailure());
   }
   TraceFrame::forgetUnwound();
   return false;
