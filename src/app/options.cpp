@@ -60,7 +60,6 @@ void refuseForCheck(const BatchOptions& options) {
                         : options.update           ? "--update"
                         : options.dryRun           ? "--dry-run"
                         : options.deleteStaleParts ? "--delete-stale-parts"
-                        : options.window.active()  ? "--from or --to"
                                                    : nullptr;
   if (refused) throw UsageError(std::string(refused) + " does not go with --check (it writes no table)");
 }
@@ -145,7 +144,8 @@ std::string usageHint() {
          "                          [--delete-stale-parts] [--log FILE] [--list-separator C]\n"
          "                          [--decimal-separator C] [--quiet] [--interval SECONDS]\n"
          "                          [--from T] [--to T] [--] PATH...\n"
-         "       tlqconverter --check [--quiet] [--log FILE] [--interval SECONDS] [--] PATH...\n"
+         "       tlqconverter --check [--quiet] [--log FILE] [--interval SECONDS] [--from T]\n"
+         "                            [--to T] [--] PATH...\n"
          "Try \"tlqconverter --help\" for more.\n";
 }
 
@@ -159,7 +159,8 @@ std::string helpText() {
          "  tlqconverter --merge OUT.csv [--split-rows N] [--from T] [--to T] [--dry-run]\n"
          "                       [--quiet] [--log FILE] [--list-separator C]\n"
          "                       [--decimal-separator C] [--] PATH...\n"
-         "  tlqconverter --check [--quiet] [--log FILE] [--interval SECONDS] [--] PATH...\n"
+         "  tlqconverter --check [--quiet] [--log FILE] [--interval SECONDS] [--from T]\n"
+         "                       [--to T] [--] PATH...\n"
          "  tlqconverter --install | --uninstall [--current-user]\n"
          "  tlqconverter --help | --version\n"
          "\n"
@@ -272,7 +273,8 @@ std::string helpText() {
          "                     ...T08:00:00.000, with or without Z or +hh:mm; with a\n"
          "                     zone it is an instant for stamps that have one, else\n"
          "                     the times are compared as written. Also with a single\n"
-         "                     RECORDING and with --merge; not with --update. The\n"
+         "                     RECORDING, with --merge and with --check (which then\n"
+         "                     measures only those lines); not with --update. The\n"
          "                     summary and the log count the lines left out.\n"
          "    --               ends the options: every argument after it is a PATH.\n"
          "\n"
@@ -301,8 +303,9 @@ std::string helpText() {
          "                   and writes no table: prints the findings and the totals.\n"
          "                   --log, --quiet and --interval as for --batch (the log's\n"
          "                   outcome \"checked\"); --out, --xlsx, --split-rows,\n"
-         "                   --update, --dry-run, --delete-stale-parts, --from and --to\n"
-         "                   are refused. Exit code\n"
+         "                   --update, --dry-run and --delete-stale-parts are refused;\n"
+         "                   --from and --to measure only the lines in the window.\n"
+         "                   Exit code\n"
          "                   0 no finding, 1 a finding, 2 a recording could not be read\n"
          "                   or a usage error, 130/143/129 on signals.\n"
          "\n"

@@ -213,6 +213,19 @@ TEST_F(QualityRun, CheckWritesNothingAndTellsByItsExitCode) {
   r = check({"--interval", "120", dir.file("c")});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_TRUE(r.out.starts_with("gaps: " + shown + ": 1 gap, 4 samples missing, the longest 600 s")) << r.out;
+  // A window measures only its lines: here the line before the longest gap
+  // and the one after it, the gap alone (by the interval given: by their
+  // own, two stamps have none).
+  r = check({"--log", log, "--interval", "60", "--from", stampAt(786), "--to", stampAt(1387), dir.file("c")});
+  EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+  EXPECT_TRUE(r.out.starts_with("gaps: " + shown + ": 1 gap, 9 samples missing, the longest 600 s from " + stampAt(786) +
+                                "\n2 recordings checked, 1 with findings, 0 failed, 2 lines read, 0 entries dropped for a "
+                                "failed CRC, 33 lines outside the window, "))
+      << r.out;
+  EXPECT_NE(readFile(log).find("\r\n" + shown + ";;checked;2;0;"), std::string::npos) << readFile(log);
+  r = check({"--from", stampAt(1386), "--to", stampAt(1446), dir.file("c")});
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_TRUE(r.out.starts_with("2 recordings checked, 0 with findings, 0 failed, 1 line read, ")) << r.out;
   for (std::vector<std::string> bad : std::vector<std::vector<std::string>>{
            {"--out", dir.file("x"), ok}, {"--xlsx", ok}, {"--split-rows", "2", ok}, {"--update", ok}, {"--dry-run", ok},
            {"--interval", "1,5", ok}, {}}) {

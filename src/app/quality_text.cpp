@@ -29,7 +29,9 @@ std::string checkTotalsLine(const BatchTotals& t) {
           " with findings, " + std::to_string(t.failed) + " failed";
   if (t.notConverted > 0) line += ", " + std::to_string(t.notConverted) + " not checked";
   line += ", " + counted(t.lines, "line", "lines") + " read, " + counted(t.dropped, "entry", "entries") +
-          " dropped for a failed CRC, " + megabytes(t.bytesRead) + " MB read in " + secondsText(t.seconds) + " s";
+          " dropped for a failed CRC, ";
+  if (t.window) line += counted(t.outside, "line", "lines") + " outside the window, ";
+  line += megabytes(t.bytesRead) + " MB read in " + secondsText(t.seconds) + " s";
   return line;
 }
 

@@ -20,10 +20,12 @@ BatchResult Batch::check(size_t i, unsigned threads, const std::atomic<bool>& ca
       throw IoError(item.problem).withReason(item.reason);
     ConversionControl control{threads, &cancel, &progress, true};
     control.intervalNanoseconds = settings_.intervalNanoseconds;
+    control.window = settings_.window;
     RecordingTable table = TLQ_AT(RecordingTable(item.path, control));
     TLQ_AT(table.convertRows(nullptr, control, [&](RowBlock& rows) {
       result.lines += rows.rows();
       result.dropped += rows.dropped;
+      result.outside += rows.outside;
     }));
     TLQ_AT(table.recording().requireUnreplaced());
     result.quality = table.quality().figures(control.intervalNanoseconds);
