@@ -8,8 +8,8 @@
 #include <string>
 
 #include "convert/convert.h"
-#include "convert/recording.h"
 #include "platform/file.h"
+#include "reader/recording.h"
 
 namespace {
 

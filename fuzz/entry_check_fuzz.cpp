@@ -5,9 +5,9 @@
 #include <boost/json/parser.hpp>
 #include <string>
 
-#include "convert/entry_check.h"
-#include "convert/json_text.h"
 #include "fuzz_check.h"
+#include "reader/entry_check.h"
+#include "reader/json_text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view text(reinterpret_cast<const char*>(data), size);

@@ -7,9 +7,9 @@
 #include <memory>
 #include <string>
 
-#include "convert/entry_scan.h"
-#include "convert/recording.h"
 #include "fuzz_check.h"
+#include "reader/entry_scan.h"
+#include "reader/recording.h"
 
 namespace {
 

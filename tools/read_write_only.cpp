@@ -16,9 +16,9 @@
 
 #include "convert/convert.h"
 #include "convert/ordered_work.h"
-#include "convert/recording.h"
 #include "error.h"
 #include "platform/file.h"
+#include "reader/recording.h"
 
 namespace {
 

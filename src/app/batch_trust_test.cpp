@@ -13,7 +13,7 @@
 
 #include "app/batch_fixture.h"
 #include "app/batch_text.h"
-#include "convert/table_files.h"
+#include "batch/table_files.h"
 #include "platform/folder_lock.h"
 #include "platform/folders.h"
 #include "test_support.h"

@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "app/batch_fixture.h"
-#include "convert/sweep.h"
+#include "batch/sweep.h"
 #include "platform/file_hold.h"
 #include "test_support.h"
 

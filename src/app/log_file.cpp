@@ -1,6 +1,6 @@
 #include "app/log_file.h"
 
-#include "convert/table_files.h"
+#include "batch/table_files.h"
 #include "error.h"
 #include "platform/folders.h"
 #include "platform/system.h"

@@ -8,10 +8,10 @@
 #include <filesystem>
 #include <thread>
 
+#include "app/program_fixture.h"
 #include "platform/reg_file.h"
 #include "platform/registry.h"
 #include "platform/system.h"
-#include "app/program_fixture.h"
 #include "test_support.h"
 
 #ifdef _WIN32
@@ -52,7 +52,7 @@ TEST_F(Program, TraceNamesTheLineOfEachActiveCall) {
   std::string recording = dir.file("deep.tlq");
   writeFile(recording, json + "]}");
   std::vector<std::string> inside = {
-      testing::entryAt("convert/recording.cpp", "TLQ_AT(walkEntries(", "forEachEntry"),
+      testing::entryAt("reader/recording.cpp", "TLQ_AT(walkEntries(", "forEachEntry"),
       testing::entryAt("convert/convert.cpp", "TLQ_AT(putInclino(raw->textOf(), columns_.inclino1", "convertEntry"),
       testing::entryAt("sensors/inclino.cpp", "TLQ_AT(decoded.emplace(payload))", "parseMeasInclino"),
       testing::entryAt("sensors/base64.cpp", "throw ValueError(message);", "decode")};
@@ -75,7 +75,7 @@ TEST_F(Program, TraceNamesTheLineOfEachActiveCall) {
   std::vector<std::string> batch = {"param: " + recording,
                                     testing::entryAt("app/dispatch.cpp", "TLQ_AT(runBatch(", "main"),
                                     testing::entryAt("app/batch_mode.cpp", "TLQ_AT(batch.run(cancel, finished, tick))", "runBatch"),
-                                    testing::entryAt("convert/batch.cpp", "TLQ_AT(table->convert(format, control, take))",
+                                    testing::entryAt("batch/batch.cpp", "TLQ_AT(table->convert(format, control, take))",
                                                      "convertRecording")};
   batch.insert(batch.end(), inside.begin(), inside.end());
   for (const char* threads : {"1", "2"}) {

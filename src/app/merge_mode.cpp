@@ -7,14 +7,14 @@
 #include <thread>
 
 #include "app/batch_text.h"
-#include "app/log_file.h"
 #include "app/dispatch.h"
+#include "app/log_file.h"
 #include "app/options.h"
 #include "app/report.h"
+#include "batch/find_recordings.h"
+#include "batch/merge.h"
+#include "batch/table_files.h"
 #include "convert/convert.h"
-#include "convert/find_recordings.h"
-#include "convert/merge.h"
-#include "convert/table_files.h"
 #include "csv/csv.h"
 #include "error.h"
 #include "platform/console.h"

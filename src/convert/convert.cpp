@@ -7,15 +7,15 @@
 #include <thread>
 #include <vector>
 
+#include "batch/table_files.h"
+#include "batch/table_proof.h"
 #include "convert/ordered_work.h"
-#include "convert/recording.h"
-#include "convert/table_files.h"
-#include "convert/table_proof.h"
 #include "csv/csv.h"
 #include "error.h"
 #include "platform/file.h"
 #include "platform/folders.h"
 #include "platform/system.h"
+#include "reader/recording.h"
 #include "sensors/force_elasto.h"
 #include "sensors/frames.h"
 #include "sensors/inclino.h"

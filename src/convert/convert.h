@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "convert/recording.h"
 #include "csv/csv.h"
+#include "reader/recording.h"
 #include "table/columns.h"
 #include "table/date_time.h"
 #include "table/quality.h"

@@ -2,8 +2,8 @@
 
 #include <optional>
 
-#include "convert/table_files.h"
-#include "convert/table_proof.h"
+#include "batch/table_files.h"
+#include "batch/table_proof.h"
 #include "error.h"
 #include "platform/folders.h"
 #include "platform/system.h"

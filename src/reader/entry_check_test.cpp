@@ -1,4 +1,4 @@
-#include "convert/entry_check.h"
+#include "reader/entry_check.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "convert/json_text.h"
+#include "reader/json_text.h"
 
 namespace tlq {
 namespace {

@@ -1,4 +1,4 @@
-#include "convert/table_proof.h"
+#include "batch/table_proof.h"
 
 #include <gtest/gtest.h>
 

@@ -110,7 +110,7 @@ class TableFiles {
   void commitPartial(const std::string& recording);
 
   // The files of ours that runs stopped before they could remove them left
-  // in the parts' folders, removed by the commit (see convert/sweep.h).
+  // in the parts' folders, removed by the commit (see batch/sweep.h).
   const std::vector<std::string>& swept() const { return swept_; }
 
   // The folders the parts go into.

@@ -1,9 +1,9 @@
-#include "convert/json_error.h"
+#include "reader/json_error.h"
 
 #include <cstdio>
 #include <vector>
 
-#include "convert/json_text.h"
+#include "reader/json_text.h"
 
 namespace tlq {
 namespace {

@@ -1,12 +1,12 @@
-#include "convert/merge.h"
+#include "batch/merge.h"
 
 #include <algorithm>
 #include <chrono>
 #include <functional>
 #include <thread>
 
+#include "batch/table_files.h"
 #include "convert/convert.h"
-#include "convert/table_files.h"
 #include "csv/csv.h"
 #include "error.h"
 #include "platform/folders.h"

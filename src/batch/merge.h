@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "convert/find_recordings.h"
+#include "batch/find_recordings.h"
 #include "table/columns.h"
 #include "table/window.h"
 

@@ -1,4 +1,4 @@
-#include "convert/batch.h"
+#include "batch/batch.h"
 
 #include <algorithm>
 #include <chrono>
@@ -8,10 +8,10 @@
 #include <set>
 #include <thread>
 
+#include "batch/sweep.h"
+#include "batch/table_files.h"
 #include "convert/convert.h"
 #include "convert/convert_workbook.h"
-#include "convert/sweep.h"
-#include "convert/table_files.h"
 #include "csv/csv.h"
 #include "error.h"
 #include "platform/file.h"

@@ -1,4 +1,4 @@
-#include "convert/sweep.h"
+#include "batch/sweep.h"
 
 #include <map>
 #include <mutex>

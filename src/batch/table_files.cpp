@@ -1,8 +1,8 @@
-#include "convert/table_files.h"
+#include "batch/table_files.h"
 
 #include <algorithm>
 
-#include "convert/sweep.h"
+#include "batch/sweep.h"
 #include "error.h"
 #include "platform/folders.h"
 #include "platform/system.h"

@@ -1,4 +1,4 @@
-#include "convert/entry_check.h"
+#include "reader/entry_check.h"
 
 #include <bit>
 
@@ -6,8 +6,8 @@
 #include <emmintrin.h>
 #endif
 
-#include "convert/json_text.h"
-#include "convert/recording.h"
+#include "reader/json_text.h"
+#include "reader/recording.h"
 #include "text.h"
 
 namespace tlq {

@@ -2,7 +2,7 @@
 // measured, and nothing written.
 #include <chrono>
 
-#include "convert/batch.h"
+#include "batch/batch.h"
 #include "convert/convert.h"
 #include "error.h"
 

@@ -1,4 +1,4 @@
-#include "convert/batch.h"
+#include "batch/batch.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "convert/find_recordings.h"
+#include "batch/find_recordings.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "convert/entry_scan.h"
+#include "reader/entry_scan.h"
 
 #include <gtest/gtest.h>
 

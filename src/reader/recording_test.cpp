@@ -1,4 +1,4 @@
-#include "convert/recording.h"
+#include "reader/recording.h"
 
 #include <gtest/gtest.h>
 #include <pthread.h>

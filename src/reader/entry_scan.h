@@ -12,7 +12,7 @@
 #include <cstddef>
 #include <string_view>
 
-#include "convert/recording.h"
+#include "reader/recording.h"
 
 namespace tlq {
 

@@ -1,4 +1,4 @@
-#include "convert/table_files.h"
+#include "batch/table_files.h"
 
 #include <gtest/gtest.h>
 

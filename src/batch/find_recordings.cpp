@@ -1,10 +1,10 @@
-#include "convert/find_recordings.h"
+#include "batch/find_recordings.h"
 
 #include <algorithm>
 #include <map>
 #include <set>
 
-#include "convert/sweep.h"
+#include "batch/sweep.h"
 #include "platform/folders.h"
 #include "platform/system.h"
 #include "text.h"

@@ -1,10 +1,10 @@
-#include "convert/entry_scan.h"
+#include "reader/entry_scan.h"
 
 #include <algorithm>
 #include <charconv>
 #include <string>
 
-#include "convert/json_text.h"
+#include "reader/json_text.h"
 #include "text.h"
 
 namespace tlq {

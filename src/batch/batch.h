@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "batch/find_recordings.h"
+#include "batch/table_proof.h"
 #include "convert/convert.h"
-#include "convert/find_recordings.h"
-#include "convert/table_proof.h"
 #include "platform/folders.h"
 
 namespace tlq {

@@ -1,4 +1,4 @@
-#include "convert/recording.h"
+#include "reader/recording.h"
 
 #include <boost/json/basic_parser_impl.hpp>
 
@@ -7,11 +7,11 @@
 #include <thread>
 #include <vector>
 
-#include "convert/entry_check.h"
-#include "convert/entry_scan.h"
-#include "convert/json_error.h"
-#include "convert/json_text.h"
 #include "error.h"
+#include "reader/entry_check.h"
+#include "reader/entry_scan.h"
+#include "reader/json_error.h"
+#include "reader/json_text.h"
 
 namespace tlq {
 namespace {
