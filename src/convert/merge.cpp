@@ -59,10 +59,12 @@ bool RepeatCheck::repeated(std::string_view line, const std::optional<StampTime>
 
 void RepeatCheck::recordingDone(const std::optional<StampTime>& next) {
   if (next)
-    for (auto i = earlier_.begin(); i != earlier_.end();)
-      i = mayComeAgain(i->second, next) ? std::next(i) : earlier_.erase(i);
+    while (!byStamp_.empty() && byStamp_.top().first < *next) {
+      earlier_.erase(byStamp_.top().second);
+      byStamp_.pop();
+    }
   for (const auto& [key, stamp] : current_)
-    if (mayComeAgain(stamp, next)) earlier_.emplace(key, stamp);
+    if (mayComeAgain(stamp, next) && earlier_.emplace(key, stamp).second && stamp) byStamp_.emplace(*stamp, key);
   current_.clear();
   current_.shrink_to_fit();
 }

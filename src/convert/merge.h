@@ -9,6 +9,7 @@
 #include <exception>
 #include <functional>
 #include <optional>
+#include <queue>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -83,7 +84,16 @@ class RepeatCheck {
   struct KeyHash {
     size_t operator()(const Key& k) const { return static_cast<size_t>(k.a); }
   };
+  struct Later {
+    bool operator()(const std::pair<StampTime, Key>& x, const std::pair<StampTime, Key>& y) const {
+      return y.first < x.first;
+    }
+  };
+  // The earlier lines by key, and those with a stamp by their stamps, the
+  // earliest first: the next recordings' first stamps only rise, so each
+  // line is let go once, without a walk over those that stay.
   std::unordered_map<Key, std::optional<StampTime>, KeyHash> earlier_;
+  std::priority_queue<std::pair<StampTime, Key>, std::vector<std::pair<StampTime, Key>>, Later> byStamp_;
   std::vector<std::pair<Key, std::optional<StampTime>>> current_;
 };
 
