@@ -212,6 +212,58 @@ def batch(program, generator, work, env, runs):
              statistics.median(update) / m * 100))
 
 
+def merge_figures(program, generator, work, env, runs):
+    """--merge against --batch into CSV of the same recordings, in paired
+    runs: 1,000 recordings of 150 KB and 20 of 10 MB; and the merge's peak
+    memory against its largest recording."""
+    results = []
+    for name, count, kb in (("1000 x 150 KB", 1000, 150), ("20 x 10 MB", 20, 10_000)):
+        folder = os.path.join(work, "campaign%d" % count)
+        os.mkdir(folder)
+        for i in range(count):
+            subprocess.run([generator, "--entries", str(kb * 1000 // BYTES_PER_ENTRY), "--seed", str(3000 + i),
+                            os.path.join(folder, "r%04d.tlq" % i)], check=True)
+        files = glob.glob(os.path.join(folder, "*.tlq"))
+        size = sum(os.path.getsize(f) for f in files)
+        largest = max(os.path.getsize(f) for f in files)
+        outs = iter(range(10**6))
+
+        def fresh():
+            return os.path.join(work, "mout%d" % next(outs))
+
+        def batch_run():
+            return run([program, "--batch", "--out", fresh(), folder], env)
+
+        def merge_run():
+            out = fresh()
+            os.mkdir(out)
+            return run([program, "--merge", os.path.join(out, "campaign.csv"), folder], env)
+
+        batch_run(), merge_run()  # the cache warmed for both
+        batches, merges, batch_peak, merge_peak = [], [], 0, 0
+        for r in range(runs):  # paired, the first of each pair alternating
+            for how in ((batch_run, merge_run) if r % 2 == 0 else (merge_run, batch_run)):
+                wall, peak = how()
+                if how is batch_run:
+                    batches.append(wall)
+                    batch_peak = max(batch_peak, peak)
+                else:
+                    merges.append(wall)
+                    merge_peak = max(merge_peak, peak)
+        for out in glob.glob(os.path.join(work, "mout*")):
+            shutil.rmtree(out)
+        shutil.rmtree(folder)
+        row("batch " + name, size, batches, batch_peak)
+        row("merge " + name, size, merges, merge_peak)
+        results.append("%s: merge %.3f s, batch %.3f s, ratio %.2f; merge peak %.1f MB, %.2f x the largest "
+                       "recording (%.1f MB) + 64 MB allows %.1f MB"
+                       % (name, statistics.median(merges), statistics.median(batches),
+                          statistics.median(merges) / statistics.median(batches), merge_peak / 1e6,
+                          1.3, largest / 1e6, (1.3 * largest + 64e6) / 1e6))
+    for line in results:
+        print(line)
+
+
 def stale_parts(program, generator, work, env, runs):
     """10,000 small recordings in one folder whose tables an earlier run split
     (their parts now stale, listed and kept) against the same folder with
@@ -419,12 +471,16 @@ def main():
     ap.add_argument("--no-batch", action="store_true", help="skip the batch")
     ap.add_argument("--batch-only", action="store_true", help="only the batch")
     ap.add_argument("--wine", metavar="WINDOWS_BUILD_DIR", help="the Windows build under wine, side by side")
+    ap.add_argument("--no-merge", action="store_true", help="skip the merge")
+    ap.add_argument("--merge-only", action="store_true", help="only the merge against the batch")
     ap.add_argument("--no-workbooks", action="store_true", help="skip the workbooks")
     ap.add_argument("--workbooks-only", action="store_true", help="only the workbooks")
     ap.add_argument("--baseline", metavar="BUILD_DIR", help="another build's workbooks, side by side")
     args = ap.parse_args()
-    if args.batch_only or args.workbooks_only:
+    if args.batch_only or args.workbooks_only or args.merge_only:
         args.sizes = ""
+    if args.merge_only:
+        args.no_batch = args.no_workbooks = True
     if args.workbooks_only:
         args.no_batch = True
     program = os.path.abspath(os.path.join(args.build, "src", "tlqconverter"))
@@ -517,6 +573,8 @@ def main():
         if not args.no_batch:
             batch(program, generator, work, env, max(args.runs, 5))
             stale_parts(program, generator, work, env, max(args.runs, 5))
+        if not args.no_merge and not args.batch_only and not args.workbooks_only:
+            merge_figures(program, generator, work, env, max(args.runs, 5))
         if not args.no_workbooks and not args.batch_only:
             floor_tool = os.path.abspath(os.path.join(args.build, "tools", "xlsx_floor"))
             baseline = os.path.abspath(os.path.join(args.baseline, "src", "tlqconverter")) if args.baseline else None

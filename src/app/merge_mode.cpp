@@ -10,6 +10,7 @@
 #include "app/dispatch.h"
 #include "app/log_file.h"
 #include "app/options.h"
+#include "app/quality_text.h"
 #include "app/report.h"
 #include "batch/find_recordings.h"
 #include "batch/merge.h"
@@ -42,9 +43,9 @@ OutKind outKind(const std::string& out) {
 }
 
 std::string mergeUsage() {
-  return "Usage: tlqconverter --merge OUT [--split-rows N] [--from T] [--to T] [--dry-run]\n"
-         "                          [--log FILE] [--list-separator C] [--decimal-separator C]\n"
-         "                          [--quiet] [--] PATH...\n"
+  return "Usage: tlqconverter --merge OUT [--split-rows N] [--from T] [--to T] [--interval SECONDS]\n"
+         "                          [--dry-run] [--log FILE] [--list-separator C]\n"
+         "                          [--decimal-separator C] [--quiet] [--] PATH...\n"
          "Try \"tlqconverter --help\" for more.\n";
 }
 
@@ -100,6 +101,9 @@ const char* outcomeOf(MergedRecording::State state) {
   return "cancelled";
 }
 
+// A field of the log's quality columns.
+std::string qualityLogField(const std::string& text, char separator) { return logField(utf8Text(text), separator); }
+
 // The log: as the batch's (a byte-order mark, the tables' separators, RFC
 // 4180 quoting, names exact but for bytes that are not UTF-8), a line per
 // recording in merge order, with the lines left out as repeated (and by
@@ -114,7 +118,9 @@ std::string logText(const Merge& merge, const std::vector<Failure>& failures, bo
   std::vector<const char*> columns = {"recording",     "tables",      "outcome",     "data lines",
                                       "entries dropped for a failed CRC", "bytes read", "seconds",
                                       "error kind",    "error message", "report",    "stale parts",
-                                      "stale parts removed", "repeated lines left out"};
+                                      "stale parts removed"};
+  for (const char* column : qualityLogColumns()) columns.push_back(column);
+  columns.push_back("repeated lines left out");
   if (window) columns.push_back("lines outside the window");
   for (const char* column : columns) text += (text.size() == 3 ? "" : sep) + column;
   text += "\r\n";
@@ -127,7 +133,9 @@ std::string logText(const Merge& merge, const std::vector<Failure>& failures, bo
     text += field(r.name) + sep + field(merged ? tables : "") + sep + outcomeOf(r.state) + sep +
             std::to_string(r.lines) + sep + std::to_string(r.dropped) + sep + std::to_string(r.item.size) + sep +
             field(seconds) + sep + field(f.kind) + sep + field(f.kind.empty() ? "" : withReason(f.message, f.reason)) +
-            sep + field(f.report.empty() ? f.noReport : f.report) + sep + sep + sep + std::to_string(r.repeated) +
+            sep + field(f.report.empty() ? f.noReport : f.report) + sep + sep +
+            qualityLogFields(merged ? r.quality : std::nullopt, separator, decimal, qualityLogField) + sep +
+            std::to_string(r.repeated) +
             (window ? sep + std::to_string(r.outside) : "") + "\r\n";
   }
   return text;
@@ -153,7 +161,6 @@ int runMerge(const std::vector<std::string>& args) {
   if (!options.outDir.empty()) return usageFailure("--out does not go with --merge (OUT names the table)");
   if (options.update) return usageFailure("--update does not go with --merge (the campaign's table is made anew)");
   if (options.deleteStaleParts) return usageFailure("--delete-stale-parts does not go with --merge");
-  if (options.intervalNanoseconds) return usageFailure("--interval does not go with --merge (it measures no quality)");
   if (options.workbooks) return usageFailure("--xlsx does not go with --merge (OUT ending in .xlsx gives a workbook)");
   const std::string out = options.paths.front();
   const OutKind kind = outKind(out);
@@ -162,7 +169,6 @@ int runMerge(const std::vector<std::string>& args) {
   if (options.paths.size() < 2) return usageFailure("--merge needs a recording or a folder after OUT");
   if (kind == OutKind::workbook && options.splitRows > 0)
     return usageFailure("--split-rows does not go with a workbook (a workbook goes on over further sheets)");
-  if (kind == OutKind::workbook) return usageFailure("--merge writes CSV tables only (OUT ending in .csv)");
   std::vector<std::string> paths(options.paths.begin() + 1, options.paths.end());
 
   std::atomic<bool> cancel{false};
@@ -179,6 +185,8 @@ int runMerge(const std::vector<std::string>& args) {
   MergeSettings settings;
   settings.splitRows = options.splitRows;
   settings.threads = mergeThreads();
+  settings.workbook = kind == OutKind::workbook;
+  settings.intervalNanoseconds = options.intervalNanoseconds;
   if (!options.dryRun || !options.logFile.empty()) {
     try {
       settings.listSeparator = options.listSeparator ? *options.listSeparator : TLQ_AT(getListSeparator());
@@ -212,7 +220,8 @@ int runMerge(const std::vector<std::string>& args) {
 
   const bool planned = !cancel && TLQ_AT(merge.plan(cancel));
   bool written = false;
-  if (planned && !options.dryRun && !cancel) written = TLQ_AT(merge.writeCsv(cancel));
+  if (planned && !options.dryRun && !cancel)
+    written = kind == OutKind::workbook ? TLQ_AT(merge.writeWorkbook(cancel)) : TLQ_AT(merge.writeCsv(cancel));
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
   std::vector<Failure> failures(merge.recordings().size());
@@ -254,6 +263,8 @@ int runMerge(const std::vector<std::string>& args) {
     if (r.state == MergedRecording::State::merged) {
       summary += "merged: " + displayText(r.name) + ": " +
                  countsText(r.lines, r.repeated, r.dropped, r.outside, window, "") + "\n";
+      if (r.quality)
+        for (const std::string& finding : findingLines(displayText(r.name), *r.quality)) summary += finding + "\n";
       totalLines += r.lines;
       totalRepeated += r.repeated;
       totalDropped += r.dropped;

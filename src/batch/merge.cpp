@@ -7,10 +7,13 @@
 
 #include "batch/table_files.h"
 #include "convert/convert.h"
+#include "convert/convert_workbook.h"
 #include "csv/csv.h"
 #include "error.h"
 #include "platform/folders.h"
 #include "platform/system.h"
+#include "xlsx/merged_sheet.h"
+#include "xlsx/workbook.h"
 
 namespace tlq {
 
@@ -56,10 +59,12 @@ bool RepeatCheck::repeated(std::string_view line, const std::optional<StampTime>
 
 void RepeatCheck::recordingDone(const std::optional<StampTime>& next) {
   if (next)
-    for (auto i = earlier_.begin(); i != earlier_.end();)
-      i = mayComeAgain(i->second, next) ? std::next(i) : earlier_.erase(i);
+    while (!byStamp_.empty() && byStamp_.top().first < *next) {
+      earlier_.erase(byStamp_.top().second);
+      byStamp_.pop();
+    }
   for (const auto& [key, stamp] : current_)
-    if (mayComeAgain(stamp, next)) earlier_.emplace(key, stamp);
+    if (mayComeAgain(stamp, next) && earlier_.emplace(key, stamp).second && stamp) byStamp_.emplace(*stamp, key);
   current_.clear();
   current_.shrink_to_fit();
 }
@@ -106,6 +111,11 @@ bool Merge::plan(const std::atomic<bool>& cancel) {
         r.inclino2 = table.tableColumns().at(Column::inclino2Raw) != TableColumns::kAbsent;
         r.elasto = table.tableColumns().at(Column::elastoRaw) != TableColumns::kAbsent;
         r.firstStamp = TLQ_AT(table.firstTimeStamp(control));
+        r.samples = table.recording().entries();
+        if (settings_.workbook) {
+          r.modified = unixNanoseconds(pathInfo(r.item.path).modified);
+          r.zones = TLQ_AT(table.timeStampZones(control));
+        }
         r.state = MergedRecording::State::planned;
       } catch (const ConversionCancelled&) {
         r.state = MergedRecording::State::cancelled;
@@ -137,6 +147,8 @@ bool Merge::plan(const std::atomic<bool>& cancel) {
     elasto = elasto || r.elasto;
   }
   columns_ = TableColumns(inclino2, elasto);
+  zones_.clear();
+  for (const MergedRecording& r : recordings_) zones_.merge(r.zones);
   // In time order; the search gave them in path order, which ties keep.
   std::vector<std::optional<StampTime>> order(recordings_.size());
   for (size_t i = 0; i < recordings_.size(); ++i)
@@ -163,15 +175,96 @@ void Merge::failed(MergedRecording* recording, std::exception_ptr failure) {
   recording->failure = failure;
 }
 
+void Merge::refuseRecordings(const std::vector<std::string>& parts) const {
+  for (const std::string& part : parts) {
+    std::string recording = recordingAt(part);
+    if (!recording.empty()) throw IoError("cannot open: " + part + " (it is the recording " + recording + ")");
+  }
+}
+
+void Merge::mergeRows(const std::atomic<bool>& cancel, const TimeStampZones* dateTimes, size_t& at, bool& reading,
+                      const std::function<void(const MergedRecording&, const RowBlock&, size_t,
+                                               const std::vector<size_t>&, const std::string&)>& take,
+                      const std::function<void()>& blockDone) {
+  TLQ_OP("mergeRows");
+  // The fields of a line but "recording", as the CSV writes them: what a
+  // repeat is told by, in either kind of OUT.
+  const CsvFormat fields = newCsvFormat(columns_.names(), settings_.listSeparator, settings_.decimalSeparator);
+  RepeatCheck repeats;
+  std::string line;
+  for (; at < recordings_.size(); ++at) {
+    MergedRecording& r = recordings_[at];
+    const auto start = std::chrono::steady_clock::now();
+    reading = true;
+    TLQ_OP("mergeRecording");
+    ConversionControl control{0, &cancel, nullptr, true};
+    control.window = settings_.window;
+    RecordingTable table = TLQ_AT(RecordingTable(r.item.path, control));
+    const TableColumns& own = table.tableColumns();
+    if ((own.at(Column::inclino2Raw) != TableColumns::kAbsent) != r.inclino2 ||
+        (own.at(Column::elastoRaw) != TableColumns::kAbsent) != r.elasto)
+      throw recordingChanged(r.item.path);
+    std::vector<size_t> from(columns_.size());
+    for (size_t i = 0; i < columns_.size(); ++i) from[i] = own.at(columns_[i]);
+    const size_t stampColumn = own.at(Column::timestamp);
+    // The typed rows measure themselves (RecordingTable::quality); the CSV's
+    // are measured here.
+    std::optional<QualityMeter> meter;
+    if (!dateTimes) meter.emplace(own);
+    auto rows = [&](RowBlock& block) {
+      if (meter) meter->add(block);
+      for (size_t row = 0; row < block.rows(); ++row) {
+        line.clear();
+        makeLine(fields, block, row, from, line);
+        const Cell& stamp = block.cell(row, stampColumn);
+        std::string_view stampText = stamp.kind == CellKind::empty ? std::string_view() : block.textOf(stamp);
+        if (repeats.repeated(line, stamp.kind == CellKind::empty ? std::nullopt : orderOf(stampText))) {
+          ++r.repeated;
+          continue;
+        }
+        if (!stampText.empty()) {
+          const std::optional<double> serial =
+              stamp.kind == CellKind::dateTime ? std::optional<double>(stamp.number) : std::nullopt;
+          if (r.firstWritten.empty()) {
+            r.firstWritten = stampText;
+            r.firstSerial = serial;
+          }
+          r.lastWritten = stampText;
+          r.lastSerial = serial;
+        }
+        ++r.lines;
+        take(r, block, row, from, line);
+      }
+      blockDone();
+      r.dropped += block.dropped;
+      r.outside += block.outside;
+    };
+    if (dateTimes) {
+      // The workers wait for the workbook most of the time, each with a
+      // piece done: small pieces keep its memory low, as for --xlsx.
+      control.pieceBytes = 128 << 10;
+      TLQ_AT(table.convertRows(dateTimes, control, rows));
+    } else {
+      TLQ_AT(table.convertCsvRows(control, rows));
+    }
+    r.quality = (meter ? *meter : table.quality()).figures(settings_.intervalNanoseconds);
+    TLQ_AT(table.recording().requireUnreplaced());
+    std::optional<StampTime> next;
+    if (at + 1 < recordings_.size() && recordings_[at + 1].firstStamp)
+      next = orderOf(*recordings_[at + 1].firstStamp);
+    repeats.recordingDone(next);
+    r.state = MergedRecording::State::merged;
+    r.seconds += secondsSince(start);
+    reading = false;
+  }
+}
+
 bool Merge::writeCsv(const std::atomic<bool>& cancel) {
   TLQ_OP("writeMerge");
-  std::vector<std::string> names = columns_.names();
-  std::vector<std::string> header = names;
+  std::vector<std::string> header = columns_.names();
   header.insert(header.begin(), "recording");
   const CsvFormat format = newCsvFormat(header, settings_.listSeparator, settings_.decimalSeparator);
-  const CsvFormat fields = newCsvFormat(names, settings_.listSeparator, settings_.decimalSeparator);
   std::optional<TableFiles> files;
-  RepeatCheck repeats;
   size_t at = 0;
   bool reading = false;  // a failure now is the recording's, not OUT's
   try {
@@ -183,68 +276,116 @@ bool Merge::writeCsv(const std::atomic<bool>& cancel) {
     TLQ_AT(requireReplaceable(out_));  // at once, not after the work
     files.emplace(out_, makeHeader(format) + "\r\n", settings_.splitRows);
     LineBlock out;
-    std::string line, field;
-    for (; at < recordings_.size(); ++at) {
-      MergedRecording& r = recordings_[at];
-      const auto start = std::chrono::steady_clock::now();
-      reading = true;
-      TLQ_OP("mergeRecording");
-      ConversionControl control{0, &cancel, nullptr, true};
-      control.window = settings_.window;
-      RecordingTable table = TLQ_AT(RecordingTable(r.item.path, control));
-      const TableColumns& own = table.tableColumns();
-      if ((own.at(Column::inclino2Raw) != TableColumns::kAbsent) != r.inclino2 ||
-          (own.at(Column::elastoRaw) != TableColumns::kAbsent) != r.elasto)
-        throw recordingChanged(r.item.path);
-      std::vector<size_t> from(columns_.size());
-      for (size_t i = 0; i < columns_.size(); ++i) from[i] = own.at(columns_[i]);
-      const size_t stampColumn = own.at(Column::timestamp);
-      std::string name;
-      quoteString(format, r.name, name);
-      name += format.listSeparator;
-      TLQ_AT(table.convertCsvRows(control, [&](RowBlock& rows) {
-        out.clear();
-        for (size_t row = 0; row < rows.rows(); ++row) {
-          line.clear();
-          makeLine(fields, rows, row, from, line);
-          const Cell& stamp = rows.cell(row, stampColumn);
-          std::string_view stampText = stamp.kind == CellKind::empty ? std::string_view() : rows.textOf(stamp);
-          if (repeats.repeated(line, stamp.kind == CellKind::empty ? std::nullopt : orderOf(stampText))) {
-            ++r.repeated;
-            continue;
-          }
-          if (!stampText.empty()) {
-            if (r.firstWritten.empty()) r.firstWritten = stampText;
-            r.lastWritten = stampText;
+    const MergedRecording* named = nullptr;
+    std::string name;  // its field "recording" and the separator after it
+    TLQ_AT(mergeRows(
+        cancel, nullptr, at, reading,
+        [&](const MergedRecording& r, const RowBlock&, size_t, const std::vector<size_t>&, const std::string& line) {
+          if (named != &r) {
+            named = &r;
+            name.clear();
+            quoteString(format, r.name, name);
+            name += format.listSeparator;
           }
           out.text += name;
           out.text += line;
           out.text += "\r\n";
           out.ends.push_back(out.text.size());
-        }
-        files->put(out);
-        r.lines += out.ends.size();
-        r.dropped += rows.dropped;
-        r.outside += rows.outside;
-      }));
-      TLQ_AT(table.recording().requireUnreplaced());
-      std::optional<StampTime> next;
-      if (at + 1 < recordings_.size() && recordings_[at + 1].firstStamp)
-        next = orderOf(*recordings_[at + 1].firstStamp);
-      repeats.recordingDone(next);
-      r.state = MergedRecording::State::merged;
-      r.seconds += secondsSince(start);
-      reading = false;
-    }
+        },
+        [&] {
+          reading = false;  // a failure to write is OUT's
+          files->put(out);
+          out.clear();
+          reading = true;
+        }));
     TLQ_AT(files->finish());
-    for (const std::string& part : files->parts()) {
-      std::string recording = recordingAt(part);
-      if (!recording.empty()) throw IoError("cannot open: " + part + " (it is the recording " + recording + ")");
-    }
+    TLQ_AT(refuseRecordings(files->parts()));
     if (cancel.load()) throw ConversionCancelled();
     TLQ_AT(files->commit());
     parts_ = files->parts();
     swept_ = files->swept();
+    return true;
+  } catch (const ConversionCancelled&) {
+    if (at < recordings_.size()) recordings_[at].state = MergedRecording::State::cancelled;
+  } catch (...) {
+    failed(reading ? &recordings_[at] : nullptr, handledFailure());
+  }
+  TraceFrame::forgetUnwound();
+  return false;
+}
+
+bool Merge::writeWorkbook(const std::atomic<bool>& cancel) {
+  TLQ_OP("writeMergeWorkbook");
+  size_t at = 0;
+  bool reading = false;  // a failure now is the recording's, not OUT's
+  try {
+    std::string folder = folderOf(linkTarget(out_));
+    if (!folder.empty() && !makeFolders(folder)) {
+      std::string reason = lastSystemError();
+      throw IoError("cannot open: " + out_).withReason(reason);
+    }
+    TLQ_AT(requireReplaceable(out_));  // at once, not after the work
+    TableFiles files = TLQ_AT(TableFiles(out_, "", 0));
+    WorkbookSettings settings;
+    settings.sheetRows = workbookSheetRows();
+    settings.zones = zones_;
+    settings.leading = {"recording"};
+    int64_t modified = 0;
+    for (const MergedRecording& r : recordings_) {
+      settings.samples += r.samples;
+      modified = std::max(modified, r.modified);
+    }
+    // The latest change of a recording: the same recordings give the same
+    // workbook.
+    settings.created = modified / 1'000'000'000;
+    std::string file = files.finishForWriter();
+    std::string tmp = folderOf(file);
+    settings.tmpdir = tmp.empty() ? "." : tmp;
+    TableWorkbook book = TLQ_AT(TableWorkbook(file, out_, columns_, settings));
+    RowBlock out(columns_.size() + 1);
+    TLQ_AT(mergeRows(
+        cancel, &zones_, at, reading,
+        [&](const MergedRecording& r, const RowBlock& rows, size_t row, const std::vector<size_t>& from,
+            const std::string&) {
+          out.beginRow();
+          out.setText(0, r.name);
+          for (size_t i = 0; i < from.size(); ++i) {
+            if (from[i] == TableColumns::kAbsent) continue;
+            const Cell& cell = rows.cell(row, from[i]);
+            switch (cell.kind) {
+              case CellKind::empty: break;
+              case CellKind::number: out.setNumber(i + 1, cell.number); break;
+              case CellKind::text: {
+                const size_t start = out.text().size();
+                out.text().append(rows.textOf(cell));
+                out.setTextFrom(i + 1, start, cell.csvField);
+                break;
+              }
+              case CellKind::dateTime: out.setDateTime(i + 1, rows.textOf(cell), cell.number); break;
+            }
+          }
+          out.keepRow();
+        },
+        [&] {
+          reading = false;  // a failure to write is OUT's
+          book.put(out);
+          out.clear();
+          reading = true;
+        }));
+    std::vector<MergedSheetRow> list;
+    list.reserve(recordings_.size());
+    for (const MergedRecording& r : recordings_) {
+      MergedSheetRow row{r.name, std::nullopt, std::nullopt, r.lines, r.repeated, r.dropped};
+      if (!r.firstWritten.empty()) row.first = StampCell{r.firstWritten, r.firstSerial};
+      if (!r.lastWritten.empty()) row.last = StampCell{r.lastWritten, r.lastSerial};
+      list.push_back(std::move(row));
+    }
+    TLQ_AT(book.finishWithSheet([&](Book& sheets) { writeMergedSheet(sheets, list, zones_); }));
+    TLQ_AT(refuseRecordings(files.parts()));
+    if (cancel.load()) throw ConversionCancelled();
+    TLQ_AT(files.commit());
+    parts_ = files.parts();
+    swept_ = files.swept();
     return true;
   } catch (const ConversionCancelled&) {
     if (at < recordings_.size()) recordings_[at].state = MergedRecording::State::cancelled;

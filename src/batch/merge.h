@@ -7,7 +7,9 @@
 #include <atomic>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <optional>
+#include <queue>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -16,6 +18,9 @@
 
 #include "batch/find_recordings.h"
 #include "table/columns.h"
+#include "table/date_time.h"
+#include "table/quality.h"
+#include "table/rows.h"
 #include "table/window.h"
 
 namespace tlq {
@@ -26,6 +31,10 @@ struct MergeSettings {
   uint64_t splitRows = 0;  // data lines per part of OUT; 0: not split
   unsigned threads = 1;    // the threads the recordings are first read on
   const TimeWindow* window = nullptr;  // only its rows are written, when active
+  bool workbook = false;  // OUT is a workbook: the plan learns the time stamps' zones too
+  // The interval the quality's gaps are measured against (--interval);
+  // else the median of each recording's.
+  std::optional<int64_t> intervalNanoseconds;
 };
 
 // One recording of a merge, and what became of it.
@@ -36,6 +45,12 @@ struct MergedRecording {
   bool inclino2 = false, elasto = false;  // its sensor groups
   std::optional<std::string> firstStamp;   // of its first data line (in the window)
   std::string firstWritten, lastWritten;   // the time stamps of its first and last line written
+  // Their day numbers in a workbook, where they are date-times.
+  std::optional<double> firstSerial, lastSerial;
+  uint64_t samples = 0;         // its entries
+  int64_t modified = 0;         // its time of last change, nanoseconds since 1970
+  TimeStampZones zones;         // of its time stamps (a workbook's plan)
+  std::optional<QualityFigures> quality;  // of its lines converted (repeated ones too)
   uint64_t lines = 0;     // data lines written
   uint64_t repeated = 0;  // lines left out as an earlier recording's
   uint64_t dropped = 0;   // entries left out for a failed CRC
@@ -69,7 +84,16 @@ class RepeatCheck {
   struct KeyHash {
     size_t operator()(const Key& k) const { return static_cast<size_t>(k.a); }
   };
+  struct Later {
+    bool operator()(const std::pair<StampTime, Key>& x, const std::pair<StampTime, Key>& y) const {
+      return y.first < x.first;
+    }
+  };
+  // The earlier lines by key, and those with a stamp by their stamps, the
+  // earliest first: the next recordings' first stamps only rise, so each
+  // line is let go once, without a walk over those that stay.
   std::unordered_map<Key, std::optional<StampTime>, KeyHash> earlier_;
+  std::priority_queue<std::pair<StampTime, Key>, std::vector<std::pair<StampTime, Key>>, Later> byStamp_;
   std::vector<std::pair<Key, std::optional<StampTime>>> current_;
 };
 
@@ -97,6 +121,10 @@ class Merge {
   // merged and OUT is in place. A recording that fails stops the merge
   // (its state says so) and leaves an older OUT as it was; so does `cancel`.
   bool writeCsv(const std::atomic<bool>& cancel);
+  // The same as a workbook (OUT ending in .xlsx): typed cells, the
+  // campaign's time stamps in one zone (UTC where they have several), the
+  // sheet "recording" listing the recordings merged.
+  bool writeWorkbook(const std::atomic<bool>& cancel);
 
   // The files written (OUT and its further parts).
   const std::vector<std::string>& parts() const { return parts_; }
@@ -106,11 +134,23 @@ class Merge {
 
  private:
   void failed(MergedRecording* recording, std::exception_ptr failure);
+  // Converts the recordings in merge order from `at` on (with `dateTimes`
+  // into typed rows, else into a CSV's rows), and hands each row that is no
+  // earlier recording's to `row` (the block, the row, the campaign's
+  // columns' places in it, the line of its fields), and the end of each
+  // block to `blockDone`. `reading` while a failure is the recording's.
+  void mergeRows(const std::atomic<bool>& cancel, const TimeStampZones* dateTimes, size_t& at, bool& reading,
+                 const std::function<void(const MergedRecording&, const RowBlock&, size_t, const std::vector<size_t>&,
+                                          const std::string&)>& row,
+                 const std::function<void()>& blockDone);
+  // A part about to go in must not be a recording.
+  void refuseRecordings(const std::vector<std::string>& parts) const;
 
   std::vector<MergedRecording> recordings_;
   std::string out_;
   MergeSettings settings_;
   TableColumns columns_{false, false};
+  TimeStampZones zones_;  // of every recording's time stamps (a workbook's plan)
   std::vector<std::string> parts_, swept_;
   std::exception_ptr outFailure_;
 };

@@ -16,17 +16,11 @@
 
 namespace tlq {
 
-namespace {
-
-// Data rows per sheet: TLQCONVERTER_SHEET_ROWS, a whole number from 1 up to
-// what a sheet holds, lowers it (for tests of many sheets).
-uint64_t sheetRows() {
+uint64_t workbookSheetRows() {
   std::optional<std::string> text = getEnv("TLQCONVERTER_SHEET_ROWS");
   std::optional<uint64_t> n = text ? parseCount(*text) : std::nullopt;
   return n && *n <= kSheetRows ? *n : kSheetRows;
 }
-
-}  // namespace
 
 WorkbookCounts writeWorkbook(const std::string& path, const RecordingTable& table, const ConversionControl& control,
                              TableFiles& files) {
@@ -34,7 +28,7 @@ WorkbookCounts writeWorkbook(const std::string& path, const RecordingTable& tabl
   const std::string& shown = files.parts().front();
   PathInfo info = pathInfo(path);
   WorkbookSettings settings;
-  settings.sheetRows = sheetRows();
+  settings.sheetRows = workbookSheetRows();
   settings.samples = table.recording().entries();
   settings.created = unixNanoseconds(info.modified) / 1'000'000'000;
   // The zones of all the time stamps decide those of the first row.

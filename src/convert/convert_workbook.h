@@ -16,6 +16,10 @@ std::string mainConvertWorkbook(const std::string& path);
 // The same with `control` (progress, cancel), counting into `counts`.
 std::string mainConvertWorkbook(const std::string& path, const ConversionControl& control, ConversionCounts* counts);
 
+// Data rows per sheet: TLQCONVERTER_SHEET_ROWS, a whole number from 1 up to
+// what a sheet holds, lowers it (for tests of many sheets).
+uint64_t workbookSheetRows();
+
 struct WorkbookCounts {
   uint64_t lines = 0;    // data rows
   uint64_t dropped = 0;  // entries left out for a failed CRC

@@ -32,12 +32,13 @@ std::string withUnit(const ChartInfo& chart, const char* unit) {
 
 }  // namespace
 
-Charts::Charts(Book& book, const TableColumns& columns, uint64_t samples, bool timeAxis, std::optional<int> zone)
+Charts::Charts(Book& book, const TableColumns& columns, uint64_t samples, bool timeAxis, std::optional<int> zone,
+               size_t firstColumn)
     : book_(book), timeAxis_(timeAxis), zone_(zone), bucketLines_(plotBucketLines(samples)) {
   for (Chart chart : {Chart::inclino1, Chart::inclino2, Chart::elasto, Chart::force}) {
     std::vector<Series> series;
     for (size_t c = 0; c < columns.size(); ++c)
-      if (columnInfo(columns[c]).chart == chart) series.push_back({c, columns[c]});
+      if (columnInfo(columns[c]).chart == chart) series.push_back({firstColumn + c, columns[c]});
     if (series.empty()) continue;
     std::string name = std::string("plot ") + chartInfo(chart).name;
     lxw_worksheet* sheet = book_.addSheet(name);

@@ -19,8 +19,10 @@ class Charts {
  public:
   // For the plotted columns of `columns` of a table of at most `samples`
   // data lines. Along time when `timeAxis` (in `zone`, where there is one),
-  // else along the line number. Adds the hidden sheets.
-  Charts(Book& book, const TableColumns& columns, uint64_t samples, bool timeAxis, std::optional<int> zone);
+  // else along the line number. The rows hold `firstColumn` columns of
+  // their own ahead of the table's. Adds the hidden sheets.
+  Charts(Book& book, const TableColumns& columns, uint64_t samples, bool timeAxis, std::optional<int> zone,
+         size_t firstColumn = 0);
 
   // Takes data line `line` (from 1): row `row` of `rows`, and its time
   // stamp's day number (NaN where it is not a date-time).
@@ -32,7 +34,7 @@ class Charts {
 
  private:
   struct Series {
-    size_t column;  // in the table
+    size_t column;  // in the rows
     Column id;
     bool seen = false;   // a reading is plotted
     bool alone = false;  // one of them has no neighbour

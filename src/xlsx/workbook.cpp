@@ -12,11 +12,18 @@ namespace tlq {
 
 namespace {
 
-std::vector<std::string> headerOf(const TableColumns& columns, const TimeStampZones& zones) {
+std::vector<std::string> headerOf(const TableColumns& columns, const WorkbookSettings& settings) {
   std::vector<std::string> names = columns.names();
   size_t stamp = columns.at(Column::timestamp);
-  if (stamp != TableColumns::kAbsent && zones.zone()) names[stamp] += " (" + zoneName(*zones.zone()) + ")";
+  if (stamp != TableColumns::kAbsent && settings.zones.zone())
+    names[stamp] += " (" + zoneName(*settings.zones.zone()) + ")";
+  names.insert(names.begin(), settings.leading.begin(), settings.leading.end());
   return names;
+}
+
+size_t stampColumnOf(const TableColumns& columns, const WorkbookSettings& settings) {
+  size_t stamp = columns.at(Column::timestamp);
+  return stamp == TableColumns::kAbsent ? stamp : settings.leading.size() + stamp;
 }
 
 }  // namespace
@@ -27,9 +34,10 @@ class TableWorkbook::Writer {
          const WorkbookSettings& settings)
       : settings_(settings),
         book_(file, shownPath, settings.tmpdir),
-        data_(book_, headerOf(columns, settings.zones), settings.sheetRows),
-        charts_(book_, columns, settings.samples, settings.zones.anyDateTime(), settings.zones.zone()),
-        stampColumn_(columns.at(Column::timestamp)) {}
+        data_(book_, headerOf(columns, settings), settings.sheetRows),
+        charts_(book_, columns, settings.samples, settings.zones.anyDateTime(), settings.zones.zone(),
+                settings.leading.size()),
+        stampColumn_(stampColumnOf(columns, settings)) {}
 
   uint64_t lines() const { return data_.lines(); }
 
@@ -51,16 +59,28 @@ class TableWorkbook::Writer {
     data_.finish();
     TLQ_AT(writeRecordingSheet(book_, facts, {data_.lines(), firstStamp_, lastStamp_, &settings_.zones}));
     TLQ_AT(charts_.finish());
+    TLQ_AT(close(closing));
+  }
+
+  void finish(const std::function<void(Book&)>& recordingSheet, const std::function<void(uint64_t, double)>& closing) {
+    TLQ_OP("finishWorkbook");
+    data_.finish();
+    TLQ_AT(recordingSheet(book_));
+    TLQ_AT(charts_.finish());
+    TLQ_AT(close(closing));
+  }
+
+ private:
+  void close(const std::function<void(uint64_t, double)>& closing) {
     lxw_doc_properties properties{};
     properties.created = static_cast<time_t>(settings_.created);
     book_.check(workbook_set_properties(book_.workbook(), &properties));
     // The last phase measured only for a caller that shows it.
     std::function<void(const Book::Closing&)> measured;
     if (closing) measured = [&](const Book::Closing& c) { closing(c.bytes, c.seconds); };
-    TLQ_AT(book_.close(measured));
+    book_.close(measured);
   }
 
- private:
   // For the recording's sheet: the first time stamp and the last.
   void noteStamp(const RowBlock& rows, const Cell& stamp) {
     lastStamp_.text.assign(rows.textOf(stamp));  // in place: no allocation a row
@@ -87,6 +107,11 @@ void TableWorkbook::put(const RowBlock& rows) { writer_->put(rows); }
 
 void TableWorkbook::finish(const RecordingFacts& facts, const std::function<void(uint64_t, double)>& closing) {
   writer_->finish(facts, closing);
+}
+
+void TableWorkbook::finishWithSheet(const std::function<void(Book&)>& recordingSheet,
+                                    const std::function<void(uint64_t, double)>& closing) {
+  writer_->finish(recordingSheet, closing);
 }
 
 uint64_t TableWorkbook::lines() const { return writer_->lines(); }

@@ -14,6 +14,8 @@
 
 namespace tlq {
 
+class Book;
+
 // Rows a sheet holds below its header row.
 inline constexpr uint64_t kSheetRows = 1'048'575;
 
@@ -27,6 +29,9 @@ struct WorkbookSettings {
   // The time stamps' zones, which the rows' date-times are in (the header
   // names the zone).
   TimeStampZones zones;
+  // Text columns ahead of the table's (a merge's "recording"): the rows
+  // handed over hold them first.
+  std::vector<std::string> leading;
 };
 
 // What the "recording" sheet says beyond what the rows tell.
@@ -61,6 +66,11 @@ class TableWorkbook {
   // large the file will be and how long that will take.
   void finish(const RecordingFacts& facts,
               const std::function<void(uint64_t bytes, double seconds)>& closing = {});
+
+  // The same with the sheet "recording" written by `recordingSheet` in
+  // place of the one about a single recording (a merge's list).
+  void finishWithSheet(const std::function<void(Book& book)>& recordingSheet,
+                       const std::function<void(uint64_t bytes, double seconds)>& closing = {});
 
   uint64_t lines() const;
 
