@@ -1,5 +1,5 @@
-// The shell verbs of the recording file type: "Open with Excel" and "Open as
-// workbook".
+// The shell verbs of the recording file type, "Open with Excel" and "Open as
+// workbook", and the folders' verb "Check recordings".
 #pragma once
 
 namespace tlq {
@@ -9,11 +9,14 @@ inline constexpr const char* progId = "OstrelTlqFile";
 inline constexpr const char* appName = "tlqconverter";
 // The second verb's key, beside the first: "Open as workbook".
 inline constexpr const char* workbookVerbName = "tlqconverter.xlsx";
+// The folders' verb that checks the recordings in a folder, beside the
+// setup program's "Convert recordings to CSV" (Directory\shell\tlqconverter.batch).
+inline constexpr const char* checkVerbKey = "Directory\\shell\\tlqconverter.check";
 // Where the user's own file types live (below HKEY_CURRENT_USER), which
 // Windows shows under HKEY_CLASSES_ROOT beside the machine's.
 inline constexpr const char* userClasses = "Software\\Classes";
 
-// Adds the verbs under HKEY_CLASSES_ROOT; when the system refuses that
+// Adds the verbs (the file type's and the folders') under HKEY_CLASSES_ROOT; when the system refuses that
 // (access denied: a standard user), or with `currentUser`, under the user's
 // classes instead, which a console is told. Under Windows a program in a
 // folder of the user's own (below the profile or %LOCALAPPDATA%, where a
