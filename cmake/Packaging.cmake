@@ -32,12 +32,13 @@ else()
   configure_file(${PROJECT_SOURCE_DIR}/packaging/linux/changelog.in ${_pkg}/changelog @ONLY)
   # Below share/, as they are installed: the MIME type, the entries for
   # recordings (the table's sorts first: the default where none is set) and
-  # the menu's, and the folders' action for KDE's and Cinnamon's file
+  # the menu's, and the folders' actions for KDE's and Cinnamon's file
   # managers (no application entry declares folders).
   set(_share ${_pkg}/share)
   set(_shared mime/packages/tlqconverter.xml applications/tlqconverter.desktop
               applications/tlqconverter.workbook.desktop applications/tlqconverter-menu.desktop
-              kio/servicemenus/tlqconverter-batch.desktop nemo/actions/tlqconverter-batch.nemo_action)
+              kio/servicemenus/tlqconverter-batch.desktop nemo/actions/tlqconverter-batch.nemo_action
+              nemo/actions/tlqconverter-check.nemo_action)
   list(TRANSFORM _shared PREPEND ${_share}/ OUTPUT_VARIABLE _shared_files)
   add_custom_command(
     OUTPUT ${_shared_files}

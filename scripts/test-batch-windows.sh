@@ -13,7 +13,8 @@
 #      middle of a large batch: exit 130, no temporary file, only whole tables;
 #   3. tlqconverter.exe from the desktop in a virtual display (Xvfb): the
 #      progress dialog appears, Cancel stops the batch, the message box
-#      follows (screenshots land in build/windows/screens/); a folder
+#      follows (screenshots land in build/windows/screens/); the dialog of
+#      workbooks and that of --check say so in their titles; a folder
 #      without recordings gives a message box, not a crash;
 #      when a recording failed, the summary is opened in an editor once the
 #      message box is dismissed, and reads right (a byte-order mark);
@@ -22,7 +23,8 @@
 #      with the workbook held open as a spreadsheet holds it, a message box at
 #      once (before any work), the report after it, the workbook as it was;
 #   5. a console window (wine's, in the virtual display) shows names beyond
-#      ASCII as they are: the test that reads its screen back.
+#      ASCII as they are, and where a single conversion's table went: the
+#      tests that read its screen back.
 # Runs in $WINEPREFIX when the Windows suite has one, else in a fresh prefix.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -244,6 +246,37 @@ check "the summary says so" grep -q '^cancelled: ' "$work/dialog.out"
 check "no temporary file left" no_temporary_files "$big"
 check "only whole tables" whole_tables
 
+echo "batch from the desktop: the dialog says what is done"
+# Its title names the work (the line in it, "Converting N of M recordings to
+# workbooks", is the same text as zenity's, tested on Linux). The workbooks
+# are cancelled; the check, which is quick, runs to its end.
+rm -f "$big"/*.csv
+"$wine" build/windows/src/tlqconverter.exe --batch --xlsx "$(windows_path "$big")" </dev/null >/dev/null 2>&1 &
+pid=$!
+dialog=$(window "converting recordings to workbooks" || true)
+check "the workbooks' dialog says so" test -n "$dialog"
+if [ -n "$dialog" ]; then
+  sleep 0.3
+  import -window root "$shots/progress-dialog-workbooks.png"
+  xdotool windowfocus --sync "$dialog" key Escape
+fi
+check "a message box after the workbooks" dismiss_message workbooks-cancelled
+wrc=0
+wait "$pid" || wrc=$?
+check "exit code 130" equals "$wrc" 130
+check "no temporary file left" no_temporary_files "$big"
+rm -f "$big"/*.xlsx
+"$wine" build/windows/src/tlqconverter.exe --check "$(windows_path "$big")" </dev/null >"$work/check.out" 2>/dev/null &
+pid=$!
+dialog=$(window "checking recordings" || true)
+check "the check's dialog says so" test -n "$dialog"
+[ -z "$dialog" ] || import -window root "$shots/progress-dialog-check.png"
+check "a message box after the check" dismiss_message check-done
+wrc=0
+wait "$pid" || wrc=$?
+check "the check's exit code" test "$wrc" -le 1
+check "the check wrote no table" test -z "$(find "$big" -name '*.csv' -o -name '*.xlsx')"
+
 echo "batch from the desktop: a folder without recordings"
 mkdir -p "$work/empty"
 printf 'not a recording' >"$work/empty/notes.txt"
@@ -338,6 +371,13 @@ TLQ_REQUIRE_CONSOLE=1 "$wine" build/windows/src/tlq_tests.exe --gtest_filter=Bat
   </dev/null >"$work/console.out" 2>&1 || wrc=$?
 check "the console's screen shows them" equals "$wrc" 0
 [ "$wrc" -eq 0 ] || tail -n 20 "$work/console.out"
+
+echo "one recording in a console window: where the table went"
+wrc=0
+TLQ_REQUIRE_CONSOLE=1 "$wine" build/windows/src/tlq_tests.exe --gtest_filter=Program.AConsoleIsToldWhereTheTableWent \
+  </dev/null >"$work/console-single.out" 2>&1 || wrc=$?
+check "the console's screen shows the line" equals "$wrc" 0
+[ "$wrc" -eq 0 ] || tail -n 20 "$work/console-single.out"
 unset DISPLAY
 
 echo "batch under wine: $failures failed"

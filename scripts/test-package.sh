@@ -21,7 +21,7 @@ grep -q "^ Depends: .*libxlsxwriter4" <<<"$info" || fail "the workbook library a
 contents=$(dpkg-deb --contents "$deb" | awk '{print $6}')
 for f in usr/bin/tlqconverter usr/share/applications/tlqconverter.desktop usr/share/applications/tlqconverter.workbook.desktop \
          usr/share/applications/tlqconverter-menu.desktop usr/share/kio/servicemenus/tlqconverter-batch.desktop \
-         usr/share/nemo/actions/tlqconverter-batch.nemo_action \
+         usr/share/nemo/actions/tlqconverter-batch.nemo_action usr/share/nemo/actions/tlqconverter-check.nemo_action \
          usr/share/mime/packages/tlqconverter.xml usr/share/man/man1/tlqconverter.1.gz \
          usr/share/doc/tlqconverter/copyright usr/share/doc/tlqconverter/changelog.gz; do
   grep -qx "./$f" <<<"$contents" || fail "missing $f"

@@ -106,6 +106,8 @@ check "the user's workbook verb" becomes "$user_classes\\OstrelTlqFile\\shell\\t
 check "the user's .tlq maps to the file type" becomes "$user_classes\\.tlq" "" OstrelTlqFile
 check "the user's folder verb" becomes "$user_classes\\Directory\\shell\\tlqconverter.batch\\command" "" \
   "\"$user_exe\" --batch \"%1\""
+check "the user's folder verb that checks" becomes "$user_classes\\Directory\\shell\\tlqconverter.check\\command" "" \
+  "\"$user_exe\" --check \"%1\""
 check "the user's Apps & features entry" equals "$(value "$user_entry" DisplayName) $(value "$user_entry" InstallLocation)" \
   "tlqconverter $user_dir_win"
 check "its uninstaller" becomes "$user_entry" QuietUninstallString "\"$user_dir_win\\uninstall.exe\" /S"
@@ -123,6 +125,11 @@ mkdir -p "$WINEPREFIX/drive_c/tlqtest/mine/sub"
 cp examples/sample.tlq "$WINEPREFIX/drive_c/tlqtest/mine/sub/run 1.tlq"
 # (No display: the desktop program's progress and message show nowhere.)
 shell_verb() { env -u DISPLAY -u WAYLAND_DISPLAY "$wine" build/windows/src/shell_verb.exe "$@" </dev/null >/dev/null 2>&1; }
+# The check first: it writes nothing, and the sample has findings (exit 1).
+checked=0
+shell_verb tlqconverter.check 'C:\tlqtest\mine' 'Software\Classes\Directory' || checked=$?
+check "the check verb through the shell finds the sample's findings" equals "$checked" 1
+check "which writes no table" test ! -e "$WINEPREFIX/drive_c/tlqtest/mine/sub/run 1.csv"
 check "the folder verb through the shell" shell_verb tlqconverter.batch 'C:\tlqtest\mine' 'Software\Classes\Directory'
 check "converts the folder" cmp -s "$WINEPREFIX/drive_c/tlqtest/mine/sub/run 1.csv" examples/sample.expected-semicolon-comma.csv
 rm -rf "$WINEPREFIX/drive_c/tlqtest/mine"
@@ -133,14 +140,16 @@ run reg add "$machine_classes\\OstrelTlqFile\\shell\\tlqconverter\\command" /ve 
 run reg add "$machine_classes\\OstrelTlqFile\\shell\\tlqconverter.xlsx\\command" /ve \
   /d '"C:\tlqtest\elsewhere\tlqconverter.exe" --xlsx "%1"' /f
 run reg add "$machine_classes\\Directory\\shell\\tlqconverter.batch\\command" /ve /d "\"$user_exe\" --batch \"%1\"" /f
+run reg add "$machine_classes\\Directory\\shell\\tlqconverter.check\\command" /ve /d "\"$user_exe\" --check \"%1\"" /f
 check "silent uninstall just for me succeeds" uninstall "$user_dir_unix" "$user_entry" "$user_dir_unix/uninstall.exe" /S
 check "the user's files gone" test ! -e "$user_dir_unix"
-for key in OstrelTlqFile .tlq 'Directory\shell\tlqconverter.batch'; do
+for key in OstrelTlqFile .tlq 'Directory\shell\tlqconverter.batch' 'Directory\shell\tlqconverter.check'; do
   check "the user's $key gone" lacks_key "$user_classes\\$key"
 done
 check "the user's entry gone" lacks_key "$user_entry"
 check "the machine's verb that named the folder gone" lacks_key "$machine_classes\\OstrelTlqFile\\shell\\tlqconverter"
 check "the machine's folder verb that named it gone" lacks_key "$machine_classes\\Directory\\shell\\tlqconverter.batch"
+check "the machine's check verb that named it gone" lacks_key "$machine_classes\\Directory\\shell\\tlqconverter.check"
 check "the machine's verb of another folder left" \
   becomes "$machine_classes\\OstrelTlqFile\\shell\\tlqconverter.xlsx\\command" "" \
   '"C:\tlqtest\elsewhere\tlqconverter.exe" --xlsx "%1"'
@@ -156,6 +165,7 @@ uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\tlqconve
 verb='HKCR\OstrelTlqFile\shell\tlqconverter'
 workbook_verb='HKCR\OstrelTlqFile\shell\tlqconverter.xlsx'
 folder_verb='HKCR\Directory\shell\tlqconverter.batch'
+check_verb='HKCR\Directory\shell\tlqconverter.check'
 other_folder_verb='HKCR\Directory\shell\tlqtest.other'
 
 for before in none viewer; do
@@ -182,6 +192,8 @@ for before in none viewer; do
   check ".tlq maps to the file type" becomes 'HKCR\.tlq' "" OstrelTlqFile
   check "folder verb name" becomes "$folder_verb" "" "Convert recordings to CSV"
   check "folder verb command" becomes "$folder_verb\\command" "" "\"$exe_win\" --batch \"%1\""
+  check "check verb name" becomes "$check_verb" "" "Check recordings"
+  check "check verb command" becomes "$check_verb\\command" "" "\"$exe_win\" --check \"%1\""
   check "DisplayName" becomes "$uninstall_key" DisplayName tlqconverter
   check "DisplayVersion" becomes "$uninstall_key" DisplayVersion "$version"
   check "Publisher" becomes "$uninstall_key" Publisher "The tlqconverter developers"
@@ -233,6 +245,7 @@ for before in none viewer; do
   check "verb gone" lacks_key "$verb"
   check "workbook verb gone" lacks_key "$workbook_verb"
   check "folder verb gone" lacks_key "$folder_verb"
+  check "check verb gone" lacks_key "$check_verb"
   check "another program's folder verb left" has_key "$other_folder_verb"
   check "uninstall entry gone" lacks_key "$uninstall_key"
   if [ "$before" = none ]; then

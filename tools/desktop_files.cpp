@@ -35,5 +35,6 @@ int main(int argc, char** argv) {
   put(tlq::kMenuEntryFile, tlq::menuEntryText("tlqconverter"));
   put(tlq::kKdeServiceMenuFile, tlq::kdeServiceMenuText("tlqconverter"));
   put(tlq::kNemoActionFile, tlq::nemoActionText("tlqconverter"));
+  put(tlq::kNemoCheckActionFile, tlq::nemoCheckActionText("tlqconverter"));
   return 0;
 }

@@ -467,6 +467,10 @@ class Registration : public Program {
   void removeTypes() {
     ::RegDeleteTreeW(HKEY_CLASSES_ROOT, L"OstrelTlqFile");
     ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Classes\\OstrelTlqFile");
+    for (const wchar_t* verb : {L"Directory\\shell\\tlqconverter.check", L"Directory\\shell\\tlqtest.other"}) {
+      ::RegDeleteTreeW(HKEY_CLASSES_ROOT, verb);
+      ::RegDeleteTreeW(HKEY_CURRENT_USER, (L"Software\\Classes\\" + std::wstring(verb)).c_str());
+    }
   }
 
   // The key at a full path, opened for reading; nullptr when it is not there.
@@ -542,7 +546,8 @@ class Registration : public Program {
     return e;
   }
 
-  // The verbs below `classes` start the desktop program.
+  // The verbs below `classes` start the desktop program: the file type's
+  // and the folders' "Check recordings".
   void expectVerbs(const std::string& classes) {
     std::string exe = testing::fullPath(TLQ_CONVERTER_EXE);
     std::string exeDir = testing::utf8(fs::u8path(exe).parent_path());
@@ -553,10 +558,13 @@ class Registration : public Program {
     EXPECT_EQ(value("OstrelTlqFile\\shell\\tlqconverter\\command", "", classes), "\"" + exe + "\" \"%1\"");
     EXPECT_EQ(value("OstrelTlqFile\\shell\\tlqconverter.xlsx", "", classes), "Open as workbook");
     EXPECT_EQ(value("OstrelTlqFile\\shell\\tlqconverter.xlsx\\command", "", classes), "\"" + exe + "\" --xlsx \"%1\"");
+    EXPECT_EQ(value("Directory\\shell\\tlqconverter.check", "", classes), "Check recordings");
+    EXPECT_EQ(value("Directory\\shell\\tlqconverter.check\\command", "", classes), "\"" + exe + "\" --check \"%1\"");
   }
   bool hasVerbs(const std::string& classes) {
     return keyExists("OstrelTlqFile\\shell\\tlqconverter", classes) ||
-           keyExists("OstrelTlqFile\\shell\\tlqconverter.xlsx", classes);
+           keyExists("OstrelTlqFile\\shell\\tlqconverter.xlsx", classes) ||
+           keyExists("Directory\\shell\\tlqconverter.check", classes);
   }
 };
 
@@ -597,6 +605,21 @@ TEST_F(Registration, InstallWritesTheVerb) {
     EXPECT_NE(text.find("\nName=Convert recordings to CSV\n"), std::string::npos) << action << "\n" << text;
     EXPECT_NE(text.find("\nExec=" + exe + " --batch %F\n"), std::string::npos) << action << "\n" << text;
   }
+  // And "Check recordings" beside it: KDE's as a second action of the same
+  // menu, Nemo's in a file of its own.
+  std::string kde = readFile(data + "/kio/servicemenus/tlqconverter-batch.desktop");
+  EXPECT_NE(kde.find("\nActions=tlqconverterBatch;tlqconverterCheck;\n"), std::string::npos) << kde;
+  EXPECT_NE(kde.find("\n[Desktop Action tlqconverterCheck]\nName=Check recordings\nExec=" + exe + " --check %F\n"),
+            std::string::npos)
+      << kde;
+  std::string nemo = readFile(data + "/nemo/actions/tlqconverter-check.nemo_action");
+  EXPECT_NE(nemo.find("\nName=Check recordings\n"), std::string::npos) << nemo;
+  EXPECT_NE(nemo.find("\nExec=" + exe + " --check %F\nSelection=notnone\nExtensions=dir;\n"), std::string::npos) << nemo;
+  std::string checkScript = data + "/nautilus/scripts/Check recordings";
+  EXPECT_EQ(readFile(checkScript), "#!/bin/sh\n# Check every recording (.tlq) in the folders for gaps, time stamps out of "
+                                   "order and unreadable readings; nothing is written (tlqconverter --install wrote "
+                                   "this).\nexec '" + exe + "' --check -- \"$@\"\n");
+  EXPECT_NE(fs::status(fs::u8path(checkScript)).permissions() & fs::perms::owner_exec, fs::perms::none);
   EXPECT_FALSE(testing::fileExists(data + "/applications/tlqconverter-batch.desktop"));
   for (const auto& e : fs::directory_iterator(fs::u8path(data + "/applications")))
     EXPECT_EQ(readFile(testing::utf8(e.path())).find("inode/directory"), std::string::npos) << e.path();
@@ -736,12 +759,14 @@ TEST_F(Registration, RefusedClassesRootRegistersForTheUser) {
   EXPECT_TRUE(testing::fileExists(data + "/applications/tlqconverter.desktop"));
 #endif
   addUserVerb("OstrelTlqFile\\shell\\open");  // a viewer's, installed for the user
+  addUserVerb("Directory\\shell\\tlqtest.other");  // another program's folder verb
 
   r = run({"--uninstall"}, standardUser());
   EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
   EXPECT_EQ(r.out, "");
   EXPECT_FALSE(hasVerbs(user));
   EXPECT_TRUE(keyExists("OstrelTlqFile\\shell\\open", user));
+  EXPECT_TRUE(keyExists("Directory\\shell\\tlqtest.other", user));
   EXPECT_EQ(value("OstrelTlqFile", "", user), "Treloqa file");
   EXPECT_FALSE(keyExists("OstrelTlqFile"));
 #ifndef _WIN32
@@ -824,7 +849,9 @@ TEST_F(Registration, ProgramInAUsersFolderRegistersForThatUserOnly) {
                        "HKEY_CURRENT_USER\\Software\\Classes\n");
   EXPECT_EQ(value("OstrelTlqFile\\shell\\tlqconverter\\command", "", user), "\"" + exe + "\" \"%1\"");
   EXPECT_EQ(value("OstrelTlqFile\\shell\\tlqconverter.xlsx\\command", "", user), "\"" + exe + "\" --xlsx \"%1\"");
+  EXPECT_EQ(value("Directory\\shell\\tlqconverter.check\\command", "", user), "\"" + exe + "\" --check \"%1\"");
   EXPECT_FALSE(keyExists("OstrelTlqFile"));  // nothing of the machine's
+  EXPECT_FALSE(keyExists("Directory\\shell\\tlqconverter.check"));
 
   // The same program elsewhere still writes the machine's verbs.
   r = run({"--install"}, env());
@@ -871,13 +898,15 @@ TEST_F(Registration, UninstallRemovesTheVerbOnly) {
   EXPECT_EQ(r.out, "");
   EXPECT_FALSE(keyExists("OstrelTlqFile\\shell\\tlqconverter"));
   EXPECT_FALSE(keyExists("OstrelTlqFile\\shell\\tlqconverter.xlsx"));
+  EXPECT_FALSE(keyExists("Directory\\shell\\tlqconverter.check"));
   EXPECT_TRUE(keyExists("OstrelTlqFile\\shell"));
   EXPECT_EQ(value("OstrelTlqFile", ""), "Treloqa file");
 #ifndef _WIN32
   EXPECT_FALSE(testing::fileExists(data + "/applications/tlqconverter.desktop"));
   for (const char* file : {"applications/tlqconverter.workbook.desktop", "applications/tlqconverter-menu.desktop",
                            "kio/servicemenus/tlqconverter-batch.desktop", "nemo/actions/tlqconverter-batch.nemo_action",
-                           "nautilus/scripts/Convert recordings to CSV"})
+                           "nemo/actions/tlqconverter-check.nemo_action", "nautilus/scripts/Convert recordings to CSV",
+                           "nautilus/scripts/Check recordings"})
     EXPECT_FALSE(testing::fileExists(data + "/" + file)) << file;
 #endif
   // An installation by an earlier version, without the second verb, is
@@ -894,6 +923,59 @@ TEST_F(Registration, UninstallRemovesTheVerbOnly) {
   EXPECT_EQ(r.exitCode, 0) << r.out;
   EXPECT_FALSE(keyExists("OstrelTlqFile\\shell\\tlqconverter"));
   EXPECT_FALSE(keyExists("OstrelTlqFile\\shell\\tlqconverter.xlsx"));
+}
+
+// "Check recordings" as a user picks it on a folder, from the desktop: under
+// Windows the verb through the shell (as Explorer runs it), elsewhere the
+// script of GNOME's file manager. The folder is checked, nothing is written
+// beside the recording, and with a finding the summary is opened after the
+// message box (which shows nowhere here: no display, or zenity's stand-in).
+TEST_F(Registration, TheFoldersCheckVerbFromTheDesktop) {
+  std::string folder = dir.file("Messungen M\xc3\xa4rz");
+#ifdef _WIN32
+  std::replace(folder.begin(), folder.end(), '/', '\\');
+#endif
+  fs::create_directories(fs::u8path(folder) / "sub");
+  const std::string rec = folder + "/sub/run 1.tlq";
+  const std::string recording = testing::recordingOf(4, 1);  // an entry dropped for a failed CRC: a finding
+  writeFile(rec, recording);
+  auto e = env();
+#ifdef _WIN32
+  ASSERT_EQ(run({"--install", "--current-user"}, e).exitCode, 0);
+  e.emplace("TMP", tmp);
+  e.emplace("TLQ_PROBE_LOG", openerLog);
+  auto r = runProcess({TLQ_SHELL_VERB_EXE, "tlqconverter.check", folder, "Software\\Classes\\Directory"}, e);
+  const std::string shown = folder + "\\sub\\run 1.tlq";
+#else
+  ASSERT_EQ(run({"--install"}, e).exitCode, 0);
+  // zenity's stand-in: its progress dialog reads what it is fed until the end.
+  writeFile(bin + "/zenity", "#!/bin/sh\nprintf '%s\\n' \"$*\" >>'" + dir.file("zenity.log") +
+                                 "'\ncase \"$1\" in --progress) cat >/dev/null ;; esac\n");
+  fs::permissions(fs::u8path(bin + "/zenity"), fs::perms::owner_all);
+  e.emplace("DISPLAY", ":42");  // a graphical session, no terminal
+  auto r = run({folder}, e, data + "/nautilus/scripts/Check recordings");
+  const std::string shown = folder + "/sub/run 1.tlq";
+  EXPECT_NE(readFile(dir.file("zenity.log"))
+                .find("--info --no-markup --title=tlqconverter --text=Some recordings have findings.\n\n"
+                      "1 of 1 recording checked, 1 with findings, 0 failed.\n"),
+            std::string::npos)
+      << readFile(dir.file("zenity.log"));
+#endif
+  EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+  std::string opener = opened();
+  ASSERT_NE(opener.find("tlqconverter_summary_"), std::string::npos) << opener;
+  std::string summary = readFile(opener.substr(0, opener.find('\n')));
+  EXPECT_TRUE(summary.starts_with("\xEF\xBB\xBF" "dropped: " + shown + ": 1 entry for a failed CRC\r\n"
+                                  "1 recording checked, 1 with findings, 0 failed, "))
+      << summary;
+  EXPECT_EQ(std::count(summary.begin(), summary.end(), '\n'), 2) << summary;
+  // Nothing beside the recording, which is as it was, and no report.
+  std::vector<std::string> files;
+  for (const auto& f : fs::recursive_directory_iterator(fs::u8path(folder))) files.push_back(testing::utf8(f.path().filename()));
+  std::sort(files.begin(), files.end());
+  EXPECT_EQ(files, (std::vector<std::string>{"run 1.tlq", "sub"}));
+  EXPECT_EQ(readFile(rec), recording);
+  for (const std::string& file : reports()) EXPECT_EQ(file.find("tlqconverter_error_"), std::string::npos) << file;
 }
 
 #ifndef _WIN32

@@ -90,6 +90,12 @@ void writeVerbs(RegKey classes, const std::string& program) {
   writeString(workbookVerb, "Icon", joinPath(getAppDir(), "treloqview.exe,0"));
   RegKey workbookCommand = keys.open(workbookVerb, "command");
   writeString(workbookCommand, "", "\"" + program + "\" --xlsx \"%1\"");
+  // Every folder: its recordings checked (--check), nothing written; from
+  // Explorer the desktop program tells the result in a message box.
+  RegKey checkVerb = keys.open(classes, checkVerbKey);
+  writeString(checkVerb, "", "Check recordings");
+  RegKey checkCommand = keys.open(checkVerb, "command");
+  writeString(checkCommand, "", "\"" + program + "\" --check \"%1\"");
 }
 
 bool keyExists(const std::string& path) {
@@ -98,17 +104,20 @@ bool keyExists(const std::string& path) {
   return key != 0;
 }
 
-// Deletes those of the verbs that are there below `typeKey` of `root` (whose
-// name the reading layer knows as `rootName`); true when there were any.
-bool removeVerbs(RegKey root, std::string_view rootName, const std::string& typeKey) {
-  std::string shellKey = typeKey + "\\shell";
-  std::vector<const char*> present;
-  for (const char* verb : {appName, workbookVerbName})
-    if (keyExists(std::string(rootName) + "\\" + shellKey + "\\" + verb)) present.push_back(verb);
+// Deletes those of our verbs that are there below `classes` of `root` ("" or
+// the user's classes and a backslash; the reading layer knows the root as
+// `rootName`); true when there were any.
+bool removeVerbs(RegKey root, std::string_view rootName, const std::string& classes) {
+  const std::string typeShell = classes + progId + "\\shell\\";
+  std::vector<std::string> present;
+  for (const std::string& verb : {typeShell + appName, typeShell + workbookVerbName, classes + checkVerbKey})
+    if (keyExists(std::string(rootName) + "\\" + verb)) present.push_back(verb);
   if (present.empty()) return false;
-  OpenKeys keys;
-  RegKey shell = keys.open(root, shellKey);
-  for (const char* verb : present) delTree(shell, verb);
+  for (const std::string& verb : present) {
+    OpenKeys keys;
+    size_t cut = verb.rfind('\\');
+    delTree(keys.open(root, verb.substr(0, cut)), verb.substr(cut + 1));
+  }
   return true;
 }
 
@@ -163,10 +172,10 @@ bool regInstall(bool currentUser) {
 bool regUninstall(bool currentUser) {
   try {
     TLQ_OP("regUninstall");
-    bool userHad = removeVerbs(kCurrentUser, "HKEY_CURRENT_USER", std::string(userClasses) + "\\" + progId);
+    bool userHad = removeVerbs(kCurrentUser, "HKEY_CURRENT_USER", std::string(userClasses) + "\\");
     if (!currentUser) {
       try {
-        if (!removeVerbs(kClassesRoot, "HKEY_CLASSES_ROOT", progId) && !userHad) {
+        if (!removeVerbs(kClassesRoot, "HKEY_CLASSES_ROOT", "") && !userHad) {
           // Nothing registered anywhere: removing the verb fails, and says so.
           OpenKeys keys;
           delTree(keys.open(keys.open(kClassesRoot, progId), "shell"), appName);

@@ -237,5 +237,68 @@ TEST_F(Program, AHeldWorkbookFailsAtOnce) {
 }
 #endif
 
+#ifdef _WIN32
+// A console window is told where the table went, in one line, as a terminal
+// is elsewhere; a pipe gets nothing new. The console is one of its own,
+// read back from its screen (console_screen), which wine has only with a
+// display: without one, the pipe alone is tested here, and
+// scripts/test-batch-windows.sh runs this again in a virtual display.
+TEST_F(Program, AConsoleIsToldWhereTheTableWent) {
+  testing::SeparatorStore store(dir, ",", ".");
+  fs::create_directories(fs::u8path(dir.file("M\xc3\xa4rz")));
+  const std::string recording = dir.file("M\xc3\xa4rz/run 1.tlq");
+  testing::ScopedEnv reports("TMP", tmp.c_str());
+  testing::ScopedEnv probe("TLQ_PROBE_LOG", openerLog.c_str());
+  struct Case {
+    std::vector<std::string> args;
+    std::string recording, line;
+  };
+  bool screens = true;
+  for (const Case& c : std::vector<Case>{
+           {{}, testing::recordingOf(12, 3),
+            "CSV written to: " + dir.file("M\xc3\xa4rz/run 1.csv") + " (12 lines, 3 entries dropped for a failed CRC)"},
+           {{}, testing::recordingOf(1), "CSV written to: " + dir.file("M\xc3\xa4rz/run 1.csv") + " (1 line)"},
+           {{"--xlsx"}, testing::recordingOf(5, 1),
+            "Workbook written to: " + dir.file("M\xc3\xa4rz/run 1.xlsx") + " (5 rows, 1 entry dropped for a failed CRC)"}}) {
+    SCOPED_TRACE(c.line);
+    writeFile(recording, c.recording);
+    std::vector<std::string> args = c.args;
+    args.push_back(recording);
+    auto piped = run(args, {}, TLQ_CONSOLE_PROGRAM);
+    EXPECT_EQ(piped.exitCode, 0) << piped.err;
+    EXPECT_EQ(piped.err, "");
+    EXPECT_EQ(piped.out, "");
+    if (!screens) continue;
+
+    const std::string screen = dir.file("screen.txt");
+    std::wstring inner = L"\"" + widen(TLQ_CONSOLE_PROGRAM) + L"\"";
+    for (const std::string& arg : args) inner += L" \"" + widen(arg) + L"\"";
+    std::wstring escaped;
+    for (wchar_t ch : inner) escaped += ch == L'"' ? std::wstring(L"\\\"") : std::wstring(1, ch);
+    std::wstring command =
+        L"\"" + widen(TLQ_CONSOLE_SCREEN_EXE) + L"\" \"" + widen(screen) + L"\" 65001 \"" + escaped + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    ASSERT_TRUE(::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr,
+                                 nullptr, &startup, &process));
+    ::WaitForSingleObject(process.hProcess, 120000);
+    DWORD code = 0;
+    ::GetExitCodeProcess(process.hProcess, &code);
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    if (code == 101 && !getEnv("TLQ_REQUIRE_CONSOLE")) {
+      screens = false;  // no console screen here (wine without a display)
+      continue;
+    }
+    EXPECT_EQ(code, 0u);
+    std::string shown = readFile(screen);
+    EXPECT_NE(shown.find(c.line + "\n"), std::string::npos) << shown;
+    EXPECT_EQ(shown.find("tlqconverter: "), std::string::npos) << shown;  // no finding, nothing else
+  }
+  if (!screens) GTEST_SKIP() << "the pipe tested; no console screen here (wine without a display)";
+}
+#endif
+
 }  // namespace
 }  // namespace tlq

@@ -42,6 +42,10 @@ namespace {
 
 constexpr std::string_view kFoldersName = "Convert recordings to CSV";
 constexpr std::string_view kFoldersComment = "Convert every recording (.tlq) in the folders into a CSV table beside it";
+constexpr std::string_view kCheckName = "Check recordings";
+constexpr std::string_view kCheckComment =
+    "Check every recording (.tlq) in the folders for gaps, time stamps out of order and unreadable readings; "
+    "nothing is written";
 
 // An entry offered for files of a type (NoDisplay: not in the menus).
 std::string entryText(std::string_view name, std::string_view comment, const std::string& exec,
@@ -84,15 +88,30 @@ std::string menuEntryText(const std::string& program) {
 // Dolphin and Konqueror (KDE Frameworks 5.85 and later read this folder; a
 // user's file must be executable).
 std::string kdeServiceMenuText(const std::string& program) {
-  return "[Desktop Entry]\nType=Service\nMimeType=inode/directory;\nActions=tlqconverterBatch;\n"
+  return "[Desktop Entry]\nType=Service\nMimeType=inode/directory;\nActions=tlqconverterBatch;tlqconverterCheck;\n"
          "X-KDE-ServiceTypes=KonqPopupMenu/Plugin\n\n[Desktop Action tlqconverterBatch]\nName=" +
-         std::string(kFoldersName) + "\nExec=" + execArgument(program) + " --batch %F\n";
+         std::string(kFoldersName) + "\nExec=" + execArgument(program) + " --batch %F\n\n"
+         "[Desktop Action tlqconverterCheck]\nName=" + std::string(kCheckName) + "\nExec=" + execArgument(program) +
+         " --check %F\n";
 }
 
+namespace {
+
 // Nemo (Cinnamon's file manager), for one folder or more.
+std::string nemoAction(std::string_view name, std::string_view comment, const std::string& program,
+                       std::string_view option) {
+  return "[Nemo Action]\nActive=true\nName=" + std::string(name) + "\nComment=" + std::string(comment) +
+         "\nExec=" + execArgument(program) + " " + std::string(option) + " %F\nSelection=notnone\nExtensions=dir;\n";
+}
+
+}  // namespace
+
 std::string nemoActionText(const std::string& program) {
-  return "[Nemo Action]\nActive=true\nName=" + std::string(kFoldersName) + "\nComment=" + std::string(kFoldersComment) +
-         "\nExec=" + execArgument(program) + " --batch %F\nSelection=notnone\nExtensions=dir;\n";
+  return nemoAction(kFoldersName, kFoldersComment, program, "--batch");
+}
+
+std::string nemoCheckActionText(const std::string& program) {
+  return nemoAction(kCheckName, kCheckComment, program, "--check");
 }
 
 // GNOME's file manager lists its scripts under "Scripts" for any selection;
@@ -101,6 +120,11 @@ std::string nemoActionText(const std::string& program) {
 std::string nautilusScriptText(const std::string& program) {
   return "#!/bin/sh\n# " + std::string(kFoldersComment) + " (tlqconverter --install wrote this).\nexec " +
          shellQuoted(program) + " --batch -- \"$@\"\n";
+}
+
+std::string nautilusCheckScriptText(const std::string& program) {
+  return "#!/bin/sh\n# " + std::string(kCheckComment) + " (tlqconverter --install wrote this).\nexec " +
+         shellQuoted(program) + " --check -- \"$@\"\n";
 }
 
 bool isOurDesktopEntry(std::string_view id) {

@@ -1,8 +1,8 @@
 // The files that make a Linux desktop know recordings: a MIME type for
 // "*.tlq", desktop entries that convert one and open its table or its
-// workbook, a menu entry that asks for a recording, and the folders' action
-// "Convert recordings to CSV" where file managers take actions. Written per
-// user by --install, and shipped in the Debian package.
+// workbook, a menu entry that asks for a recording, and the folders' actions
+// "Convert recordings to CSV" and "Check recordings" where file managers take
+// actions. Written per user by --install, and shipped in the Debian package.
 #pragma once
 
 #include <optional>
@@ -22,8 +22,10 @@ inline constexpr const char* kWorkbookEntryFile = "applications/tlqconverter.wor
 inline constexpr const char* kMenuEntryFile = "applications/tlqconverter-menu.desktop";
 inline constexpr const char* kKdeServiceMenuFile = "kio/servicemenus/tlqconverter-batch.desktop";
 inline constexpr const char* kNemoActionFile = "nemo/actions/tlqconverter-batch.nemo_action";
+inline constexpr const char* kNemoCheckActionFile = "nemo/actions/tlqconverter-check.nemo_action";
 // A user's alone (GNOME's file manager has no folder of scripts for all).
 inline constexpr const char* kNautilusScriptFile = "nautilus/scripts/Convert recordings to CSV";
+inline constexpr const char* kNautilusCheckScriptFile = "nautilus/scripts/Check recordings";
 // Entries of earlier versions, removed by --install and --uninstall: the
 // folders' entry declared folders, which made it their default.
 inline constexpr const char* kEarlierEntryFiles[] = {"applications/tlqconverter-workbook.desktop",
@@ -46,13 +48,16 @@ std::string workbookEntryText(const std::string& program);
 // type, so it is never a default.
 std::string menuEntryText(const std::string& program);
 
-// The folders' action, "Convert recordings to CSV" (a batch over the folders
-// chosen), as each file manager takes it: a KDE service menu, a Nemo action,
-// a script of GNOME's file manager. None of them is an application entry,
-// so none becomes the default for folders.
+// The folders' actions, "Convert recordings to CSV" (a batch over the
+// folders chosen) and "Check recordings" (--check of them, nothing written),
+// as each file manager takes them: a KDE service menu (both actions in one),
+// a Nemo action each, a script each of GNOME's file manager. None of them is
+// an application entry, so none becomes the default for folders.
 std::string kdeServiceMenuText(const std::string& program);
 std::string nemoActionText(const std::string& program);
+std::string nemoCheckActionText(const std::string& program);
 std::string nautilusScriptText(const std::string& program);
+std::string nautilusCheckScriptText(const std::string& program);
 
 // True for the name of a desktop entry that is ours, of this version or an
 // earlier one ("tlqconverter.desktop", ...).

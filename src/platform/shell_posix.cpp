@@ -133,7 +133,9 @@ void registerDesktopFileType(const std::string& program) {
   replaceFile(data + "/" + kMenuEntryFile, menuEntryText(program));
   writeExecutable(data + "/" + kKdeServiceMenuFile, kdeServiceMenuText(program));
   replaceFile(data + "/" + kNemoActionFile, nemoActionText(program));
+  replaceFile(data + "/" + kNemoCheckActionFile, nemoCheckActionText(program));
   writeExecutable(data + "/" + kNautilusScriptFile, nautilusScriptText(program));
+  writeExecutable(data + "/" + kNautilusCheckScriptFile, nautilusCheckScriptText(program));
   runChild({"update-mime-database", data + "/mime"}, nullptr, false);
   runChild({"update-desktop-database", data + "/applications"}, nullptr, false);
   runChild({"xdg-mime", "default", "tlqconverter.desktop", kRecordingMimeType}, nullptr, false);
@@ -142,7 +144,7 @@ void registerDesktopFileType(const std::string& program) {
 void unregisterDesktopFileType() {
   std::string data = dataHome();
   for (const char* file : {kTableEntryFile, kWorkbookEntryFile, kMenuEntryFile, kKdeServiceMenuFile, kNemoActionFile,
-                           kNautilusScriptFile})
+                           kNemoCheckActionFile, kNautilusScriptFile, kNautilusCheckScriptFile})
     removeFile(data + "/" + file);
   for (const char* earlier : kEarlierEntryFiles) removeFile(data + "/" + earlier);
   for (const std::string& list : mimeAppsLists(data)) removeOurAssociations(list);
