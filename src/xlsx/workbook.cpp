@@ -6,6 +6,7 @@
 #include "xlsx/book.h"
 #include "xlsx/charts.h"
 #include "xlsx/data_sheets.h"
+#include "xlsx/quality_sheets.h"
 #include "xlsx/recording_sheet.h"
 
 namespace tlq {
@@ -29,6 +30,7 @@ class TableWorkbook::Writer {
         book_(file, shownPath, settings.tmpdir),
         data_(book_, headerOf(columns, settings.zones), settings.sheetRows),
         charts_(book_, columns, settings.samples, settings.zones.anyDateTime(), settings.zones.zone()),
+        names_(columns.names()),
         stampColumn_(columns.at(Column::timestamp)) {}
 
   uint64_t lines() const { return data_.lines(); }
@@ -49,8 +51,13 @@ class TableWorkbook::Writer {
   void finish(const RecordingFacts& facts, const std::function<void(uint64_t, double)>& closing) {
     TLQ_OP("finishWorkbook");
     data_.finish();
-    TLQ_AT(writeRecordingSheet(book_, facts, {data_.lines(), firstStamp_, lastStamp_, &settings_.zones}));
-    TLQ_AT(charts_.finish());
+    TLQ_AT(writeRecordingSheet(book_, facts, {data_.lines(), firstStamp_, lastStamp_, &settings_.zones, &names_}));
+    std::vector<uint64_t> gapEnds;
+    if (facts.quality) {
+      TLQ_AT(writeGapsSheet(book_, *facts.quality, settings_.zones));
+      for (const QualityGap& gap : facts.quality->gapList) gapEnds.push_back(gap.toLine);
+    }
+    TLQ_AT(charts_.finish(gapEnds));
     lxw_doc_properties properties{};
     properties.created = static_cast<time_t>(settings_.created);
     book_.check(workbook_set_properties(book_.workbook(), &properties));
@@ -72,6 +79,7 @@ class TableWorkbook::Writer {
   Book book_;
   DataSheets data_;
   Charts charts_;
+  std::vector<std::string> names_;  // the table's columns
   size_t stampColumn_;
   std::optional<StampCell> firstStamp_;
   StampCell lastStamp_;  // empty while there is none
