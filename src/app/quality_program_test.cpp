@@ -2,7 +2,9 @@
 // log, the single conversion's lines on a terminal.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -237,5 +239,164 @@ TEST_F(QualityRun, CheckWritesNothingAndTellsByItsExitCode) {
   EXPECT_EQ(readFile(broken), "{\"data\":[");
 }
 
+// The workbook's figures read back by openpyxl, a Python of the system's.
+#ifndef _WIN32
+// What openpyxl reads of a workbook, a line a row: "Q" and the quality
+// section of the sheet "recording" (label, value), "R" its ranges (column,
+// least, greatest, mean), "G" the sheet "gaps", "P" the sheet "plot
+// inclino1". Numbers as Python writes them, date-times in ISO 8601, "" for
+// an empty cell.
+std::vector<std::vector<std::string>> workbookRows(const std::string& path) {
+  auto r = testing::runProcess({"/usr/bin/python3", "-c",
+                                "import sys, datetime, openpyxl\n"
+                                "book = openpyxl.load_workbook(sys.argv[1])\n"
+                                "def f(v):\n"
+                                "    if v is None: return ''\n"
+                                "    if isinstance(v, datetime.datetime): return v.isoformat()\n"
+                                "    if isinstance(v, float) and v.is_integer(): return str(int(v))\n"
+                                "    return str(v)\n"
+                                "rows = list(book['recording'].iter_rows(values_only=True))\n"
+                                "at = [r[0] for r in rows].index('quality')\n"
+                                "kind = 'Q'\n"
+                                "for row in rows[at + 1:]:\n"
+                                "    if row[0] is None: continue\n"
+                                "    if row[0] == 'column': kind = 'R'; continue\n"
+                                "    print('\\t'.join([kind] + [f(v) for v in (row[:2] if kind == 'Q' else row[:4])]))\n"
+                                "for name, kind in (('gaps', 'G'), ('plot inclino1', 'P')):\n"
+                                "    for row in book[name].iter_rows(min_row=2, values_only=True):\n"
+                                "        print('\\t'.join([kind] + [f(v) for v in row]))\n",
+                                path});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  std::vector<std::vector<std::string>> rows;
+  for (size_t at = 0, end; (end = r.out.find('\n', at)) != std::string::npos; at = end + 1) {
+    std::vector<std::string> fields;
+    std::string line = r.out.substr(at, end - at);
+    for (size_t from = 0;;) {
+      size_t tab = line.find('\t', from);
+      fields.push_back(line.substr(from, tab - from));
+      if (tab == std::string::npos) break;
+      from = tab + 1;
+    }
+    rows.push_back(fields);
+  }
+  return rows;
+}
+
+std::vector<std::string> fieldsOf(const std::string& line, char separator = ';') {
+  std::vector<std::string> fields;
+  for (size_t from = 0;;) {
+    size_t at = line.find(separator, from);
+    fields.push_back(line.substr(from, at - from));
+    if (at == std::string::npos) return fields;
+    from = at + 1;
+  }
+}
+
+// A figure of the log (decimal comma) and the sheet's cell alike: the same
+// number, or the same text.
+bool sameFigure(std::string logged, const std::string& cell) {
+  std::replace(logged.begin(), logged.end(), ',', '.');
+  if (logged.empty() || cell.empty()) return logged == cell;
+  char* end = nullptr;
+  const double a = std::strtod(logged.c_str(), &end);
+  if (*end) return logged == cell;
+  const double b = std::strtod(cell.c_str(), &end);
+  return !*end && a == b;
+}
+
+// The log's quality columns, the sheet "recording" and the sheet "gaps" of
+// one conversion say the same; the plot breaks at each gap.
+TEST_F(QualityRun, TheWorkbookAgreesWithTheLogOnEveryFigure) {
+  put("w/b findings.tlq", findings());
+  put("w/a regular.tlq", regular());
+  const std::string log = dir.file("log.csv");
+  auto r = batch({"--xlsx", "--log", log, dir.file("w")});
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  std::string text = readFile(log);
+  std::vector<std::string> lines;
+  for (size_t at = 0, end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2)
+    lines.push_back(text.substr(at, end - at));
+  ASSERT_EQ(lines.size(), 3u);
+  std::vector<std::string> header = fieldsOf(lines[0]);
+  const size_t first = std::find(header.begin(), header.end(), "interval s") - header.begin();
+  ASSERT_EQ(header.size(), first + 12) << lines[0];
+  for (size_t l = 1; l < lines.size(); ++l) {
+    std::vector<std::string> logged = fieldsOf(lines[l]);
+    ASSERT_EQ(logged.size(), header.size());
+    const bool withFindings = logged[0].ends_with("findings.tlq");
+    const std::string book = dir.file(withFindings ? "w/b findings.xlsx" : "w/a regular.xlsx");
+    std::vector<std::vector<std::string>> rows = workbookRows(book);
+    std::vector<std::vector<std::string>> figures, ranges, gaps, plot;
+    for (const auto& row : rows)
+      (row[0] == "Q" ? figures : row[0] == "R" ? ranges : row[0] == "G" ? gaps : plot).push_back(row);
+    ASSERT_EQ(figures.size(), 12u) << book;
+    for (size_t k = 0; k < 12; ++k) {
+      EXPECT_EQ(figures[k][1], header[first + k]);
+      EXPECT_TRUE(sameFigure(logged[first + k], figures[k][2]))
+          << header[first + k] << ": " << logged[first + k] << " logged, " << figures[k][2] << " on the sheet";
+    }
+    // Every value column's range, of its readings alone.
+    ASSERT_EQ(ranges.size(), withFindings ? 5u : 3u);  // the second inclinometer's x and y
+    EXPECT_EQ(ranges[0], (std::vector<std::string>{"R", "inclino1_x", "1.234", "1.234", ranges[0][4]}));
+    EXPECT_NEAR(std::stod(ranges[0][4]), 1.234, 1e-12);
+    if (!withFindings) {
+      EXPECT_EQ(gaps.size(), 0u);  // the sheet is there, with its header row
+      for (const auto& row : plot) EXPECT_NE(row.at(1), "") << "an empty plot row without a gap";
+      EXPECT_EQ(plot.size(), 10u);
+      continue;
+    }
+    // force: that of 12.25 N on every line but line 6 (no reading) and
+    // line 7 (-999, a reading).
+    EXPECT_EQ(ranges[4][1], "force_kg");
+    EXPECT_EQ(ranges[4][2], "-999");
+    EXPECT_NEAR(std::stod(ranges[4][4]), (23 * std::stod(ranges[4][3]) - 999) / 24, 1e-9);
+    EXPECT_EQ(gaps, (std::vector<std::vector<std::string>>{{"G", stampAt(570), stampAt(666), "96", "1"},
+                                                          {"G", stampAt(786), stampAt(1386), "600", "9"}}));
+    // Lines 12 and 13 have no place on the time axis; an empty row before
+    // the first stamp after each gap (lines 11 and 16).
+    ASSERT_EQ(plot.size(), 25u);
+    std::vector<std::string> xs;
+    for (const auto& row : plot) xs.push_back(row.size() > 1 ? row[1] : "");
+    EXPECT_EQ(xs[9], stampAt(570));
+    EXPECT_EQ(xs[10], "");
+    EXPECT_EQ(xs[11], stampAt(666));
+    EXPECT_EQ(xs[13], stampAt(786));
+    EXPECT_EQ(xs[14], "");
+    EXPECT_EQ(xs[15], stampAt(1386));
+    EXPECT_EQ(std::count(xs.begin(), xs.end(), ""), 2);
+  }
+}
+
+// A recording large enough that its charts show each bucket's least and
+// greatest: the line still breaks at a gap inside a bucket, and only there.
+TEST_F(QualityRun, AReducedChartBreaksAtTheGapAlone) {
+  for (bool gap : {false, true}) {
+    std::vector<std::string> e;
+    for (int line = 1; line <= 3000; ++line) {
+      int t = line + (gap && line > 1501 ? 3600 : 0);  // a second apart, an hour missing after line 1501
+      e.push_back(entry(stampAt(t), "X=+0" + std::to_string(line % 10) + ".234\\r\\nY=-00.567"));
+    }
+    const std::string rec = put(gap ? "r/gap.tlq" : "r/none.tlq", recording(e));
+    auto r = run({"--xlsx", rec});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    std::vector<std::string> xs;
+    for (const auto& row : workbookRows(dir.file(gap ? "r/gap.xlsx" : "r/none.xlsx")))
+      if (row[0] == "P") xs.push_back(row.size() > 1 ? row[1] : "");
+    ASSERT_GT(xs.size(), 1000u);
+    EXPECT_LT(xs.size(), 3000u);  // reduced
+    const auto empty = std::find(xs.begin(), xs.end(), "");
+    if (!gap) {
+      EXPECT_EQ(empty, xs.end());
+      continue;
+    }
+    ASSERT_NE(empty, xs.end());
+    EXPECT_EQ(std::count(xs.begin(), xs.end(), ""), 1);
+    EXPECT_EQ(*(empty - 1), stampAt(1501));
+    // The bucket of lines 1501 to 1503 keeps its first and last.
+    EXPECT_EQ(*(empty + 1), stampAt(1503 + 3600));
+  }
+}
+
+#endif
 }  // namespace
 }  // namespace tlq

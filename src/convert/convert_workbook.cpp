@@ -54,8 +54,8 @@ WorkbookCounts writeWorkbook(const std::string& path, const RecordingTable& tabl
   // workbook on both.
   int64_t modified = unixNanoseconds(info.modified);
   modified -= (modified % 1'000'000 + 1'000'000) % 1'000'000;
-  RecordingFacts facts{path, info.size, modified,
-                       table.recording().entries(), counts.dropped, "tlqconverter", TLQ_VERSION};
+  RecordingFacts facts{path, info.size, modified, table.recording().entries(), counts.dropped,
+                       "tlqconverter", TLQ_VERSION, counts.quality};
   std::function<void(uint64_t, double)> closing;
   if (FinishingWork* finishing = control.finishing)
     closing = [&file, finishing](uint64_t bytes, double seconds) { finishing->start(file, bytes, seconds); };

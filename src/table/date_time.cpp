@@ -1,6 +1,8 @@
 #include "table/date_time.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 
 namespace tlq {
 
@@ -16,6 +18,19 @@ int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
   const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
   const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
   return era * 146097 + static_cast<int64_t>(doe) - 719468;
+}
+
+// The civil date of days from 1970-01-01 (the inverse of daysFromCivil).
+void civilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d) {
+  z += 719468;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const unsigned doe = static_cast<unsigned>(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  d = doy - (153 * mp + 2) / 5 + 1;
+  m = mp < 10 ? mp + 3 : mp - 9;
+  y = static_cast<int64_t>(yoe) + era * 400 + (m <= 2);
 }
 
 // 1899-12-30, the workbook's day 0, from 1970-01-01.
@@ -125,6 +140,38 @@ std::optional<double> utcSerial(const IsoDateTime& time) {
   return serialOf(day, nanoseconds);
 }
 
+std::string isoText(const IsoDateTime& time) {
+  int64_t year;
+  unsigned month, day;
+  civilFromDays(time.day + kSerialEpoch, year, month, day);
+  const int64_t seconds = time.nanoseconds / 1'000'000'000;
+  int64_t fraction = time.nanoseconds % 1'000'000'000;
+  char text[64];
+  int n = std::snprintf(text, sizeof text, "%04lld-%02u-%02uT%02lld:%02lld:%02lld", static_cast<long long>(year), month,
+                        day, static_cast<long long>(seconds / 3600), static_cast<long long>(seconds / 60 % 60),
+                        static_cast<long long>(seconds % 60));
+  std::string out(text, static_cast<size_t>(n));
+  if (fraction > 0) {
+    int digits = 9;
+    while (fraction % 10 == 0) {
+      fraction /= 10;
+      --digits;
+    }
+    n = std::snprintf(text, sizeof text, ".%0*lld", digits, static_cast<long long>(fraction));
+    out.append(text, static_cast<size_t>(n));
+  }
+  if (time.offsetMinutes) {
+    const int m = *time.offsetMinutes;
+    if (m == 0) {
+      out += 'Z';
+    } else {
+      n = std::snprintf(text, sizeof text, "%c%02d:%02d", m < 0 ? '-' : '+', std::abs(m) / 60, std::abs(m) % 60);
+      out.append(text, static_cast<size_t>(n));
+    }
+  }
+  return out;
+}
+
 std::string zoneName(int offsetMinutes) {
   if (offsetMinutes == 0) return "UTC";
   int m = offsetMinutes < 0 ? -offsetMinutes : offsetMinutes;
@@ -172,6 +219,11 @@ void TimeStampZones::merge(const TimeStampZones& other) {
 std::optional<double> TimeStampZones::serialOf(std::string_view stamp) const {
   std::optional<IsoDateTime> time = parseIsoDateTime(stamp);
   if (!time) return std::nullopt;
+  return serialOf(*time);
+}
+
+std::optional<double> TimeStampZones::serialOf(const IsoDateTime& stamp) const {
+  const IsoDateTime* time = &stamp;
   if (offsets_.empty() || unzonedRule()) return time->offsetMinutes ? std::nullopt : std::optional<double>(time->serial);
   if (!time->offsetMinutes) return std::nullopt;
   if (offsets_.size() == 1) return *time->offsetMinutes == offsets_[0] ? std::optional<double>(time->serial) : std::nullopt;

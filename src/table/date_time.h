@@ -36,6 +36,11 @@ std::optional<IsoDateTime> parseIsoDateTime(std::string_view text);
 // falls outside what a workbook shows.
 std::optional<double> utcSerial(const IsoDateTime& time);
 
+// The time in ISO 8601 with its zone, the fraction of a second only where
+// there is one and as long as it needs: "2026-11-17T09:14:00",
+// "2026-03-29T03:05:00.5+02:00", "2024-05-03T10:00:00Z".
+std::string isoText(const IsoDateTime& time);
+
 // The zone as the header of the time stamps names it: "UTC",
 // "UTC+02:00", "UTC-05:30".
 std::string zoneName(int offsetMinutes);
@@ -61,6 +66,8 @@ class TimeStampZones {
 
   // The day number of the stamp's cell, or nothing where it stays text.
   std::optional<double> serialOf(std::string_view stamp) const;
+  // The same for a stamp already read.
+  std::optional<double> serialOf(const IsoDateTime& time) const;
 
   // The zone the date-times are shown in: nothing for times as written
   // without a zone.

@@ -76,6 +76,15 @@ TEST(IsoDateTime, UtcOfAZonedTime) {
 }
 
 // Which time stamps become date-times, decided from all of them.
+// What a stamp reads as, written again: the same time, the same zone.
+TEST(IsoDateTime, ATimeReadIsWrittenAgainInIso8601) {
+  for (const char* text : {"2026-11-17T09:14:00", "2026-03-29T03:05:00.5+02:00", "2024-05-03T10:00:00Z",
+                           "1900-03-01T00:00:00.000000001-05:30", "9999-12-31T23:59:59.999", "2024-02-29T12:00:00+23:59"})
+    EXPECT_EQ(isoText(*parseIsoDateTime(text)), text);
+  EXPECT_EQ(isoText(*parseIsoDateTime("2026-11-17 09:14:00,250+0100")), "2026-11-17T09:14:00.25+01:00");
+  EXPECT_EQ(isoText(*parseIsoDateTime("2026-11-17T09:14:00+00")), "2026-11-17T09:14:00Z");
+}
+
 TEST(TimeStampZones, OneOffsetAsWrittenSeveralInUtcAndTheRestText) {
   const char* summer = "2024-03-31T03:30:00+02:00";
   const char* winter = "2024-03-31T01:30:00+01:00";
@@ -107,6 +116,8 @@ TEST(TimeStampZones, OneOffsetAsWrittenSeveralInUtcAndTheRestText) {
   EXPECT_EQ(both.serialOf(summer), serial(45382, int64_t{5400} * 1'000'000'000));
   EXPECT_FALSE(both.serialOf(local));
   EXPECT_FALSE(both.serialOf("2024-03-31T01:30:00-00:00"));
+  EXPECT_EQ(both.serialOf(*parseIsoDateTime(summer)), both.serialOf(summer));  // a stamp read already alike
+  EXPECT_FALSE(both.serialOf(*parseIsoDateTime(local)));
 
   TimeStampZones empty;
   EXPECT_FALSE(empty.anyDateTime());

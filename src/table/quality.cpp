@@ -212,7 +212,7 @@ void QualityMeter::step(const Stamp& before, std::string_view beforeText, const 
     longestFrom_ = before.time;
     longestAt_.assign(beforeText);
   }
-  if (positives_ <= kFirstKept || isGap(d, leastPositive_ * 2)) keepCandidate({before.time, after.time, d});
+  if (positives_ <= kFirstKept || isGap(d, leastPositive_ * 2)) keepCandidate({before.time, after.time, after.line, d});
 }
 
 void QualityMeter::keepCandidate(const Candidate& candidate) {
@@ -250,7 +250,10 @@ void QualityMeter::append(const QualityMeter& next) {
     longestFrom_ = next.longestFrom_;
     longestAt_ = next.longestAt_;
   }
-  for (const Candidate& candidate : next.candidates_) keepCandidate(candidate);
+  for (Candidate candidate : next.candidates_) {
+    candidate.toLine += lines_;
+    keepCandidate(candidate);
+  }
   if (next.candidatesFull_) candidatesFull_ = true;  // it missed some after its own
   for (size_t g = 0; g < kSensorGroups; ++g) {
     groups_[g].present = groups_[g].present || next.groups_[g].present;
@@ -326,7 +329,7 @@ QualityFigures QualityMeter::figures(std::optional<int64_t> intervalNanoseconds)
   }
   for (const Candidate& c : candidates_) {
     if (f.gapList.size() == kGapsListed) break;
-    if (isGap(c.nanoseconds, *twice)) f.gapList.push_back({c.from, c.to, c.nanoseconds, samplesMissing(c.nanoseconds, *twice)});
+    if (isGap(c.nanoseconds, *twice)) f.gapList.push_back({c.from, c.to, c.toLine, c.nanoseconds, samplesMissing(c.nanoseconds, *twice)});
   }
   f.gapsNotListed = f.gaps - f.gapList.size();
   return f;

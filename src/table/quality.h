@@ -30,6 +30,7 @@ inline constexpr size_t kGapsListed = 1000;
 
 struct QualityGap {
   IsoDateTime from, to;  // the stamps on either side, as written
+  uint64_t toLine = 0;   // the data line of `to` (1 for the first line)
   int64_t nanoseconds = 0;
   uint64_t samplesMissing = 0;
 };
@@ -122,6 +123,7 @@ class QualityMeter {
   };
   struct Candidate {
     IsoDateTime from, to;
+    uint64_t toLine;
     int64_t nanoseconds;
   };
   struct Group {

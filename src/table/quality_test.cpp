@@ -104,6 +104,7 @@ TEST(Quality, OneAndAHalfIntervalsIsNoGapMoreIs) {
   EXPECT_EQ(f.gapList[0].nanoseconds, 96'000'000'000);
   EXPECT_EQ(f.gapList[0].from.serial, parseIsoDateTime(at(gapFrom))->serial);
   EXPECT_EQ(f.gapList[0].to.serial, parseIsoDateTime(at(gapFrom + 96))->serial);
+  EXPECT_EQ(f.gapList[0].toLine, 21u);  // the first line after the gap
   EXPECT_TRUE(f.findings());
 }
 
@@ -307,6 +308,7 @@ TEST(Quality, MetersJoinedInLineOrderGiveTheFiguresOfOne) {
     for (size_t g = 0; g < f.gapList.size(); ++g) {
       EXPECT_EQ(f.gapList[g].from.serial, whole.gapList[g].from.serial) << pieces;
       EXPECT_EQ(f.gapList[g].samplesMissing, whole.gapList[g].samplesMissing) << pieces;
+      EXPECT_EQ(f.gapList[g].toLine, whole.gapList[g].toLine) << pieces;
     }
     for (size_t c = 0; c < f.columns.size(); ++c) {
       EXPECT_EQ(f.columns[c].readings, whole.columns[c].readings);

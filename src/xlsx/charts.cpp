@@ -44,7 +44,7 @@ Charts::Charts(Book& book, const TableColumns& columns, uint64_t samples, bool t
     lxw_worksheet* sheet = book_.addSheet(name);
     worksheet_hide(sheet);
     const size_t n = series.size();
-    plots_.push_back({chart, std::move(series), name, sheet, PlotRows(n, bucketLines_), std::nullopt, std::nullopt});
+    plots_.push_back({chart, std::move(series), name, sheet, PlotRows(n, bucketLines_), {}});
   }
 }
 
@@ -61,23 +61,17 @@ void Charts::add(uint64_t line, double time, const RowBlock& rows, size_t row) {
       noReading = noReading && point.values[k] == kNoInclinoReading;
     }
     if (noReading) point.values.fill(NAN);  // a gap, not a spike
-    plot.chosen.add(point, [&](const PlotPoint& p) { take(plot, p); });
+    plot.chosen.add(point, [&](const PlotPoint& p) { plot.points.push_back(p); });
   }
 }
 
-void Charts::take(Plot& plot, const PlotPoint& point) {
-  if (plot.pending) write(plot, *plot.pending, &point);
-  plot.before = std::move(plot.pending);
-  plot.pending = point;
-}
-
-void Charts::write(Plot& plot, const PlotPoint& point, const PlotPoint* after) {
+void Charts::write(Plot& plot, const PlotPoint& point, const PlotPoint* before, const PlotPoint* after) {
   const lxw_row_t row = ++plot.rows;
+  if (point.line == 0) return;  // a gap: an empty row, which the chart shows as one
   const double x = timeAxis_ ? point.time : static_cast<double>(point.line);
   book_.check(worksheet_write_number(plot.sheet, row, kX, x, timeAxis_ ? book_.dateTime() : nullptr));
   plot.firstX = std::min(plot.firstX, x);
   plot.lastX = std::max(plot.lastX, x);
-  const PlotPoint* before = plot.before ? &*plot.before : nullptr;
   const auto n = static_cast<lxw_col_t>(plot.series.size());
   for (lxw_col_t k = 0; k < n; ++k) {
     double v = point.values[k];
@@ -92,13 +86,15 @@ void Charts::write(Plot& plot, const PlotPoint& point, const PlotPoint* after) {
   }
 }
 
-void Charts::finish() {
+void Charts::finish(const std::vector<uint64_t>& gapEnds) {
   if (plots_.empty()) return;
   TLQ_OP("writeCharts");
   for (Plot& plot : plots_) {
-    plot.chosen.finish([&](const PlotPoint& p) { take(plot, p); });
-    if (plot.pending) write(plot, *plot.pending, nullptr);
-    plot.pending.reset();
+    plot.chosen.finish([&](const PlotPoint& p) { plot.points.push_back(p); });
+    const std::vector<PlotPoint> points = withGaps(plot.points, gapEnds);
+    plot.points = {};
+    for (size_t i = 0; i < points.size(); ++i)
+      write(plot, points[i], i > 0 ? &points[i - 1] : nullptr, i + 1 < points.size() ? &points[i + 1] : nullptr);
   }
   TLQ_AT(writeCharts());
 }

@@ -28,9 +28,10 @@ class Charts {
   // stamp's day number (NaN where it is not a date-time).
   void add(uint64_t line, double time, const RowBlock& rows, size_t row);
 
-  // Writes the last points and then the charts, on the sheet "chart"; none
-  // when no reading can be drawn.
-  void finish();
+  // Writes the points, the line broken at each gap that ends at one of
+  // `gapEnds` (data lines, ascending), and then the charts, on the sheet
+  // "chart"; none when no reading can be drawn.
+  void finish(const std::vector<uint64_t>& gapEnds = {});
 
  private:
   struct Series {
@@ -39,24 +40,22 @@ class Charts {
     bool seen = false;   // a reading is plotted
     bool alone = false;  // one of them has no neighbour
   };
-  // One chart's points, on a hidden sheet of its own (in constant-memory
-  // mode a sheet's rows are written in order): the x (time or line), its
-  // series' values, then the values that have no neighbour (drawn as
-  // markers).
+  // One chart's points, on a hidden sheet of its own: the x (time or
+  // line), its series' values, then the values that have no neighbour
+  // (drawn as markers); an empty row at a gap. The points are kept until
+  // the end, when the gaps are known: at most kPlotBuckets buckets' few.
   struct Plot {
     Chart chart;
     std::vector<Series> series;
     std::string sheetName;
     lxw_worksheet* sheet;
     PlotRows chosen;
-    // The last two points chosen: one is written once the next is known.
-    std::optional<PlotPoint> before, pending;
+    std::vector<PlotPoint> points;
     lxw_row_t rows = 0;
     double firstX = INFINITY, lastX = -INFINITY;
   };
 
-  void take(Plot& plot, const PlotPoint& point);
-  void write(Plot& plot, const PlotPoint& point, const PlotPoint* after);
+  void write(Plot& plot, const PlotPoint& point, const PlotPoint* before, const PlotPoint* after);
   void writeCharts();
 
   Book& book_;

@@ -6,6 +6,20 @@ namespace tlq {
 
 uint64_t plotBucketLines(uint64_t lines) { return lines <= kPlotBuckets ? 1 : (lines + kPlotBuckets - 1) / kPlotBuckets; }
 
+std::vector<PlotPoint> withGaps(const std::vector<PlotPoint>& points, const std::vector<uint64_t>& gapEnds) {
+  std::vector<PlotPoint> out;
+  out.reserve(points.size() + std::min(points.size(), gapEnds.size()));
+  auto gap = gapEnds.begin();
+  for (const PlotPoint& point : points) {
+    // The gaps that end after the point before and by this one.
+    bool between = false;
+    for (; gap != gapEnds.end() && *gap <= point.line; ++gap) between = between || !out.empty();
+    if (between) out.emplace_back();
+    out.push_back(point);
+  }
+  return out;
+}
+
 PlotRows::PlotRows(size_t values, uint64_t bucketLines)
     : values_(std::min(values, kMaxPlotted)), bucketLines_(std::max<uint64_t>(bucketLines, 1)) {}
 

@@ -22,7 +22,7 @@ inline constexpr size_t kMaxPlotted = 7;
 inline constexpr uint64_t kPlotBuckets = 1000;
 
 struct PlotPoint {
-  uint64_t line = 0;  // the data line, from 1
+  uint64_t line = 0;  // the data line, from 1; 0 for the empty point at a gap
   double time = NAN;  // its day number, NaN for none
   std::array<double, kMaxPlotted> values;  // NaN where there is no reading
 
@@ -32,6 +32,12 @@ struct PlotPoint {
 // Lines per bucket for a table of up to `lines` data lines: 1 (every line)
 // up to kPlotBuckets lines.
 uint64_t plotBucketLines(uint64_t lines);
+
+// The points in order with an empty one (line 0) between each two that a
+// gap in the time stamps lies between, so that the chart breaks its line
+// there: `gapEnds` are the data lines that end a gap (the first after it),
+// ascending. One empty point for any number of gaps between two points.
+std::vector<PlotPoint> withGaps(const std::vector<PlotPoint>& points, const std::vector<uint64_t>& gapEnds);
 
 class PlotRows {
  public:

@@ -50,5 +50,26 @@ TEST(PlotRows, ABucketWithoutReadingsKeepsItsEnds) {
   EXPECT_EQ(chosen(PlotRows(1, 3), points), (std::vector<uint64_t>{1, 3, 4, 6}));
 }
 
+std::vector<uint64_t> linesOf(const std::vector<PlotPoint>& points) {
+  std::vector<uint64_t> lines;
+  for (const PlotPoint& p : points) lines.push_back(p.line);
+  return lines;
+}
+
+// An empty point (line 0) where a gap lies between two points, also where
+// the points are a reduced series' few of many lines; none before the
+// first point or for a gap after the last, one for several gaps between
+// the same two.
+TEST(PlotRows, AnEmptyPointBreaksTheLineAtEachGap) {
+  const std::vector<PlotPoint> points = {point(1, 1), point(4, 2), point(9, 3), point(20, 4)};
+  EXPECT_EQ(linesOf(withGaps(points, {})), (std::vector<uint64_t>{1, 4, 9, 20}));
+  EXPECT_EQ(linesOf(withGaps(points, {4})), (std::vector<uint64_t>{1, 0, 4, 9, 20}));
+  EXPECT_EQ(linesOf(withGaps(points, {3, 10})), (std::vector<uint64_t>{1, 0, 4, 9, 0, 20}));
+  EXPECT_EQ(linesOf(withGaps(points, {1, 12, 15, 21})), (std::vector<uint64_t>{1, 4, 9, 0, 20}));
+  std::vector<PlotPoint> broken = withGaps(points, {9});
+  EXPECT_TRUE(std::isnan(broken[2].values[0]) && std::isnan(broken[2].time));
+  EXPECT_EQ(broken[3].values[0], 3);
+}
+
 }  // namespace
 }  // namespace tlq

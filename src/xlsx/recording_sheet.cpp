@@ -4,6 +4,7 @@
 
 #include "text.h"
 #include "xlsx/cell_text.h"
+#include "xlsx/quality_sheets.h"
 
 namespace tlq {
 
@@ -53,7 +54,14 @@ void writeRecordingSheet(Book& book, const RecordingFacts& facts, const RowFacts
     number("zoned stamps kept as text", static_cast<double>(rows.zones->zonedAsText()));
   text("program", facts.program);
   text("version", facts.version);
-  book.check(worksheet_set_column(sheet, 0, 0, 22, nullptr));
+  if (facts.quality) {
+    static const TimeStampZones kNoZones;
+    static const std::vector<std::string> kNoNames;
+    writeQualitySection(book, sheet, row + 1, *facts.quality, rows.names ? *rows.names : kNoNames,
+                        rows.zones ? *rows.zones : kNoZones);
+  }
+  // The longest label, "stamps not after the one before", in full.
+  book.check(worksheet_set_column(sheet, 0, 0, facts.quality ? 31 : 22, nullptr));
   book.check(worksheet_set_column(
       sheet, 1, 1, std::clamp(static_cast<double>(characterCount(path)) + 2, 25.0, kMaxWidth), nullptr));
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "table/date_time.h"
 #include "xlsx/book.h"
@@ -23,8 +24,11 @@ struct RowFacts {
   std::optional<StampCell> first;
   StampCell last;  // empty while there is none
   const TimeStampZones* zones = nullptr;
+  const std::vector<std::string>* names = nullptr;  // the table's columns
 };
 
+// The facts, one a row, and below them the quality of the data where
+// `facts` has it (writeQualitySection).
 void writeRecordingSheet(Book& book, const RecordingFacts& facts, const RowFacts& rows);
 
 }  // namespace tlq

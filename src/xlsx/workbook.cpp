@@ -6,6 +6,7 @@
 #include "xlsx/book.h"
 #include "xlsx/charts.h"
 #include "xlsx/data_sheets.h"
+#include "xlsx/quality_sheets.h"
 #include "xlsx/recording_sheet.h"
 
 namespace tlq {
@@ -37,6 +38,7 @@ class TableWorkbook::Writer {
         data_(book_, headerOf(columns, settings), settings.sheetRows),
         charts_(book_, columns, settings.samples, settings.zones.anyDateTime(), settings.zones.zone(),
                 settings.leading.size()),
+        names_(columns.names()),
         stampColumn_(stampColumnOf(columns, settings)) {}
 
   uint64_t lines() const { return data_.lines(); }
@@ -57,8 +59,13 @@ class TableWorkbook::Writer {
   void finish(const RecordingFacts& facts, const std::function<void(uint64_t, double)>& closing) {
     TLQ_OP("finishWorkbook");
     data_.finish();
-    TLQ_AT(writeRecordingSheet(book_, facts, {data_.lines(), firstStamp_, lastStamp_, &settings_.zones}));
-    TLQ_AT(charts_.finish());
+    TLQ_AT(writeRecordingSheet(book_, facts, {data_.lines(), firstStamp_, lastStamp_, &settings_.zones, &names_}));
+    std::vector<uint64_t> gapEnds;
+    if (facts.quality) {
+      TLQ_AT(writeGapsSheet(book_, *facts.quality, settings_.zones));
+      for (const QualityGap& gap : facts.quality->gapList) gapEnds.push_back(gap.toLine);
+    }
+    TLQ_AT(charts_.finish(gapEnds));
     TLQ_AT(close(closing));
   }
 
@@ -66,7 +73,7 @@ class TableWorkbook::Writer {
     TLQ_OP("finishWorkbook");
     data_.finish();
     TLQ_AT(recordingSheet(book_));
-    TLQ_AT(charts_.finish());
+    TLQ_AT(charts_.finish({}));
     TLQ_AT(close(closing));
   }
 
@@ -92,6 +99,7 @@ class TableWorkbook::Writer {
   Book book_;
   DataSheets data_;
   Charts charts_;
+  std::vector<std::string> names_;  // the table's columns
   size_t stampColumn_;
   std::optional<StampCell> firstStamp_;
   StampCell lastStamp_;  // empty while there is none

@@ -5,11 +5,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "table/columns.h"
 #include "table/date_time.h"
+#include "table/quality.h"
 #include "table/rows.h"
 
 namespace tlq {
@@ -42,6 +44,9 @@ struct RecordingFacts {
   uint64_t samples = 0;
   uint64_t dropped = 0;  // entries left out for a failed CRC
   std::string program, version;
+  // The quality of the rows: a section of the sheet "recording", the sheet
+  // "gaps", and the charts' line broken at each gap listed.
+  std::optional<QualityFigures> quality = std::nullopt;
 };
 
 class TableWorkbook {

@@ -253,6 +253,79 @@ class Zones:
         return utc if FIRST_DAY <= utc <= LAST_TIME else None
 
 
+def instant(text):
+    """Nanoseconds of a stamp (in UTC where it has a zone), as the quality
+    measurement compares them; None where it is no date-time."""
+    parsed = iso(text)
+    if not parsed:
+        return None
+    when, zone = parsed
+    m = ISO.match(text)
+    nanos = int(((m.group(7) or "") + "000000000")[:9])
+    day = when.date().toordinal()
+    seconds = when.hour * 3600 + when.minute * 60 + when.second
+    return (day * 86400 + seconds - (zone or 0) * 60) * 10**9 + nanos
+
+
+GAPS_LISTED = 1000
+
+
+def model_gaps(cols, rows):
+    """The gaps between consecutive time stamps (in line order) of more than
+    1.5 times the median of the positive differences: (the data line after
+    the gap, its stamp before, its stamp after, nanoseconds, samples
+    missing), all of them."""
+    ts = cols.index("timestamp")
+    stamps = []
+    for line, fields in enumerate(rows, 1):
+        text = fields[ts][1]
+        at = instant(text) if text else None
+        if at is not None:
+            stamps.append((line, text, at))
+    steps = [(b[0], a[1], b[1], b[2] - a[2]) for a, b in zip(stamps, stamps[1:])]
+    positive = sorted(d for *_, d in steps if d > 0)
+    if not positive:
+        return []
+    twice = positive[(len(positive) - 1) // 2] + positive[len(positive) // 2]
+    gaps = []
+    for line, before, after, d in steps:
+        if d > 0 and d * 4 > twice * 3:
+            n = (d * 4 + twice) // (twice * 2)
+            gaps.append((line, before, after, d, n - 1 if n > 2 else 1))
+    return gaps
+
+
+def check_gaps(book, gaps, zones, seen):
+    """The sheet "gaps" and the count on the sheet "recording"."""
+    problems = []
+    if "gaps" not in book.sheetnames:
+        return ["no sheet 'gaps'"]
+    rows = list(book["gaps"].iter_rows(values_only=True))
+    if not rows or list(rows[0][:4]) != ["from", "to", "seconds", "samples missing"]:
+        return ["gaps: header %r" % (rows[0] if rows else None,)]
+    listed = gaps[:GAPS_LISTED]
+    want_rows = len(listed) + (1 if len(gaps) > len(listed) else 0)
+    if len(rows) - 1 != want_rows:
+        return ["gaps: %d rows, not %d" % (len(rows) - 1, want_rows)]
+    for (line, before, after, d, missing), got in zip(listed, rows[1:]):
+        seen.add("gap listed")
+        for text, cell in ((before, got[0]), (after, got[1])):
+            when = zones.cell(text)
+            ok = (isinstance(cell, datetime.datetime) and abs((cell - when).total_seconds()) <= TIME_TOLERANCE) \
+                if when is not None else isinstance(cell, str)
+            if not ok:
+                problems.append("gaps: %r for the stamp %r" % (cell, text))
+        seconds = float("%.16G" % (d / 1e9))  # as the library writes a number
+        if got[2] != seconds or got[3] != missing:
+            problems.append("gaps: %r, not %r s, %d missing" % (got, seconds, missing))
+        if problems:
+            break
+    quality = dict((r[0], r[1]) for r in book["recording"].iter_rows(values_only=True) if r[0])
+    if (quality.get("gaps") or 0) != len(gaps):
+        problems.append("recording sheet: gaps %r, not %d" % (quality.get("gaps"), len(gaps)))
+    return problems
+
+
 def zone_name(minutes):
     if minutes == 0:
         return "UTC"
@@ -365,7 +438,7 @@ def series_refs(text):
     return refs
 
 
-def check_charts(path, book, header, cells, zones, samples, seen):
+def check_charts(path, book, header, cells, zones, samples, seen, gap_ends=()):
     problems = []
     with zipfile.ZipFile(path) as z:
         charts = sorted(n for n in z.namelist() if n.startswith("xl/charts/chart"))
@@ -396,6 +469,18 @@ def check_charts(path, book, header, cells, zones, samples, seen):
                 seen.add("-999 drawn")
             points.append((r + 1, time, values))
         points, size = chosen_points(points, n, samples)
+        # An empty point (line 0) between two points that a gap lies
+        # between: the chart breaks its line there.
+        broken, g = [], 0
+        for p in points:
+            between = False
+            while g < len(gap_ends) and gap_ends[g] <= p[0]:
+                between, g = between or bool(broken), g + 1
+            if between:
+                broken.append((0, None, [None] * n))
+                seen.add("chart broken at a gap")
+            broken.append(p)
+        points = broken
         note_size = size
         if size > 1:
             seen.add("reduced chart")
@@ -413,6 +498,11 @@ def check_charts(path, book, header, cells, zones, samples, seen):
             got = list(got) + [None] * (1 + 2 * n - len(got))
             line, time, values = p
             x = got[0]
+            if line == 0:
+                if any(v is not None for v in got[:1 + 2 * n]):
+                    problems.append("%s: plot row %d is %r, not empty at a gap" % (title, i + 2, got))
+                    break
+                continue
             ok = (isinstance(x, datetime.datetime) and abs((x - time).total_seconds()) <= TIME_TOLERANCE) \
                 if time_axis else x == line
             want = values + [v if alone[i][k] else None for k, v in enumerate(values)]
@@ -543,7 +633,10 @@ def check(command, doc, work, sheet_rows, seen, windows):
     if not isinstance(samples, int) or samples < len(cells):
         problems.append("recording sheet: samples %r for %d rows" % (samples, len(cells)))
     else:
-        problems += check_charts(xlsx, book, header, cells, zones, samples, seen)
+        gaps = model_gaps(cols, rows)
+        problems += check_gaps(book, gaps, zones, seen)
+        problems += check_charts(xlsx, book, header, cells, zones, samples, seen,
+                                 [g[0] for g in gaps[:GAPS_LISTED]])
     if "chart" in sheets:
         seen.add("charts")
     return problems
@@ -593,7 +686,8 @@ def main():
         print("%6d  %s" % (seen.counts[what], what))
     wanted = ["date-time", "time stamp kept as text", "zoned header", "-999.0", "empty number (NaN)",
               "more than one data sheet", "charts", "failing recording", "several zones: UTC",
-              "reading without a neighbour", "inclinometer without a reading", "-999 drawn"] + (["reduced chart"] if args.large else [])
+              "reading without a neighbour", "inclinometer without a reading", "-999 drawn", "gap listed",
+              "chart broken at a gap"] + (["reduced chart"] if args.large else [])
     missing = [w for w in wanted if w not in seen.counts]
     if missing:
         print("never met: %s" % ", ".join(missing))
