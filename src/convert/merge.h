@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "convert/find_recordings.h"
+#include "convert/recording.h"
 #include "table/columns.h"
 #include "table/window.h"
 
@@ -26,6 +27,7 @@ struct MergeSettings {
   uint64_t splitRows = 0;  // data lines per part of OUT; 0: not split
   unsigned threads = 1;    // the threads the recordings are first read on
   const TimeWindow* window = nullptr;  // only its rows are written, when active
+  bool salvage = false;  // --salvage: a recording whose text broke gives its lines up to the fault
 };
 
 // One recording of a merge, and what became of it.
@@ -43,6 +45,7 @@ struct MergedRecording {
   double seconds = 0;
   State state = State::waiting;
   std::exception_ptr failure;  // why it failed: an Error
+  std::optional<Salvage> salvaged;  // its text broke: what came before the fault
 };
 
 // Whether a line was written already from an earlier recording, in a few

@@ -37,6 +37,7 @@ struct RecordingFacts {
   uint64_t samples = 0;
   uint64_t dropped = 0;  // entries left out for a failed CRC
   std::string program, version;
+  std::string salvaged = {};  // what a recording cut short gave (salvageText); "" for a whole one
 };
 
 class TableWorkbook {
