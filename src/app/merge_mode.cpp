@@ -10,6 +10,7 @@
 #include "app/log_file.h"
 #include "app/dispatch.h"
 #include "app/options.h"
+#include "app/quality_text.h"
 #include "app/report.h"
 #include "convert/convert.h"
 #include "convert/find_recordings.h"
@@ -100,6 +101,13 @@ const char* outcomeOf(MergedRecording::State state) {
   return "cancelled";
 }
 
+// The log's outcome; "salvaged" for a recording whose text broke, merged up
+// to the fault.
+const char* outcomeOf(const MergedRecording& r) {
+  if (r.state == MergedRecording::State::merged && r.salvaged) return "salvaged";
+  return outcomeOf(r.state);
+}
+
 // The log: as the batch's (a byte-order mark, the tables' separators, RFC
 // 4180 quoting, names exact but for bytes that are not UTF-8), a line per
 // recording in merge order, with the lines left out as repeated (and by
@@ -124,7 +132,7 @@ std::string logText(const Merge& merge, const std::vector<Failure>& failures, bo
     const bool merged = r.state == MergedRecording::State::merged;
     std::string seconds = fixedText(r.seconds, 3);
     std::replace(seconds.begin(), seconds.end(), '.', decimal);
-    text += field(r.name) + sep + field(merged ? tables : "") + sep + outcomeOf(r.state) + sep +
+    text += field(r.name) + sep + field(merged ? tables : "") + sep + outcomeOf(r) + sep +
             std::to_string(r.lines) + sep + std::to_string(r.dropped) + sep + std::to_string(r.item.size) + sep +
             field(seconds) + sep + field(f.kind) + sep + field(f.kind.empty() ? "" : withReason(f.message, f.reason)) +
             sep + field(f.report.empty() ? f.noReport : f.report) + sep + sep + sep + std::to_string(r.repeated) +
@@ -179,6 +187,7 @@ int runMerge(const std::vector<std::string>& args) {
   MergeSettings settings;
   settings.splitRows = options.splitRows;
   settings.threads = mergeThreads();
+  settings.salvage = options.salvage;
   if (!options.dryRun || !options.logFile.empty()) {
     try {
       settings.listSeparator = options.listSeparator ? *options.listSeparator : TLQ_AT(getListSeparator());
@@ -258,6 +267,7 @@ int runMerge(const std::vector<std::string>& args) {
       totalRepeated += r.repeated;
       totalDropped += r.dropped;
       totalOutside += r.outside;
+      if (r.salvaged) summary += salvagedLine(r.item.path, *r.salvaged) + "\n";
     } else if (r.state == MergedRecording::State::failed) {
       summary += displayText(failureLine(r.item.path, f.kind, f.message, f.reason, f.report, f.noReport)) + "\n";
     }
