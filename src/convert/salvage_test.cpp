@@ -108,6 +108,63 @@ TEST_F(Salvaged, EveryCutGivesTheTableOfTheCompleteEntriesBeforeIt) {
   EXPECT_FALSE(told.has_value());
 }
 
+// A recording large enough for the parallel path and for thinned marks
+// (about 5,000 entries), cut at a few places: every thread count gives the
+// table of a recording of the complete entries.
+TEST_F(Salvaged, ALargeRecordingGivesTheSameTableOnEveryThreadCount) {
+  auto ofEntries = [](size_t count, std::vector<size_t>* ends = nullptr) {
+    std::string json = "{\"data\":[\n";
+    for (size_t i = 0; i < count; ++i) {
+      json += (i ? ",\n" : "") + kEntries[i % 4];
+      if (ends) ends->push_back(json.size());
+    }
+    return json + "\n]}";
+  };
+  std::vector<size_t> ends;
+  const std::string full = ofEntries(5000, &ends);
+  ASSERT_GT(full.size(), kParallelFrom);
+  for (size_t cut : {full.size() / 3 + 7, full.size() / 2, full.size() - 40, full.size() - 2}) {
+    SCOPED_TRACE("cut at " + std::to_string(cut));
+    size_t complete = 0;
+    while (complete < ends.size() && ends[complete] <= cut) ++complete;
+    const std::string path = dir.file("whole.tlq");
+    writeFile(path, ofEntries(complete));
+    const std::string expected = readFile(mainConvert(path));
+    const std::string json = full.substr(0, cut);
+    for (unsigned threads : {0u, 1u, 2u, 5u}) {
+      std::optional<tlq::Salvage> told;
+      EXPECT_EQ(tableOf(json, true, threads, &told), expected) << threads << " threads";
+      ASSERT_TRUE(told.has_value());
+      EXPECT_EQ(told->entries, complete);
+    }
+  }
+}
+
+// A "data" key written with escapes places no entry: the entries are read
+// in a walk of the text before the fault, and only the complete ones.
+TEST_F(Salvaged, AnEscapedDataKeyIsWalkedUpToTheFault) {
+  std::vector<size_t> ends;
+  std::string full = recordingOf(kEntries.size(), &ends);
+  const size_t key = full.find("\"data\"");
+  full.replace(key, 6, "\"d\\u0061ta\"");  // 5 bytes longer
+  for (size_t& end : ends) end += 5;
+  for (size_t complete = 0; complete < ends.size(); ++complete)
+    for (size_t cut : {ends[complete] - 1, ends[complete], ends[complete] + 1}) {
+      SCOPED_TRACE("cut at " + std::to_string(cut));
+      std::optional<tlq::Salvage> told;
+      const size_t taken = cut >= ends[complete] ? complete + 1 : complete;
+      EXPECT_EQ(tableOf(full.substr(0, cut), true, 1, &told), wholeTable(taken));
+      ASSERT_TRUE(told.has_value());
+      EXPECT_EQ(told->entries, taken);
+      EXPECT_EQ(tableOf(full.substr(0, cut), true, 3), wholeTable(taken));
+    }
+  // A broken byte after a complete entry that is a number: not handed over.
+  std::string json = "{\"d\\u0061ta\":[\n" + kEntries[0] + ",\n" + kEntries[1] + ",\n7\xFF";
+  std::optional<tlq::Salvage> told;
+  EXPECT_EQ(tableOf(json, true, 1, &told), wholeTable(2));
+  EXPECT_EQ(told->entries, 2u);
+}
+
 // A byte that cannot stand anywhere in JSON text, at every place from the
 // array on: the entries that ended before it.
 TEST_F(Salvaged, ABrokenByteKeepsTheEntriesThatEndedBeforeIt) {
