@@ -69,6 +69,15 @@ Failure reportFailure(const BatchItem& item, const BatchResult& result) {
   return failure;
 }
 
+const char* outcomeOf(BatchResult::State state);
+
+// The log's outcome: that of the state, "checked" for a recording --check
+// read, "salvaged" for one whose text broke, converted up to the fault.
+const char* outcome(const BatchResult& result, bool checked) {
+  if (result.state != BatchResult::State::converted) return outcomeOf(result.state);
+  return result.salvaged ? "salvaged" : checked ? "checked" : "converted";
+}
+
 const char* outcomeOf(BatchResult::State state) {
   switch (state) {
     case BatchResult::State::converted: return "converted";
@@ -105,12 +114,14 @@ std::string cutShortLine(const std::string& path) {
 std::string qualityLogField(const std::string& text, char separator) { return logField(utf8Text(text), separator); }
 
 // The finding lines of a recording read, counted in the totals when it has
-// any finding (entries dropped for a failed CRC among them).
-std::string qualitySummary(const std::string& path, const std::optional<QualityFigures>& quality, BatchTotals& totals) {
-  if (!quality) return "";
+// any finding (entries dropped for a failed CRC among them, and a text that
+// broke and was salvaged).
+std::string qualitySummary(const std::string& path, const BatchResult& result, BatchTotals& totals) {
   std::string text;
-  for (const std::string& line : findingLines(displayText(path), *quality)) text += line + "\n";
-  if (quality->findings()) ++totals.withFindings;
+  if (result.salvaged) text += salvagedLine(path, *result.salvaged) + "\n";
+  if (result.quality)
+    for (const std::string& line : findingLines(displayText(path), *result.quality)) text += line + "\n";
+  if (result.salvaged || (result.quality && result.quality->findings())) ++totals.withFindings;
   return text;
 }
 
@@ -139,7 +150,7 @@ std::pair<BatchTotals, std::string> summarize(const Batch& batch, const std::vec
         if (result.dropped > 0)
           lines += "dropped: " + displayText(item.path) + ": " + std::to_string(result.dropped) +
                    (result.dropped == 1 ? " entry" : " entries") + " for a failed CRC\n";
-        lines += qualitySummary(item.path, result.quality, totals);
+        lines += qualitySummary(item.path, result, totals);
         for (const StalePart& part : result.stale) {
           lines += staleLine(part, false);
           ++(part.removed ? totals.staleRemoved : totals.staleKept);
@@ -196,7 +207,7 @@ std::string logText(const Batch& batch, const std::vector<Failure>& failures, co
     std::string seconds = fixedText(result.seconds, 3);
     std::replace(seconds.begin(), seconds.end(), '.', decimal);
     text += field(item.path) + sep + field(list(result.tables)) + sep +
-            (checked && result.state == BatchResult::State::converted ? "checked" : outcomeOf(result.state)) + sep +
+            outcome(result, checked) + sep +
             std::to_string(result.lines) + sep + std::to_string(result.dropped) + sep +
             std::to_string(read ? item.size : 0) + sep + field(seconds) + sep + field(f.kind) + sep +
             field(f.kind.empty() ? "" : withReason(f.message, f.reason)) + sep +
@@ -335,6 +346,7 @@ int runBatchOrCheck(const std::vector<std::string>& args, bool check) {
   settings.deleteStaleParts = options.deleteStaleParts;
   settings.intervalNanoseconds = options.intervalNanoseconds;
   settings.checkOnly = check;
+  settings.salvage = options.salvage;
   if (options.window.active()) settings.window = &options.window;
   if (!options.dryRun) {
     // Read once for the whole batch; the log is separated as the tables are.

@@ -46,9 +46,20 @@ int switchAfterXlsx(const std::string& arg) {
 int singleUsageFailure(const std::string& message) {
   attachParentConsole();
   writeText(stderr, "tlqconverter: " + message +
-                        "\nUsage: tlqconverter [--interval SECONDS] [--xlsx] [--from T] [--to T] [RECORDING]\n"
+                        "\nUsage: tlqconverter [--salvage] [--interval SECONDS] [--xlsx] [--from T] [--to T]\n"
+                        "                    [RECORDING]\n"
                         "Try \"tlqconverter --help\" for more.\n");
   return exitFailed;
+}
+
+// "--salvage" before a switch that converts nothing, or before a mode
+// that takes it among its own options.
+std::string salvageMisplaced(const std::string& arg) {
+  if (arg == "--batch" || arg == "--check" || arg == "--merge")
+    return "--salvage goes after " + arg + ", among its options";
+  if (arg == "--install" || arg == "--uninstall" || arg == "--version" || isHelpSwitch(arg))
+    return "--salvage does not go with " + arg + " (it converts no recording)";
+  return "--salvage takes a recording, not the switch \"" + displayText(arg) + "\"";
 }
 
 int lastResort(const Error& failure) {
@@ -103,18 +114,22 @@ int runMain() {
   // shows it too.
   TLQ_OP("main");
   try {
+    // "--salvage" first: a recording whose text broke is converted up to
+    // the fault.
+    int first = 1;
+    const bool salvage = paramCount() >= 1 && TLQ_AT(paramStr(1)) == "--salvage";
+    if (salvage) first = 2;
     // "--interval SECONDS" before the rest: the single conversion's gaps
     // measured against it.
-    int first = 1;
     std::optional<int64_t> interval;
-    if (paramCount() >= 1 && TLQ_AT(paramStr(1)) == "--interval") {
-      if (paramCount() < 2) return singleUsageFailure("--interval needs a value");
+    if (paramCount() >= first && TLQ_AT(paramStr(first)) == "--interval") {
+      if (paramCount() < first + 1) return singleUsageFailure("--interval needs a value");
       try {
-        interval = intervalOption(TLQ_AT(paramStr(2)));
+        interval = intervalOption(TLQ_AT(paramStr(first + 1)));
       } catch (const UsageError& e) {
         return singleUsageFailure(e.message());
       }
-      first = 3;
+      first += 2;
     }
     bool workbook = paramCount() >= first && TLQ_AT(paramStr(first)) == "--xlsx";
     if (workbook) ++first;
@@ -145,6 +160,7 @@ int runMain() {
       if (param.starts_with("-")) return switchAfterXlsx(param);
     } else if (first > 1) {
       param = TLQ_AT(paramStr(first));
+      if (param.starts_with("-") && !interval) return singleUsageFailure(salvageMisplaced(param));
       if (param.starts_with("-"))
         return singleUsageFailure("--interval takes a recording after its value, not the switch \"" +
                                   displayText(param) + "\"");
@@ -173,12 +189,13 @@ int runMain() {
       bool done = param == "--install" ? TLQ_AT(regInstall(currentUser)) : TLQ_AT(regUninstall(currentUser));
       return done ? exitOk : exitFailed;
     }
-    SingleRun run = TLQ_AT(convertWithProgress(param, workbook, &window, interval));
+    SingleRun run = TLQ_AT(convertWithProgress(param, workbook, &window, interval, salvage));
     if (run.stopped) return run.stopped;  // the person asked: no report
     // A terminal is told the findings of the recording's quality, what a
     // stopped run had left and was removed, and where the table went (no
     // program may open it); the desktop sees it opened.
     if (isTerminal(stderr)) {
+      if (run.counts.salvaged) writeText(stderr, "tlqconverter: " + salvagedLine(param, *run.counts.salvaged) + "\n");
       for (const std::string& line : findingLines(displayText(param), run.counts.quality))
         writeText(stderr, "tlqconverter: " + line + "\n");
       for (const std::string& path : run.counts.swept)

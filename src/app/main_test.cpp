@@ -65,7 +65,7 @@ TEST_F(Program, TraceNamesTheLineOfEachActiveCall) {
     return testing::traceEntries(text.substr(text.find("\r\nparam: ") + 2));
   };
   std::vector<std::string> single = {"param: " + recording,
-                                     testing::entryAt("app/dispatch.cpp", "TLQ_AT(convertWithProgress(param, workbook, &window, interval))", "main"),
+                                     testing::entryAt("app/dispatch.cpp", "TLQ_AT(convertWithProgress(param, workbook, &window, interval, salvage))", "main"),
                                      testing::entryAt("convert/convert.cpp", "TLQ_AT(table.convert(format, control,", "mainConvert")};
   single.insert(single.end(), inside.begin(), inside.end());
   for (const char* threads : {"1", "2"}) {
@@ -268,7 +268,7 @@ TEST_F(Program, OutOfMemoryNamesWhereItArose) {
   std::string text = readFile(reports()[0]);
   EXPECT_EQ(testing::traceEntries(text.substr(text.find("\r\nparam: ") + 2)),
             (std::vector<std::string>{"param: " + recording,
-                                      testing::entryAt("app/dispatch.cpp", "TLQ_AT(convertWithProgress(param, workbook, &window, interval))", "main"),
+                                      testing::entryAt("app/dispatch.cpp", "TLQ_AT(convertWithProgress(param, workbook, &window, interval, salvage))", "main"),
                                       testing::entryAt("convert/convert.cpp", "TLQ_AT(RecordingTable(path, control))",
                                                        "mainConvert"),
                                       testing::entryAt("platform/file_posix.cpp", "TLQ_AT(readAll(fd, copy_))",

@@ -104,6 +104,13 @@ const char* outcomeOf(MergedRecording::State state) {
 // A field of the log's quality columns.
 std::string qualityLogField(const std::string& text, char separator) { return logField(utf8Text(text), separator); }
 
+// The log's outcome; "salvaged" for a recording whose text broke, merged up
+// to the fault.
+const char* outcomeOf(const MergedRecording& r) {
+  if (r.state == MergedRecording::State::merged && r.salvaged) return "salvaged";
+  return outcomeOf(r.state);
+}
+
 // The log: as the batch's (a byte-order mark, the tables' separators, RFC
 // 4180 quoting, names exact but for bytes that are not UTF-8), a line per
 // recording in merge order, with the lines left out as repeated (and by
@@ -130,7 +137,7 @@ std::string logText(const Merge& merge, const std::vector<Failure>& failures, bo
     const bool merged = r.state == MergedRecording::State::merged;
     std::string seconds = fixedText(r.seconds, 3);
     std::replace(seconds.begin(), seconds.end(), '.', decimal);
-    text += field(r.name) + sep + field(merged ? tables : "") + sep + outcomeOf(r.state) + sep +
+    text += field(r.name) + sep + field(merged ? tables : "") + sep + outcomeOf(r) + sep +
             std::to_string(r.lines) + sep + std::to_string(r.dropped) + sep + std::to_string(r.item.size) + sep +
             field(seconds) + sep + field(f.kind) + sep + field(f.kind.empty() ? "" : withReason(f.message, f.reason)) +
             sep + field(f.report.empty() ? f.noReport : f.report) + sep + sep +
@@ -187,6 +194,7 @@ int runMerge(const std::vector<std::string>& args) {
   settings.threads = mergeThreads();
   settings.workbook = kind == OutKind::workbook;
   settings.intervalNanoseconds = options.intervalNanoseconds;
+  settings.salvage = options.salvage;
   if (!options.dryRun || !options.logFile.empty()) {
     try {
       settings.listSeparator = options.listSeparator ? *options.listSeparator : TLQ_AT(getListSeparator());
@@ -269,6 +277,7 @@ int runMerge(const std::vector<std::string>& args) {
       totalRepeated += r.repeated;
       totalDropped += r.dropped;
       totalOutside += r.outside;
+      if (r.salvaged) summary += salvagedLine(r.item.path, *r.salvaged) + "\n";
     } else if (r.state == MergedRecording::State::failed) {
       summary += displayText(failureLine(r.item.path, f.kind, f.message, f.reason, f.report, f.noReport)) + "\n";
     }

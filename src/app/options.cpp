@@ -83,7 +83,7 @@ BatchOptions parseBatchArguments(const std::vector<std::string>& args, const cha
     size_t eq = arg.find('=');
     std::string name = arg.substr(0, eq);
     const bool flag = name == "--update" || name == "--dry-run" || name == "--xlsx" || name == "--delete-stale-parts" ||
-                      name == "--quiet";
+                      name == "--quiet" || name == "--salvage";
     if (!flag && name != "--out" && name != "--split-rows" && name != "--log" && name != "--list-separator" &&
         name != "--decimal-separator" && name != "--interval" && name != "--from" && name != "--to")
       throw UsageError("unknown option \"" + displayText(arg) + "\"");
@@ -94,6 +94,7 @@ BatchOptions parseBatchArguments(const std::vector<std::string>& args, const cha
        : name == "--xlsx"               ? options.workbooks
        : name == "--delete-stale-parts" ? options.deleteStaleParts
        : name == "--quiet"              ? options.quiet
+       : name == "--salvage"            ? options.salvage
                                         : options.dryRun) = true;
       continue;
     }
@@ -143,24 +144,26 @@ std::string usageHint() {
   return "Usage: tlqconverter --batch [--xlsx] [--out DIR] [--split-rows N] [--update] [--dry-run]\n"
          "                          [--delete-stale-parts] [--log FILE] [--list-separator C]\n"
          "                          [--decimal-separator C] [--quiet] [--interval SECONDS]\n"
-         "                          [--from T] [--to T] [--] PATH...\n"
+         "                          [--from T] [--to T] [--salvage] [--] PATH...\n"
          "       tlqconverter --check [--quiet] [--log FILE] [--interval SECONDS] [--from T]\n"
-         "                            [--to T] [--] PATH...\n"
+         "                            [--to T] [--salvage] [--] PATH...\n"
          "Try \"tlqconverter --help\" for more.\n";
 }
 
 std::string helpText() {
   return "Usage:\n"
-         "  tlqconverter [--interval SECONDS] [--xlsx] [--from T] [--to T] [RECORDING]\n"
+         "  tlqconverter [--salvage] [--interval SECONDS] [--xlsx] [--from T] [--to T]\n"
+         "               [RECORDING]\n"
          "  tlqconverter --batch [--xlsx] [--out DIR] [--split-rows N] [--update]\n"
          "                       [--delete-stale-parts] [--dry-run] [--quiet] [--log FILE]\n"
-         "                       [--from T] [--to T] [--interval SECONDS]\n"
+         "                       [--from T] [--to T] [--interval SECONDS] [--salvage]\n"
          "                       [--list-separator C] [--decimal-separator C] [--] PATH...\n"
          "  tlqconverter --merge OUT.csv|OUT.xlsx [--split-rows N] [--from T] [--to T]\n"
          "                       [--interval SECONDS] [--dry-run] [--quiet] [--log FILE]\n"
-         "                       [--list-separator C] [--decimal-separator C] [--] PATH...\n"
+         "                       [--list-separator C] [--decimal-separator C] [--salvage]\n"
+         "                       [--] PATH...\n"
          "  tlqconverter --check [--quiet] [--log FILE] [--interval SECONDS] [--from T]\n"
-         "                       [--to T] [--] PATH...\n"
+         "                       [--to T] [--salvage] [--] PATH...\n"
          "  tlqconverter --install | --uninstall [--current-user]\n"
          "  tlqconverter --help | --version\n"
          "\n"
@@ -276,6 +279,18 @@ std::string helpText() {
          "                     RECORDING, with --merge and with --check (which then\n"
          "                     measures only those lines); not with --update. The\n"
          "                     summary and the log count the lines left out.\n"
+         "    --salvage        converts a recording whose text ends early or breaks (the\n"
+         "                     logger lost power, a copy broke off) up to its last\n"
+         "                     complete entry before the fault, instead of failing:\n"
+         "                     the summary says \"salvaged: PATH: N entries before the\n"
+         "                     fault (MESSAGE); the rest is lost\", the log's outcome is\n"
+         "                     \"salvaged\", a workbook's sheet \"recording\" has a row\n"
+         "                     \"salvaged\". An entry that is complete but not a valid\n"
+         "                     entry, or a fault before the \"data\" array, still fails.\n"
+         "                     The recording is not changed. Such a table proves\n"
+         "                     nothing to --update, which converts it again. Also with\n"
+         "                     a single RECORDING (first), --merge and --check (where\n"
+         "                     it is a finding).\n"
          "    --               ends the options: every argument after it is a PATH.\n"
          "\n"
          "  --merge OUT.csv|OUT.xlsx PATH...\n"
@@ -295,8 +310,8 @@ std::string helpText() {
          "                   fails the merge (exit code 2) and an older OUT is kept.\n"
          "                   --split-rows (CSV), --from, --to, --interval (the finding\n"
          "                   lines per recording), --dry-run (the order and OUT),\n"
-         "                   --log (plus: repeated lines left out), --quiet and the\n"
-         "                   separators apply; --out, --update, --xlsx and\n"
+         "                   --log (plus: repeated lines left out), --quiet, --salvage\n"
+         "                   and the separators apply; --out, --update, --xlsx and\n"
          "                   --delete-stale-parts do not. Example, a\n"
          "                   campaign folder with a subfolder per site and a recording\n"
          "                   per download:\n"
@@ -305,11 +320,11 @@ std::string helpText() {
          "\n"
          "  --check PATH...  finds recordings as --batch does, reads and measures each,\n"
          "                   and writes no table: prints the findings and the totals.\n"
-         "                   --log, --quiet and --interval as for --batch (the log's\n"
-         "                   outcome \"checked\"); --out, --xlsx, --split-rows,\n"
-         "                   --update, --dry-run and --delete-stale-parts are refused;\n"
-         "                   --from and --to measure only the lines in the window.\n"
-         "                   Exit code\n"
+         "                   --log, --quiet, --interval and --salvage as for --batch\n"
+         "                   (the log's outcome \"checked\"); --out, --xlsx,\n"
+         "                   --split-rows, --update, --dry-run and --delete-stale-parts\n"
+         "                   are refused; --from and --to measure only the lines in\n"
+         "                   the window. Exit code\n"
          "                   0 no finding, 1 a finding, 2 a recording could not be read\n"
          "                   or a usage error, 130/143/129 on signals.\n"
          "\n"
@@ -321,9 +336,10 @@ std::string helpText() {
          "unreadable readings per sensor (inclino1, inclino2, elasto, force: no number\n"
          "in a value column, or an inclinometer's -999.0 pair). A finding is a gap, a\n"
          "stamp not after the one before, an unreadable reading or an entry dropped for\n"
-         "a failed CRC: the summary, and the single conversion on a terminal, show a\n"
-         "line each (gaps:, order:, unreadable:), the totals count the recordings with\n"
-         "findings, and --log has the columns interval s, gaps, samples missing,\n"
+         "a failed CRC (and, with --salvage, a recording salvaged): the summary, and\n"
+         "the single conversion on a terminal, show a line each (gaps:, order:,\n"
+         "unreadable:, salvaged:), the totals count the recordings with findings, and\n"
+         "--log has the columns interval s, gaps, samples missing,\n"
          "longest gap s, longest gap at, stamps not after the one before, first not\n"
          "after at line, lines without a time stamp, unreadable inclino1, unreadable\n"
          "inclino2, unreadable elasto, unreadable force (empty where none applies).\n"

@@ -19,6 +19,7 @@ struct BatchOptions {
   bool workbooks = false;  // --xlsx: workbooks in place of CSV tables
   bool deleteStaleParts = false;  // --delete-stale-parts: stale parts removed where safe, not only listed
   bool quiet = false;      // --quiet: no window, no message box, no file opened, no progress line
+  bool salvage = false;    // --salvage: a recording whose text broke is converted up to the fault
   std::string logFile;     // --log FILE: a line per recording
   std::optional<char> listSeparator, decimalSeparator;  // --list-separator C, --decimal-separator C
   std::optional<int64_t> intervalNanoseconds;  // --interval SECONDS: the interval gaps are measured against

@@ -14,6 +14,10 @@ std::string counted(uint64_t n, const char* one, const char* many) {
 
 }  // namespace
 
+std::string salvagedLine(const std::string& path, const Salvage& salvage) {
+  return displayText("salvaged: " + path + ": " + salvageText(salvage));
+}
+
 std::string secondsFigure(double seconds) {
   std::string text = fixedText(seconds, 3);
   if (text.find('.') != std::string::npos) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "reader/recording.h"
 #include "table/quality.h"
 
 namespace tlq {
@@ -18,6 +19,11 @@ namespace tlq {
 //   "unreadable: PATH: inclino2 17 lines, force 3 lines"
 // Entries dropped for a failed CRC have their line of their own.
 std::vector<std::string> findingLines(const std::string& path, const QualityFigures& figures);
+
+// The line of a recording whose text broke and was salvaged, as a summary
+// shows it (escaped as displayText escapes): "salvaged: PATH: 12 entries
+// before the fault (MESSAGE); the rest is lost".
+std::string salvagedLine(const std::string& path, const Salvage& salvage);
 
 // The log's quality columns, in their order.
 const std::vector<const char*>& qualityLogColumns();

@@ -100,12 +100,13 @@ class Display {
 }  // namespace
 
 SingleRun convertWithProgress(const std::string& path, bool workbook, const TimeWindow* window,
-                              std::optional<int64_t> interval) {
+                              std::optional<int64_t> interval, bool salvage) {
   std::atomic<bool> cancel{false};
   std::atomic<uint64_t> bytes{0};
   FinishingWork finishing;
   ConversionControl control;
   control.intervalNanoseconds = interval;
+  control.salvage = salvage;
   control.cancel = &cancel;
   control.bytesDone = &bytes;
   control.finishing = &finishing;

@@ -26,9 +26,10 @@ struct SingleRun {
 // workbook (it cannot be interrupted) removes the workbook's temporary file
 // and ends the program at once.
 // With an active `window`, only its lines; gaps are measured against
-// `interval` (nanoseconds) where given.
+// `interval` (nanoseconds) where given. With `salvage`, a recording whose
+// text broke is converted up to its last complete entry (counts.salvaged).
 SingleRun convertWithProgress(const std::string& path, bool workbook, const TimeWindow* window = nullptr,
-                              std::optional<int64_t> interval = std::nullopt);
+                              std::optional<int64_t> interval = std::nullopt, bool salvage = false);
 
 // The line a terminal gets after a conversion: "CSV written to: PATH (N
 // lines)" or "Workbook written to: PATH (N rows)", with ", M entries dropped

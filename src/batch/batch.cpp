@@ -400,8 +400,10 @@ BatchResult Batch::convert(size_t i, unsigned threads, const std::atomic<bool>& 
     control.finishing = &finishing;
     control.intervalNanoseconds = settings_.intervalNanoseconds;
     control.window = settings_.window;
+    control.salvage = settings_.salvage;
     std::optional<RecordingTable> table;
     TLQ_AT(table.emplace(item.path, control));
+    result.salvaged = table->recording().salvaged();
     TLQ_AT(requireReplaceable(item.table));  // at once, not after the work
     CsvFormat format = newCsvFormat(table->columns(), settings_.listSeparator, settings_.decimalSeparator);
     if (!folderReady(folderOf(item.table))) {
@@ -453,7 +455,9 @@ BatchResult Batch::convert(size_t i, unsigned threads, const std::atomic<bool>& 
       // converts again.
       // A window's table is not the recording's whole table: it proves
       // nothing, and a later --update converts it again.
-      if (!settings_.window || !settings_.window->active()) stampCommit(files.parts(), basisOf(read));
+      // Nor is a salvaged recording's.
+      if ((!settings_.window || !settings_.window->active()) && !result.salvaged)
+        stampCommit(files.parts(), basisOf(read));
       const PathInfo newer = pathInfo(item.table);
       if (!settings_.workbooks) result.stale = staleParts(i, files.parts().size(), &header, older, &newer);
     }

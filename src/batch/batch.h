@@ -32,6 +32,7 @@ struct BatchSettings {
   std::optional<int64_t> intervalNanoseconds = std::nullopt;  // --interval: gaps measured against it
   bool checkOnly = false;  // --check: each recording read and measured, no table written
   const TimeWindow* window = nullptr;  // only the lines in it, when it is active
+  bool salvage = false;  // --salvage: a recording whose text broke is converted up to the fault
 };
 
 // A file named as a part of a table beyond its last part now (left by an
@@ -55,6 +56,7 @@ struct BatchResult {
   std::vector<std::string> swept;   // files that stopped runs left, removed (TableFiles::swept)
   std::exception_ptr failure;       // why it failed: an Error
   std::optional<QualityFigures> quality = std::nullopt;  // of the recording read (none when up to date)
+  std::optional<Salvage> salvaged = std::nullopt;         // its text broke: what came before the fault
 };
 
 // Workers per thread of the budget: a worker converts while it holds a

@@ -107,7 +107,9 @@ bool Merge::plan(const std::atomic<bool>& cancel) {
           throw IoError(r.item.problem).withReason(r.item.reason);
         ConversionControl control{1, &cancel, nullptr, true};
         control.window = settings_.window;
+        control.salvage = settings_.salvage;
         RecordingTable table = TLQ_AT(RecordingTable(r.item.path, control));
+        r.salvaged = table.recording().salvaged();
         r.inclino2 = table.tableColumns().at(Column::inclino2Raw) != TableColumns::kAbsent;
         r.elasto = table.tableColumns().at(Column::elastoRaw) != TableColumns::kAbsent;
         r.firstStamp = TLQ_AT(table.firstTimeStamp(control));
@@ -199,7 +201,10 @@ void Merge::mergeRows(const std::atomic<bool>& cancel, const TimeStampZones* dat
     TLQ_OP("mergeRecording");
     ConversionControl control{0, &cancel, nullptr, true};
     control.window = settings_.window;
+    control.salvage = settings_.salvage;
     RecordingTable table = TLQ_AT(RecordingTable(r.item.path, control));
+    // Read again: what it gives now is what is merged.
+    r.salvaged = table.recording().salvaged();
     const TableColumns& own = table.tableColumns();
     if ((own.at(Column::inclino2Raw) != TableColumns::kAbsent) != r.inclino2 ||
         (own.at(Column::elastoRaw) != TableColumns::kAbsent) != r.elasto)

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "batch/find_recordings.h"
+#include "reader/recording.h"
 #include "table/columns.h"
 #include "table/date_time.h"
 #include "table/quality.h"
@@ -35,6 +36,7 @@ struct MergeSettings {
   // The interval the quality's gaps are measured against (--interval);
   // else the median of each recording's.
   std::optional<int64_t> intervalNanoseconds;
+  bool salvage = false;  // --salvage: a recording whose text broke gives its lines up to the fault
 };
 
 // One recording of a merge, and what became of it.
@@ -58,6 +60,7 @@ struct MergedRecording {
   double seconds = 0;
   State state = State::waiting;
   std::exception_ptr failure;  // why it failed: an Error
+  std::optional<Salvage> salvaged;  // its text broke: what came before the fault
 };
 
 // Whether a line was written already from an earlier recording, in a few

@@ -368,7 +368,8 @@ auto vouched(const Recording& recording, const Work& work) {
 }  // namespace
 
 RecordingTable::RecordingTable(const std::string& path, const ConversionControl& control)
-    : recording_(path, [&control](size_t bytes) { return control.threads ? control.threads : threadCount(bytes); }),
+    : recording_(path, [&control](size_t bytes) { return control.threads ? control.threads : threadCount(bytes); },
+                 control.salvage),
       table_(recording_.hasInclino2(), recording_.hasElasto()),
       columns_(table_.names()),
       quality_(table_) {}
@@ -494,7 +495,7 @@ std::string mainConvert(const std::string& path, const ConversionControl& contro
   // Into a temporary file beside the table, put in place once complete: a
   // run that is killed leaves the older table whole.
   TableFiles files = TLQ_AT(TableFiles(csvPath, makeHeader(format) + "\r\n", 0));
-  ConversionCounts made{table.recording().entries(), 0, 0, 0, {}, {}};
+  ConversionCounts made{table.recording().entries(), 0, 0, 0, {}, {}, table.recording().salvaged()};
   try {
     TLQ_AT(table.convert(format, control, [&](LineBlock& lines) {
       files.put(lines);
@@ -507,7 +508,9 @@ std::string mainConvert(const std::string& path, const ConversionControl& contro
     TLQ_AT(files.commit());
     // As the batch proves its tables, so that --update takes this one for
     // whole as long as the recording and the options are the same.
-    if (!windowOf(control))  // a table of a window is not the recording's whole table
+    // A table of a window, or of a recording salvaged, is not the
+    // recording's whole table.
+    if (!windowOf(control) && !made.salvaged)
       stampCommit(files.parts(), {read.modified, read.size, 0, format.listSeparator, format.decimalSeparator, false});
   } catch (const ConversionCancelled&) {
     throw;  // the person asked to stop: no table that looks whole (the temporary file goes)

@@ -84,6 +84,7 @@ struct ConversionCounts {
   uint64_t outside = 0;  // lines left out by the time window
   std::vector<std::string> swept;  // files that stopped runs left, removed (TableFiles::swept)
   QualityFigures quality = {};     // of the rows converted
+  std::optional<Salvage> salvaged = std::nullopt;  // when the recording's text broke (--salvage)
 };
 
 // Raised by a conversion that was asked to stop: no failure, so no
@@ -115,6 +116,9 @@ struct ConversionControl {
   // When it is active, only the lines whose time stamps it holds are made
   // (the others counted as outside).
   const TimeWindow* window = nullptr;
+  // --salvage: a recording whose text ends early or breaks is converted up
+  // to its last complete entry before the fault (Recording's `salvage`).
+  bool salvage = false;
 };
 
 // The same with `control` (progress, cancel; a conversion cancelled leaves
@@ -125,8 +129,9 @@ std::string mainConvert(const std::string& path, const ConversionControl& contro
 // single conversion and a batch share.
 class RecordingTable {
  public:
-  // Reads and validates the recording and decides its columns (the scans for
-  // "inclino2" and "dlen"). Raises what Recording raises.
+  // Reads and validates the recording (salvaged where `control` asks) and
+  // decides its columns (the scans for "inclino2" and "dlen"). Raises what
+  // Recording raises.
   RecordingTable(const std::string& path, const ConversionControl& control);
 
   const Recording& recording() const { return recording_; }

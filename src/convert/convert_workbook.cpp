@@ -56,6 +56,7 @@ WorkbookCounts writeWorkbook(const std::string& path, const RecordingTable& tabl
   modified -= (modified % 1'000'000 + 1'000'000) % 1'000'000;
   RecordingFacts facts{path, info.size, modified, table.recording().entries(), counts.dropped,
                        "tlqconverter", TLQ_VERSION, counts.quality};
+  if (const std::optional<Salvage>& salvaged = table.recording().salvaged()) facts.salvaged = salvageText(*salvaged);
   std::function<void(uint64_t, double)> closing;
   if (FinishingWork* finishing = control.finishing)
     closing = [&file, finishing](uint64_t bytes, double seconds) { finishing->start(file, bytes, seconds); };
@@ -76,10 +77,12 @@ std::string mainConvertWorkbook(const std::string& path, const ConversionControl
   TLQ_AT(table.recording().requireUnreplaced());
   const PathInfo read = pathInfo(path);
   TLQ_AT(files.commit());
-  if (!control.window || !control.window->active())  // --update takes it for whole; a window's is not
+  // --update takes it for whole; a window's or a salvaged recording's is not
+  if ((!control.window || !control.window->active()) && !table.recording().salvaged())
     stampCommit(files.parts(), {read.modified, read.size, 0, 0, 0, true});
   if (counts)
-    *counts = {table.recording().entries(), made.lines, made.dropped, made.outside, files.swept(), made.quality};
+    *counts = {table.recording().entries(), made.lines, made.dropped, made.outside, files.swept(), made.quality,
+               table.recording().salvaged()};
   return xlsxPath;
 }
 

@@ -211,7 +211,7 @@ class Walker {
         summary_.firstNonObject = summary_.firstInclino2 = summary_.firstDlen = Summary::none;
         dataOpen_ = summary_.dataIsArray;
         streaming_ = dataOpen_ && visit_ && summary_.dataMembers == streamedData_;
-        nextIndex_ = summary_.entries = 0;
+        nextIndex_ = summary_.entries = summary_.completeEntries = 0;
         summary_.marks.clear();
         markEvery_ = 1;
         nextMark_ = 0;
@@ -220,7 +220,8 @@ class Walker {
         break;
       case 2:
         if (!dataOpen_) break;
-        entry_.index = nextIndex_++;
+        // The entry before this one ended: the parser read what follows it.
+        summary_.completeEntries = entry_.index = nextIndex_++;
         summary_.entries = nextIndex_;
         if (marking_) {
           firstKey_ = object;
@@ -266,8 +267,10 @@ class Walker {
     if (depth_ == 3) sensorOpen_ = false;
     if (depth_ == 2 && entryOpen_) {
       entryOpen_ = false;
+      summary_.completeEntries = entry_.index + 1;  // its closing brace read
       if (streaming_) emit(true);
     }
+    if (depth_ == 1 && dataOpen_) summary_.completeEntries = summary_.entries;
     if (depth_ == 1) dataOpen_ = streaming_ = false;
     return true;
   }
@@ -326,6 +329,8 @@ struct ExponentBeyondTheParser {};
 
 // One pass over the whole text. The first pass validates; later ones may
 // skip the UTF-8 checks.
+// Where the text breaks off or breaks, the summary tells what came before:
+// its `faultAt` is where the parser stopped.
 void walk(std::string_view text, Summary& summary, const Visit* visit, size_t streamedData, bool validate) {
   json::parse_options options;
   options.max_depth = Recording::kMaxDepth;
@@ -334,10 +339,29 @@ void walk(std::string_view text, Summary& summary, const Visit* visit, size_t st
   json::error_code ec;
   size_t used = parser.write_some(false, text.data(), text.size(), ec);
   if (ec == json::error::exponent_overflow) throw ExponentBeyondTheParser();
-  if (ec) throw JsonParseError(describeJsonError(text, used, faultOf(ec), Recording::kMaxDepth));
+  if (ec) {
+    summary.faultAt = used;
+    throw JsonParseError(describeJsonError(text, used, faultOf(ec), Recording::kMaxDepth));
+  }
   while (used < text.size() && isJsonSpace(text[used])) ++used;
-  if (used < text.size())
+  if (used < text.size()) {
+    summary.faultAt = used;
     throw JsonParseError(describeJsonError(text, used, JsonFault::trailingText, Recording::kMaxDepth));
+  }
+}
+
+// The entries of the "data" member numbered `streamedData`, in a walk of
+// the valid beginning of a text that breaks at `end`: the parser is told
+// that more may follow, so that it stops there without a fault, and an entry
+// it has not seen the end of is not handed over.
+void walkBeginning(std::string_view text, size_t end, const Visit& visit, size_t streamedData) {
+  json::parse_options options;
+  options.max_depth = Recording::kMaxDepth;
+  options.allow_invalid_utf8 = true;
+  Summary unused;
+  json::basic_parser<Walker> parser(options, unused, &visit, streamedData, text);
+  json::error_code ec;
+  parser.write_some(true, text.data(), std::min(end, text.size()), ec);
 }
 
 // ---- The first pass in pieces ---------------------------------------------
@@ -549,8 +573,31 @@ void walkEntries(std::string_view text, const Summary& summary, const Visit& vis
   if (range.offset != EntryRange::wholeDocument) return walkRange(text, range, visit, reader);
   if (std::vector<EntryRange> all = rangesOf(summary, static_cast<size_t>(-1)); all.size() == 1)
     return walkRange(text, all.front(), visit, reader);
+  if (summary.faultAt != Summary::none) {
+    // Salvaged: the complete entries before the fault, and no other.
+    const size_t entries = summary.entries;
+    return walkBeginning(
+        text, summary.faultAt, [&](const RecordingEntry& entry) { if (entry.index < entries) visit(entry); },
+        summary.dataMembers);
+  }
   Summary again;
   walk(text, again, &visit, summary.dataMembers, false);
+}
+
+// True when the text broke in or after the entries of a "data" array that
+// counts, its beginning intact: what came before the fault can be read.
+bool salvageable(const Summary& summary) {
+  return summary.faultAt != Summary::none && summary.topIsObject && summary.dataMembers > 0 && summary.dataIsArray;
+}
+
+// The summary of a text that broke, cut to the complete entries before the
+// fault: as the summary of a recording that holds only those.
+void keepCompleteEntries(Summary& summary) {
+  const size_t entries = summary.completeEntries;
+  summary.entries = entries;
+  std::erase_if(summary.marks, [entries](const Recording::Mark& m) { return m.index >= entries; });
+  for (size_t* first : {&summary.firstNonObject, &summary.firstInclino2, &summary.firstDlen})
+    if (*first >= entries) *first = Summary::none;
 }
 
 // The text with the exponent of every number that the parser cannot take
@@ -616,17 +663,26 @@ void validateJson(std::string_view text) {
   firstPass(text, summary, 1, copy);
 }
 
-Recording::Recording(const std::string& path, const std::function<unsigned(size_t)>& threadsFor)
+Recording::Recording(const std::string& path, const std::function<unsigned(size_t)>& threadsFor, bool salvage)
     : path_(path), file_(path), json_(withoutByteOrderMark(file_.bytes())) {
   TLQ_OP("readRecording");
   unsigned threads = threadsFor ? threadsFor(json_.size()) : 1;
   try {
     TLQ_AT(firstPass(json_, summary_, threads, copy_));
-  } catch (const JsonParseError&) {
+  } catch (const JsonParseError& e) {
     requireUnchanged();  // zeros where the file was cut short are no fault of its text
-    throw;
+    if (!salvage || !salvageable(summary_)) throw;
+    // Taken as what the recording holds now: its beginning, told as salvaged.
+    salvaged_ = Salvage{summary_.completeEntries, e.message()};
+    keepCompleteEntries(summary_);
+    TraceFrame::forgetUnwound();
   }
   requireUnchanged();
+}
+
+std::string salvageText(const Salvage& salvage) {
+  return std::to_string(salvage.entries) + (salvage.entries == 1 ? " entry" : " entries") + " before the fault (" +
+         salvage.fault + "); the rest is lost";
 }
 
 IoError recordingChanged(const std::string& path, std::source_location where) {

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <source_location>
 #include <string>
 #include <string_view>
@@ -85,6 +86,17 @@ struct RecordingEntry {
   SensorObject inclino, inclino2, force, dlen;
 };
 
+// What a recording whose text ends early or breaks still gives, when asked
+// to salvage it: the entries of "data" before the fault whose end was read
+// (an object's closing brace), and the fault as its parse error words it.
+struct Salvage {
+  size_t entries = 0;
+  std::string fault;  // "invalid JSON at line 3, column 14: ..."
+};
+
+// "12 entries before the fault (MESSAGE); the rest is lost".
+std::string salvageText(const Salvage& salvage);
+
 // The error of a recording that changed while it was read (in place, or
 // another file renamed over it): IoError "cannot read: " + path + " (the file
 // changed while it was read)".
@@ -99,8 +111,15 @@ class Recording {
   // Reads and validates the file, on as many threads as `threadsFor` gives
   // for the text's size (by default one). Raises IoError "cannot open: " +
   // path, or JsonParseError naming the line and column and what was expected
-  // there.
-  explicit Recording(const std::string& path, const std::function<unsigned(size_t bytes)>& threadsFor = {});
+  // there. With `salvage`, a text that ends early or breaks after the "data"
+  // array began is no failure: the recording is then what came before the
+  // fault, its complete entries alone (salvaged() tells), as if it held only
+  // those. A fault before the array raises as without.
+  explicit Recording(const std::string& path, const std::function<unsigned(size_t bytes)>& threadsFor = {},
+                     bool salvage = false);
+
+  // What was salvaged, when the text broke and `salvage` was asked.
+  const std::optional<Salvage>& salvaged() const { return salvaged_; }
 
   // True when an entry of "data" has a member "inclino2" (or "dlen"). Like
   // a walk from the first entry that stops at the first hit, these raise
@@ -164,6 +183,8 @@ class Recording {
     size_t firstInclino2 = none;
     size_t firstDlen = none;
     size_t entries = 0;       // in the "data" array that counts
+    size_t completeEntries = 0;  // of those, the ones whose end was read (all, once the array closed)
+    size_t faultAt = none;       // where the parser stopped when the text breaks
     std::vector<Mark> marks;  // of some of those entries, by rising index
   };
 
@@ -176,6 +197,7 @@ class Recording {
   std::string copy_;  // the text, where the parser could not take it as it stands
   std::string_view json_;
   Summary summary_;
+  std::optional<Salvage> salvaged_;
 };
 
 // Validates JSON text as a recording's first pass does; raises the same

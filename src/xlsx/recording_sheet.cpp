@@ -18,6 +18,14 @@ std::string zonesText(const TimeStampZones& zones) {
   return text;
 }
 
+// The row "salvaged" of a recording whose text broke: how many entries came
+// before the fault, and the fault.
+void salvagedRow(Book& book, lxw_worksheet* sheet, lxw_row_t& row, const RecordingFacts& facts) {
+  if (facts.salvaged.empty()) return;
+  book.check(worksheet_write_string(sheet, row, 0, "salvaged", book.bold()));
+  book.writeText(sheet, 1, {"recording", row++, "salvaged"}, utf8Text(facts.salvaged));
+}
+
 }  // namespace
 
 void writeRecordingSheet(Book& book, const RecordingFacts& facts, const RowFacts& rows) {
@@ -47,6 +55,7 @@ void writeRecordingSheet(Book& book, const RecordingFacts& facts, const RowFacts
   number("samples", static_cast<double>(facts.samples));
   number("data lines", static_cast<double>(rows.lines));
   number("dropped (failed CRC)", static_cast<double>(facts.dropped));
+  salvagedRow(book, sheet, row, facts);
   stamp("first time stamp", rows.first.value_or(StampCell()));
   stamp("last time stamp", rows.last);
   if (rows.zones && !rows.zones->offsets().empty()) text("time stamp zones", zonesText(*rows.zones));

@@ -47,6 +47,7 @@ struct RecordingFacts {
   // The quality of the rows: a section of the sheet "recording", the sheet
   // "gaps", and the charts' line broken at each gap listed.
   std::optional<QualityFigures> quality = std::nullopt;
+  std::string salvaged = {};  // what a recording cut short gave (salvageText); "" for a whole one
 };
 
 class TableWorkbook {
