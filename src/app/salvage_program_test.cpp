@@ -158,8 +158,8 @@ TEST_F(SalvageRun, TheWorkbookSaysItWasSalvaged) {
     return testing::runProcess({"/usr/bin/python3", "-c",
                                 "import sys, openpyxl\n"
                                 "sheet = openpyxl.load_workbook(sys.argv[1])['recording']\n"
-                                "for a, b in sheet.iter_rows(values_only=True):\n"
-                                "    if a in ('samples', 'data lines', 'salvaged'): print(a, '|', b)\n",
+                                "for row in sheet.iter_rows(values_only=True):\n"
+                                "    if row[0] in ('samples', 'data lines', 'salvaged'): print(row[0], '|', row[1])\n",
                                 workbook});
   };
   auto r = run({"--salvage", "--xlsx", rec}, {}, TLQ_CONSOLE_PROGRAM);

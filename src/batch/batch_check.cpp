@@ -20,6 +20,7 @@ BatchResult Batch::check(size_t i, unsigned threads, const std::atomic<bool>& ca
       throw IoError(item.problem).withReason(item.reason);
     ConversionControl control{threads, &cancel, &progress, true};
     control.intervalNanoseconds = settings_.intervalNanoseconds;
+    control.window = settings_.window;
     control.salvage = settings_.salvage;
     RecordingTable table = TLQ_AT(RecordingTable(item.path, control));
     result.salvaged = table.recording().salvaged();
