@@ -8,10 +8,11 @@
 #include <filesystem>
 #include <thread>
 
-#include "app/program_fixture.h"
 #include "platform/reg_file.h"
 #include "platform/registry.h"
 #include "platform/system.h"
+// After the registry's names: it brings windows.h, whose macros would take them.
+#include "app/program_fixture.h"
 #include "test_support.h"
 
 #ifdef _WIN32
