@@ -12,6 +12,12 @@
 // names in the ANSI code page and stop at 260 characters; the library leaves
 // its own wide-character code out of MinGW builds.
 //
+// The numbers it formats into memory (lxw_sprintf_dbl: a cell's value, a
+// chart's axis) go through __builtin_snprintf, which GCC makes a call of
+// msvcrt's snprintf, past the header that routes snprintf to mingw-w64's own:
+// that would write three exponent digits ("1E-005") where glibc writes two.
+// They are routed to mingw-w64's as well.
+//
 // fprintf, with which the library writes all of its XML, formats with
 // MinGW's printf as before (the library is built with
 // __USE_MINGW_ANSI_STDIO, whose digits are glibc's), but into memory, and
@@ -55,4 +61,5 @@ int tlq_xlsx_fprintf(FILE* stream, const char* format, ...) __attribute__((__for
 #define stat(path, info) tlq_xlsx_stat(path, info)
 #define getenv(name) tlq_xlsx_getenv(name)
 #define fprintf(...) tlq_xlsx_fprintf(__VA_ARGS__)
+#define __builtin_snprintf(...) __mingw_snprintf(__VA_ARGS__)
 #endif

@@ -131,5 +131,33 @@ TEST_F(ZipParts, AMissingSheetOrNoZipFails) {
   EXPECT_EQ(cutPart(file, {{"xl/worksheets/sheet1.xml", rows}}).value_or("whole"), "it cannot be read back as a zip");
 }
 
+// The library writes a number's digits with the C library's printf: under
+// Windows with mingw-w64's own, as glibc writes them (two exponent digits at
+// least), in the cells and in a chart's axis alike, so that the same table
+// gives the same workbook everywhere.
+TEST(WorkbookDigits, AsGlibcWritesThemInCellsAndCharts) {
+  TempDir dir;
+  const std::string file = dir.file("digits.xlsx");
+  lxw_workbook* book = workbook_new(file.c_str());
+  ASSERT_NE(book, nullptr);
+  lxw_worksheet* sheet = workbook_add_worksheet(book, nullptr);
+  const double values[] = {1.0 / 86400, 1e22, 1e-300, 4.9406564584124654e-324, 0.1, 123456.7, -2.5e-7};
+  for (int i = 0; i < 7; ++i) worksheet_write_number(sheet, static_cast<lxw_row_t>(i), 0, values[i], nullptr);
+  lxw_chart* chart = workbook_add_chart(book, LXW_CHART_SCATTER_STRAIGHT);
+  chart_add_series(chart, "=Sheet1!$A$1:$A$7", "=Sheet1!$A$1:$A$7");
+  chart_axis_set_major_unit(chart->x_axis, 1.0 / 86400);
+  worksheet_insert_chart(sheet, 0, 2, chart);
+  ASSERT_EQ(workbook_close(book), LXW_NO_ERROR);
+  std::string cells, axis;
+  for (const auto& [name, bytes] : partsOf(file)) {
+    if (name == "xl/worksheets/sheet1.xml") cells = bytes;
+    if (name == "xl/charts/chart1.xml") axis = bytes;
+  }
+  for (const char* digits : {"<v>1.157407407407407E-05</v>", "<v>1E+22</v>", "<v>1E-300</v>",
+                             "<v>4.940656458412465E-324</v>", "<v>0.1</v>", "<v>123456.7</v>", "<v>-2.5E-07</v>"})
+    EXPECT_NE(cells.find(digits), std::string::npos) << digits << "\n" << cells;
+  EXPECT_NE(axis.find("<c:majorUnit val=\"1.157407407407407E-05\"/>"), std::string::npos) << axis;
+}
+
 }  // namespace
 }  // namespace tlq
