@@ -245,7 +245,7 @@ std::string dryRunText(const Batch& batch, uint64_t splitRows, const std::atomic
   for (planned = 0; planned < batch.items().size() && !cancel; ++planned) {
     const BatchItem& item = batch.items()[planned];
     std::string failure = item.problem.empty() ? "" : withReason(item.problem, item.reason);
-    const bool upToDate = failure.empty() && batch.upToDate(planned, kept);
+    const bool upToDate = failure.empty() && batch.plan().upToDate(planned, kept);
     if (failure.empty() && !upToDate) failure = plannedFailure(item);
     if (!failure.empty()) {
       ++failing;
@@ -256,7 +256,7 @@ std::string dryRunText(const Batch& batch, uint64_t splitRows, const std::atomic
       text += "would write: " + displayText(item.table) +
               (splitRows > 0 ? " (and _part2, _part3, ... beyond " + std::to_string(splitRows) + " lines)" : "") +
               " from " + displayText(item.path) + "\n";
-      for (const StalePart& part : batch.plannedStaleParts(planned)) text += staleLine(part, true);
+      for (const StalePart& part : batch.plan().plannedStaleParts(planned)) text += staleLine(part, true);
     }
   }
   return text;
@@ -379,7 +379,7 @@ int runBatchOrCheck(const std::vector<std::string>& args, bool check) {
 
   Batch batch(std::move(items), settings);
   if (!options.logFile.empty()) {
-    std::string overwritten = batch.wouldOverwrite(options.logFile);
+    std::string overwritten = batch.plan().wouldOverwrite(options.logFile);
     if (!overwritten.empty()) return exit(usageFailure("--log would overwrite " + displayText(overwritten)));
   }
   if (options.dryRun) {

@@ -1,12 +1,12 @@
 // Many recordings converted at once: one per worker, a large one on several
-// threads while workers are idle, each table written whole or not at all.
+// threads while workers are idle, each table written whole or not at all
+// where its plan (table_plan.h) puts it.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <exception>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "batch/find_recordings.h"
-#include "batch/table_proof.h"
+#include "batch/table_plan.h"
 #include "convert/convert.h"
 #include "platform/folders.h"
 
@@ -33,15 +33,6 @@ struct BatchSettings {
   bool checkOnly = false;  // --check: each recording read and measured, no table written
   const TimeWindow* window = nullptr;  // only the lines in it, when it is active
   bool salvage = false;  // --salvage: a recording whose text broke is converted up to the fault
-};
-
-// A file named as a part of a table beyond its last part now (left by an
-// earlier split into more parts, or so named by someone else): listed, and
-// removed only when asked and safe.
-struct StalePart {
-  std::string path;
-  bool removed = false;  // with deleteStaleParts
-  std::string kept;      // with deleteStaleParts: why it stayed ("it is a link", ...)
 };
 
 struct BatchResult {
@@ -68,7 +59,7 @@ class Batch {
   Batch(std::vector<BatchItem> items, const BatchSettings& settings);
   ~Batch();
 
-  const std::vector<BatchItem>& items() const { return items_; }
+  const std::vector<BatchItem>& items() const { return plan_.items(); }
   // Final once run() has returned.
   const std::vector<BatchResult>& results() const { return results_; }
 
@@ -89,46 +80,19 @@ class Batch {
   size_t lastStarted() const { return lastStarted_.load(); }  // the item started last
   unsigned workers() const { return workers_; }  // the most recordings under way at once
 
-  // With `update`: the item's table is as a commit of this program put it
-  // in from the recording as it is now, with this batch's options, and
-  // whole (provenParts): its parts are the first and those that bear its
-  // commit's time, every one of them there. Fills `tables` with them when
-  // so.
-  bool upToDate(size_t i, std::vector<std::string>& tables) const;
-
-  // For a plan (--dry-run): the stale parts a table that is not split would
-  // leave; `removed` where deleteStaleParts would remove it, if its first line
-  // is the header (only a conversion knows that).
-  std::vector<StalePart> plannedStaleParts(size_t i) const;
-
-  // The file of this batch that `path` (through a link at its end) would
-  // overwrite: a recording, a table, or a part of a table (by its name, or
-  // a part that is a link to it); "" for none.
-  std::string wouldOverwrite(const std::string& path) const;
+  // Where the tables go, and what is known of them before and after they
+  // are written: up to date, clashes, stale parts.
+  const TablePlan& plan() const { return plan_; }
 
  private:
-  struct FolderNames;
-  struct NamedPart {
-    uint64_t part;
-    std::string path;
-    bool link;
-  };
-
   BatchResult convert(size_t i, unsigned threads, const std::atomic<bool>& cancel, std::atomic<uint64_t>& progress,
                       FinishingWork& finishing,
                       const std::function<void()>& converted);
   // --check: the recording read and measured (batch_check.cpp).
   BatchResult check(size_t i, unsigned threads, const std::atomic<bool>& cancel, std::atomic<uint64_t>& progress);
-  void refuseClash(size_t i, const std::string& part) const;
   bool folderReady(const std::string& folder);
-  std::shared_ptr<const FolderNames> namesIn(const std::string& folder) const;
-  std::vector<NamedPart> partsNamedAfter(size_t i) const;
-  bool ownedByARecording(size_t i, const std::string& part) const;
-  std::vector<StalePart> staleParts(size_t i, size_t parts, const std::string* header, const PathInfo& older,
-                                    const PathInfo* newer) const;
-  TableBasis basisOf(const PathInfo& recording) const;
 
-  std::vector<BatchItem> items_;
+  TablePlan plan_;
   BatchSettings settings_;
   std::vector<BatchResult> results_;
   uint64_t bytesTotal_ = 0;
@@ -143,12 +107,6 @@ class Batch {
   std::mutex foldersMutex_;
   std::set<std::string> folders_;    // known to be there
   std::set<std::string> committed_;  // tables were put into them: made durable at the end
-  // Each folder's names, listed once when first needed.
-  mutable std::mutex namesMutex_;
-  mutable std::map<std::string, std::shared_ptr<const FolderNames>> names_;
-  // The items' recordings and tables, by the places they name (links at
-  // their ends followed), first in path order.
-  std::map<std::string, size_t> recordingPlaces_, tablePlaces_;
 };
 
 }  // namespace tlq

@@ -9,7 +9,7 @@
 namespace tlq {
 
 BatchResult Batch::check(size_t i, unsigned threads, const std::atomic<bool>& cancel, std::atomic<uint64_t>& progress) {
-  const BatchItem& item = items_[i];
+  const BatchItem& item = plan_.items()[i];
   const auto start = std::chrono::steady_clock::now();
   BatchResult result;
   try {
