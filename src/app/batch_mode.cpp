@@ -7,6 +7,8 @@
 #include <optional>
 #include <thread>
 
+#include "app/batch_log.h"
+#include "app/batch_summary.h"
 #include "app/batch_text.h"
 #include "app/dispatch.h"
 #include "app/log_file.h"
@@ -45,182 +47,6 @@ unsigned batchThreads() {
   return std::min(requestedThreads().value_or(hardware), hardware);
 }
 
-
-// The error a failed recording raised, its report written (not opened).
-struct Failure {
-  std::string kind, message, reason, report, noReport;
-};
-
-Failure reportFailure(const BatchItem& item, const BatchResult& result) {
-  Failure failure;
-  try {
-    std::rethrow_exception(result.failure);
-  } catch (const Error& e) {
-    failure.kind = e.kindName();
-    failure.message = e.message();
-    failure.reason = e.reason();
-    try {
-      failure.report = dumpTrace(formatTrace(e), item.path, false);
-    } catch (const std::exception& reportError) {  // on a worker: the batch goes on, and says so
-      TraceFrame::forgetUnwound();
-      failure.noReport = reportError.what();
-    }
-  }
-  return failure;
-}
-
-const char* outcomeOf(BatchResult::State state);
-
-// The log's outcome: that of the state, "checked" for a recording --check
-// read, "salvaged" for one whose text broke, converted up to the fault.
-const char* outcome(const BatchResult& result, bool checked) {
-  if (result.state != BatchResult::State::converted) return outcomeOf(result.state);
-  return result.salvaged ? "salvaged" : checked ? "checked" : "converted";
-}
-
-const char* outcomeOf(BatchResult::State state) {
-  switch (state) {
-    case BatchResult::State::converted: return "converted";
-    case BatchResult::State::failed: return "failed";
-    case BatchResult::State::upToDate: return "up to date";
-    case BatchResult::State::waiting:
-    case BatchResult::State::cancelled: break;
-  }
-  return "cancelled";
-}
-
-// A file named as a part beyond a table's last one, listed: kept (and why,
-// when it was to be removed), removed, or in a plan to be removed.
-std::string staleLine(const StalePart& part, bool planned) {
-  const std::string what = " (a part of an earlier split into more parts";
-  if (part.removed && planned)
-    return "would remove: " + displayText(part.path) + what + ", if its first line is the table's header)\n";
-  if (part.removed) return "removed: " + displayText(part.path) + what + ")\n";
-  return "stale: " + displayText(part.path) + what + "; not removed" + (part.kept.empty() ? "" : ": " + part.kept) +
-         ")\n";
-}
-
-// A file of ours that a run stopped before it could remove it had left.
-std::string sweptLine(const std::string& path) {
-  return "removed: " + displayText(path) + " (left by a run that was stopped)\n";
-}
-
-// A PATH whose search the cancel cut short.
-std::string cutShortLine(const std::string& path) {
-  return "search cut short: " + displayText(path) + " (recordings not found yet are not counted)\n";
-}
-
-// A field of the log's quality columns.
-std::string qualityLogField(const std::string& text, char separator) { return logField(utf8Text(text), separator); }
-
-// The finding lines of a recording read, counted in the totals when it has
-// any finding (entries dropped for a failed CRC among them, and a text that
-// broke and was salvaged).
-std::string qualitySummary(const std::string& path, const BatchResult& result, BatchTotals& totals) {
-  std::string text;
-  if (result.salvaged) text += salvagedLine(path, *result.salvaged) + "\n";
-  if (result.quality)
-    for (const std::string& line : findingLines(displayText(path), *result.quality)) text += line + "\n";
-  if (result.salvaged || (result.quality && result.quality->findings())) ++totals.withFindings;
-  return text;
-}
-
-// The totals of a batch that has run, and its lines for the person: each
-// failure, each recording with entries dropped for a failed CRC, each file
-// named as a part beyond a table's last one, each PATH whose search was cut
-// short. Names are shown escaped.
-std::pair<BatchTotals, std::string> summarize(const Batch& batch, const std::vector<Failure>& failures,
-                                              const std::vector<std::string>& cutShort) {
-  BatchTotals totals;
-  totals.searchCut = !cutShort.empty();
-  totals.cancelled = totals.searchCut;
-  std::string lines;
-  for (const std::string& path : cutShort) lines += cutShortLine(path);
-  for (size_t i = 0; i < batch.items().size(); ++i) {
-    const BatchResult& result = batch.results()[i];
-    const BatchItem& item = batch.items()[i];
-    for (const std::string& path : result.swept) lines += sweptLine(path);
-    switch (result.state) {
-      case BatchResult::State::converted:
-        ++totals.converted;
-        totals.lines += result.lines;
-        totals.dropped += result.dropped;
-        totals.outside += result.outside;
-        totals.bytesRead += item.size;
-        if (result.dropped > 0)
-          lines += "dropped: " + displayText(item.path) + ": " + std::to_string(result.dropped) +
-                   (result.dropped == 1 ? " entry" : " entries") + " for a failed CRC\n";
-        lines += qualitySummary(item.path, result, totals);
-        for (const StalePart& part : result.stale) {
-          lines += staleLine(part, false);
-          ++(part.removed ? totals.staleRemoved : totals.staleKept);
-        }
-        break;
-      case BatchResult::State::upToDate:
-        ++totals.upToDate;
-        break;
-      case BatchResult::State::failed: {
-        ++totals.failed;
-        totals.bytesRead += item.size;
-        const Failure& f = failures[i];
-        lines += displayText(failureLine(item.path, f.kind, f.message, f.reason, f.report, f.noReport)) + "\n";
-        break;
-      }
-      case BatchResult::State::waiting:
-      case BatchResult::State::cancelled:
-        ++totals.notConverted;
-        totals.cancelled = true;
-        break;
-    }
-  }
-  return {totals, lines};
-}
-
-// The log: a byte-order mark (a spreadsheet reads it as UTF-8 then), then a
-// line per recording, separated as the tables are and quoted as RFC 4180 has
-// it, names exact but for bytes that are not UTF-8 (escaped, so that the
-// log is UTF-8 throughout); then a line per PATH whose search was cut short.
-std::string logText(const Batch& batch, const std::vector<Failure>& failures, const std::vector<std::string>& cutShort,
-                    char separator, char decimal, bool checked, bool window) {
-  const std::string sep(1, separator);
-  auto field = [&](std::string_view text) { return logField(utf8Text(text), separator); };
-  auto list = [](const std::vector<std::string>& names) {
-    std::string text;
-    for (const std::string& name : names) text += (text.empty() ? "" : "\n") + name;
-    return text;
-  };
-  std::string text = "\xEF\xBB\xBF";
-  for (const char* column : {"recording", "tables", "outcome", "data lines", "entries dropped for a failed CRC",
-                             "bytes read", "seconds", "error kind", "error message", "report", "stale parts",
-                             "stale parts removed"})
-    text += (text.size() == 3 ? "" : sep) + column;
-  for (const char* column : qualityLogColumns()) text += sep + column;
-  if (window) text += sep + "lines outside the window";
-  text += "\r\n";
-  for (size_t i = 0; i < batch.items().size(); ++i) {
-    const BatchResult& result = batch.results()[i];
-    const BatchItem& item = batch.items()[i];
-    const bool read = result.state == BatchResult::State::converted || result.state == BatchResult::State::failed;
-    const Failure& f = failures[i];
-    std::vector<std::string> kept, removed;
-    for (const StalePart& part : result.stale) (part.removed ? removed : kept).push_back(part.path);
-    std::string seconds = fixedText(result.seconds, 3);
-    std::replace(seconds.begin(), seconds.end(), '.', decimal);
-    text += field(item.path) + sep + field(list(result.tables)) + sep +
-            outcome(result, checked) + sep +
-            std::to_string(result.lines) + sep + std::to_string(result.dropped) + sep +
-            std::to_string(read ? item.size : 0) + sep + field(seconds) + sep + field(f.kind) + sep +
-            field(f.kind.empty() ? "" : withReason(f.message, f.reason)) + sep +
-            field(f.report.empty() ? f.noReport : f.report) + sep + field(list(kept)) + sep + field(list(removed)) +
-            qualityLogFields(result.quality, separator, decimal, qualityLogField) +
-            (window ? sep + std::to_string(result.outside) : "") + "\r\n";
-  }
-  for (const std::string& path : cutShort)
-    text += field(path) + sep + sep + "search cut short" + sep + "0" + sep + "0" + sep + "0" + sep + sep + sep + sep +
-            sep + sep + qualityLogFields(std::nullopt, separator, decimal, qualityLogField) + (window ? sep + "0" : "") +
-            "\r\n";
-  return text;
-}
 
 // What fails before a recording is read, as a plan says it: a clash, a
 // PATH that is no recording, a folder that takes no file, a table that
@@ -270,19 +96,13 @@ void tellTheDesktop(const BatchTotals& totals, const std::string& summary, std::
   if (totals.failed > 0 || totals.withFindings > 0) {
     try {
       TempFile file = mkstemp("tlqconverter_summary_", ".txt", "");
-      std::string text = "\xEF\xBB\xBF";  // a byte-order mark: editors that do not guess read UTF-8 too
-      for (char c : summary) text += c == '\n' ? std::string("\r\n") : std::string(1, c);
-      file.file->write(text);
+      file.file->write(summaryFileText(summary));
       file.file->close();
       listed = file.path;
-      const char* what = totals.withFindings == 0 ? "failures"
-                         : totals.failed == 0     ? "findings"
-                                                  : "failures and findings";
-      message += std::string("\n\nThe ") + what + " are listed in " + file.path + ".";
     } catch (const Error&) {
       TraceFrame::forgetUnwound();
-      message += "\n\nSee the error reports in the temporary folder.";
     }
+    message += listedNote(totals, listed);
   }
   showMessage(kTitle, message, totals.failed > 0 || totals.cancelled);
   if (!listed.empty()) {
@@ -396,7 +216,7 @@ int runBatchOrCheck(const std::vector<std::string>& args, bool check) {
     return exit(failing > 0 ? exitFailed : exitOk);
   }
 
-  std::vector<Failure> failures(batch.items().size());
+  std::vector<RecordingFailure> failures(batch.items().size());
   std::optional<ProgressDialog> dialog;
   if (desktop && !batch.items().empty()) dialog.emplace(check ? "tlqconverter: checking recordings"
                                                         : options.workbooks ? "tlqconverter: converting recordings to workbooks"
@@ -406,7 +226,7 @@ int runBatchOrCheck(const std::vector<std::string>& args, bool check) {
 
   auto finished = [&](size_t i) {
     if (batch.results()[i].state == BatchResult::State::failed)
-      failures[i] = reportFailure(batch.items()[i], batch.results()[i]);
+      failures[i] = reportFailure(batch.items()[i].path, batch.results()[i].failure);
   };
   auto tick = [&] {
     size_t done = batch.itemsDone(), total = batch.items().size();
@@ -442,15 +262,10 @@ int runBatchOrCheck(const std::vector<std::string>& args, bool check) {
   // The log first: a reader of the summary that goes away (a pipe closed)
   // must not cost it.
   if (!options.logFile.empty()) {
-    try {
-      writeLog(options.logFile, logText(batch, failures, cutShort, settings.listSeparator, settings.decimalSeparator,
-                                        check, options.window.active()));
-    } catch (const Error& e) {
-      TraceFrame::forgetUnwound();
-      writeText(stderr, "tlqconverter: cannot write the log: " + displayText(options.logFile) + " (" +
-                            displayText(withReason(e.message(), e.reason())) + ")\n");
-      if (code == exitOk) code = exitFailed;
-    }
+    if (!writeLogOrTell(options.logFile, batchLogText(batch, failures, cutShort, settings.listSeparator,
+                                                      settings.decimalSeparator, check, options.window.active())) &&
+        code == exitOk)
+      code = exitFailed;
   }
   writeText(stdout, summary);
   if (desktop)

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <thread>
 
+#include "app/batch_log.h"
+#include "app/batch_summary.h"
 #include "app/batch_text.h"
 #include "app/dispatch.h"
 #include "app/log_file.h"
@@ -55,29 +57,6 @@ int usageFailure(const std::string& message) {
   return exitFailed;
 }
 
-// The error a recording raised, its report written (not opened).
-struct Failure {
-  std::string kind, message, reason, report, noReport;
-};
-
-Failure reportFailure(const std::string& path, std::exception_ptr raised) {
-  Failure failure;
-  try {
-    std::rethrow_exception(raised);
-  } catch (const Error& e) {
-    failure.kind = e.kindName();
-    failure.message = e.message();
-    failure.reason = e.reason();
-    try {
-      failure.report = dumpTrace(formatTrace(e), path, false);
-    } catch (const std::exception& reportError) {
-      TraceFrame::forgetUnwound();
-      failure.noReport = reportError.what();
-    }
-  }
-  return failure;
-}
-
 std::string lines(uint64_t n) { return std::to_string(n) + (n == 1 ? " line" : " lines"); }
 std::string entries(uint64_t n) { return std::to_string(n) + (n == 1 ? " entry" : " entries"); }
 
@@ -88,64 +67,6 @@ std::string countsText(uint64_t written, uint64_t repeated, uint64_t dropped, ui
   return lines(written) + verb + ", " + std::to_string(repeated) + " repeated " +
          (repeated == 1 ? "line" : "lines") + " left out, " + entries(dropped) + " dropped for a failed CRC" +
          (window ? ", " + lines(outside) + " outside the window" : "");
-}
-
-const char* outcomeOf(MergedRecording::State state) {
-  switch (state) {
-    case MergedRecording::State::merged: return "merged";
-    case MergedRecording::State::failed: return "failed";
-    case MergedRecording::State::waiting:
-    case MergedRecording::State::planned: return "not merged";
-    case MergedRecording::State::cancelled: break;
-  }
-  return "cancelled";
-}
-
-// A field of the log's quality columns.
-std::string qualityLogField(const std::string& text, char separator) { return logField(utf8Text(text), separator); }
-
-// The log's outcome; "salvaged" for a recording whose text broke, merged up
-// to the fault.
-const char* outcomeOf(const MergedRecording& r) {
-  if (r.state == MergedRecording::State::merged && r.salvaged) return "salvaged";
-  return outcomeOf(r.state);
-}
-
-// The log: as the batch's (a byte-order mark, the tables' separators, RFC
-// 4180 quoting, names exact but for bytes that are not UTF-8), a line per
-// recording in merge order, with the lines left out as repeated (and by
-// the window, when there is one).
-std::string logText(const Merge& merge, const std::vector<Failure>& failures, bool window, char separator,
-                    char decimal) {
-  const std::string sep(1, separator);
-  auto field = [&](std::string_view text) { return logField(utf8Text(text), separator); };
-  std::string tables;
-  for (const std::string& part : merge.parts()) tables += (tables.empty() ? "" : "\n") + part;
-  std::string text = "\xEF\xBB\xBF";
-  std::vector<const char*> columns = {"recording",     "tables",      "outcome",     "data lines",
-                                      "entries dropped for a failed CRC", "bytes read", "seconds",
-                                      "error kind",    "error message", "report",    "stale parts",
-                                      "stale parts removed"};
-  for (const char* column : qualityLogColumns()) columns.push_back(column);
-  columns.push_back("repeated lines left out");
-  if (window) columns.push_back("lines outside the window");
-  for (const char* column : columns) text += (text.size() == 3 ? "" : sep) + column;
-  text += "\r\n";
-  for (size_t i = 0; i < merge.recordings().size(); ++i) {
-    const MergedRecording& r = merge.recordings()[i];
-    const Failure& f = failures[i];
-    const bool merged = r.state == MergedRecording::State::merged;
-    std::string seconds = fixedText(r.seconds, 3);
-    std::replace(seconds.begin(), seconds.end(), '.', decimal);
-    text += field(r.name) + sep + field(merged ? tables : "") + sep + outcomeOf(r) + sep +
-            std::to_string(r.lines) + sep + std::to_string(r.dropped) + sep + std::to_string(r.item.size) + sep +
-            field(seconds) + sep + field(f.kind) + sep + field(f.kind.empty() ? "" : withReason(f.message, f.reason)) +
-            sep + field(f.report.empty() ? f.noReport : f.report) + sep + sep +
-            qualityLogFields(merged ? r.quality : std::nullopt, separator, decimal, qualityLogField) + sep +
-            std::to_string(r.repeated) +
-            (window ? sep + std::to_string(r.outside) : "") + "\r\n";
-  }
-  return text;
 }
 
 unsigned mergeThreads() {
@@ -219,7 +140,7 @@ int runMerge(const std::vector<std::string>& args) {
     if (place == placeKey(linkTarget(out))) return exit(usageFailure("--log would overwrite " + displayText(out)));
   }
   for (const std::string& path : cutShort)
-    writeText(stdout, "search cut short: " + displayText(path) + " (recordings not found yet are not counted)\n");
+    writeText(stdout, cutShortLine(path));
   if (merge.recordings().empty()) {
     writeText(stdout, cancel ? "cancelled: no recordings merged\n" : "No recordings (*.tlq) were found.\n");
     return exit(cancel ? exitCancelled : exitFailed);
@@ -232,7 +153,7 @@ int runMerge(const std::vector<std::string>& args) {
     written = kind == OutKind::workbook ? TLQ_AT(merge.writeWorkbook(cancel)) : TLQ_AT(merge.writeCsv(cancel));
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
-  std::vector<Failure> failures(merge.recordings().size());
+  std::vector<RecordingFailure> failures(merge.recordings().size());
   size_t failed = 0;
   std::string summary;
   for (size_t i = 0; i < merge.recordings().size(); ++i) {
@@ -245,7 +166,7 @@ int runMerge(const std::vector<std::string>& args) {
   if (options.dryRun) {
     for (size_t i = 0; i < merge.recordings().size(); ++i) {
       const MergedRecording& r = merge.recordings()[i];
-      const Failure& f = failures[i];
+      const RecordingFailure& f = failures[i];
       if (r.state == MergedRecording::State::failed)
         summary += "would fail: " + displayText(r.item.path + ": " + withReason(f.message, f.reason)) + "\n";
       else if (planned)
@@ -267,7 +188,7 @@ int runMerge(const std::vector<std::string>& args) {
   uint64_t totalLines = 0, totalRepeated = 0, totalDropped = 0, totalOutside = 0, bytes = 0;
   for (size_t i = 0; i < merge.recordings().size(); ++i) {
     const MergedRecording& r = merge.recordings()[i];
-    const Failure& f = failures[i];
+    const RecordingFailure& f = failures[i];
     if (r.state == MergedRecording::State::merged) {
       summary += "merged: " + displayText(r.name) + ": " +
                  countsText(r.lines, r.repeated, r.dropped, r.outside, window, "") + "\n";
@@ -279,19 +200,13 @@ int runMerge(const std::vector<std::string>& args) {
       totalOutside += r.outside;
       if (r.salvaged) summary += salvagedLine(r.item.path, *r.salvaged) + "\n";
     } else if (r.state == MergedRecording::State::failed) {
-      summary += displayText(failureLine(r.item.path, f.kind, f.message, f.reason, f.report, f.noReport)) + "\n";
+      summary += failedLine(r.item.path, f);
     }
     if (r.state != MergedRecording::State::waiting) bytes += r.item.size;
   }
   for (const std::string& path : merge.swept())
-    summary += "removed: " + displayText(path) + " (left by a run that was stopped)\n";
-  Failure outFailure;
-  if (merge.outFailure()) {
-    outFailure = reportFailure(out, merge.outFailure());
-    summary += displayText(failureLine(out, outFailure.kind, outFailure.message, outFailure.reason, outFailure.report,
-                                       outFailure.noReport)) +
-               "\n";
-  }
+    summary += sweptLine(path);
+  if (merge.outFailure()) summary += failedLine(out, reportFailure(out, merge.outFailure()));
   const size_t n = merge.recordings().size();
   if (written) {
     summary += std::to_string(n) + (n == 1 ? " recording" : " recordings") + " merged into " + displayText(out) +
@@ -305,15 +220,10 @@ int runMerge(const std::vector<std::string>& args) {
   }
   int code = stopped ? exitCancelled : written ? exitOk : exitFailed;
   if (!options.logFile.empty()) {
-    try {
-      writeLog(options.logFile,
-               logText(merge, failures, window, settings.listSeparator, settings.decimalSeparator));
-    } catch (const Error& e) {
-      TraceFrame::forgetUnwound();
-      writeText(stderr, "tlqconverter: cannot write the log: " + displayText(options.logFile) + " (" +
-                            displayText(withReason(e.message(), e.reason())) + ")\n");
-      if (code == exitOk) code = exitFailed;
-    }
+    if (!writeLogOrTell(options.logFile,
+                        mergeLogText(merge, failures, window, settings.listSeparator, settings.decimalSeparator)) &&
+        code == exitOk)
+      code = exitFailed;
   }
   writeText(stdout, summary);
   return exit(code);
