@@ -60,7 +60,7 @@ no_temporary_files() { [ -z "$(find "$1" -name '*.tmp')" ]; }
 # What a summary says beyond the paths, the megabytes and the seconds: each
 # failure's kind and message, and the counts.
 gist() {
-  tr -d '\r' | sed -E 's/^failed: .*\.(tlq|TLQ): (.*) \(report: .*\)$/failed: \2/; s/^dropped: .*\.(tlq|TLQ): /dropped: /
+  tr -d '\r' | sed -E 's/^failed: .*\.(tlq|TLQ): (.*) \(report: .*\)$/failed: \2/; s/^(dropped|gaps|order|unreadable|salvaged): .*\.(tlq|TLQ): /\1: /
     s/, [0-9.]+ MB read in [0-9.]+ s$//'
 }
 gen() { "$release/tools/gen_recording" "$@" >/dev/null; }
