@@ -53,6 +53,16 @@ std::string progressLine(size_t done, size_t total, uint64_t bytesDone, uint64_t
   return line;
 }
 
+std::string mergeProgressLine(const std::string& pass, size_t done, size_t total, uint64_t bytesDone,
+                              uint64_t bytesTotal, double passSeconds, std::optional<double> secondsLeft) {
+  std::string line = pass + ": " + std::to_string(done) + "/" + std::to_string(total) + " recordings, " +
+                     megabytes(bytesDone) + "/" + megabytes(bytesTotal) + " MB";
+  if (bytesDone >= bytesTotal && done < total) return line + ", finishing";  // not "0:00 left": it is not done
+  if (passSeconds >= 0.25 && bytesDone > 0) line += ", " + fixed(static_cast<double>(bytesDone) / passSeconds / 1e6, 1) + " MB/s";
+  if (secondsLeft) line += ", " + clockText(*secondsLeft) + " left";
+  return line;
+}
+
 std::string phaseLine(const std::string& name, const std::string& phase, uint64_t done, uint64_t total,
                       std::optional<double> secondsLeft) {
   std::string line = name + ": " + phase + ", " + megabytes(done) + "/" + megabytes(total) + " MB";

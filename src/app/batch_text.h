@@ -21,6 +21,12 @@ std::string progressLine(size_t done, size_t total, uint64_t bytesDone, uint64_t
 std::string phaseLine(const std::string& name, const std::string& phase, uint64_t done, uint64_t total,
                       std::optional<double> secondsLeft);
 
+// A merge's progress line while it plans or merges: "planning: 3/10
+// recordings, 1.2/5.0 MB, 4.1 MB/s, 0:07 left", "merging: ...": the rate that
+// of the pass, the time left that of the whole merge, once known.
+std::string mergeProgressLine(const std::string& pass, size_t done, size_t total, uint64_t bytesDone,
+                              uint64_t bytesTotal, double passSeconds, std::optional<double> secondsLeft);
+
 // "0:07", "12:34", "1:02:03", a time rounded up to the second.
 std::string clockText(double seconds);
 

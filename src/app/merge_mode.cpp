@@ -11,6 +11,7 @@
 #include "app/batch_text.h"
 #include "app/dispatch.h"
 #include "app/log_file.h"
+#include "app/merge_progress.h"
 #include "app/options.h"
 #include "app/quality_text.h"
 #include "app/report.h"
@@ -147,10 +148,23 @@ int runMerge(const std::vector<std::string>& args) {
   }
   if (!cutShort.empty()) cancel = true;
 
-  const bool planned = !cancel && TLQ_AT(merge.plan(cancel));
-  bool written = false;
-  if (planned && !options.dryRun && !cancel)
-    written = kind == OutKind::workbook ? TLQ_AT(merge.writeWorkbook(cancel)) : TLQ_AT(merge.writeCsv(cancel));
+  // The progress as the batch shows it: the desktop's dialog when started
+  // from there, else a line on a terminal; nothing with --quiet or for a
+  // dry run.
+  const bool shown = !options.dryRun && !options.quiet;
+  const bool desktop = shown && startedFromDesktop();
+  MergeDisplay display(merge, kind == OutKind::workbook, desktop, shown && !desktop && isTerminal(stderr));
+  bool planned = false, written = false;
+  auto work = [&] {
+    planned = !cancel && TLQ_AT(merge.plan(cancel));
+    if (planned && !options.dryRun && !cancel)
+      written = kind == OutKind::workbook ? TLQ_AT(merge.writeWorkbook(cancel)) : TLQ_AT(merge.writeCsv(cancel));
+  };
+  if (display.showing())
+    runWithTicks(work, [&] { display.tick(cancel); });
+  else
+    work();
+  display.clear(written);
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
   std::vector<RecordingFailure> failures(merge.recordings().size());

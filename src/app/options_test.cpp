@@ -84,6 +84,16 @@ TEST(BatchText, ProgressLine) {
   EXPECT_EQ(progressLine(2, 2, 5, 5, 3), "2/2 recordings, 0.0/0.0 MB, 0.0 MB/s, 0:00 left");
 }
 
+TEST(BatchText, MergeProgressLine) {
+  EXPECT_EQ(mergeProgressLine("planning", 0, 10, 0, 50'000'000, 0.1, std::nullopt), "planning: 0/10 recordings, 0.0/50.0 MB");
+  EXPECT_EQ(mergeProgressLine("planning", 3, 10, 15'000'000, 50'000'000, 0.5, 12.2),
+            "planning: 3/10 recordings, 15.0/50.0 MB, 30.0 MB/s, 0:13 left");
+  EXPECT_EQ(mergeProgressLine("merging", 9, 10, 50'000'000, 50'000'000, 2, 0.5),
+            "merging: 9/10 recordings, 50.0/50.0 MB, finishing");
+  EXPECT_EQ(mergeProgressLine("merging", 10, 10, 50'000'000, 50'000'000, 2, std::nullopt),
+            "merging: 10/10 recordings, 50.0/50.0 MB, 25.0 MB/s");
+}
+
 TEST(BatchText, Summary) {
   BatchTotals t{.converted = 1, .failed = 0, .notConverted = 0, .lines = 1, .dropped = 1, .bytesRead = 1'250'000,
                 .seconds = 0.126, .cancelled = false};

@@ -76,6 +76,7 @@ Merge::Merge(std::vector<BatchItem> items, std::string out, const MergeSettings&
     MergedRecording r;
     r.name = slashed(item.relative.empty() ? item.path : item.relative);
     r.item = std::move(item);
+    bytesTotal_ += r.item.size;
     recordings_.push_back(std::move(r));
   }
 }
@@ -97,6 +98,7 @@ bool Merge::plan(const std::atomic<bool>& cancel) {
       size_t i = next.fetch_add(1);
       if (i >= recordings_.size() || cancel.load()) break;
       MergedRecording& r = recordings_[i];
+      progress_.started.store(i);
       const auto start = std::chrono::steady_clock::now();
       try {
         TLQ_OP("readRecording");
@@ -127,6 +129,8 @@ bool Merge::plan(const std::atomic<bool>& cancel) {
       }
       TraceFrame::forgetUnwound();
       r.seconds = secondsSince(start);
+      progress_.plannedBytes += r.item.size;
+      ++progress_.planned;
     }
   };
   unsigned threads = static_cast<unsigned>(std::clamp<size_t>(recordings_.size(), 1, std::max(settings_.threads, 1u)));
@@ -194,12 +198,15 @@ void Merge::mergeRows(const std::atomic<bool>& cancel, const TimeStampZones* dat
   const CsvFormat fields = newCsvFormat(columns_.names(), settings_.listSeparator, settings_.decimalSeparator);
   RepeatCheck repeats;
   std::string line;
+  progress_.pass = MergeProgress::Pass::merging;
   for (; at < recordings_.size(); ++at) {
     MergedRecording& r = recordings_[at];
     const auto start = std::chrono::steady_clock::now();
     reading = true;
     TLQ_OP("mergeRecording");
-    ConversionControl control{0, &cancel, nullptr, true};
+    progress_.started.store(at);
+    progress_.underWay.store(0);
+    ConversionControl control{0, &cancel, &progress_.underWay, true};
     control.window = settings_.window;
     control.salvage = settings_.salvage;
     RecordingTable table = TLQ_AT(RecordingTable(r.item.path, control));
@@ -261,6 +268,9 @@ void Merge::mergeRows(const std::atomic<bool>& cancel, const TimeStampZones* dat
     r.state = MergedRecording::State::merged;
     r.seconds += secondsSince(start);
     reading = false;
+    progress_.mergedBytes += r.item.size;
+    progress_.underWay.store(0);
+    ++progress_.merged;
   }
 }
 
@@ -385,7 +395,9 @@ bool Merge::writeWorkbook(const std::atomic<bool>& cancel) {
       if (!r.lastWritten.empty()) row.last = StampCell{r.lastWritten, r.lastSerial};
       list.push_back(std::move(row));
     }
-    TLQ_AT(book.finishWithSheet([&](Book& sheets) { writeMergedSheet(sheets, list, zones_); }));
+    progress_.pass = MergeProgress::Pass::compressing;
+    TLQ_AT(book.finishWithSheet([&](Book& sheets) { writeMergedSheet(sheets, list, zones_); },
+                                [&](uint64_t bytes, double seconds) { progress_.finishing.start(file, bytes, seconds); }));
     TLQ_AT(refuseRecordings(files.parts()));
     if (cancel.load()) throw ConversionCancelled();
     TLQ_AT(files.commit());

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "batch/find_recordings.h"
+#include "convert/convert.h"
 #include "reader/recording.h"
 #include "table/columns.h"
 #include "table/date_time.h"
@@ -100,6 +101,20 @@ class RepeatCheck {
   std::vector<std::pair<Key, std::optional<StampTime>>> current_;
 };
 
+// How far a merge is, readable from any thread while it runs: its pass,
+// and the recordings and their bytes through each pass.
+struct MergeProgress {
+  enum class Pass : uint8_t { planning, merging, compressing };
+  std::atomic<Pass> pass{Pass::planning};
+  std::atomic<size_t> planned{0}, merged{0};  // recordings through the plan, through the write
+  std::atomic<uint64_t> plannedBytes{0}, mergedBytes{0};
+  std::atomic<uint64_t> underWay{0};  // bytes converted of the recording the write is at
+  // The recording started last: its place in path order while planning
+  // (the order the search gave), in merge order while merging.
+  std::atomic<size_t> started{0};
+  FinishingWork finishing;  // a workbook's last phase, told when it begins
+};
+
 class Merge {
  public:
   // `items` as findRecordings gives them (path order); `out` the table.
@@ -129,6 +144,10 @@ class Merge {
   // sheet "recording" listing the recordings merged.
   bool writeWorkbook(const std::atomic<bool>& cancel);
 
+  // Its progress; the recordings' bytes, all told.
+  const MergeProgress& progress() const { return progress_; }
+  uint64_t bytesTotal() const { return bytesTotal_; }
+
   // The files written (OUT and its further parts).
   const std::vector<std::string>& parts() const { return parts_; }
   const std::vector<std::string>& swept() const { return swept_; }
@@ -156,6 +175,8 @@ class Merge {
   TimeStampZones zones_;  // of every recording's time stamps (a workbook's plan)
   std::vector<std::string> parts_, swept_;
   std::exception_ptr outFailure_;
+  MergeProgress progress_;
+  uint64_t bytesTotal_ = 0;
 };
 
 }  // namespace tlq
