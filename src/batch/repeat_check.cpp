@@ -12,7 +12,8 @@ namespace {
 constexpr size_t kFirstSlots = 1024;
 
 // The table is rebuilt when more than 3/4 of its slots are taken, and made
-// big enough that what stays takes at most 3/8.
+// big enough that what stays takes at most half (twice the size when it was
+// full of lines held).
 bool crowded(size_t used, size_t slots) { return used * 4 > slots * 3; }
 
 }  // namespace
@@ -86,7 +87,7 @@ size_t RepeatCheck::held() const {
 void RepeatCheck::rebuild() {
   const size_t live = held();
   size_t size = kFirstSlots;
-  while (crowded(live * 2, size)) size *= 2;
+  while (live * 2 > size) size *= 2;
   std::vector<Slot> old(size);
   old.swap(slots_);
   const size_t mask = size - 1;
