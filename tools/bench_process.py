@@ -214,15 +214,23 @@ def batch(program, generator, work, env, runs):
 
 def merge_figures(program, generator, work, env, runs):
     """--merge against --batch into CSV of the same recordings, in paired
-    runs: 1,000 recordings of 150 KB and 20 of 10 MB; and the merge's peak
+    runs: 1,000 recordings of 150 KB and 20 of 10 MB, as a campaign and all
+    of the same hours; and the merge's peak
     memory against its largest recording."""
     results = []
-    for name, count, kb in (("1000 x 150 KB", 1000, 150), ("20 x 10 MB", 20, 10_000)):
+    # A campaign: downloads one after another, each holding the previous
+    # one's last 100 entries again; and recordings all of the same hours,
+    # none letting another's lines go.
+    for name, count, kb, campaign in (("1000 x 150 KB", 1000, 150, True), ("20 x 10 MB", 20, 10_000, True),
+                                      ("1000 x 150 KB, overlapping", 1000, 150, False),
+                                      ("20 x 10 MB, overlapping", 20, 10_000, False)):
         folder = os.path.join(work, "campaign%d" % count)
         os.mkdir(folder)
+        entries = kb * 1000 // BYTES_PER_ENTRY
         for i in range(count):
-            subprocess.run([generator, "--entries", str(kb * 1000 // BYTES_PER_ENTRY), "--seed", str(3000 + i),
-                            os.path.join(folder, "r%04d.tlq" % i)], check=True)
+            shape = ["--seed", "3000", "--start", str(i * (entries - 100))] if campaign else ["--seed", str(3000 + i)]
+            subprocess.run([generator, "--entries", str(entries)] + shape + [os.path.join(folder, "r%04d.tlq" % i)],
+                           check=True)
         files = glob.glob(os.path.join(folder, "*.tlq"))
         size = sum(os.path.getsize(f) for f in files)
         largest = max(os.path.getsize(f) for f in files)

@@ -3,14 +3,21 @@
 // a field crew's files hold) or large ones for benchmarks.
 //
 //   gen_recording --sample OUT.tlq
-//   gen_recording --entries N [--seed S] [--all-tilts] [--fail-at K] OUT.tlq
+//   gen_recording --entries N [--seed S] [--start I] [--all-tilts] [--fail-at K] OUT.tlq
 //
+// --start I: the first entry is the I-th (from 0) of the seed's endless
+// recording: its stamp 0.2 s x I after 2026-11-17T09:00, and every entry
+// drawn from the seed and its own place alone, so that recordings of one
+// seed that overlap hold the same entries where they overlap, as the
+// downloads of one logger do. (The walk of --all-tilts goes on from entry to
+// entry all the same.)
 // --all-tilts: the second inclinometer is an rk unit throughout, and every rk
 // frame takes its accelerations from a walk through all 65,536 values, so
 // that about 26,300 entries meet each of them (as X or Y) at least once.
 // --fail-at K: entry K (from 0) holds an rk frame with a wrong header, on
 // which the conversion fails after writing the lines before it.
 
+#include <chrono>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -66,6 +73,13 @@ std::string sealed(std::string frame, bool corrupt) {
 class Generator {
  public:
   explicit Generator(uint32_t seed, bool allTilts = false) : rng_(seed), allTilts_(allTilts) {}
+
+  // The draws of the entry at `place` from now on: the seed's and the
+  // place's alone.
+  void drawFor(uint32_t seed, long place) {
+    std::seed_seq seq{seed, static_cast<uint32_t>(place), static_cast<uint32_t>(place >> 32)};
+    rng_.seed(seq);
+  }
 
   int uniform(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng_); }
   bool chance(double p) { return std::bernoulli_distribution(p)(rng_); }
@@ -177,10 +191,15 @@ std::string quoted(std::string_view s) {
   return q + '"';
 }
 
+// The stamp `tenthsOfSecond` after 2026-11-17T09:00, on the days after it too.
 std::string timestamp(long tenthsOfSecond) {
   char buf[64];
-  long s = tenthsOfSecond / 10;
-  std::snprintf(buf, sizeof buf, "2026-11-17T%02ld:%02ld:%02ld.%ld00", 9 + s / 3600, s / 60 % 60, s % 60,
+  long s = tenthsOfSecond / 10 + 9 * 3600;
+  const std::chrono::year_month_day day{std::chrono::sys_days{std::chrono::year{2026} / 11 / 17} +
+                                        std::chrono::days{s / 86400}};
+  s %= 86400;
+  std::snprintf(buf, sizeof buf, "%04d-%02u-%02uT%02ld:%02ld:%02ld.%ld00", static_cast<int>(day.year()),
+                static_cast<unsigned>(day.month()), static_cast<unsigned>(day.day()), s / 3600, s / 60 % 60, s % 60,
                 tenthsOfSecond % 10);
   return buf;
 }
@@ -221,7 +240,7 @@ const char* const kSpecials[] = {
 }  // namespace
 
 int main(int argc, char** argv) {
-  long entries = 0, failAt = -1;
+  long entries = 0, failAt = -1, start = -1;
   uint32_t seed = 20261117;
   bool sampleFile = false, allTilts = false;
   const char* out = nullptr;
@@ -229,12 +248,14 @@ int main(int argc, char** argv) {
     if (!std::strcmp(argv[i], "--sample")) sampleFile = true;
     else if (!std::strcmp(argv[i], "--entries") && i + 1 < argc) entries = std::atol(argv[++i]);
     else if (!std::strcmp(argv[i], "--seed") && i + 1 < argc) seed = static_cast<uint32_t>(std::atol(argv[++i]));
+    else if (!std::strcmp(argv[i], "--start") && i + 1 < argc) start = std::atol(argv[++i]);
     else if (!std::strcmp(argv[i], "--all-tilts")) allTilts = true;
     else if (!std::strcmp(argv[i], "--fail-at") && i + 1 < argc) failAt = std::atol(argv[++i]);
     else out = argv[i];
   }
-  if (!out || (!sampleFile && entries <= 0)) {
-    std::fputs("usage: gen_recording --sample OUT.tlq | --entries N [--seed S] [--all-tilts] [--fail-at K] OUT.tlq\n",
+  if (!out || (!sampleFile && entries <= 0) || (start >= 0 && sampleFile)) {
+    std::fputs("usage: gen_recording --sample OUT.tlq | --entries N [--seed S] [--start I] [--all-tilts] [--fail-at K] "
+               "OUT.tlq\n",
                stderr);
     return 2;
   }
@@ -253,7 +274,8 @@ int main(int argc, char** argv) {
   for (long i = 0; i < entries; ++i) {
     if (i > 0) std::fputs(",\n", f);
     bool placeSpecial = special < specialCount && i % 5 == 3;
-    std::string e = placeSpecial ? kSpecials[special++] : sample(g, i, sampleFile);
+    if (start >= 0) g.drawFor(seed, start + i);
+    std::string e = placeSpecial ? kSpecials[special++] : sample(g, start >= 0 ? start + i : i, sampleFile);
     if (i == failAt) e = R"({"inclino":{"raw":"8AIAAAAAAAAAAAAAAAAAAA==","timestamp":"2026-11-17T23:59:59.900"}})";
     std::fwrite(e.data(), 1, e.size(), f);
   }

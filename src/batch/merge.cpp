@@ -19,23 +19,6 @@ namespace tlq {
 
 namespace {
 
-// FNV-1a over the bytes: the second hash of a line, independent of the
-// library's.
-uint64_t fnv1a(std::string_view text) {
-  uint64_t h = 14695981039346656037ull;
-  for (char c : text) {
-    h ^= static_cast<unsigned char>(c);
-    h *= 1099511628211ull;
-  }
-  return h;
-}
-
-// Where a stamp at or after `next` stands, or one without a place in time:
-// it may come again in the next recording.
-bool mayComeAgain(const std::optional<StampTime>& stamp, const std::optional<StampTime>& next) {
-  return !next || !stamp || *stamp >= *next;
-}
-
 // A name with "/" between its folders, as a table's field shows it on every
 // system.
 std::string slashed(std::string name) {
@@ -49,25 +32,6 @@ double secondsSince(std::chrono::steady_clock::time_point start) {
 }
 
 }  // namespace
-
-bool RepeatCheck::repeated(std::string_view line, const std::optional<StampTime>& stamp) {
-  Key key{std::hash<std::string_view>{}(line), fnv1a(line)};
-  if (earlier_.count(key)) return true;
-  current_.emplace_back(key, stamp);
-  return false;
-}
-
-void RepeatCheck::recordingDone(const std::optional<StampTime>& next) {
-  if (next)
-    while (!byStamp_.empty() && byStamp_.top().first < *next) {
-      earlier_.erase(byStamp_.top().second);
-      byStamp_.pop();
-    }
-  for (const auto& [key, stamp] : current_)
-    if (mayComeAgain(stamp, next) && earlier_.emplace(key, stamp).second && stamp) byStamp_.emplace(*stamp, key);
-  current_.clear();
-  current_.shrink_to_fit();
-}
 
 Merge::Merge(std::vector<BatchItem> items, std::string out, const MergeSettings& settings)
     : out_(std::move(out)), settings_(settings) {

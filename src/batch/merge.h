@@ -9,14 +9,13 @@
 #include <exception>
 #include <functional>
 #include <optional>
-#include <queue>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "batch/find_recordings.h"
+#include "batch/repeat_check.h"
 #include "convert/convert.h"
 #include "reader/recording.h"
 #include "table/columns.h"
@@ -62,43 +61,6 @@ struct MergedRecording {
   State state = State::waiting;
   std::exception_ptr failure;  // why it failed: an Error
   std::optional<Salvage> salvaged;  // its text broke: what came before the fault
-};
-
-// Whether a line was written already from an earlier recording, in a few
-// bytes per line: two hashes of each line of the earlier recordings that can
-// still come again, those whose stamps are at or after the first stamp of the
-// recording now merged (and those without a stamp in time).
-class RepeatCheck {
- public:
-  // True when an earlier recording wrote `line`; else the line is noted as
-  // the current recording's, with its time stamp's place.
-  bool repeated(std::string_view line, const std::optional<StampTime>& stamp);
-
-  // The current recording is done: its lines join the earlier ones, and the
-  // lines before `next` (the next recording's first stamp) are let go.
-  void recordingDone(const std::optional<StampTime>& next);
-
-  size_t held() const { return earlier_.size() + current_.size(); }
-
- private:
-  struct Key {
-    uint64_t a = 0, b = 0;
-    bool operator==(const Key&) const = default;
-  };
-  struct KeyHash {
-    size_t operator()(const Key& k) const { return static_cast<size_t>(k.a); }
-  };
-  struct Later {
-    bool operator()(const std::pair<StampTime, Key>& x, const std::pair<StampTime, Key>& y) const {
-      return y.first < x.first;
-    }
-  };
-  // The earlier lines by key, and those with a stamp by their stamps, the
-  // earliest first: the next recordings' first stamps only rise, so each
-  // line is let go once, without a walk over those that stay.
-  std::unordered_map<Key, std::optional<StampTime>, KeyHash> earlier_;
-  std::priority_queue<std::pair<StampTime, Key>, std::vector<std::pair<StampTime, Key>>, Later> byStamp_;
-  std::vector<std::pair<Key, std::optional<StampTime>>> current_;
 };
 
 // How far a merge is, readable from any thread while it runs: its pass,
