@@ -17,6 +17,7 @@
 // --fail-at K: entry K (from 0) holds an rk frame with a wrong header, on
 // which the conversion fails after writing the lines before it.
 
+#include <cstdint>
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
@@ -76,7 +77,7 @@ class Generator {
 
   // The draws of the entry at `place` from now on: the seed's and the
   // place's alone.
-  void drawFor(uint32_t seed, long place) {
+  void drawFor(uint32_t seed, int64_t place) {
     std::seed_seq seq{seed, static_cast<uint32_t>(place), static_cast<uint32_t>(place >> 32)};
     rng_.seed(seq);
   }
