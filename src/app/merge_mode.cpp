@@ -12,6 +12,7 @@
 #include "app/dispatch.h"
 #include "app/log_file.h"
 #include "app/merge_progress.h"
+#include "app/work_thread.h"
 #include "app/options.h"
 #include "app/quality_text.h"
 #include "app/report.h"

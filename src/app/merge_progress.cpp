@@ -1,10 +1,6 @@
 #include "app/merge_progress.h"
 
 #include <algorithm>
-#include <condition_variable>
-#include <exception>
-#include <mutex>
-#include <thread>
 
 #include "app/batch_text.h"
 #include "error.h"
@@ -123,39 +119,6 @@ void MergeDisplay::clear(bool whole) {
   progress_.clear();
   if (dialog_ && whole) dialog_->update(kBar, kBar, what_, path_);
   dialog_.reset();
-}
-
-void runWithTicks(const std::function<void()>& work, const std::function<void()>& tick) {
-  std::exception_ptr failure;
-  std::mutex mutex;
-  std::condition_variable ended;
-  bool done = false;
-  const TraceFrame* caller = TraceFrame::top();
-  std::thread worker([&] {
-    TraceFrame::Continuation trace(caller);
-    try {
-      work();
-    } catch (const Error&) {
-      failure = std::current_exception();
-    } catch (const std::exception& e) {  // here, on the thread where its closed frames were noted
-      failure = std::make_exception_ptr(libraryFailure(e));
-    } catch (...) {
-      failure = std::current_exception();
-    }
-    {
-      std::lock_guard lock(mutex);
-      done = true;
-    }
-    ended.notify_all();
-  });
-  for (bool more = true; more;) {
-    tick();
-    std::unique_lock lock(mutex);
-    more = !ended.wait_for(lock, std::chrono::milliseconds(100), [&] { return done; });
-  }
-  tick();
-  worker.join();
-  if (failure) std::rethrow_exception(failure);
 }
 
 }  // namespace tlq

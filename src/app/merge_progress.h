@@ -52,8 +52,4 @@ class MergeDisplay {
   MergeProgress::Pass pass_ = MergeProgress::Pass::planning;
 };
 
-// Runs `work` on a thread of its own and `tick` on this one about ten times
-// a second until it ends; what `work` raises is raised here.
-void runWithTicks(const std::function<void()>& work, const std::function<void()>& tick);
-
 }  // namespace tlq

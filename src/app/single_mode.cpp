@@ -2,16 +2,13 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstdlib>
-#include <exception>
-#include <mutex>
 #include <optional>
-#include <thread>
 
 #include "app/batch_text.h"
 #include "app/dispatch.h"
 #include "app/progress_line.h"
+#include "app/work_thread.h"
 #include "convert/convert_workbook.h"
 #include "error.h"
 #include "platform/console.h"
@@ -115,39 +112,12 @@ SingleRun convertWithProgress(const std::string& path, bool workbook, const Time
 
   SingleRun run;
   run.window = control.window != nullptr;
-  std::exception_ptr failure;
-  std::mutex mutex;
-  std::condition_variable ended;
-  bool done = false;
-  const TraceFrame* caller = TraceFrame::top();
-  std::thread worker([&] {
-    TraceFrame::Continuation trace(caller);
-    try {
-      run.table = workbook ? mainConvertWorkbook(path, control, &run.counts) : mainConvert(path, control, &run.counts);
-    } catch (const Error&) {
-      failure = std::current_exception();
-    } catch (const std::exception& e) {  // here, on the thread where its closed frames were noted
-      failure = std::make_exception_ptr(libraryFailure(e));
-    } catch (...) {
-      failure = std::current_exception();
-    }
-    {
-      std::lock_guard lock(mutex);
-      done = true;
-    }
-    ended.notify_all();
-  });
-
   Display display(path, workbook);
   const uint64_t total = std::max<uint64_t>(pathInfo(path).size, 1);
   const double quiet = quietSeconds();
   const Clock::time_point start = Clock::now();
   std::optional<Clock::time_point> compressingSince;
-  for (;;) {
-    {
-      std::unique_lock lock(mutex);
-      if (ended.wait_for(lock, std::chrono::milliseconds(100), [&] { return done; })) break;
-    }
+  auto tick = [&] {
     FinishingWork::State last = finishing.state();
     if (since(start) >= quiet) {
       if (!last.started) {
@@ -173,18 +143,24 @@ SingleRun convertWithProgress(const std::string& path, bool workbook, const Time
       InterruptGuard::done();
       std::_Exit(interrupts.exitCode() ? interrupts.exitCode() : exitCancelled);
     }
+  };
+  try {
+    runWithTicks(
+        [&] {
+          run.table =
+              workbook ? mainConvertWorkbook(path, control, &run.counts) : mainConvert(path, control, &run.counts);
+        },
+        tick, false);
+  } catch (const ConversionCancelled&) {
+    display.clear();
+    run.stopped = interrupts.exitCode() ? interrupts.exitCode() : exitCancelled;
+    InterruptGuard::done();
+    return run;
+  } catch (...) {
+    display.clear();
+    throw;
   }
-  worker.join();
   display.clear();
-  if (failure) {
-    try {
-      std::rethrow_exception(failure);
-    } catch (const ConversionCancelled&) {
-      run.stopped = interrupts.exitCode() ? interrupts.exitCode() : exitCancelled;
-      InterruptGuard::done();
-      return run;
-    }
-  }
   InterruptGuard::done();
   return run;
 }

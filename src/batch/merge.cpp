@@ -238,6 +238,21 @@ void Merge::mergeRows(const std::atomic<bool>& cancel, const TimeStampZones* dat
   }
 }
 
+namespace {
+
+// OUT's folder made, and OUT refused at once where it could not be replaced
+// (not after the work).
+void prepareOut(const std::string& out) {
+  std::string folder = folderOf(linkTarget(out));
+  if (!folder.empty() && !makeFolders(folder)) {
+    std::string reason = lastSystemError();
+    throw IoError("cannot open: " + out).withReason(reason);
+  }
+  requireReplaceable(out);
+}
+
+}  // namespace
+
 bool Merge::writeCsv(const std::atomic<bool>& cancel) {
   TLQ_OP("writeMerge");
   std::vector<std::string> header = columns_.names();
@@ -247,12 +262,7 @@ bool Merge::writeCsv(const std::atomic<bool>& cancel) {
   size_t at = 0;
   bool reading = false;  // a failure now is the recording's, not OUT's
   try {
-    std::string folder = folderOf(linkTarget(out_));
-    if (!folder.empty() && !makeFolders(folder)) {
-      std::string reason = lastSystemError();
-      throw IoError("cannot open: " + out_).withReason(reason);
-    }
-    TLQ_AT(requireReplaceable(out_));  // at once, not after the work
+    TLQ_AT(prepareOut(out_));
     files.emplace(out_, makeHeader(format) + "\r\n", settings_.splitRows);
     LineBlock out;
     const MergedRecording* named = nullptr;
@@ -298,12 +308,7 @@ bool Merge::writeWorkbook(const std::atomic<bool>& cancel) {
   size_t at = 0;
   bool reading = false;  // a failure now is the recording's, not OUT's
   try {
-    std::string folder = folderOf(linkTarget(out_));
-    if (!folder.empty() && !makeFolders(folder)) {
-      std::string reason = lastSystemError();
-      throw IoError("cannot open: " + out_).withReason(reason);
-    }
-    TLQ_AT(requireReplaceable(out_));  // at once, not after the work
+    TLQ_AT(prepareOut(out_));
     TableFiles files = TLQ_AT(TableFiles(out_, "", 0));
     WorkbookSettings settings;
     settings.sheetRows = workbookSheetRows();
