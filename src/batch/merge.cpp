@@ -145,11 +145,15 @@ void Merge::failed(MergedRecording* recording, std::exception_ptr failure) {
   recording->failure = failure;
 }
 
-void Merge::refuseRecordings(const std::vector<std::string>& parts) const {
-  for (const std::string& part : parts) {
+void Merge::putInPlace(TableFiles& files, const std::atomic<bool>& cancel) {
+  for (const std::string& part : files.parts()) {
     std::string recording = recordingAt(part);
     if (!recording.empty()) throw IoError("cannot open: " + part + " (it is the recording " + recording + ")");
   }
+  if (cancel.load()) throw ConversionCancelled();
+  files.commit();
+  parts_ = files.parts();
+  swept_ = files.swept();
 }
 
 void Merge::mergeRows(const std::atomic<bool>& cancel, const TimeStampZones* dateTimes, size_t& at, bool& reading,
@@ -288,11 +292,7 @@ bool Merge::writeCsv(const std::atomic<bool>& cancel) {
           reading = true;
         }));
     TLQ_AT(files->finish());
-    TLQ_AT(refuseRecordings(files->parts()));
-    if (cancel.load()) throw ConversionCancelled();
-    TLQ_AT(files->commit());
-    parts_ = files->parts();
-    swept_ = files->swept();
+    TLQ_AT(putInPlace(*files, cancel));
     return true;
   } catch (const ConversionCancelled&) {
     if (at < recordings_.size()) recordings_[at].state = MergedRecording::State::cancelled;
@@ -367,11 +367,7 @@ bool Merge::writeWorkbook(const std::atomic<bool>& cancel) {
     progress_.pass = MergeProgress::Pass::compressing;
     TLQ_AT(book.finishWithSheet([&](Book& sheets) { writeMergedSheet(sheets, list, zones_); },
                                 [&](uint64_t bytes, double seconds) { progress_.finishing.start(file, bytes, seconds); }));
-    TLQ_AT(refuseRecordings(files.parts()));
-    if (cancel.load()) throw ConversionCancelled();
-    TLQ_AT(files.commit());
-    parts_ = files.parts();
-    swept_ = files.swept();
+    TLQ_AT(putInPlace(files, cancel));
     return true;
   } catch (const ConversionCancelled&) {
     if (at < recordings_.size()) recordings_[at].state = MergedRecording::State::cancelled;

@@ -26,6 +26,8 @@
 
 namespace tlq {
 
+class TableFiles;
+
 struct MergeSettings {
   char listSeparator = ',';
   char decimalSeparator = '.';
@@ -127,8 +129,9 @@ class Merge {
                  const std::function<void(const MergedRecording&, const RowBlock&, size_t, const std::vector<size_t>&,
                                           const std::string&)>& row,
                  const std::function<void()>& blockDone);
-  // A part about to go in must not be a recording.
-  void refuseRecordings(const std::vector<std::string>& parts) const;
+  // OUT's parts put in place, once none of them is a recording and no stop
+  // has come.
+  void putInPlace(TableFiles& files, const std::atomic<bool>& cancel);
 
   std::vector<MergedRecording> recordings_;
   std::string out_;
