@@ -69,6 +69,12 @@ bool digits(std::string_view text, size_t& p, size_t n, unsigned& value) {
   return true;
 }
 
+bool twoDigits(const char* p, unsigned& value) {
+  const unsigned tens = static_cast<unsigned char>(p[0]) - '0', ones = static_cast<unsigned char>(p[1]) - '0';
+  value = tens * 10 + ones;
+  return tens <= 9 && ones <= 9;
+}
+
 bool expect(std::string_view text, size_t& p, char c) {
   if (p >= text.size() || text[p] != c) return false;
   ++p;
@@ -77,20 +83,35 @@ bool expect(std::string_view text, size_t& p, char c) {
 
 }  // namespace
 
-std::optional<IsoDateTime> parseIsoDateTime(std::string_view text) {
+namespace {
+
+// The date and the 'T' or space after it: its day number (days since
+// 1899-12-30), or nothing.
+std::optional<int64_t> readDate(std::string_view text) {
   size_t p = 0;
-  unsigned year, month, day, hour, minute, second;
+  unsigned year, month, day;
   if (!digits(text, p, 4, year) || !expect(text, p, '-') || !digits(text, p, 2, month) || !expect(text, p, '-') ||
       !digits(text, p, 2, day))
     return std::nullopt;
   if (p >= text.size() || (text[p] != 'T' && text[p] != ' ')) return std::nullopt;
-  ++p;
-  if (!digits(text, p, 2, hour) || !expect(text, p, ':') || !digits(text, p, 2, minute) || !expect(text, p, ':') ||
-      !digits(text, p, 2, second))
+  if (month < 1 || month > 12 || day < 1 || day > daysInMonth(year, month)) return std::nullopt;
+  return daysFromCivil(year, month, day) - kSerialEpoch;
+}
+
+constexpr size_t kDateLength = 11;  // "YYYY-MM-DDT"
+
+// The rest of a stamp, after the date's kDateLength characters, on the day
+// `day`.
+std::optional<IsoDateTime> readTimeOfDay(std::string_view text, int64_t day) {
+  // "hh:mm:ss", in place.
+  constexpr size_t kTimeEnd = kDateLength + 8;
+  if (text.size() < kTimeEnd || text[kDateLength + 2] != ':' || text[kDateLength + 5] != ':') return std::nullopt;
+  unsigned hour, minute, second;
+  if (!twoDigits(text.data() + kDateLength, hour) || !twoDigits(text.data() + kDateLength + 3, minute) ||
+      !twoDigits(text.data() + kDateLength + 6, second))
     return std::nullopt;
-  if (month < 1 || month > 12 || day < 1 || day > daysInMonth(year, month) || hour > 23 || minute > 59 ||
-      second > 59)
-    return std::nullopt;
+  size_t p = kTimeEnd;
+  if (hour > 23 || minute > 59 || second > 59) return std::nullopt;
   int64_t nanos = 0;
   if (p < text.size() && (text[p] == '.' || text[p] == ',')) {
     ++p;
@@ -118,11 +139,30 @@ std::optional<IsoDateTime> parseIsoDateTime(std::string_view text) {
     }
     if (p != text.size()) return std::nullopt;
   }
-  result.day = daysFromCivil(year, month, day) - kSerialEpoch;
+  result.day = day;
   result.nanoseconds = ((hour * 60 + minute) * 60 + second) * int64_t{1'000'000'000} + nanos;
   if (!shown(result.day, result.nanoseconds)) return std::nullopt;
   result.serial = serialOf(result.day, result.nanoseconds);
   return result;
+}
+
+}  // namespace
+
+std::optional<IsoDateTime> parseIsoDateTime(std::string_view text) {
+  std::optional<int64_t> day = readDate(text);
+  if (!day) return std::nullopt;
+  return readTimeOfDay(text, *day);
+}
+
+std::optional<IsoDateTime> StampReader::read(std::string_view text) {
+  if (!(text.size() > kDateLength && known_ && text.compare(0, kDateLength, date_, kDateLength) == 0)) {
+    std::optional<int64_t> day = readDate(text);
+    if (!day) return std::nullopt;
+    text.copy(date_, kDateLength);
+    day_ = *day;
+    known_ = true;
+  }
+  return readTimeOfDay(text, day_);
 }
 
 std::optional<double> utcSerial(const IsoDateTime& time) {

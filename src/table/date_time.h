@@ -32,6 +32,19 @@ struct IsoDateTime {
 // 9999-12-31 23:59:59.999.
 std::optional<IsoDateTime> parseIsoDateTime(std::string_view text);
 
+// Reads time stamps one after another as parseIsoDateTime does, the date
+// of a stamp that has the date of the last one read compared instead of
+// read again (most of a recording's stamps).
+class StampReader {
+ public:
+  std::optional<IsoDateTime> read(std::string_view text);
+
+ private:
+  char date_[11] = {};  // the last date read, with the 'T' or space after it
+  int64_t day_ = 0;
+  bool known_ = false;
+};
+
 // The day number of the same time in UTC; nothing when it has no zone or
 // falls outside what a workbook shows.
 std::optional<double> utcSerial(const IsoDateTime& time);

@@ -49,6 +49,30 @@ TEST(IsoDateTime, AnythingElseIsNoDateTime) {
     EXPECT_FALSE(parseIsoDateTime(text)) << text;
 }
 
+// The reader that compares a date it has read before gives what reading
+// each stamp afresh gives, whatever came before: the same date with any
+// time, a valid date then an invalid one of the same length, a date beside
+// the same date with the other separator, texts that are no stamps.
+TEST(IsoDateTime, StampsReadOneAfterAnotherAsEachAlone) {
+  const char* texts[] = {"2024-05-03T10:00:00",      "2024-05-03T10:00:00.5",  "2024-05-03T23:59:59.999+02:00",
+                         "2024-05-03T24:00:00",      "2024-05-03T",            "2024-05-03T10:00",
+                         "2024-05-03 10:00:00",      "2024-05-03T10:00:01",    "2024-05-04T00:00:00",
+                         "2024-02-30T10:00:00",      "2024-05-04T00:00:01Z",   "",
+                         "2024-05-04T00:00:02-00:00", "9999-12-31T23:59:59.999", "9999-12-31T23:59:59.9991",
+                         "2024-05-04x00:00:00",      "2024-05-04T00:00:03",    "2023-02-29T00:00:00",
+                         "2024-02-29T00:00:00",      "2024-02-29T12:00:00,25-0530"};
+  StampReader reader;
+  for (const char* text : texts) {
+    std::optional<IsoDateTime> alone = parseIsoDateTime(text), read = reader.read(text);
+    ASSERT_EQ(read.has_value(), alone.has_value()) << text;
+    if (!alone) continue;
+    EXPECT_EQ(read->day, alone->day) << text;
+    EXPECT_EQ(read->nanoseconds, alone->nanoseconds) << text;
+    EXPECT_EQ(read->serial, alone->serial) << text;
+    EXPECT_EQ(read->offsetMinutes, alone->offsetMinutes) << text;
+  }
+}
+
 TEST(IsoDateTime, ZoneNames) {
   EXPECT_EQ(zoneName(0), "UTC");
   EXPECT_EQ(zoneName(120), "UTC+02:00");

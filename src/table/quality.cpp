@@ -18,6 +18,8 @@ __int128 instantOf(const IsoDateTime& time) {
   return at;
 }
 
+bool isNumber(const Cell& cell, double value) { return cell.kind == CellKind::number && cell.number == value; }
+
 // A difference of more than 1.5 intervals, the interval given twice over
 // (the median of an even count is half a nanosecond's multiple).
 bool isGap(int64_t nanoseconds, int64_t twiceInterval) {
@@ -102,6 +104,7 @@ QualityMeter::QualityMeter(const TableColumns& columns) : stampColumn_(columns.a
     Group& group = groups_[static_cast<size_t>(layout.group)];
     group.raw = columns.at(layout.raw);
     if (group.raw == kAbsent) continue;
+    active_[activeGroups_++] = static_cast<uint8_t>(layout.group);
     group.sentinelPair = layout.sentinelPair;
     group.valueCount = layout.count;
     for (size_t k = 0; k < layout.count; ++k) {
@@ -122,6 +125,7 @@ void QualityMeter::clear() {
   first_.reset();
   last_.reset();
   lastText_.clear();
+  stamps_ = StampReader();
   differences_.clear();
   lastDifference_ = 0;
   lastCount_ = nullptr;
@@ -141,17 +145,18 @@ void QualityMeter::add(const RowBlock& rows) {
 
 void QualityMeter::addRow(const RowBlock& rows, size_t row) {
   ++lines_;
-  const Cell& stamp = rows.cell(row, stampColumn_);
+  const Cell* cells = &rows.cell(row, 0);
+  const Cell& stamp = cells[stampColumn_];
   std::optional<IsoDateTime> time;
   std::string_view text;
   if (stamp.kind == CellKind::text || stamp.kind == CellKind::dateTime) {
     text = rows.textOf(stamp);
-    time = parseIsoDateTime(text);
+    time = stamps_.read(text);
   }
   if (!time) {
     ++withoutStamp_;
   } else {
-    Stamp now{*time, instantOf(*time), lines_};
+    const Stamp now{*time, instantOf(*time), lines_};
     if (last_)
       step(*last_, lastText_, now);
     else
@@ -159,32 +164,32 @@ void QualityMeter::addRow(const RowBlock& rows, size_t row) {
     last_ = now;
     lastText_.assign(text);  // within the capacity it has after the first
   }
-  for (Group& group : groups_) {
-    if (group.raw == kAbsent || rows.cell(row, group.raw).kind == CellKind::empty) continue;
+  for (size_t g = 0; g < activeGroups_; ++g) {
+    Group& group = groups_[active_[g]];
+    if (cells[group.raw].kind == CellKind::empty) continue;
     group.present = true;
-    double values[4] = {0, 0, 0, 0};
-    for (size_t k = 0; k < group.valueCount; ++k) {
-      const Cell& cell = rows.cell(row, group.values[k]);
-      values[k] = cell.kind == CellKind::number ? cell.number : std::numeric_limits<double>::quiet_NaN();
+    // The inclinometer's decoder marks an unreadable Y line with the pair
+    // (-999.0, -999.0); a force or elastometer of -999.0 is a reading.
+    if (group.sentinelPair && isNumber(cells[group.values[0]], -999.0) && isNumber(cells[group.values[1]], -999.0)) {
+      ++group.unreadable;
+      continue;
     }
-    // The inclinometer's decoder marks an unreadable Y line so; a force or
-    // elastometer of -999.0 is a reading.
-    const bool sentinel = group.sentinelPair && values[0] == -999.0 && values[1] == -999.0;
-    bool unreadable = sentinel;
+    // Any value column without a number makes the line unreadable; those
+    // with one are readings all the same.
+    bool unreadable = false;
     for (size_t k = 0; k < group.valueCount; ++k) {
-      double v = values[k];
-      if (std::isnan(v)) {
+      const Cell& cell = cells[group.values[k]];
+      if (cell.kind != CellKind::number || std::isnan(cell.number)) {
         unreadable = true;
         continue;
       }
-      if (sentinel) continue;
       Range& range = ranges_[group.ranges[k]];
-      if (range.readings == 0 || v < range.least) range.least = v;
-      if (range.readings == 0 || v > range.greatest) range.greatest = v;
-      range.sum += v;
+      range.least = std::min(range.least, cell.number);
+      range.greatest = std::max(range.greatest, cell.number);
+      range.sum += cell.number;
       ++range.readings;
     }
-    if (unreadable) ++group.unreadable;
+    group.unreadable += unreadable;
   }
 }
 
@@ -262,9 +267,8 @@ void QualityMeter::append(const QualityMeter& next) {
   for (size_t r = 0; r < ranges_.size(); ++r) {
     Range& range = ranges_[r];
     const Range& more = next.ranges_[r];
-    if (more.readings == 0) continue;
-    if (range.readings == 0 || more.least < range.least) range.least = more.least;
-    if (range.readings == 0 || more.greatest > range.greatest) range.greatest = more.greatest;
+    range.least = std::min(range.least, more.least);
+    range.greatest = std::max(range.greatest, more.greatest);
     range.sum += more.sum;
     range.readings += more.readings;
   }
@@ -308,8 +312,12 @@ QualityFigures QualityMeter::figures(std::optional<int64_t> intervalNanoseconds)
   for (size_t g = 0; g < kSensorGroups; ++g)
     if (groups_[g].present) f.unreadable[g] = groups_[g].unreadable;
   for (const Range& range : ranges_) {
-    ColumnRange out{range.column, range.readings, range.least, range.greatest, 0};
-    if (range.readings > 0) out.mean = range.sum / static_cast<double>(range.readings);
+    ColumnRange out{range.column, range.readings, 0, 0, 0};
+    if (range.readings > 0) {
+      out.least = range.least;
+      out.greatest = range.greatest;
+      out.mean = range.sum / static_cast<double>(range.readings);
+    }
     f.columns.push_back(out);
   }
   const bool twoStamps = lines_ - withoutStamp_ >= 2;

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -139,7 +140,8 @@ class QualityMeter {
   struct Range {
     size_t column;
     uint64_t readings = 0;
-    double least = 0, greatest = 0, sum = 0;
+    double least = std::numeric_limits<double>::infinity(), greatest = -std::numeric_limits<double>::infinity();
+    double sum = 0;
   };
 
   void addRow(const RowBlock& rows, size_t row);
@@ -152,11 +154,14 @@ class QualityMeter {
 
   size_t stampColumn_;
   std::array<Group, kSensorGroups> groups_;
+  std::array<uint8_t, kSensorGroups> active_{};  // the groups the table has columns for
+  size_t activeGroups_ = 0;
   std::vector<Range> ranges_;  // the value columns', in table order
 
   uint64_t lines_ = 0, dropped_ = 0, withoutStamp_ = 0, notAfter_ = 0, firstNotAfter_ = 0;
   std::optional<Stamp> first_, last_;
   std::string lastText_;  // the last stamp as written (its capacity kept)
+  StampReader stamps_;
   std::unordered_map<int64_t, uint64_t> differences_;  // positive, in nanoseconds: how often
   int64_t lastDifference_ = 0;
   uint64_t* lastCount_ = nullptr;  // differences_[lastDifference_], for a run of equal ones
