@@ -24,7 +24,7 @@ BatchResult Batch::check(size_t i, unsigned threads, const std::atomic<bool>& ca
     control.salvage = settings_.salvage;
     RecordingTable table = TLQ_AT(RecordingTable(item.path, control));
     result.salvaged = table.recording().salvaged();
-    TLQ_AT(table.convertRows(nullptr, control, [&](RowBlock& rows) {
+    TLQ_AT(table.measureRows(control, [&](RowBlock& rows) {
       result.lines += rows.rows();
       result.dropped += rows.dropped;
       result.outside += rows.outside;

@@ -57,14 +57,18 @@ struct Columns {
 
 enum class CrcRule { dropOnBadCrc, keepDq7 };
 
+// What a frame's record becomes in its raw cell: JSON (a workbook's), the
+// field a CSV table writes, or no text at all (rows that are only measured).
+enum class RecordForm { json, csvField, none };
+
 // Turns entries into rows of typed cells.
 class EntryConverter {
  public:
   // Time stamps that `dateTimes` takes for date-times become date-time
-  // cells; without it every time stamp is text. For a CSV table, a frame's
-  // record is made as the field it is written as.
-  EntryConverter(const Columns& columns, const TimeStampZones* dateTimes, bool forCsv)
-      : columns_(columns), dateTimes_(dateTimes), forCsv_(forCsv) {}
+  // cells; without it every time stamp is text. A frame's record is made in
+  // the form given.
+  EntryConverter(const Columns& columns, const TimeStampZones* dateTimes, RecordForm form)
+      : columns_(columns), dateTimes_(dateTimes), form_(form) {}
 
   // Appends the entry's row to `rows`, or counts it dropped for a failed
   // CRC; no row for an entry that fails.
@@ -151,7 +155,7 @@ class EntryConverter {
         break;
       }
     }
-    rows.setTextFrom(cols.raw, start, forCsv_ && type != InclinoType::inclinoText);
+    rows.setTextFrom(cols.raw, start, form_ == RecordForm::csvField && type != InclinoType::inclinoText);
     rows.setNumber(cols.x, roundTo3(x));
     rows.setNumber(cols.y, roundTo3(y));
     return true;
@@ -159,9 +163,9 @@ class EntryConverter {
 
   template <typename Record>
   void putRecord(const Record& record, std::string& text) const {
-    if (forCsv_)
+    if (form_ == RecordForm::csvField)
       toCsvField(record, text);
-    else
+    else if (form_ == RecordForm::json)
       toJson(record, text);
   }
 
@@ -193,7 +197,7 @@ class EntryConverter {
 
   const Columns& columns_;
   const TimeStampZones* dateTimes_;
-  bool forCsv_;
+  RecordForm form_;
   PatternScratch patternScratch_;  // for the decoders' patterns, on this converter's thread
 };
 
@@ -207,7 +211,7 @@ const TimeWindow* windowOf(const ConversionControl& control) {
 class LineMaker {
  public:
   LineMaker(const Columns& columns, const TableColumns& table, const CsvFormat& format, const TimeWindow* window)
-      : converter_(columns, nullptr, true), format_(format), table_(table), row_(format.header.size()),
+      : converter_(columns, nullptr, RecordForm::csvField), format_(format), table_(table), row_(format.header.size()),
         window_(window), stamp_(columns.timestamp) {}
 
   // The lines take about one and a half times the entries' text.
@@ -246,8 +250,9 @@ class LineMaker {
 // and forgotten.
 class RowMaker {
  public:
-  RowMaker(const Columns& columns, const TimeStampZones* dateTimes, const TimeWindow* window, bool forCsv = false)
-      : converter_(columns, dateTimes, forCsv), columns_(columns.count), window_(window), stamp_(columns.timestamp) {}
+  RowMaker(const Columns& columns, const TimeStampZones* dateTimes, const TimeWindow* window,
+           RecordForm form = RecordForm::json)
+      : converter_(columns, dateTimes, form), columns_(columns.count), window_(window), stamp_(columns.timestamp) {}
 
   void prepare(RowBlock& rows, size_t) {
     if (rows.columns() != columns_) rows = RowBlock(columns_);
@@ -407,12 +412,27 @@ void RecordingTable::convertRows(const TimeStampZones* dateTimes, const Conversi
 void RecordingTable::convertCsvRows(const ConversionControl& control,
                                     const std::function<void(RowBlock&)>& take) const {
   Columns columns(table_);
-  convertEntries<RowBlock>(recording_, control, [&] { return RowMaker(columns, nullptr, windowOf(control), true); }, take);
+  convertEntries<RowBlock>(
+      recording_, control, [&] { return RowMaker(columns, nullptr, windowOf(control), RecordForm::csvField); }, take);
+}
+
+void RecordingTable::measureRows(const ConversionControl& control, const std::function<void(RowBlock&)>& take) const {
+  Columns columns(table_);
+  quality_.clear();
+  std::function<void(RowBlock&)> measured = [&](RowBlock& rows) {
+    quality_.add(rows);
+    take(rows);
+  };
+  vouched(recording_, [&] {
+    convertEntries<RowBlock>(
+        recording_, control, [&] { return RowMaker(columns, nullptr, windowOf(control), RecordForm::none); },
+        measured);
+  });
 }
 
 std::optional<std::string> RecordingTable::firstTimeStamp(const ConversionControl& control) const {
   Columns columns(table_);
-  EntryConverter converter(columns, nullptr, true);
+  EntryConverter converter(columns, nullptr, RecordForm::csvField);
   RowBlock row(columns.count);
   std::optional<std::string> stamp;
   struct Found {};  // ends the walk: no failure
