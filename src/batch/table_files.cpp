@@ -101,6 +101,15 @@ void TableFiles::startPart() {
 }
 
 void TableFiles::put(const LineBlock& lines) {
+  try {
+    write(lines);
+  } catch (...) {
+    torn_ = true;  // what reached the file is not known: never a table
+    throw;
+  }
+}
+
+void TableFiles::write(const LineBlock& lines) {
   if (splitRows_ == 0) {
     file_->write(lines.text);
     return;
@@ -119,7 +128,13 @@ void TableFiles::put(const LineBlock& lines) {
 }
 
 void TableFiles::finish() {
-  if (file_) file_->close();
+  try {
+    if (file_) file_->close();
+  } catch (...) {
+    torn_ = true;
+    file_.reset();
+    throw;
+  }
   file_.reset();
 }
 
@@ -156,6 +171,7 @@ void TableFiles::makeDurable() {
   for (const std::string& temp : temps_) {
     if (!syncFile(temp)) {
       std::string reason = lastSystemError();
+      torn_ = true;
       throw IoError("cannot write string to file").withReason(reason);
     }
   }
@@ -233,8 +249,11 @@ void TableFiles::commitLocked() {
 }
 
 void TableFiles::commitPartial(const std::string& recording) {
-  if (file_) file_->abandon();
+  if (file_ && !file_->abandon()) torn_ = true;
   file_.reset();
+  // Lines that did not all reach the disk (a full disk, a failing write)
+  // are no table: the older one stays, and the temporary files go.
+  if (torn_) return;
   try {
     PathInfo info = pathInfo(recording);
     for (const std::string& temp : temps_)

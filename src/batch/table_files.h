@@ -105,8 +105,10 @@ class TableFiles {
 
   // For a conversion that failed: what was written of the table (its lines
   // up to the failure) goes in as it is, dated as datePartialTable dates it,
-  // so that no --update takes it for the recording's whole table. Raises
-  // nothing: the failure that brought it here is the one to tell.
+  // so that no --update takes it for the recording's whole table; unless a
+  // write of the table failed (a full disk): then nothing goes in and an
+  // older table stays as it was. Raises nothing: the failure that brought
+  // it here is the one to tell.
   void commitPartial(const std::string& recording);
 
   // The files of ours that runs stopped before they could remove them left
@@ -117,6 +119,7 @@ class TableFiles {
   std::vector<std::string> folders() const;
 
  private:
+  void write(const LineBlock& lines);
   void startPart();
   void sweep();
   std::string putBack(size_t asideUpTo, size_t inFrom);
@@ -131,6 +134,7 @@ class TableFiles {
   std::vector<FileHold> holds_, asideHolds_;
   std::vector<std::string> swept_;
   bool committed_ = false, durable_ = false;
+  bool torn_ = false;  // a write of the parts failed: what they hold is not known
 };
 
 }  // namespace tlq

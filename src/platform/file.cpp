@@ -52,11 +52,12 @@ void OutputFile::close() {
   if (!ok) throw IoError("cannot write string to file").withReason(reason).withPath(path_);
 }
 
-void OutputFile::abandon() {
-  if (handle_ == -1) return;
-  flush();
-  file_ops::close(handle_);
+bool OutputFile::abandon() {
+  if (handle_ == -1) return true;
+  const bool flushed = flush();
+  const bool closed = file_ops::close(handle_);
   handle_ = -1;
+  return flushed && closed;
 }
 
 bool OutputFile::flush() {

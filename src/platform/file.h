@@ -75,8 +75,8 @@ class OutputFile {
   // the path, as above) when that fails. The file is closed either way.
   void close();
   // Flushes and closes on a way out that reports something else already:
-  // raises nothing.
-  void abandon();
+  // raises nothing. True when what it held reached the file.
+  bool abandon();
   // The name a failure to write names (Error::path): the file's own path,
   // or the table a temporary file is made for.
   void nameAs(std::string path) { path_ = std::move(path); }
