@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace tlq {
 
@@ -114,17 +115,24 @@ std::optional<IsoDateTime> readTimeOfDay(std::string_view text, int64_t day) {
   if (hour > 23 || minute > 59 || second > 59) return std::nullopt;
   int64_t nanos = 0;
   if (p < text.size() && (text[p] == '.' || text[p] == ',')) {
-    ++p;
-    size_t first = p;
-    for (int64_t scale = 100'000'000; p < text.size() && text[p] >= '0' && text[p] <= '9'; ++p, scale /= 10)
-      nanos += (text[p] - '0') * scale;
+    // Any length, read to the nanosecond.
+    static constexpr int64_t kScale[] = {1'000'000'000, 100'000'000, 10'000'000, 1'000'000, 100'000,
+                                         10'000,        1'000,       100,        10,        1};
+    const size_t first = ++p;
+    size_t read = 0;
+    for (; p < text.size() && static_cast<unsigned>(text[p] - '0') <= 9; ++p) {
+      if (read == 9) continue;
+      nanos = nanos * 10 + (text[p] - '0');
+      ++read;
+    }
     if (p == first) return std::nullopt;
+    nanos *= kScale[read];
   }
-  IsoDateTime result;
+  std::optional<int> offset;
   if (p < text.size()) {
     if (text[p] == 'Z') {
       ++p;
-      result.offsetMinutes = 0;
+      offset = 0;
     } else if (text[p] == '+' || text[p] == '-') {
       int sign = text[p++] == '-' ? -1 : 1;
       unsigned hours, minutes = 0;
@@ -135,15 +143,15 @@ std::optional<IsoDateTime> readTimeOfDay(std::string_view text, int64_t day) {
       }
       if (hours > 23 || minutes > 59) return std::nullopt;
       if (sign < 0 && hours == 0 && minutes == 0) return std::nullopt;  // "-00:00": no offset known
-      result.offsetMinutes = sign * static_cast<int>(hours * 60 + minutes);
+      offset = sign * static_cast<int>(hours * 60 + minutes);
     }
     if (p != text.size()) return std::nullopt;
   }
-  result.day = day;
-  result.nanoseconds = ((hour * 60 + minute) * 60 + second) * int64_t{1'000'000'000} + nanos;
-  if (!shown(result.day, result.nanoseconds)) return std::nullopt;
-  result.serial = serialOf(result.day, result.nanoseconds);
-  return result;
+  const int64_t nanoseconds = ((hour * 60 + minute) * 60 + second) * int64_t{1'000'000'000} + nanos;
+  if (!shown(day, nanoseconds)) return std::nullopt;
+  // Made whole at once: a time begun empty and filled in costs more than
+  // the reading of its text.
+  return IsoDateTime{day, nanoseconds, serialOf(day, nanoseconds), offset};
 }
 
 }  // namespace
@@ -155,7 +163,7 @@ std::optional<IsoDateTime> parseIsoDateTime(std::string_view text) {
 }
 
 std::optional<IsoDateTime> StampReader::read(std::string_view text) {
-  if (!(text.size() > kDateLength && known_ && text.compare(0, kDateLength, date_, kDateLength) == 0)) {
+  if (!(known_ && text.size() > kDateLength && std::memcmp(text.data(), date_, kDateLength) == 0)) {
     std::optional<int64_t> day = readDate(text);
     if (!day) return std::nullopt;
     text.copy(date_, kDateLength);

@@ -95,31 +95,26 @@ QualityMeter::QualityMeter(const TableColumns& columns) : stampColumn_(columns.a
        false},
       {SensorGroup::force, Column::forceRaw, {Column::forceKg}, 1, false},
   };
-  for (size_t i = 0; i < columns.size(); ++i) {
-    for (const Layout& layout : kLayouts)
-      for (size_t k = 0; k < layout.count; ++k)
-        if (columns[i] == layout.values[k]) ranges_.push_back({i});
-  }
+  // The value columns' ranges group by group, each group's in a row: the
+  // figures give them in table order.
   for (const Layout& layout : kLayouts) {
-    Group& group = groups_[static_cast<size_t>(layout.group)];
-    group.raw = columns.at(layout.raw);
-    if (group.raw == kAbsent) continue;
-    active_[activeGroups_++] = static_cast<uint8_t>(layout.group);
-    group.sentinelPair = layout.sentinelPair;
-    group.valueCount = layout.count;
+    const size_t raw = columns.at(layout.raw);
+    if (raw == kAbsent) continue;
+    GroupColumns& laid = layout_[groupsLaid_++];
+    laid.raw = static_cast<uint16_t>(raw);
+    laid.group = static_cast<uint8_t>(layout.group);
+    laid.sentinelPair = layout.sentinelPair;
+    laid.valueCount = static_cast<uint8_t>(layout.count);
+    laid.firstRange = static_cast<uint16_t>(ranges_.size());
     for (size_t k = 0; k < layout.count; ++k) {
-      group.values[k] = columns.at(layout.values[k]);
-      for (size_t r = 0; r < ranges_.size(); ++r)
-        if (ranges_[r].column == group.values[k]) group.ranges[k] = r;
+      laid.values[k] = static_cast<uint16_t>(columns.at(layout.values[k]));
+      ranges_.push_back({laid.values[k]});
     }
   }
 }
 
 void QualityMeter::clear() {
-  for (Group& group : groups_) {
-    group.present = false;
-    group.unreadable = 0;
-  }
+  groups_ = {};
   for (Range& range : ranges_) range = Range{range.column};
   lines_ = dropped_ = withoutStamp_ = notAfter_ = firstNotAfter_ = 0;
   first_.reset();
@@ -164,32 +159,35 @@ void QualityMeter::addRow(const RowBlock& rows, size_t row) {
     last_ = now;
     lastText_.assign(text);  // within the capacity it has after the first
   }
-  for (size_t g = 0; g < activeGroups_; ++g) {
-    Group& group = groups_[active_[g]];
-    if (cells[group.raw].kind == CellKind::empty) continue;
-    group.present = true;
+  Range* ranges = ranges_.data();
+  for (size_t g = 0; g < groupsLaid_; ++g) {
+    const GroupColumns at = layout_[g];
+    if (cells[at.raw].kind == CellKind::empty) continue;
+    GroupCounts& counts = groups_[at.group];
+    counts.present = true;
     // The inclinometer's decoder marks an unreadable Y line with the pair
     // (-999.0, -999.0); a force or elastometer of -999.0 is a reading.
-    if (group.sentinelPair && isNumber(cells[group.values[0]], -999.0) && isNumber(cells[group.values[1]], -999.0)) {
-      ++group.unreadable;
+    if (at.sentinelPair && isNumber(cells[at.values[0]], -999.0) && isNumber(cells[at.values[1]], -999.0)) {
+      ++counts.unreadable;
       continue;
     }
     // Any value column without a number makes the line unreadable; those
     // with one are readings all the same.
     bool unreadable = false;
-    for (size_t k = 0; k < group.valueCount; ++k) {
-      const Cell& cell = cells[group.values[k]];
-      if (cell.kind != CellKind::number || std::isnan(cell.number)) {
+    for (size_t k = 0; k < at.valueCount; ++k) {
+      const Cell& cell = cells[at.values[k]];
+      const double v = cell.number;
+      if (cell.kind != CellKind::number || std::isnan(v)) {
         unreadable = true;
         continue;
       }
-      Range& range = ranges_[group.ranges[k]];
-      range.least = std::min(range.least, cell.number);
-      range.greatest = std::max(range.greatest, cell.number);
-      range.sum += cell.number;
+      Range& range = ranges[at.firstRange + k];
+      range.least = std::min(range.least, v);
+      range.greatest = std::max(range.greatest, v);
+      range.sum += v;
       ++range.readings;
     }
-    group.unreadable += unreadable;
+    counts.unreadable += unreadable;
   }
 }
 
@@ -320,6 +318,8 @@ QualityFigures QualityMeter::figures(std::optional<int64_t> intervalNanoseconds)
     }
     f.columns.push_back(out);
   }
+  std::sort(f.columns.begin(), f.columns.end(),
+            [](const ColumnRange& a, const ColumnRange& b) { return a.column < b.column; });
   const bool twoStamps = lines_ - withoutStamp_ >= 2;
   std::optional<int64_t> twice;
   if (twoStamps) twice = intervalNanoseconds ? std::optional<int64_t>(*intervalNanoseconds * 2) : twiceMedian();

@@ -127,13 +127,18 @@ class QualityMeter {
     uint64_t toLine;
     int64_t nanoseconds;
   };
-  struct Group {
-    size_t raw = TableColumns::kAbsent;
-    std::array<size_t, 4> values{TableColumns::kAbsent, TableColumns::kAbsent, TableColumns::kAbsent,
-                                 TableColumns::kAbsent};
-    std::array<size_t, 4> ranges{};  // each value's range in ranges_
-    size_t valueCount = 0;
+  // Where a sensor group's cells stand, in 16 bits a place (a table has
+  // a few dozen columns): its raw payload, its value columns and where
+  // their ranges begin in ranges_.
+  struct GroupColumns {
+    uint16_t raw = 0;
+    std::array<uint16_t, 4> values{};
+    uint16_t firstRange = 0;  // of its values' ranges, one after another in ranges_
+    uint8_t valueCount = 0;
+    uint8_t group = 0;          // its SensorGroup
     bool sentinelPair = false;  // an inclinometer: (-999.0, -999.0) is no reading
+  };
+  struct GroupCounts {
     bool present = false;
     uint64_t unreadable = 0;
   };
@@ -153,10 +158,10 @@ class QualityMeter {
   std::optional<int64_t> twiceMedian() const;
 
   size_t stampColumn_;
-  std::array<Group, kSensorGroups> groups_;
-  std::array<uint8_t, kSensorGroups> active_{};  // the groups the table has columns for
-  size_t activeGroups_ = 0;
-  std::vector<Range> ranges_;  // the value columns', in table order
+  std::array<GroupColumns, kSensorGroups> layout_;  // the groups the table has columns for
+  size_t groupsLaid_ = 0;
+  std::array<GroupCounts, kSensorGroups> groups_;  // by SensorGroup
+  std::vector<Range> ranges_;  // the value columns', group by group
 
   uint64_t lines_ = 0, dropped_ = 0, withoutStamp_ = 0, notAfter_ = 0, firstNotAfter_ = 0;
   std::optional<Stamp> first_, last_;
