@@ -21,7 +21,6 @@ namespace tlq {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::fileExists;
 using testing::readFile;
 using testing::writeFile;
 
@@ -73,7 +72,8 @@ bool namespacesWork() {
 // command) runs on it. A line for each room: "KB[:INODES] whole" where the
 // command ended with 0 and the disk holds what the run with room left,
 // "KB[:INODES] kept" where it ended with 2, said "(No space left on device)"
-// and the disk holds what it held before; else what went wrong. The run
+// and where its report is, and the disk holds what it held before; else
+// what went wrong. The run
 // with room comes first, as "room whole", and leaves its files in `whole`.
 // Files whose names end in ".tlq" (links to the recordings) and the filler
 // are no OUT's.
@@ -98,7 +98,8 @@ std::string onAFullDisk(const std::string& disk, int megabytes, const std::strin
       "  (" + command + ") >\"$d.out\" 2>&1; rc=$?\n"
       "  if [ \"$room\" = room ]; then cp -a \"$d\"/. \"$whole\"/; rm -f \"$whole\"/*.tlq; fi\n"
       "  if [ $rc = 0 ] && same \"$whole\"; then verdict=whole\n"
-      "  elif [ $rc = 2 ] && grep -q '(No space left on device)' \"$d.out\" && same \"$older\"; then verdict=kept\n"
+      "  elif [ $rc = 2 ] && grep -q '(No space left on device) (report: ' \"$d.out\" && same \"$older\"; then\n"
+      "    verdict=kept\n"
       "  else verdict=\"exit $rc: $(head -c 600 \"$d.out\") $(head -c 600 \"$d.diff\")\"; fi\n"
       "  umount \"$d\"\n"
       "  echo \"$1 $verdict\"\n"
