@@ -275,13 +275,10 @@ TEST_F(MergeOnAFullDisk, SalvagedRecordingsGiveTheWholeTableOrTheOlderOne) {
 }
 
 // The single conversion's CSV beside a recording cut short, on a disk that
-// fills: the older table should stay as it was. It does not: the conversion
-// puts in what reached the disk before it filled (TableFiles::commitPartial,
-// as after a fault of the recording), which is an empty file where nothing
-// fit and a table cut in the middle of a line (a number cut short) where
-// part of it did. Disabled until the single conversion keeps the older table
-// when the table itself could not be written.
-TEST_F(MergeOnAFullDisk, DISABLED_TheSingleConversionsCsvOnAFullDiskKeepsTheOlderTable) {
+// fills: the older table stays as it was. (What reached the disk before it
+// filled is no table: an empty file where nothing fit, a line cut in a
+// number where part of it did.)
+TEST_F(MergeOnAFullDisk, TheSingleConversionsCsvOnAFullDiskKeepsTheOlderTable) {
   put("site/a cut.tlq", cutShort(0, 3000));
   writeFile(older + "/a cut.csv", "older\r\n");
   auto r = run({"--salvage", dir.file("site/a cut.tlq")});
