@@ -134,6 +134,50 @@ TEST_F(MergeRun, AFailingRecordingLeavesNoOutAndKeepsTheOlderOne) {
   EXPECT_EQ(leftovers(), std::vector<std::string>());
 }
 
+// The recordings are converted ahead of the one being written: a later one
+// that fails at once while a long earlier one is still being written is not
+// the failure told when the earlier one fails too, and fails the merge when
+// the earlier one is whole.
+TEST_F(MergeRun, TheFirstFailureInMergeOrderIsTheOneToldWhileLaterOnesAreAhead) {
+  const int longOne = 20000;
+  put("site/a.tlq", campaign(0, longOne, {}, "", 1, true, -1, longOne - 1));  // fails at its last entry
+  put("site/b.tlq", campaign(longOne, 30, {}, "", 1, true, -1, longOne + 1));  // at its second
+  put("site/c.tlq", campaign(longOne + 30, 30));
+  const std::string a = below(dir.file("site"), "a.tlq"), b = below(dir.file("site"), "b.tlq");
+  std::string out = dir.file("campaign.csv");
+  testing::writeFile(out, "older\r\n");
+  for (int round = 0; round < 3; ++round) {
+    auto r = merge({out, dir.file("site")});
+    EXPECT_EQ(r.exitCode, 2) << r.out << r.err;
+    EXPECT_NE(r.out.find("failed: " + a + ": "), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find(b), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(out + " not written (the older one is kept): 1 of 3 recordings failed"), std::string::npos)
+        << r.out;
+    EXPECT_EQ(readFile(out), "older\r\n");
+    EXPECT_EQ(leftovers(), std::vector<std::string>());
+  }
+  // The long one whole: the later failure, met long before the writer came
+  // to it, fails the merge, after the long one was merged.
+  put("site/a.tlq", campaign(0, longOne));
+  std::string log = dir.file("merge.log");
+  auto r = merge({"--log", log, out, dir.file("site")});
+  EXPECT_EQ(r.exitCode, 2) << r.out << r.err;
+  EXPECT_NE(r.out.find("merged: a.tlq: " + std::to_string(longOne) + " lines, 0 repeated lines left out"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("failed: " + b + ": "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(out + " not written (the older one is kept): 1 of 3 recordings failed"), std::string::npos)
+      << r.out;
+  EXPECT_EQ(readFile(out), "older\r\n");
+  // The log tells the same: the one after the failure was not merged.
+  std::vector<std::string> logged = linesOf(readFile(log));
+  ASSERT_EQ(logged.size(), 4u) << readFile(log);
+  EXPECT_NE(logged[1].find(";merged;"), std::string::npos) << logged[1];
+  EXPECT_NE(logged[2].find(";failed;"), std::string::npos) << logged[2];
+  EXPECT_NE(logged[3].find(";not merged;"), std::string::npos) << logged[3];
+  EXPECT_EQ(leftovers(), std::vector<std::string>());
+}
+
 TEST_F(MergeRun, SplitRowsGivesSeveralWholeParts) {
   put("site/a.tlq", campaign(0, 100));
   put("site/b.tlq", campaign(100, 100, {true, false}));

@@ -2,7 +2,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
 #include <functional>
+#include <mutex>
 #include <thread>
 
 #include "batch/table_files.h"
@@ -187,12 +191,7 @@ void Merge::mergeRows(const std::atomic<bool>& cancel, const TimeStampZones* dat
     std::vector<size_t> from(columns_.size());
     for (size_t i = 0; i < columns_.size(); ++i) from[i] = own.at(columns_[i]);
     const size_t stampColumn = own.at(Column::timestamp);
-    // The typed rows measure themselves (RecordingTable::quality); the CSV's
-    // are measured here.
-    std::optional<QualityMeter> meter;
-    if (!dateTimes) meter.emplace(own);
     auto rows = [&](RowBlock& block) {
-      if (meter) meter->add(block);
       for (size_t row = 0; row < block.rows(); ++row) {
         line.clear();
         makeLine(fields, block, row, from, line);
@@ -219,15 +218,12 @@ void Merge::mergeRows(const std::atomic<bool>& cancel, const TimeStampZones* dat
       r.dropped += block.dropped;
       r.outside += block.outside;
     };
-    if (dateTimes) {
-      // The workers wait for the workbook most of the time, each with a
-      // piece done: small pieces keep its memory low, as for --xlsx.
-      control.pieceBytes = 128 << 10;
-      TLQ_AT(table.convertRows(dateTimes, control, rows));
-    } else {
-      TLQ_AT(table.convertCsvRows(control, rows));
-    }
-    r.quality = (meter ? *meter : table.quality()).figures(settings_.intervalNanoseconds);
+    // The workers wait for the workbook most of the time, each with a piece
+    // done: small pieces keep its memory low, as for --xlsx.
+    control.pieceBytes = 128 << 10;
+    TLQ_AT(table.convertRows(dateTimes, control, rows));
+    // The typed rows measure themselves.
+    r.quality = table.quality().figures(settings_.intervalNanoseconds);
     TLQ_AT(table.recording().requireUnreplaced());
     std::optional<StampTime> next;
     if (at + 1 < recordings_.size() && recordings_[at + 1].firstStamp)
@@ -239,6 +235,320 @@ void Merge::mergeRows(const std::atomic<bool>& cancel, const TimeStampZones* dat
     progress_.mergedBytes += r.item.size;
     progress_.underWay.store(0);
     ++progress_.merged;
+  }
+}
+
+// The lines of a block of a recording's rows as the CSV merge writes them,
+// prepared on a worker: all of what the recordings before have no say in.
+struct PreparedLines {
+  LineBlock lines;  // each with "recording" in front; the block's entries dropped, lines outside
+  std::vector<RepeatCheck::LineKey> keys;        // of each line without "recording"
+  std::vector<std::optional<StampTime>> places;  // each line's stamp in time; none without a stamp
+  std::string stamps;                            // the lines' time stamps, one after another
+  std::vector<size_t> stampEnds;                 // just past each line's ("" for none)
+  uint64_t bytesDone = 0;  // of the recording converted before the block
+
+  size_t bytes() const {
+    constexpr size_t kPerLine =
+        2 * sizeof(size_t) + sizeof(RepeatCheck::LineKey) + sizeof(std::optional<StampTime>);
+    return lines.text.size() + stamps.size() + lines.ends.size() * kPerLine;
+  }
+  void clear() {
+    lines.clear();
+    keys.clear();
+    places.clear();
+    stamps.clear();
+    stampEnds.clear();
+    bytesDone = 0;
+  }
+};
+
+// A recording as a worker prepares it for the writer.
+struct PreparedRecording {
+  std::deque<PreparedLines> blocks;  // prepared, not yet written
+  size_t held = 0;                   // their bytes
+  bool finished = false;             // no block comes after those
+  std::exception_ptr failure;        // why it ended early: an Error, or ConversionCancelled
+  // Once it was read again: what it gives now.
+  bool opened = false;
+  std::optional<Salvage> salvaged;
+  std::optional<QualityFigures> quality;  // of its lines converted, once every one is
+  double seconds = 0;                     // on the worker
+};
+
+namespace {
+
+// Bytes of prepared lines a worker may keep waiting for the writer: beyond
+// them the workers wait, so that memory is bounded by the workers, not by the
+// campaign. Blocks are of kLinesPerWrite bytes of rows; a few dozen of them
+// keep the workers going while the writer catches up.
+constexpr size_t kPreparedPerWorker = 4 << 20;
+
+}  // namespace
+
+void Merge::prepareLines(size_t at, const CsvFormat& fields, const std::atomic<bool>& cancel,
+                         PreparedRecording& prepared, const std::function<void(PreparedLines&)>& give) const {
+  const MergedRecording& r = recordings_[at];
+  TLQ_OP("mergeRecording");
+  // One thread per recording: the workers convert several at once.
+  std::atomic<uint64_t> bytesDone{0};
+  ConversionControl control{1, &cancel, &bytesDone, true};
+  control.window = settings_.window;
+  control.salvage = settings_.salvage;
+  RecordingTable table = TLQ_AT(RecordingTable(r.item.path, control));
+  // Read again: what it gives now is what is merged.
+  prepared.salvaged = table.recording().salvaged();
+  prepared.opened = true;
+  const TableColumns& own = table.tableColumns();
+  if ((own.at(Column::inclino2Raw) != TableColumns::kAbsent) != r.inclino2 ||
+      (own.at(Column::elastoRaw) != TableColumns::kAbsent) != r.elasto)
+    throw recordingChanged(r.item.path);
+  std::vector<size_t> from(columns_.size());
+  for (size_t i = 0; i < columns_.size(); ++i) from[i] = own.at(columns_[i]);
+  const size_t stampColumn = own.at(Column::timestamp);
+  QualityMeter meter(own);
+  std::string name;  // its field "recording" and the separator after it
+  quoteString(fields, r.name, name);
+  name += fields.listSeparator;
+  PreparedLines lines;
+  auto rows = [&](RowBlock& block) {
+    meter.add(block);
+    LineBlock& out = lines.lines;
+    for (size_t row = 0; row < block.rows(); ++row) {
+      out.text += name;
+      const size_t start = out.text.size();
+      makeLine(fields, block, row, from, out.text);
+      lines.keys.push_back(RepeatCheck::keyOf(std::string_view(out.text).substr(start)));
+      out.text += "\r\n";
+      out.ends.push_back(out.text.size());
+      const Cell& stamp = block.cell(row, stampColumn);
+      if (stamp.kind == CellKind::empty) {
+        lines.places.emplace_back();
+      } else {
+        const std::string_view text = block.textOf(stamp);
+        lines.places.push_back(orderOf(text));
+        lines.stamps += text;
+      }
+      lines.stampEnds.push_back(lines.stamps.size());
+    }
+    out.dropped = block.dropped;
+    out.outside = block.outside;
+    lines.bytesDone = bytesDone.load(std::memory_order_relaxed);
+    give(lines);
+  };
+  TLQ_AT(table.convertCsvRows(control, rows));
+  prepared.quality = meter.figures(settings_.intervalNanoseconds);
+  TLQ_AT(table.recording().requireUnreplaced());
+}
+
+void Merge::mergeLines(const std::atomic<bool>& cancel, size_t& at, bool& reading,
+                       const std::function<void(const LineBlock&)>& put) {
+  // The workers' traces go on from this frame: it keeps its line while they
+  // run.
+  TLQ_OP("mergeRows");
+  // The fields of a line but "recording": what a repeat is told by.
+  const CsvFormat fields = newCsvFormat(columns_.names(), settings_.listSeparator, settings_.decimalSeparator);
+  progress_.pass = MergeProgress::Pass::merging;
+  const size_t count = recordings_.size();
+  if (at >= count) return;
+  std::vector<PreparedRecording> prepared(count);
+  // A thread is woken only when what it waits for may have come: the
+  // writer when the recording it is at has a block or its end, a worker when
+  // prepared lines were written or the writer moved on.
+  std::mutex mutex;
+  std::condition_variable ready, room;
+  size_t next = at;     // the recording a worker takes up next
+  size_t writing = at;  // the recording the writer is at
+  size_t held = 0;      // bytes prepared and not yet written, of every recording
+  bool stop = false;    // the writer is done or gave up
+  bool failedAhead = false;  // a recording failed: none after it is taken up
+  bool writerWaits = false;
+  unsigned workersWaiting = 0;
+  const unsigned threads =
+      static_cast<unsigned>(std::clamp<size_t>(count - at, 1, std::max(settings_.threads, 1u)));
+  const size_t budget = threads * kPreparedPerWorker;
+  // Blocks written, emptied, for the workers' next ones: their memory is
+  // reused instead of returned to the system and faulted in again.
+  std::vector<PreparedLines> spare;
+  const size_t spareAtMost = 4 * static_cast<size_t>(threads);
+  const TraceFrame* caller = TraceFrame::top();
+
+  auto worker = [&] {
+    TraceFrame::Continuation trace(caller);
+    for (;;) {
+      size_t i;
+      {
+        std::unique_lock lock(mutex);
+        auto mayTake = [&] { return stop || failedAhead || next == count || held < budget; };
+        if (!mayTake()) {
+          ++workersWaiting;
+          room.wait(lock, mayTake);
+          --workersWaiting;
+        }
+        if (stop || failedAhead || next == count) return;
+        i = next++;
+      }
+      PreparedRecording& p = prepared[i];
+      const auto start = std::chrono::steady_clock::now();
+      std::exception_ptr failure;
+      try {
+        prepareLines(i, fields, cancel, p, [&](PreparedLines& lines) {
+          bool wake;
+          {
+            std::unique_lock lock(mutex);
+            // The recording being written waits only for its own lines:
+            // the writer takes those next.
+            auto mayGive = [&] { return stop || (i == writing ? p.held : held) < budget; };
+            if (!mayGive()) {
+              ++workersWaiting;
+              room.wait(lock, mayGive);
+              --workersWaiting;
+            }
+            if (stop) throw ConversionCancelled();  // no failure: the writer is gone
+            const size_t bytes = lines.bytes();
+            p.held += bytes;
+            held += bytes;
+            p.blocks.push_back(std::move(lines));
+            lines.clear();
+            if (!spare.empty()) {
+              std::swap(lines, spare.back());
+              spare.pop_back();
+            }
+            wake = writerWaits && i == writing;
+          }
+          if (wake) ready.notify_one();
+        });
+      } catch (const ConversionCancelled&) {
+        failure = std::current_exception();
+      } catch (...) {
+        failure = handledFailure();
+      }
+      TraceFrame::forgetUnwound();
+      bool wake;
+      {
+        std::lock_guard lock(mutex);
+        p.seconds = secondsSince(start);
+        p.failure = failure;
+        p.finished = true;
+        failedAhead = failedAhead || failure;
+        wake = writerWaits && i == writing;
+      }
+      if (wake) ready.notify_one();
+    }
+  };
+
+  // Stops the workers and waits for them on every way out, errors included.
+  struct Crew {
+    std::vector<std::thread> threads;
+    std::mutex& mutex;
+    std::condition_variable& room;
+    bool& stop;
+    ~Crew() {
+      {
+        std::lock_guard lock(mutex);
+        stop = true;
+      }
+      room.notify_all();
+      for (std::thread& t : threads) t.join();
+    }
+  } crew{{}, mutex, room, stop};
+  crew.threads.reserve(threads);
+  try {
+    for (unsigned t = 0; t < threads; ++t) crew.threads.emplace_back(worker);
+  } catch (const std::system_error&) {  // no more threads: those started do the work
+    if (crew.threads.empty()) throw;
+  }
+
+  RepeatCheck repeats;
+  PreparedLines block;
+  for (; at < count; ++at) {
+    MergedRecording& r = recordings_[at];
+    PreparedRecording& p = prepared[at];
+    reading = true;
+    TLQ_OP("mergeRecording");
+    progress_.started.store(at);
+    progress_.underWay.store(0);
+    double seconds = 0;  // writing its lines
+    for (;;) {
+      bool wake;
+      {
+        std::unique_lock lock(mutex);
+        if (p.blocks.empty() && !p.finished) {
+          writerWaits = true;
+          ready.wait(lock, [&] { return !p.blocks.empty() || p.finished; });
+          writerWaits = false;
+        }
+        if (p.blocks.empty()) break;  // every block written, and none comes
+        std::swap(block, p.blocks.front());
+        p.blocks.pop_front();
+        const size_t bytes = block.bytes();
+        p.held -= bytes;
+        held -= bytes;
+        wake = workersWaiting > 0;
+      }
+      if (wake) room.notify_all();
+      if (cancel.load()) throw ConversionCancelled();
+      const auto start = std::chrono::steady_clock::now();
+      // The lines no earlier recording wrote, moved together in place.
+      LineBlock& lines = block.lines;
+      size_t kept = 0, to = 0, from = 0, stamped = SIZE_MAX;
+      for (size_t k = 0; k < lines.ends.size(); from = lines.ends[k++]) {
+        if (repeats.repeated(block.keys[k], block.places[k])) {
+          ++r.repeated;
+          continue;
+        }
+        const size_t stampFrom = k ? block.stampEnds[k - 1] : 0;
+        if (block.stampEnds[k] > stampFrom) {
+          if (r.firstWritten.empty()) r.firstWritten = block.stamps.substr(stampFrom, block.stampEnds[k] - stampFrom);
+          stamped = k;
+        }
+        ++r.lines;
+        const size_t end = lines.ends[k];
+        if (to != from) std::memmove(lines.text.data() + to, lines.text.data() + from, end - from);
+        to += end - from;
+        lines.ends[kept++] = to;
+      }
+      if (stamped != SIZE_MAX) {
+        const size_t stampFrom = stamped ? block.stampEnds[stamped - 1] : 0;
+        r.lastWritten.assign(block.stamps, stampFrom, block.stampEnds[stamped] - stampFrom);
+      }
+      lines.text.resize(to);
+      lines.ends.resize(kept);
+      reading = false;  // a failure to write is OUT's
+      put(lines);
+      reading = true;
+      r.dropped += lines.dropped;
+      r.outside += lines.outside;
+      progress_.underWay.store(block.bytesDone);
+      seconds += secondsSince(start);
+      block.clear();
+      {
+        std::lock_guard lock(mutex);
+        if (spare.size() < spareAtMost) {
+          spare.push_back(std::move(block));
+          block.clear();
+        }
+      }
+    }
+    if (p.opened) r.salvaged = p.salvaged;
+    r.seconds += p.seconds + seconds;
+    if (p.failure) std::rethrow_exception(p.failure);
+    r.quality = p.quality;
+    std::optional<StampTime> following;
+    if (at + 1 < count && recordings_[at + 1].firstStamp) following = orderOf(*recordings_[at + 1].firstStamp);
+    repeats.recordingDone(following);
+    r.state = MergedRecording::State::merged;
+    reading = false;
+    progress_.mergedBytes += r.item.size;
+    progress_.underWay.store(0);
+    ++progress_.merged;
+    bool wake;
+    {
+      std::lock_guard lock(mutex);
+      writing = at + 1;
+      wake = workersWaiting > 0;
+    }
+    if (wake) room.notify_all();
   }
 }
 
@@ -268,29 +578,7 @@ bool Merge::writeCsv(const std::atomic<bool>& cancel) {
   try {
     TLQ_AT(prepareOut(out_));
     files.emplace(out_, makeHeader(format) + "\r\n", settings_.splitRows);
-    LineBlock out;
-    const MergedRecording* named = nullptr;
-    std::string name;  // its field "recording" and the separator after it
-    TLQ_AT(mergeRows(
-        cancel, nullptr, at, reading,
-        [&](const MergedRecording& r, const RowBlock&, size_t, const std::vector<size_t>&, const std::string& line) {
-          if (named != &r) {
-            named = &r;
-            name.clear();
-            quoteString(format, r.name, name);
-            name += format.listSeparator;
-          }
-          out.text += name;
-          out.text += line;
-          out.text += "\r\n";
-          out.ends.push_back(out.text.size());
-        },
-        [&] {
-          reading = false;  // a failure to write is OUT's
-          files->put(out);
-          out.clear();
-          reading = true;
-        }));
+    TLQ_AT(mergeLines(cancel, at, reading, [&](const LineBlock& lines) { files->put(lines); }));
     TLQ_AT(files->finish());
     TLQ_AT(putInPlace(*files, cancel));
     return true;

@@ -17,6 +17,7 @@
 #include "batch/find_recordings.h"
 #include "batch/repeat_check.h"
 #include "convert/convert.h"
+#include "csv/csv.h"
 #include "reader/recording.h"
 #include "table/columns.h"
 #include "table/date_time.h"
@@ -27,6 +28,8 @@
 namespace tlq {
 
 class TableFiles;
+struct PreparedLines;
+struct PreparedRecording;
 
 struct MergeSettings {
   char listSeparator = ',';
@@ -120,8 +123,8 @@ class Merge {
 
  private:
   void failed(MergedRecording* recording, std::exception_ptr failure);
-  // Converts the recordings in merge order from `at` on (with `dateTimes`
-  // into typed rows, else into a CSV's rows), and hands each row that is no
+  // Converts the recordings in merge order from `at` on into typed rows
+  // (the time stamps `dateTimes` takes as date-times), and hands each row that is no
   // earlier recording's to `row` (the block, the row, the campaign's
   // columns' places in it, the line of its fields), and the end of each
   // block to `blockDone`. `reading` while a failure is the recording's.
@@ -129,6 +132,18 @@ class Merge {
                  const std::function<void(const MergedRecording&, const RowBlock&, size_t, const std::vector<size_t>&,
                                           const std::string&)>& row,
                  const std::function<void()>& blockDone);
+  // The CSV merge's lines of the recordings from `at` on, in merge order,
+  // those an earlier recording wrote left out, each block handed to `put`:
+  // worker threads prepare the recordings ahead (each on one worker, its
+  // lines made, hashed and measured there), this thread keeps the order.
+  // `reading` while a failure is the recording's.
+  void mergeLines(const std::atomic<bool>& cancel, size_t& at, bool& reading,
+                  const std::function<void(const LineBlock&)>& put);
+  // Prepares recording `at` on a worker: its blocks of lines to `give`, in
+  // order. Raises what its conversion raises.
+  // `fields` the format of a line but "recording".
+  void prepareLines(size_t at, const CsvFormat& fields, const std::atomic<bool>& cancel,
+                    PreparedRecording& prepared, const std::function<void(PreparedLines&)>& give) const;
   // OUT's parts put in place, once none of them is a recording and no stop
   // has come.
   void putInPlace(TableFiles& files, const std::atomic<bool>& cancel);

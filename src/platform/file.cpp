@@ -7,6 +7,9 @@ namespace tlq {
 
 namespace {
 constexpr size_t kBufferSize = 1 << 18;
+// Written back as it goes in steps of this: a long table is then mostly on
+// the disk when it is made durable, instead of all of it then, at the end.
+constexpr uint64_t kWritebackStep = 8 << 20;
 }
 
 OutputFile::OutputFile(const std::string& path, Create how) : handle_(file_ops::create(path, how)), path_(path) {
@@ -35,6 +38,8 @@ void OutputFile::write(std::string_view text) {
       std::string reason = lastSystemError();
       throw IoError("cannot write string to file").withReason(reason).withPath(path_);
     }
+    written_ += text.size();
+    writeBack();
     return;
   }
   buffer_ += text;
@@ -62,8 +67,16 @@ bool OutputFile::abandon() {
 
 bool OutputFile::flush() {
   bool ok = buffer_.empty() || file_ops::write(handle_, buffer_.data(), buffer_.size());
+  if (ok) written_ += buffer_.size();
   buffer_.clear();
+  if (ok) writeBack();
   return ok;
+}
+
+void OutputFile::writeBack() {
+  if (written_ - writtenBack_ < kWritebackStep) return;
+  file_ops::startWriteback(handle_, writtenBack_, written_ - writtenBack_);
+  writtenBack_ = written_;
 }
 
 }  // namespace tlq

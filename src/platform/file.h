@@ -83,10 +83,12 @@ class OutputFile {
 
  private:
   bool flush();
+  void writeBack();
 
   intptr_t handle_;
   std::string path_;
   std::string buffer_;
+  uint64_t written_ = 0, writtenBack_ = 0;  // bytes handed to the system; those it was told to write back
 };
 
 // The file's bytes, or nothing when it cannot be read.
@@ -119,6 +121,10 @@ bool syncFile(const std::string& path);
 namespace file_ops {
 intptr_t create(const std::string& path, OutputFile::Create how);  // -1 on failure
 bool write(intptr_t handle, const char* data, size_t size);
+// Starts the system writing the file's `size` bytes from `offset` to the
+// disk, without waiting for it (nothing where the system has no such call):
+// the sync that makes the file durable then has little left to wait for.
+void startWriteback(intptr_t handle, uint64_t offset, uint64_t size);
 bool close(intptr_t handle);
 }  // namespace file_ops
 

@@ -258,6 +258,16 @@ intptr_t create(const std::string& path, OutputFile::Create how) {
   return fd < 0 ? -1 : fd;
 }
 
+void startWriteback(intptr_t handle, uint64_t offset, uint64_t size) {
+#ifdef __linux__
+  // Its failures are the sync's to report.
+  ::sync_file_range(static_cast<int>(handle), static_cast<off_t>(offset), static_cast<off_t>(size),
+                    SYNC_FILE_RANGE_WRITE);
+#else
+  (void)handle, (void)offset, (void)size;
+#endif
+}
+
 bool write(intptr_t handle, const char* data, size_t size) {
   while (size > 0) {
     ssize_t n = ::write(static_cast<int>(handle), data, size);
