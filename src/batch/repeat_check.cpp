@@ -1,7 +1,7 @@
 #include "batch/repeat_check.h"
 
 #include <algorithm>
-#include <cstring>
+#include <boost/container_hash/hash.hpp>
 #include <functional>
 #include <string_view>
 
@@ -16,35 +16,13 @@ constexpr size_t kFirstSlots = 1024;
 // full of lines held).
 bool crowded(size_t used, size_t slots) { return used * 4 > slots * 3; }
 
-// The 128-bit product's halves folded together: every bit of `x` reaches
-// every bit of the result.
-inline uint64_t mixed(uint64_t x) {
-  const unsigned __int128 product = static_cast<unsigned __int128>(x) * 0x9E3779B97F4A7C15u;
-  return static_cast<uint64_t>(product) ^ static_cast<uint64_t>(product >> 64);
-}
-
-// A hash of the bytes eight at a time, the length mixed in first (so that
-// the last word's padding with zeros tells no two lines apart wrongly); a
-// function other than the standard library's.
-uint32_t wordHash(std::string_view bytes) {
-  uint64_t h = mixed(0x243F6A8885A308D3u ^ bytes.size());
-  size_t i = 0;
-  for (; i + 8 <= bytes.size(); i += 8) {
-    uint64_t word;
-    std::memcpy(&word, bytes.data() + i, 8);
-    h = mixed(h ^ word);
-  }
-  uint64_t last = 0;
-  if (i < bytes.size()) std::memcpy(&last, bytes.data() + i, bytes.size() - i);
-  return static_cast<uint32_t>(mixed(h ^ last) >> 32);
-}
-
 }  // namespace
 
 RepeatCheck::LineKey RepeatCheck::keyOf(std::string_view line) {
-  // The standard library's hash of the bytes and one of ours: two different
+  // The standard library's and Boost's hashes of the bytes: two different
   // functions, each a word at a time.
-  return {static_cast<uint64_t>(std::hash<std::string_view>{}(line)), wordHash(line)};
+  return {static_cast<uint64_t>(std::hash<std::string_view>{}(line)),
+          static_cast<uint32_t>(boost::hash<std::string_view>{}(line))};
 }
 
 int64_t RepeatCheck::placeOf(const StampTime& stamp) {
