@@ -163,6 +163,24 @@ std::optional<IsoDateTime> parseIsoDateTime(std::string_view text) {
 }
 
 std::optional<IsoDateTime> StampReader::read(std::string_view text) {
+  // The same date, hour and minute as the last stamp, the same length and
+  // the same zone: only the seconds and their fraction are read.
+  constexpr size_t kSeconds = kDateLength + 6;  // "YYYY-MM-DDThh:mm:"
+  if (sameShape_ && text.size() == size_ && std::memcmp(text.data(), last_, kSeconds) == 0 &&
+      std::memcmp(text.data() + zoneAt_, last_ + zoneAt_, size_ - zoneAt_) == 0 &&
+      (zoneAt_ == kSeconds + 2 || text[kSeconds + 2] == last_[kSeconds + 2])) {
+    unsigned second;
+    bool digitsOnly = twoDigits(text.data() + kSeconds, second) && second <= 59;
+    int64_t fraction = 0;
+    for (size_t p = kSeconds + 3; p < zoneAt_; ++p) {
+      const unsigned digit = static_cast<unsigned char>(text[p]) - '0';
+      digitsOnly &= digit <= 9;
+      fraction = fraction * 10 + digit;
+    }
+    const int64_t nanoseconds = minute_ + second * int64_t{1'000'000'000} + fraction * fractionScale_;
+    if (digitsOnly && shown(shapeDay_, nanoseconds))
+      return IsoDateTime{shapeDay_, nanoseconds, serialOf(shapeDay_, nanoseconds), offset_};
+  }
   if (!(known_ && text.size() > kDateLength && std::memcmp(text.data(), date_, kDateLength) == 0)) {
     std::optional<int64_t> day = readDate(text);
     if (!day) return std::nullopt;
@@ -170,7 +188,29 @@ std::optional<IsoDateTime> StampReader::read(std::string_view text) {
     day_ = *day;
     known_ = true;
   }
-  return readTimeOfDay(text, day_);
+  std::optional<IsoDateTime> time = readTimeOfDay(text, day_);
+  if (!time) return time;
+  // Its shape, for the stamps after it: where its fraction's digits end
+  // (up to nine of them) and its zone begins.
+  size_t p = kSeconds + 2;
+  if (p < text.size() && (text[p] == '.' || text[p] == ',')) {
+    ++p;
+    while (p < text.size() && static_cast<unsigned>(text[p] - '0') <= 9) ++p;
+  }
+  const size_t fractionDigits = p > kSeconds + 3 ? p - (kSeconds + 3) : 0;
+  sameShape_ = text.size() <= sizeof last_ && fractionDigits <= 9;
+  if (sameShape_) {
+    text.copy(last_, text.size());
+    size_ = text.size();
+    zoneAt_ = p;
+    shapeDay_ = day_;
+    fractionScale_ = 1;
+    for (size_t d = fractionDigits; d < 9; ++d) fractionScale_ *= 10;
+    const int64_t secondsNanoseconds = time->nanoseconds % (int64_t{60} * 1'000'000'000);
+    minute_ = time->nanoseconds - secondsNanoseconds;
+    offset_ = time->offsetMinutes;
+  }
+  return time;
 }
 
 std::optional<double> utcSerial(const IsoDateTime& time) {

@@ -32,9 +32,10 @@ struct IsoDateTime {
 // 9999-12-31 23:59:59.999.
 std::optional<IsoDateTime> parseIsoDateTime(std::string_view text);
 
-// Reads time stamps one after another as parseIsoDateTime does, the date
-// of a stamp that has the date of the last one read compared instead of
-// read again (most of a recording's stamps).
+// Reads time stamps one after another as parseIsoDateTime does, faster
+// where a stamp is like the last one read: of the same length, date, hour,
+// minute and zone, only its seconds are read (most of a recording's
+// stamps); of the same date, its time of day.
 class StampReader {
  public:
   std::optional<IsoDateTime> read(std::string_view text);
@@ -43,6 +44,15 @@ class StampReader {
   char date_[11] = {};  // the last date read, with the 'T' or space after it
   int64_t day_ = 0;
   bool known_ = false;
+  // The last stamp read, when it is short enough to hold and its fraction
+  // has at most nine digits.
+  bool sameShape_ = false;
+  char last_[40] = {};
+  size_t size_ = 0, zoneAt_ = 0;  // its length; where its fraction ends
+  int64_t shapeDay_ = 0;          // its day
+  int64_t minute_ = 0;            // its hour and minute, in nanoseconds of the day
+  int64_t fractionScale_ = 1;     // nanoseconds of its fraction's last digit
+  std::optional<int> offset_;
 };
 
 // The day number of the same time in UTC; nothing when it has no zone or
