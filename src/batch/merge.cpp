@@ -242,7 +242,11 @@ void Merge::mergeRows(const std::atomic<bool>& cancel, const TimeStampZones* dat
 // prepared on a worker: all of what the recordings before have no say in.
 struct PreparedLines {
   LineBlock lines;  // each with "recording" in front; the block's entries dropped, lines outside
-  std::vector<RepeatCheck::LineKey> keys;        // of each line without "recording"
+  // Of each line without "recording", where a later recording may write
+  // it again (RepeatCheck::concerns); else the writer makes it when it must.
+  std::vector<RepeatCheck::LineKey> keys;
+  std::vector<bool> keyed;
+  size_t nameBytes = 0;  // of "recording" and the separator after it, in front of each line
   std::vector<std::optional<StampTime>> places;  // each line's stamp in time; none without a stamp
   std::string stamps;                            // the lines' time stamps, one after another
   std::vector<size_t> stampEnds;                 // just past each line's ("" for none)
@@ -256,6 +260,7 @@ struct PreparedLines {
   void clear() {
     lines.clear();
     keys.clear();
+    keyed.clear();
     places.clear();
     stamps.clear();
     stampEnds.clear();
@@ -310,25 +315,32 @@ void Merge::prepareLines(size_t at, const CsvFormat& fields, const std::atomic<b
   std::string name;  // its field "recording" and the separator after it
   quoteString(fields, r.name, name);
   name += fields.listSeparator;
+  // The lines a later recording may write again: those at or after the
+  // next recording's first stamp (RepeatCheck::concerns).
+  std::optional<StampTime> next;
+  if (at + 1 < recordings_.size() && recordings_[at + 1].firstStamp) next = orderOf(*recordings_[at + 1].firstStamp);
   PreparedLines lines;
   auto rows = [&](RowBlock& block) {
     meter.add(block);
     LineBlock& out = lines.lines;
+    lines.nameBytes = name.size();
     for (size_t row = 0; row < block.rows(); ++row) {
       out.text += name;
       const size_t start = out.text.size();
       makeLine(fields, block, row, from, out.text);
-      lines.keys.push_back(RepeatCheck::keyOf(std::string_view(out.text).substr(start)));
-      out.text += "\r\n";
-      out.ends.push_back(out.text.size());
       const Cell& stamp = block.cell(row, stampColumn);
-      if (stamp.kind == CellKind::empty) {
-        lines.places.emplace_back();
-      } else {
+      std::optional<StampTime> place;
+      if (stamp.kind != CellKind::empty) {
         const std::string_view text = block.textOf(stamp);
-        lines.places.push_back(orderOf(text));
+        place = orderOf(text);
         lines.stamps += text;
       }
+      const bool keyed = !place || !next || !(*place < *next);
+      lines.keys.push_back(keyed ? RepeatCheck::keyOf(std::string_view(out.text).substr(start)) : RepeatCheck::LineKey());
+      lines.keyed.push_back(keyed);
+      lines.places.push_back(place);
+      out.text += "\r\n";
+      out.ends.push_back(out.text.size());
       lines.stampEnds.push_back(lines.stamps.size());
     }
     out.dropped = block.dropped;
@@ -464,6 +476,10 @@ void Merge::mergeLines(const std::atomic<bool>& cancel, size_t& at, bool& readin
   for (; at < count; ++at) {
     MergedRecording& r = recordings_[at];
     PreparedRecording& p = prepared[at];
+    // The next recording's first stamp: the lines before it are let go when
+    // this one is done.
+    std::optional<StampTime> following;
+    if (at + 1 < count && recordings_[at + 1].firstStamp) following = orderOf(*recordings_[at + 1].firstStamp);
     reading = true;
     TLQ_OP("mergeRecording");
     progress_.started.store(at);
@@ -493,9 +509,16 @@ void Merge::mergeLines(const std::atomic<bool>& cancel, size_t& at, bool& readin
       LineBlock& lines = block.lines;
       size_t kept = 0, to = 0, from = 0, stamped = SIZE_MAX;
       for (size_t k = 0; k < lines.ends.size(); from = lines.ends[k++]) {
-        if (repeats.repeated(block.keys[k], block.places[k])) {
-          ++r.repeated;
-          continue;
+        if (repeats.concerns(block.places[k], following)) {
+          const RepeatCheck::LineKey key =
+              block.keyed[k] ? block.keys[k]
+                             : RepeatCheck::keyOf(std::string_view(lines.text)
+                                                      .substr(from + block.nameBytes,
+                                                              lines.ends[k] - 2 - from - block.nameBytes));
+          if (repeats.repeated(key, block.places[k])) {
+            ++r.repeated;
+            continue;
+          }
         }
         const size_t stampFrom = k ? block.stampEnds[k - 1] : 0;
         if (block.stampEnds[k] > stampFrom) {
@@ -534,8 +557,6 @@ void Merge::mergeLines(const std::atomic<bool>& cancel, size_t& at, bool& readin
     r.seconds += p.seconds + seconds;
     if (p.failure) std::rethrow_exception(p.failure);
     r.quality = p.quality;
-    std::optional<StampTime> following;
-    if (at + 1 < count && recordings_[at + 1].firstStamp) following = orderOf(*recordings_[at + 1].firstStamp);
     repeats.recordingDone(following);
     r.state = MergedRecording::State::merged;
     reading = false;

@@ -52,6 +52,7 @@ bool RepeatCheck::repeated(const LineKey& key, const std::optional<StampTime>& s
     if (free == SIZE_MAX && dead(s)) free = i;
   }
   const Slot line{key.a, key.b, recording_, stamp ? placeOf(*stamp) : kNoStamp};
+  heldLatest_ = std::max(heldLatest_, line.place);
   if (free != SIZE_MAX) {
     slots_[free] = line;
     return false;
@@ -68,6 +69,7 @@ bool RepeatCheck::repeated(const LineKey& key, const std::optional<StampTime>& s
 }
 
 void RepeatCheck::recordingDone(const std::optional<StampTime>& next) {
+  heldBefore_ = heldLatest_;
   if (next) {
     letGoBefore_ = std::max(letGoBefore_, placeOf(*next));
   } else if (letGoBefore_ != INT64_MIN) {

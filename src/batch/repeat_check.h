@@ -35,6 +35,19 @@ class RepeatCheck {
   }
   bool repeated(const LineKey& key, const std::optional<StampTime>& stamp);
 
+  // Whether a line of the current recording with this stamp can matter: it
+  // can be an earlier recording's (its stamp is not after the latest of the
+  // lines held before this recording), or a later recording can write it
+  // again (its stamp is at or after `next`, the next recording's first, or
+  // there is no such stamp). A line that cannot is no repeat and need not
+  // be asked about: asked, it would be held until the recording is done and
+  // then let go. Lines without a stamp always can.
+  bool concerns(const std::optional<StampTime>& stamp, const std::optional<StampTime>& next) const {
+    if (!stamp || !next) return true;
+    const int64_t place = placeOf(*stamp);
+    return place <= heldBefore_ || place >= placeOf(*next);
+  }
+
   // The current recording is done: its lines join the earlier ones, and the
   // lines before `next` (the next recording's first stamp) are let go.
   // The next stamps only rise, as the merge orders its recordings.
@@ -71,6 +84,8 @@ class RepeatCheck {
   size_t used_ = 0;          // slots not empty (dead ones too)
   uint32_t recording_ = 1;
   int64_t letGoBefore_ = INT64_MIN;
+  int64_t heldLatest_ = INT64_MIN;  // the latest place of a line held, of any recording
+  int64_t heldBefore_ = INT64_MIN;  // the same of the recordings before the current one
 };
 
 }  // namespace tlq

@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <optional>
+#include <random>
 #include <string>
+#include <vector>
 
 namespace tlq {
 namespace {
@@ -112,6 +116,66 @@ TEST(RepeatCheck, ACampaignOfDownloadsHoldsOnlyTheirOverlap) {
     check.recordingDone(at(start + kEach - 100));
     ASSERT_EQ(check.held(), 100u);
     ASSERT_LE(check.bytes(), (kEach + 100) * 64u);
+  }
+}
+
+}  // namespace
+}  // namespace tlq
+
+namespace tlq {
+namespace {
+
+// Asking only about the lines that concern the check gives every line the
+// verdict that asking about all of them gives: random campaigns of
+// recordings whose stamps overlap, step back, repeat, or are missing, in
+// merge order (by first stamp, those without any last).
+TEST(RepeatCheck, LinesThatDoNotConcernItAreNoRepeats) {
+  std::mt19937 random(20261210);
+  for (int campaign = 0; campaign < 200; ++campaign) {
+    struct Line {
+      std::string text;
+      std::optional<StampTime> stamp;
+    };
+    std::vector<std::vector<Line>> recordings;
+    int64_t start = 0;
+    const int count = 2 + static_cast<int>(random() % 6);
+    for (int r = 0; r < count; ++r) {
+      std::vector<Line> lines;
+      const bool stampless = r == count - 1 && random() % 3 == 0;
+      start += static_cast<int64_t>(random() % 40);
+      int64_t t = start;
+      const int length = 1 + static_cast<int>(random() % 40);
+      for (int i = 0; i < length; ++i) {
+        if (!stampless) t += static_cast<int64_t>(random() % 4) - (random() % 9 == 0 ? 6 : 0);
+        std::optional<StampTime> stamp;
+        if (!stampless && random() % 12 != 0) stamp = at(t);
+        // Few values: lines come again, within a recording and across.
+        const std::string value = std::to_string(random() % 3);
+        lines.push_back({(stamp ? std::to_string(t) : "-") + ";" + value, stamp});
+      }
+      recordings.push_back(std::move(lines));
+    }
+    // In merge order: by the first stamp of each (those without any last).
+    auto firstOf = [](const std::vector<Line>& lines) {
+      for (const Line& line : lines)
+        if (line.stamp) return line.stamp;
+      return std::optional<StampTime>();
+    };
+    std::stable_sort(recordings.begin(), recordings.end(), [&](const auto& a, const auto& b) {
+      const auto fa = firstOf(a), fb = firstOf(b);
+      if (fa.has_value() != fb.has_value()) return fa.has_value();
+      return fa && *fa < *fb;
+    });
+    RepeatCheck all, concerned;
+    for (size_t r = 0; r < recordings.size(); ++r) {
+      const std::optional<StampTime> next = r + 1 < recordings.size() ? firstOf(recordings[r + 1]) : std::nullopt;
+      for (const Line& line : recordings[r]) {
+        const bool asked = concerned.concerns(line.stamp, next) && concerned.repeated(line.text, line.stamp);
+        ASSERT_EQ(all.repeated(line.text, line.stamp), asked) << "campaign " << campaign << ", line " << line.text;
+      }
+      all.recordingDone(next);
+      concerned.recordingDone(next);
+    }
   }
 }
 
