@@ -193,8 +193,9 @@ TEST_F(MergeBook, CtrlCMidMergeLeavesTheOlderWorkbook) {
   testing::writeFile(out, "older");
   testing::RunningProcess merging({TLQ_CONSOLE_PROGRAM, "--merge", out, dir.file("big")},
                                   {{"TMP", tmp}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}});
-  // Once the workbook is under way.
-  for (int i = 0; i < 6000 && filesNamed(".tmp", dir.file("out")).empty(); ++i)
+  // Once the workbook is under way (the plan before it takes long under a
+  // thread sanitizer on a busy machine: a state waited for, not a time).
+  for (int i = 0; i < 36000 && filesNamed(".tmp", dir.file("out")).empty(); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   EXPECT_FALSE(filesNamed(".tmp", dir.file("out")).empty());
   ::kill(merging.pid(), SIGINT);
