@@ -57,10 +57,6 @@ struct Columns {
 
 enum class CrcRule { dropOnBadCrc, keepDq7 };
 
-// What a frame's record becomes in its raw cell: JSON (a workbook's), the
-// field a CSV table writes, or no text at all (rows that are only measured).
-enum class RecordForm { json, csvField, none };
-
 // Turns entries into rows of typed cells.
 class EntryConverter {
  public:
@@ -397,6 +393,11 @@ void RecordingTable::convert(const CsvFormat& format, const ConversionControl& c
 
 void RecordingTable::convertRows(const TimeStampZones* dateTimes, const ConversionControl& control,
                                  const std::function<void(RowBlock&)>& take) const {
+  measuredRows(dateTimes, RecordForm::json, control, take);
+}
+
+void RecordingTable::measuredRows(const TimeStampZones* dateTimes, RecordForm form, const ConversionControl& control,
+                                  const std::function<void(RowBlock&)>& take) const {
   Columns columns(table_);
   quality_.clear();
   std::function<void(RowBlock&)> measured = [&](RowBlock& rows) {
@@ -405,7 +406,7 @@ void RecordingTable::convertRows(const TimeStampZones* dateTimes, const Conversi
   };
   vouched(recording_, [&] {
     convertEntries<RowBlock>(
-        recording_, control, [&] { return RowMaker(columns, dateTimes, windowOf(control)); }, measured);
+        recording_, control, [&] { return RowMaker(columns, dateTimes, windowOf(control), form); }, measured);
   });
 }
 
@@ -417,17 +418,7 @@ void RecordingTable::convertCsvRows(const ConversionControl& control,
 }
 
 void RecordingTable::measureRows(const ConversionControl& control, const std::function<void(RowBlock&)>& take) const {
-  Columns columns(table_);
-  quality_.clear();
-  std::function<void(RowBlock&)> measured = [&](RowBlock& rows) {
-    quality_.add(rows);
-    take(rows);
-  };
-  vouched(recording_, [&] {
-    convertEntries<RowBlock>(
-        recording_, control, [&] { return RowMaker(columns, nullptr, windowOf(control), RecordForm::none); },
-        measured);
-  });
+  measuredRows(nullptr, RecordForm::none, control, take);
 }
 
 std::optional<std::string> RecordingTable::firstTimeStamp(const ConversionControl& control) const {

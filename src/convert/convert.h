@@ -125,6 +125,10 @@ struct ConversionControl {
 // the older table as it was), counting into `counts`.
 std::string mainConvert(const std::string& path, const ConversionControl& control, ConversionCounts* counts);
 
+// What a frame's record becomes in its raw cell: JSON (a workbook's), the
+// field a CSV table writes, or no text at all (rows that are only measured).
+enum class RecordForm : unsigned char { json, csvField, none };
+
 // A recording read and checked, with the columns its table has: the steps a
 // single conversion and a batch share.
 class RecordingTable {
@@ -182,6 +186,11 @@ class RecordingTable {
   TableColumns table_;
   std::vector<std::string> columns_;
   mutable QualityMeter quality_;
+
+  // convertRows and measureRows: rows made with each frame's record in
+  // `form`, measured, then handed to `take`.
+  void measuredRows(const TimeStampZones* dateTimes, RecordForm form, const ConversionControl& control,
+                    const std::function<void(RowBlock&)>& take) const;
 };
 
 // Raises IoError "cannot open: <csvPath> (it is the recording itself)"
