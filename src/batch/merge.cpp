@@ -160,6 +160,22 @@ void Merge::putInPlace(TableFiles& files, const std::atomic<bool>& cancel) {
   swept_ = files.swept();
 }
 
+namespace {
+
+// Where each of the campaign's columns is in a recording's own rows, read
+// again for the merge. Raises the change when it now has other sensor groups
+// than when the merge was planned.
+std::vector<size_t> placesInCampaign(const MergedRecording& r, const TableColumns& own, const TableColumns& campaign) {
+  if ((own.at(Column::inclino2Raw) != TableColumns::kAbsent) != r.inclino2 ||
+      (own.at(Column::elastoRaw) != TableColumns::kAbsent) != r.elasto)
+    throw recordingChanged(r.item.path);
+  std::vector<size_t> from(campaign.size());
+  for (size_t i = 0; i < campaign.size(); ++i) from[i] = own.at(campaign[i]);
+  return from;
+}
+
+}  // namespace
+
 void Merge::mergeRows(const std::atomic<bool>& cancel, const TimeStampZones* dateTimes, size_t& at, bool& reading,
                       const std::function<void(const MergedRecording&, const RowBlock&, size_t,
                                                const std::vector<size_t>&, const std::string&)>& take,
@@ -185,11 +201,7 @@ void Merge::mergeRows(const std::atomic<bool>& cancel, const TimeStampZones* dat
     // Read again: what it gives now is what is merged.
     r.salvaged = table.recording().salvaged();
     const TableColumns& own = table.tableColumns();
-    if ((own.at(Column::inclino2Raw) != TableColumns::kAbsent) != r.inclino2 ||
-        (own.at(Column::elastoRaw) != TableColumns::kAbsent) != r.elasto)
-      throw recordingChanged(r.item.path);
-    std::vector<size_t> from(columns_.size());
-    for (size_t i = 0; i < columns_.size(); ++i) from[i] = own.at(columns_[i]);
+    const std::vector<size_t> from = TLQ_AT(placesInCampaign(r, own, columns_));
     const size_t stampColumn = own.at(Column::timestamp);
     auto rows = [&](RowBlock& block) {
       for (size_t row = 0; row < block.rows(); ++row) {
@@ -305,11 +317,7 @@ void Merge::prepareLines(size_t at, const CsvFormat& fields, const std::atomic<b
   prepared.salvaged = table.recording().salvaged();
   prepared.opened = true;
   const TableColumns& own = table.tableColumns();
-  if ((own.at(Column::inclino2Raw) != TableColumns::kAbsent) != r.inclino2 ||
-      (own.at(Column::elastoRaw) != TableColumns::kAbsent) != r.elasto)
-    throw recordingChanged(r.item.path);
-  std::vector<size_t> from(columns_.size());
-  for (size_t i = 0; i < columns_.size(); ++i) from[i] = own.at(columns_[i]);
+  const std::vector<size_t> from = TLQ_AT(placesInCampaign(r, own, columns_));
   const size_t stampColumn = own.at(Column::timestamp);
   QualityMeter meter(own);
   std::string name;  // its field "recording" and the separator after it
