@@ -12,6 +12,7 @@
 #include "batch/table_files.h"
 #include "convert/convert.h"
 #include "convert/convert_workbook.h"
+#include "convert/worker_crew.h"
 #include "csv/csv.h"
 #include "error.h"
 #include "platform/folders.h"
@@ -457,27 +458,7 @@ void Merge::mergeLines(const std::atomic<bool>& cancel, size_t& at, bool& readin
     }
   };
 
-  // Stops the workers and waits for them on every way out, errors included.
-  struct Crew {
-    std::vector<std::thread> threads;
-    std::mutex& mutex;
-    std::condition_variable& room;
-    bool& stop;
-    ~Crew() {
-      {
-        std::lock_guard lock(mutex);
-        stop = true;
-      }
-      room.notify_all();
-      for (std::thread& t : threads) t.join();
-    }
-  } crew{{}, mutex, room, stop};
-  crew.threads.reserve(threads);
-  try {
-    for (unsigned t = 0; t < threads; ++t) crew.threads.emplace_back(worker);
-  } catch (const std::system_error&) {  // no more threads: those started do the work
-    if (crew.threads.empty()) throw;
-  }
+  WorkerCrew crew(threads, worker, mutex, room, stop);
 
   RepeatCheck repeats;
   PreparedLines block;

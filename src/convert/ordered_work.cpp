@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "convert/convert.h"
+#include "convert/worker_crew.h"
 #include "error.h"
 
 namespace tlq {
@@ -78,23 +79,7 @@ void runInOrder(size_t count, unsigned threads, const std::function<void(size_t,
     }
   };
 
-  // Stops the workers and waits for them on every way out, errors included.
-  struct Crew {
-    std::vector<std::thread> threads;
-    std::mutex& mutex;
-    std::condition_variable& roomAhead;
-    bool& stop;
-    ~Crew() {
-      {
-        std::lock_guard lock(mutex);
-        stop = true;
-      }
-      roomAhead.notify_all();
-      for (std::thread& t : threads) t.join();
-    }
-  } crew{{}, mutex, roomAhead, stop};
-  crew.threads.reserve(threads);
-  for (unsigned t = 0; t < threads; ++t) crew.threads.emplace_back(worker);
+  WorkerCrew crew(threads, worker, mutex, roomAhead, stop);
 
   for (size_t i = 0; i < count; ++i) {
     Piece& piece = pieces[i];
