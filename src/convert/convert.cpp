@@ -203,41 +203,53 @@ const TimeWindow* windowOf(const ConversionControl& control) {
 }
 
 // Makes CSV lines: each entry's row, as soon as it is made; a row outside
-// the window is counted, not written.
+// the window is counted, not written. The rows are measured a few hundred at
+// a time (the meter goes column by column), and those left when the lines
+// are handed over (finish).
 class LineMaker {
  public:
   LineMaker(const Columns& columns, const TableColumns& table, const CsvFormat& format, const TimeWindow* window)
-      : converter_(columns, nullptr, RecordForm::csvField), format_(format), table_(table), row_(format.header.size()),
+      : converter_(columns, nullptr, RecordForm::csvField), format_(format), table_(table), rows_(format.header.size()),
         window_(window), stamp_(columns.timestamp) {}
 
   // The lines take about one and a half times the entries' text.
   void prepare(LineBlock& lines, size_t recordingBytes) { lines.text.reserve(recordingBytes * 2); }
 
   void convert(const RecordingEntry& entry, LineBlock& lines) {
-    converter_.convert(entry, row_);
-    if (row_.rows() == 1) {
-      if (window_ && !window_->holdsRow(row_, 0, stamp_)) {
+    const size_t before = rows_.rows(), text = rows_.textBytes();
+    const uint64_t dropped = rows_.dropped;
+    converter_.convert(entry, rows_);
+    lines.dropped += rows_.dropped - dropped;
+    if (rows_.rows() > before) {
+      if (window_ && !window_->holdsRow(rows_, before, stamp_)) {
         ++lines.outside;
-        row_.truncate(0, 0);  // not measured either: the quality is of the lines written
+        rows_.truncate(before, text);  // not measured either: the quality is of the lines written
       } else {
-        makeLine(format_, row_, 0, lines.text);
+        makeLine(format_, rows_, before, lines.text);
         lines.text += "\r\n";
         lines.ends.push_back(lines.text.size());
       }
     }
-    lines.dropped += row_.dropped;
+    if (rows_.rows() >= kRowsMeasured) finish(lines);
+  }
+
+  // The rows not yet measured, measured into `lines`.
+  void finish(LineBlock& lines) {
+    if (rows_.rows() == 0 && rows_.dropped == 0) return;
     if (!lines.quality) lines.quality.emplace(table_);
-    lines.quality->add(row_);
-    row_.clear();
+    lines.quality->add(rows_);
+    rows_.clear();
   }
 
   static size_t bytes(const LineBlock& lines) { return lines.text.size(); }
 
  private:
+  static constexpr size_t kRowsMeasured = 256;
+
   EntryConverter converter_;
   const CsvFormat& format_;
   const TableColumns& table_;
-  RowBlock row_;
+  RowBlock rows_;  // made, not yet measured
   const TimeWindow* window_;
   size_t stamp_;
 };
@@ -262,6 +274,8 @@ class RowMaker {
       ++rows.outside;
     }
   }
+
+  void finish(RowBlock&) {}  // nothing kept back
 
   static size_t bytes(const RowBlock& rows) { return rows.rows() * rows.columns() * sizeof(Cell) + rows.textBytes(); }
 
@@ -317,6 +331,7 @@ void convertEntries(const Recording& recording, const ConversionControl& control
         stopIfCancelled(control);
         maker.convert(entry, out);
         if (maker.bytes(out) < kLinesPerWrite) return;
+        maker.finish(out);
         handing = true;
         handOver(out, recording.size() * (entry.index + 1) / entries);
         handing = false;
@@ -324,9 +339,13 @@ void convertEntries(const Recording& recording, const ConversionControl& control
     } catch (const ConversionCancelled&) {
       throw;
     } catch (...) {
-      if (!handing) handOver(out, 0);  // what the entries before the failing one made
+      if (!handing) {  // what the entries before the failing one made
+        maker.finish(out);
+        handOver(out, 0);
+      }
       throw;
     }
+    maker.finish(out);
     handOver(out, recording.size());
     return;
   }
@@ -337,12 +356,18 @@ void convertEntries(const Recording& recording, const ConversionControl& control
         size_t end = i + 1 < ranges.size() ? ranges[i + 1].offset : recording.size();
         auto maker = newMaker();
         maker.prepare(out, end - ranges[i].offset);
-        recording.forEachEntry(
-            [&](const RecordingEntry& entry) {
-              stopIfCancelled(control);  // a range may take seconds: a stop waits for none
-              maker.convert(entry, out);
-            },
-            ranges[i]);
+        try {
+          recording.forEachEntry(
+              [&](const RecordingEntry& entry) {
+                stopIfCancelled(control);  // a range may take seconds: a stop waits for none
+                maker.convert(entry, out);
+              },
+              ranges[i]);
+        } catch (...) {
+          maker.finish(out);  // what the entries before the failing one made is taken
+          throw;
+        }
+        maker.finish(out);
       },
       [&, taken = size_t{0}](Out& out) mutable {
         ++taken;
