@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <utility>
 
@@ -135,60 +136,113 @@ void QualityMeter::clear() {
 
 void QualityMeter::add(const RowBlock& rows) {
   dropped_ += rows.dropped;
-  for (size_t row = 0; row < rows.rows(); ++row) addRow(rows, row);
+  // Column by column rather than line by line: each group's ranges stay in
+  // registers through the block, which is in the cache.
+  addStamps(rows);
+  for (size_t g = 0; g < groupsLaid_; ++g) {
+    const GroupColumns& at = layout_[g];
+    switch (at.valueCount) {
+      case 1:
+        addGroup<1, false>(rows, at);
+        break;
+      case 2:
+        at.sentinelPair ? addGroup<2, true>(rows, at) : addGroup<2, false>(rows, at);
+        break;
+      case 4:
+        addGroup<4, false>(rows, at);
+        break;
+      default:
+        std::abort();  // the layouts have no other
+    }
+  }
+  lines_ += rows.rows();
 }
 
-void QualityMeter::addRow(const RowBlock& rows, size_t row) {
-  ++lines_;
-  const Cell* cells = &rows.cell(row, 0);
-  const Cell& stamp = cells[stampColumn_];
-  std::optional<IsoDateTime> time;
-  std::string_view text;
-  if (stamp.kind == CellKind::text || stamp.kind == CellKind::dateTime) {
-    text = rows.textOf(stamp);
-    time = stamps_.read(text);
-  }
-  if (!time) {
-    ++withoutStamp_;
-  } else {
-    const Stamp now{*time, instantOf(*time), lines_};
+void QualityMeter::addStamps(const RowBlock& rows) {
+  // The text of the last stamp: in the block once one is read here (kept
+  // beyond it only at its end), before that the one kept from the blocks
+  // before.
+  std::string_view lastText = lastText_;
+  bool read = false;
+  for (size_t row = 0; row < rows.rows(); ++row) {
+    const Cell& stamp = rows.cell(row, stampColumn_);
+    std::optional<IsoDateTime> time;
+    std::string_view text;
+    if (stamp.kind == CellKind::text || stamp.kind == CellKind::dateTime) {
+      text = rows.textOf(stamp);
+      time = stamps_.read(text);
+    }
+    if (!time) {
+      ++withoutStamp_;
+      continue;
+    }
+    const Stamp now{*time, instantOf(*time), lines_ + row + 1};
     if (last_)
-      step(*last_, lastText_, now);
+      step(*last_, lastText, now);
     else
       first_ = now;
     last_ = now;
-    lastText_.assign(text);  // within the capacity it has after the first
+    lastText = text;
+    read = true;
   }
-  Range* ranges = ranges_.data();
-  for (size_t g = 0; g < groupsLaid_; ++g) {
-    const GroupColumns at = layout_[g];
-    if (cells[at.raw].kind == CellKind::empty) continue;
-    GroupCounts& counts = groups_[at.group];
-    counts.present = true;
+  if (read) lastText_.assign(lastText);  // within the capacity it has after the first
+}
+
+template <size_t N, bool kSentinelPair>
+void QualityMeter::addGroup(const RowBlock& rows, const GroupColumns& at) {
+  const size_t count = rows.rows(), width = rows.columns();
+  if (count == 0) return;
+  const size_t raw = at.raw;
+  std::array<size_t, N> values;
+  double least[N], greatest[N], sum[N];
+  uint64_t readings[N];
+  Range* ranges = ranges_.data() + at.firstRange;
+  for (size_t k = 0; k < N; ++k) {
+    values[k] = at.values[k];
+    least[k] = ranges[k].least;
+    greatest[k] = ranges[k].greatest;
+    sum[k] = ranges[k].sum;
+    readings[k] = ranges[k].readings;
+  }
+  uint64_t present = 0, unreadable = 0;
+  const Cell* cells = &rows.cell(0, 0);
+  for (size_t row = 0; row < count; ++row, cells += width) {
+    if (cells[raw].kind == CellKind::empty) continue;
+    ++present;
     // The inclinometer's decoder marks an unreadable Y line with the pair
     // (-999.0, -999.0); a force or elastometer of -999.0 is a reading.
-    if (at.sentinelPair && isNumber(cells[at.values[0]], -999.0) && isNumber(cells[at.values[1]], -999.0)) {
-      ++counts.unreadable;
-      continue;
+    if constexpr (kSentinelPair) {
+      if (isNumber(cells[values[0]], -999.0) && isNumber(cells[values[1]], -999.0)) {
+        ++unreadable;
+        continue;
+      }
     }
     // Any value column without a number makes the line unreadable; those
     // with one are readings all the same.
-    bool unreadable = false;
-    for (size_t k = 0; k < at.valueCount; ++k) {
-      const Cell& cell = cells[at.values[k]];
+    bool bad = false;
+    for (size_t k = 0; k < N; ++k) {
+      const Cell& cell = cells[values[k]];
       const double v = cell.number;
       if (cell.kind != CellKind::number || std::isnan(v)) {
-        unreadable = true;
+        bad = true;
         continue;
       }
-      Range& range = ranges[at.firstRange + k];
-      range.least = std::min(range.least, v);
-      range.greatest = std::max(range.greatest, v);
-      range.sum += v;
-      ++range.readings;
+      least[k] = std::min(least[k], v);
+      greatest[k] = std::max(greatest[k], v);
+      sum[k] += v;
+      ++readings[k];
     }
-    counts.unreadable += unreadable;
+    unreadable += bad;
   }
+  for (size_t k = 0; k < N; ++k) {
+    ranges[k].least = least[k];
+    ranges[k].greatest = greatest[k];
+    ranges[k].sum = sum[k];
+    ranges[k].readings = readings[k];
+  }
+  GroupCounts& counts = groups_[at.group];
+  counts.present = counts.present || present > 0;
+  counts.unreadable += unreadable;
 }
 
 void QualityMeter::step(const Stamp& before, std::string_view beforeText, const Stamp& after) {

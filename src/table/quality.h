@@ -149,7 +149,10 @@ class QualityMeter {
     double sum = 0;
   };
 
-  void addRow(const RowBlock& rows, size_t row);
+  // A block's time stamps, then each group's readings.
+  void addStamps(const RowBlock& rows);
+  template <size_t N, bool kSentinelPair>
+  void addGroup(const RowBlock& rows, const GroupColumns& at);
   void step(const Stamp& before, std::string_view beforeText, const Stamp& after);
   void keepCandidate(const Candidate& candidate);
   void prune();

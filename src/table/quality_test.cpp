@@ -256,9 +256,11 @@ TEST(Quality, TheMedianOfAnEvenCount) {
   EXPECT_EQ(f.samplesMissing, 1u);
 }
 
-TEST(Quality, MetersJoinedInLineOrderGiveTheFiguresOfOne) {
+TEST(Quality, BlocksInLineOrderGiveTheFiguresOfOne) {
   // Gaps, repeated and set back stamps, lines without one, unreadable
-  // readings and dropped entries, measured whole and in pieces.
+  // readings and dropped entries, measured whole and in pieces: pieces added
+  // one after another to one meter, and each into a meter of its own, the
+  // meters then joined.
   Rows stamped(true, false);
   int t = 0;
   for (int i = 0; i < 300; ++i) {
@@ -272,49 +274,57 @@ TEST(Quality, MetersJoinedInLineOrderGiveTheFiguresOfOne) {
   QualityFigures whole = stamped.figures();
   ASSERT_GT(whole.gaps, 3u);
   ASSERT_GT(whole.notAfter, 3u);
-  for (size_t pieces : {2, 3, 7, 300}) {
-    QualityMeter joined(stamped.columns);
-    joined.add(RowBlock(stamped.columns.size()));
-    for (size_t p = 0; p < pieces; ++p) {
-      size_t from = 300 * p / pieces, to = 300 * (p + 1) / pieces;
-      RowBlock part(stamped.columns.size());
-      for (size_t r = from; r < to; ++r) {
-        part.beginRow();
-        for (size_t c = 0; c < stamped.columns.size(); ++c) {
-          const Cell& cell = stamped.block.cell(r, c);
-          if (cell.kind == CellKind::number) part.setNumber(c, cell.number);
-          if (cell.kind == CellKind::text) part.setText(c, stamped.block.textOf(cell));
+  for (bool joinMeters : {false, true}) {
+    for (size_t pieces : {2, 3, 7, 300}) {
+      SCOPED_TRACE(std::to_string(pieces) + (joinMeters ? " meters joined" : " blocks added"));
+      QualityMeter joined(stamped.columns);
+      joined.add(RowBlock(stamped.columns.size()));
+      for (size_t p = 0; p < pieces; ++p) {
+        size_t from = 300 * p / pieces, to = 300 * (p + 1) / pieces;
+        RowBlock part(stamped.columns.size());
+        for (size_t r = from; r < to; ++r) {
+          part.beginRow();
+          for (size_t c = 0; c < stamped.columns.size(); ++c) {
+            const Cell& cell = stamped.block.cell(r, c);
+            if (cell.kind == CellKind::number) part.setNumber(c, cell.number);
+            if (cell.kind == CellKind::text) part.setText(c, stamped.block.textOf(cell));
+          }
+          part.keepRow();
         }
-        part.keepRow();
+        if (p == 0) part.dropped = 4;
+        if (joinMeters) {
+          QualityMeter piece(stamped.columns);
+          piece.add(part);
+          joined.append(piece);
+        } else {
+          joined.add(part);
+          part = RowBlock(stamped.columns.size());  // the texts the meter saw are gone
+        }
       }
-      if (p == 0) part.dropped = 4;
-      QualityMeter piece(stamped.columns);
-      piece.add(part);
-      joined.append(piece);
-    }
-    QualityFigures f = joined.figures();
-    EXPECT_EQ(f.lines, whole.lines) << pieces;
-    EXPECT_EQ(f.dropped, 4u);
-    EXPECT_EQ(f.intervalSeconds, whole.intervalSeconds) << pieces;
-    EXPECT_EQ(f.gaps, whole.gaps) << pieces;
-    EXPECT_EQ(f.samplesMissing, whole.samplesMissing) << pieces;
-    EXPECT_EQ(f.longestGapSeconds, whole.longestGapSeconds) << pieces;
-    EXPECT_EQ(f.longestGapAt, whole.longestGapAt) << pieces;
-    EXPECT_EQ(f.notAfter, whole.notAfter) << pieces;
-    EXPECT_EQ(f.firstNotAfterLine, whole.firstNotAfterLine) << pieces;
-    EXPECT_EQ(f.withoutStamp, whole.withoutStamp) << pieces;
-    EXPECT_EQ(f.unreadable, whole.unreadable) << pieces;
-    ASSERT_EQ(f.gapList.size(), whole.gapList.size()) << pieces;
-    for (size_t g = 0; g < f.gapList.size(); ++g) {
-      EXPECT_EQ(f.gapList[g].from.serial, whole.gapList[g].from.serial) << pieces;
-      EXPECT_EQ(f.gapList[g].samplesMissing, whole.gapList[g].samplesMissing) << pieces;
-      EXPECT_EQ(f.gapList[g].toLine, whole.gapList[g].toLine) << pieces;
-    }
-    for (size_t c = 0; c < f.columns.size(); ++c) {
-      EXPECT_EQ(f.columns[c].readings, whole.columns[c].readings);
-      EXPECT_EQ(f.columns[c].least, whole.columns[c].least);
-      EXPECT_EQ(f.columns[c].greatest, whole.columns[c].greatest);
-      EXPECT_NEAR(f.columns[c].mean, whole.columns[c].mean, 1e-9);
+      QualityFigures f = joined.figures();
+      EXPECT_EQ(f.lines, whole.lines);
+      EXPECT_EQ(f.dropped, 4u);
+      EXPECT_EQ(f.intervalSeconds, whole.intervalSeconds);
+      EXPECT_EQ(f.gaps, whole.gaps);
+      EXPECT_EQ(f.samplesMissing, whole.samplesMissing);
+      EXPECT_EQ(f.longestGapSeconds, whole.longestGapSeconds);
+      EXPECT_EQ(f.longestGapAt, whole.longestGapAt);
+      EXPECT_EQ(f.notAfter, whole.notAfter);
+      EXPECT_EQ(f.firstNotAfterLine, whole.firstNotAfterLine);
+      EXPECT_EQ(f.withoutStamp, whole.withoutStamp);
+      EXPECT_EQ(f.unreadable, whole.unreadable);
+      ASSERT_EQ(f.gapList.size(), whole.gapList.size());
+      for (size_t g = 0; g < f.gapList.size(); ++g) {
+        EXPECT_EQ(f.gapList[g].from.serial, whole.gapList[g].from.serial);
+        EXPECT_EQ(f.gapList[g].samplesMissing, whole.gapList[g].samplesMissing);
+        EXPECT_EQ(f.gapList[g].toLine, whole.gapList[g].toLine);
+      }
+      for (size_t c = 0; c < f.columns.size(); ++c) {
+        EXPECT_EQ(f.columns[c].readings, whole.columns[c].readings);
+        EXPECT_EQ(f.columns[c].least, whole.columns[c].least);
+        EXPECT_EQ(f.columns[c].greatest, whole.columns[c].greatest);
+        EXPECT_NEAR(f.columns[c].mean, whole.columns[c].mean, 1e-9);
+      }
     }
   }
 }
