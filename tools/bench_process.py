@@ -5,7 +5,8 @@ instead.
 
     bench_process.py BUILD_DIR [--sizes 1,20,200,1000] [--runs 3] [--work DIR]
                      [--no-alternatives] [--no-batch] [--batch-only]
-                     [--no-workbooks] [--workbooks-only] [--wine WINDOWS_BUILD_DIR]
+                     [--no-workbooks] [--workbooks-only] [--no-quality] [--quality-only]
+                     [--baseline BUILD_DIR] [--wine WINDOWS_BUILD_DIR]
 
 For each size a realistic recording is generated (every sensor and payload
 form, a few CRC failures), then, round after round, the floor and the
@@ -37,6 +38,12 @@ progress line drawn) beside the same without one, and the folder's batch
 once more over the tables it wrote (each replaced). Then 10,000 tiny
 recordings in one folder whose tables an earlier run split into parts that
 are now stale (listed, kept) against the same folder without stale parts.
+
+Then what measuring the data's quality costs: the CSV conversion of a
+200 MB recording beside --check of it and, with --baseline, beside another
+build's CSV conversion (the code before the measurement), round after
+round, the order turning: medians of wall and processor time, their
+ratios.
 
 Then workbooks (20 and 200 MB): --xlsx beside xlsx_floor, the library alone
 writing the same cells (the time it reports for the writing; the cells are
@@ -106,14 +113,14 @@ def temporary_space(argv, env, folder):
     return most
 
 
-def timed(argv, env, stderr):
+def timed(argv, env, stderr, exit_codes=(0,)):
     """Wall time and processor time (user and system) of a run."""
     start = time.perf_counter()
     child = subprocess.Popen(argv, env=env, stdout=subprocess.DEVNULL, stderr=stderr)
     _, status, usage = os.wait4(child.pid, 0)
     wall = time.perf_counter() - start
     child.returncode = os.waitstatus_to_exitcode(status)
-    if child.returncode != 0:
+    if child.returncode not in exit_codes:
         sys.exit("failed: %s" % " ".join(argv))
     return wall, usage.ru_utime + usage.ru_stime
 
@@ -270,6 +277,55 @@ def merge_figures(program, generator, work, env, runs):
                           1.3, largest / 1e6, (1.3 * largest + 64e6) / 1e6))
     for line in results:
         print(line)
+
+
+def quality_figures(program, generator, work, env, runs, baseline=None):
+    """What measuring the data's quality costs: the CSV conversion of a
+    200 MB recording beside, with `baseline`, another build's (the code
+    before the measurement), and --check of it, which writes nothing; round
+    after round, the order turning each round; medians of wall and
+    processor time."""
+    recording = os.path.join(work, "quality.tlq")
+    subprocess.run([generator, "--entries", str(200 * 1_000_000 // BYTES_PER_ENTRY), recording], check=True)
+    csv = recording[:-3] + "csv"
+    size = os.path.getsize(recording)
+
+    def convert(which):
+        def go():
+            if os.path.exists(csv):
+                os.remove(csv)  # each writes a new file
+            return timed([which, recording], env, subprocess.DEVNULL)
+        return go
+
+    # A recording with findings (the generator fails a few CRCs): exit 1.
+    def check():
+        return timed([program, "--check", recording], env, subprocess.DEVNULL, exit_codes=(1,))
+
+    runners = [("CSV", convert(program)), ("--check", check)]
+    if baseline:
+        runners.insert(0, ("baseline CSV", convert(baseline)))
+    for _, go in runners:
+        go()  # the cache warmed for all
+    figures = {name: ([], []) for name, _ in runners}
+    for r in range(runs):
+        turn = r % len(runners)
+        for name, go in runners[turn:] + runners[:turn]:
+            wall, cpu = go()
+            figures[name][0].append(wall)
+            figures[name][1].append(cpu)
+    os.remove(recording)
+    if os.path.exists(csv):
+        os.remove(csv)
+    wall = {name: statistics.median(w) for name, (w, _) in figures.items()}
+    cpu = {name: statistics.median(c) for name, (_, c) in figures.items()}
+    for name, _ in runners:
+        print("%-22s %8.3f %9.3f %8.1f   (%.3f s processor time)"
+              % (name + " 200 MB", size / 1e6, wall[name], size / 1e6 / wall[name], cpu[name]))
+    if baseline:
+        print("quality: CSV %.3f times the baseline's (processor time %.3f), %d rounds"
+              % (wall["CSV"] / wall["baseline CSV"], cpu["CSV"] / cpu["baseline CSV"], runs))
+    print("quality: --check %.2f of the CSV conversion (processor time %.2f), %d rounds"
+          % (wall["--check"] / wall["CSV"], cpu["--check"] / cpu["CSV"], runs))
 
 
 def stale_parts(program, generator, work, env, runs):
@@ -483,12 +539,19 @@ def main():
     ap.add_argument("--merge-only", action="store_true", help="only the merge against the batch")
     ap.add_argument("--no-workbooks", action="store_true", help="skip the workbooks")
     ap.add_argument("--workbooks-only", action="store_true", help="only the workbooks")
-    ap.add_argument("--baseline", metavar="BUILD_DIR", help="another build's workbooks, side by side")
+    ap.add_argument("--no-quality", action="store_true", help="skip the quality measurement's cost")
+    ap.add_argument("--quality-only", action="store_true", help="only the quality measurement's cost")
+    ap.add_argument("--baseline", metavar="BUILD_DIR",
+                    help="another build's CSV conversion (the quality's cost) and workbooks, side by side")
     args = ap.parse_args()
-    if args.batch_only or args.workbooks_only or args.merge_only:
+    if args.batch_only or args.workbooks_only or args.merge_only or args.quality_only:
         args.sizes = ""
-    if args.merge_only:
+    if args.merge_only or args.quality_only:
         args.no_batch = args.no_workbooks = True
+    if args.quality_only:
+        args.no_merge = True
+    if args.batch_only or args.workbooks_only or args.merge_only:
+        args.no_quality = True
     if args.workbooks_only:
         args.no_batch = True
     program = os.path.abspath(os.path.join(args.build, "src", "tlqconverter"))
@@ -578,14 +641,16 @@ def main():
             wall, floor = ratios[200]
             print("200 MB: converter %.3f s, floor %.3f s, ratio %.2f (without decoding %.2f)"
                   % (wall, floor, wall / floor, ratios["reading"] / floor))
+        baseline = os.path.abspath(os.path.join(args.baseline, "src", "tlqconverter")) if args.baseline else None
         if not args.no_batch:
             batch(program, generator, work, env, max(args.runs, 5))
             stale_parts(program, generator, work, env, max(args.runs, 5))
         if not args.no_merge and not args.batch_only and not args.workbooks_only:
             merge_figures(program, generator, work, env, max(args.runs, 5))
+        if not args.no_quality:
+            quality_figures(program, generator, work, env, max(args.runs, 9), baseline)
         if not args.no_workbooks and not args.batch_only:
             floor_tool = os.path.abspath(os.path.join(args.build, "tools", "xlsx_floor"))
-            baseline = os.path.abspath(os.path.join(args.baseline, "src", "tlqconverter")) if args.baseline else None
             workbook_figures(program, generator, floor_tool, work, env, args.runs, [20, 200], baseline)
         if args.wine:
             wine_figures(program, args.wine, work, env, max(args.runs, 3), sizes or [200],
