@@ -123,7 +123,7 @@ class EntryConverter {
       case InclinoType::inclinoText: {
         // The lines joined: every CR LF becomes a space.
         const char* end = raw.data() + raw.size();
-        for (const char* p = raw.data();;) {
+        for (const char* p = raw.data(); form_ != RecordForm::none;) {
           const char* cr = findAnyOf(p, end, '\r');
           text.append(p, cr);
           if (cr == end) break;
@@ -170,7 +170,7 @@ class EntryConverter {
     std::string& text = rows.text();
     const size_t start = text.size();
     const char* end = raw.data() + raw.size();
-    for (const char* p = raw.data();;) {
+    for (const char* p = raw.data(); form_ != RecordForm::none;) {
       const char* unit = findAnyOf(p, end, 'N', 'M');
       text.append(p, unit);
       if (unit == end) break;
@@ -181,7 +181,7 @@ class EntryConverter {
   }
 
   void putElasto(std::string_view raw, const SensorObject& dlen, RowBlock& rows) {
-    rows.setText(columns_.elastoRaw, raw);
+    rows.setText(columns_.elastoRaw, form_ == RecordForm::none ? std::string_view() : raw);
     auto [a, b] = parseElasto(raw);
     rows.setNumber(columns_.elastoRawA, a);
     rows.setNumber(columns_.elastoRawB, b);

@@ -126,7 +126,9 @@ struct ConversionControl {
 std::string mainConvert(const std::string& path, const ConversionControl& control, ConversionCounts* counts);
 
 // What a frame's record becomes in its raw cell: JSON (a workbook's), the
-// field a CSV table writes, or no text at all (rows that are only measured).
+// field a CSV table writes, or no text at all (rows that are only measured:
+// then no raw payload has its text in its cell, only the cell that says it
+// is there).
 enum class RecordForm : unsigned char { json, csvField, none };
 
 // A recording read and checked, with the columns its table has: the steps a
@@ -167,8 +169,8 @@ class RecordingTable {
   void convertCsvRows(const ConversionControl& control, const std::function<void(RowBlock&)>& take) const;
 
   // The rows of convertRows without date-times, for a check: measured
-  // (quality()) and handed to `take`, each frame's record left out of its
-  // raw cell (a text cell without text), which nothing reads there.
+  // (quality()) and handed to `take`, every raw payload left out of its raw
+  // cell (a text cell without text), which nothing reads there.
   void measureRows(const ConversionControl& control, const std::function<void(RowBlock&)>& take) const;
 
   // The time stamp of the first data line, or nothing when no line has one
