@@ -293,20 +293,36 @@ TEST_F(MergeOnAFullDisk, TheSingleConversionsCsvOnAFullDiskKeepsTheOlderTable) {
 }
 #endif  // __linux__
 
-// The files of ours below `folder`: temporary tables and older ones moved
-// aside, by their names.
+// What of ours `files` (below a folder) holds: temporary tables and older
+// ones moved aside by their names, and the workbook library's folder for
+// the files in it.
 std::vector<std::string> oursIn(const std::map<std::string, std::string>& files) {
   std::vector<std::string> ours;
-  for (const auto& [name, text] : files)
-    if (fs::u8path(name).filename().u8string().starts_with(u8"tlqconverter_")) ours.push_back(name);
+  for (const auto& [name, text] : files) {
+    std::string top = testing::utf8(*fs::u8path(name).begin());
+    if (top.starts_with("tlqconverter_") && (top == name || top.ends_with(".dir")) &&
+        std::find(ours.begin(), ours.end(), top) == ours.end())
+      ours.push_back(top);
+    else if (testing::utf8(fs::u8path(name).filename()).starts_with("tlqconverter_"))
+      ours.push_back(name);
+  }
   return ours;
 }
 
 // `files` without those of ours.
 std::map<std::string, std::string> without(std::map<std::string, std::string> files,
                                            const std::vector<std::string>& ours) {
-  for (const std::string& name : ours) files.erase(name);
+  for (const std::string& name : ours)
+    std::erase_if(files, [&](const auto& file) { return file.first == name || file.first.starts_with(name + "/"); });
   return files;
+}
+
+// The folders below `folder`.
+std::vector<std::string> foldersBelow(const std::string& folder) {
+  std::vector<std::string> folders;
+  for (const auto& e : fs::recursive_directory_iterator(fs::u8path(folder)))
+    if (fs::is_directory(e.symlink_status())) folders.push_back(testing::utf8(e.path()));
+  return folders;
 }
 
 // Killed at random moments (while the recordings are read, while OUT is
@@ -365,6 +381,7 @@ TEST_F(MergeTrust, KilledAtRandomThenMergedAgain) {
       auto again = merge(args);
       EXPECT_EQ(again.exitCode, 0) << again.out << again.err;
       EXPECT_EQ(filesBelow(folder), fresh);
+      EXPECT_EQ(foldersBelow(folder), std::vector<std::string>());
       for (const std::string& name : left)
         EXPECT_NE(again.out.find("removed: " + folder + "/" + name + " (left by a run that was stopped)\n"),
                   std::string::npos)

@@ -9,6 +9,7 @@
 #include "app/dispatch.h"
 #include "app/progress_line.h"
 #include "app/work_thread.h"
+#include "batch/sweep.h"
 #include "convert/convert_workbook.h"
 #include "error.h"
 #include "platform/console.h"
@@ -137,8 +138,9 @@ SingleRun convertWithProgress(const std::string& path, bool workbook, const Time
     if (display.cancelled()) cancel = true;
     if (cancel && last.started) {
       // The library cannot be stopped while it compresses: the workbook is
-      // given up, its file removed, and the program ends at once.
+      // given up, its files removed, and the program ends at once.
       removeFile(last.file);
+      removeLibraryFolderOf(last.file);
       display.clear();
       InterruptGuard::done();
       std::_Exit(interrupts.exitCode() ? interrupts.exitCode() : exitCancelled);

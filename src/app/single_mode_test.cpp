@@ -69,10 +69,13 @@ class LongConversion : public Program {
     return more;
   }
   // Waits until the workbook's own file grows: the library compresses.
+  // (Beside it, the library's folder for its own files.)
   void untilCompressing() {
     for (int i = 0; i < 3000; ++i) {
-      for (const std::string& name : namesIn(dir.path(), "tlqconverter_"))
-        if (fs::file_size(fs::u8path(dir.file(name))) > 0) return;
+      for (const std::string& name : namesIn(dir.path(), "tlqconverter_")) {
+        std::error_code error;
+        if (name.ends_with(".tmp") && fs::file_size(fs::u8path(dir.file(name)), error) > 0 && !error) return;
+      }
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
   }

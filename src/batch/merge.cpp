@@ -9,6 +9,7 @@
 #include <mutex>
 #include <thread>
 
+#include "batch/sweep.h"
 #include "batch/table_files.h"
 #include "convert/convert.h"
 #include "convert/convert_workbook.h"
@@ -621,50 +622,53 @@ bool Merge::writeWorkbook(const std::atomic<bool>& cancel) {
     // workbook.
     settings.created = modified / 1'000'000'000;
     std::string file = files.finishForWriter();
-    std::string tmp = folderOf(file);
-    settings.tmpdir = tmp.empty() ? "." : tmp;
-    TableWorkbook book = TLQ_AT(TableWorkbook(file, out_, columns_, settings));
-    RowBlock out(columns_.size() + 1);
-    TLQ_AT(mergeRows(
-        cancel, &zones_, at, reading,
-        [&](const MergedRecording& r, const RowBlock& rows, size_t row, const std::vector<size_t>& from,
-            const std::string&) {
-          out.beginRow();
-          out.setText(0, r.name);
-          for (size_t i = 0; i < from.size(); ++i) {
-            if (from[i] == TableColumns::kAbsent) continue;
-            const Cell& cell = rows.cell(row, from[i]);
-            switch (cell.kind) {
-              case CellKind::empty: break;
-              case CellKind::number: out.setNumber(i + 1, cell.number); break;
-              case CellKind::text: {
-                const size_t start = out.text().size();
-                out.text().append(rows.textOf(cell));
-                out.setTextFrom(i + 1, start, cell.csvField);
-                break;
+    {  // the library done with its folder before OUT goes in
+      LibraryFolder library(file);
+      settings.tmpdir = library.path();
+      TableWorkbook book = TLQ_AT(TableWorkbook(file, out_, columns_, settings));
+      RowBlock out(columns_.size() + 1);
+      TLQ_AT(mergeRows(
+          cancel, &zones_, at, reading,
+          [&](const MergedRecording& r, const RowBlock& rows, size_t row, const std::vector<size_t>& from,
+              const std::string&) {
+            out.beginRow();
+            out.setText(0, r.name);
+            for (size_t i = 0; i < from.size(); ++i) {
+              if (from[i] == TableColumns::kAbsent) continue;
+              const Cell& cell = rows.cell(row, from[i]);
+              switch (cell.kind) {
+                case CellKind::empty: break;
+                case CellKind::number: out.setNumber(i + 1, cell.number); break;
+                case CellKind::text: {
+                  const size_t start = out.text().size();
+                  out.text().append(rows.textOf(cell));
+                  out.setTextFrom(i + 1, start, cell.csvField);
+                  break;
+                }
+                case CellKind::dateTime: out.setDateTime(i + 1, rows.textOf(cell), cell.number); break;
               }
-              case CellKind::dateTime: out.setDateTime(i + 1, rows.textOf(cell), cell.number); break;
             }
-          }
-          out.keepRow();
-        },
-        [&] {
-          reading = false;  // a failure to write is OUT's
-          book.put(out);
-          out.clear();
-          reading = true;
-        }));
-    std::vector<MergedSheetRow> list;
-    list.reserve(recordings_.size());
-    for (const MergedRecording& r : recordings_) {
-      MergedSheetRow row{r.name, std::nullopt, std::nullopt, r.lines, r.repeated, r.dropped};
-      if (!r.firstWritten.empty()) row.first = StampCell{r.firstWritten, r.firstSerial};
-      if (!r.lastWritten.empty()) row.last = StampCell{r.lastWritten, r.lastSerial};
-      list.push_back(std::move(row));
+            out.keepRow();
+          },
+          [&] {
+            reading = false;  // a failure to write is OUT's
+            book.put(out);
+            out.clear();
+            reading = true;
+          }));
+      std::vector<MergedSheetRow> list;
+      list.reserve(recordings_.size());
+      for (const MergedRecording& r : recordings_) {
+        MergedSheetRow row{r.name, std::nullopt, std::nullopt, r.lines, r.repeated, r.dropped};
+        if (!r.firstWritten.empty()) row.first = StampCell{r.firstWritten, r.firstSerial};
+        if (!r.lastWritten.empty()) row.last = StampCell{r.lastWritten, r.lastSerial};
+        list.push_back(std::move(row));
+      }
+      progress_.pass = MergeProgress::Pass::compressing;
+      TLQ_AT(book.finishWithSheet(
+          [&](Book& sheets) { writeMergedSheet(sheets, list, zones_); },
+          [&](uint64_t bytes, double seconds) { progress_.finishing.start(file, bytes, seconds); }));
     }
-    progress_.pass = MergeProgress::Pass::compressing;
-    TLQ_AT(book.finishWithSheet([&](Book& sheets) { writeMergedSheet(sheets, list, zones_); },
-                                [&](uint64_t bytes, double seconds) { progress_.finishing.start(file, bytes, seconds); }));
     TLQ_AT(putInPlace(files, cancel));
     return true;
   } catch (const ConversionCancelled&) {

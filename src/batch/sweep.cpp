@@ -18,6 +18,7 @@ constexpr std::string_view kPrefix = "tlqconverter_";
 // What one listing of a folder found, kept for the rest of the run.
 struct FolderScratch {
   std::vector<std::string> temporaries;  // names of temporary files of ours
+  std::vector<std::string> libraryFolders;  // names of folders of the workbook library's files
   bool temporariesSwept = false;
   std::set<std::string> asides;  // names of older parts moved aside and left there
 };
@@ -27,7 +28,10 @@ std::map<std::string, FolderScratch> scratchByFolder;  // by comparablePath
 
 void take(FolderScratch& scratch, const std::vector<FolderEntry>& entries) {
   for (const FolderEntry& entry : entries) {
-    if (entry.link || entry.kind != PathKind::file) continue;
+    if (entry.link) continue;
+    if (entry.kind == PathKind::folder && isScratchName(entry.name, ".dir"))
+      scratch.libraryFolders.push_back(entry.name);
+    if (entry.kind != PathKind::file) continue;
     if (isScratchName(entry.name, ".old")) scratch.asides.insert(entry.name);
     if (isScratchName(entry.name, ".tmp")) scratch.temporaries.push_back(entry.name);
   }
@@ -42,6 +46,22 @@ FolderScratch& scratchOf(const std::string& folder) {
     if (entries) take(at->second, *entries);
   }
   return at->second;
+}
+
+// The library's files in a library folder ("tmp." and letters), then the
+// folder; nothing when it holds anything else.
+bool removeLibraryFolder(const std::string& path) {
+  std::optional<std::vector<FolderEntry>> entries = listFolder(path);
+  if (!entries) return false;
+  for (const FolderEntry& entry : *entries)
+    if (entry.link || entry.kind != PathKind::file || !entry.name.starts_with("tmp.")) return false;
+  for (const FolderEntry& entry : *entries) removeFile(joinPath(path, entry.name));
+  return removeEmptyFolder(path);
+}
+
+// The library folder of a scratch ".tmp", and the other way round.
+std::string withSuffix(const std::string& path, std::string_view suffix) {
+  return path.substr(0, path.size() - suffix.size()) + std::string(suffix);
 }
 
 bool isLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); }
@@ -73,18 +93,43 @@ std::string asidePath(const std::string& part, int attempt) {
   return joinPath(folder.empty() ? "." : folder, name + ".old");
 }
 
+LibraryFolder::LibraryFolder(const std::string& temporary) : path_(withSuffix(temporary, ".dir")) {
+  // A name of ours that no other file has (the temporary file's letters
+  // are its own), so a folder there is one a stopped run left: used again.
+  made_ = makeFolders(path_);
+  if (!made_) {
+    path_ = folderOf(temporary);
+    if (path_.empty()) path_ = ".";
+  }
+}
+
+LibraryFolder::~LibraryFolder() {
+  if (made_) removeLibraryFolder(path_);
+}
+
+void removeLibraryFolderOf(const std::string& temporary) { removeLibraryFolder(withSuffix(temporary, ".dir")); }
+
 std::vector<std::string> sweepTemporaryFiles(const std::string& folder) {
-  std::vector<std::string> names, removed;
+  std::vector<std::string> names, folders, removed;
   {
     std::lock_guard lock(scratchMutex);
     FolderScratch& scratch = scratchOf(folder);
     if (scratch.temporariesSwept) return removed;
     scratch.temporariesSwept = true;
     names.swap(scratch.temporaries);
+    folders.swap(scratch.libraryFolders);
   }
+  const std::string base = folder.empty() ? "." : folder;
   for (const std::string& name : names) {
-    std::string path = joinPath(folder.empty() ? "." : folder, name);
+    std::string path = joinPath(base, name);
     if (removeIfAbandoned(path)) removed.push_back(path);
+  }
+  // A live run's library folder has its temporary file beside it until the
+  // folder is gone: one without it was left by a run that was stopped.
+  for (const std::string& name : folders) {
+    std::string path = joinPath(base, name);
+    if (pathInfo(withSuffix(path, ".tmp")).kind == PathKind::missing && removeLibraryFolder(path))
+      removed.push_back(path);
   }
   return removed;
 }

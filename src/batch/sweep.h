@@ -25,9 +25,39 @@ bool isScratchName(const std::string& name, const char* suffix);
 std::string asidePath(const std::string& part, int attempt);
 inline constexpr int kAsideAttempts = 16;
 
+// The folder for the workbook library's own temporary files, beside a
+// workbook's temporary file (a scratch ".tmp") and named after it (".dir").
+// The library removes each of its files as soon as it has made it (under
+// Windows when it closes it), so a run killed in the instant between leaves
+// one: in this folder, which a later run tells as ours by its name and as
+// abandoned by the temporary file it belongs to being gone. Made for as long
+// as this object lives, then removed; the library is done with it by then.
+class LibraryFolder {
+ public:
+  explicit LibraryFolder(const std::string& temporary);
+  ~LibraryFolder();
+  LibraryFolder(const LibraryFolder&) = delete;
+  LibraryFolder& operator=(const LibraryFolder&) = delete;
+
+  // Where the library makes its files: the folder, or the temporary file's
+  // own folder where it could not be made.
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+  bool made_ = false;
+};
+
+// Removes the library folder of the workbook whose temporary file is
+// `temporary`, with the library's files in it: for a run that ends at once,
+// without unwinding.
+void removeLibraryFolderOf(const std::string& temporary);
+
 // Under the lock on `folder` (TableLock): the first call for a folder in
 // this process lists it and removes each temporary file of ours that no
-// live run holds; later calls do nothing. Returns the paths removed.
+// live run holds, and each library folder whose temporary file is gone,
+// with the library's files in it; later calls do nothing. Returns the paths
+// removed.
 std::vector<std::string> sweepTemporaryFiles(const std::string& folder);
 
 // Under the lock on their folder, once the table whose parts go to `parts`

@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "batch/sweep.h"
 #include "batch/table_files.h"
 #include "batch/table_proof.h"
 #include "error.h"
@@ -34,8 +35,9 @@ WorkbookCounts writeWorkbook(const std::string& path, const RecordingTable& tabl
   // The zones of all the time stamps decide those of the first row.
   settings.zones = TLQ_AT(table.timeStampZones(control));
   std::string file = files.finishForWriter();
-  std::string folder = folderOf(file);
-  settings.tmpdir = folder.empty() ? "." : folder;
+  // Gone with the workbook, before the caller puts it in place.
+  LibraryFolder library(file);
+  settings.tmpdir = library.path();
   TableWorkbook book = TLQ_AT(TableWorkbook(file, shown, table.tableColumns(), settings));
   WorkbookCounts counts;
   // The workers wait for the writer most of the time, each with a piece

@@ -109,6 +109,10 @@ std::optional<std::vector<FolderEntry>> listFolder(const std::string& path);
 // cannot (a file in the way, no right to).
 bool makeFolders(const std::string& path);
 
+// Removes the folder at `path` when it is empty (never a link). False when
+// it cannot (anything in it, no such folder).
+bool removeEmptyFolder(const std::string& path);
+
 // Renames `from` to `to` in one step, replacing a file of that name: the
 // name shows either the old file or the new one, never neither nor half.
 // False when it cannot (a folder of that name, the file locked). Under

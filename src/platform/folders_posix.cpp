@@ -154,6 +154,8 @@ bool makeFolders(const std::string& path) {
          (::mkdir(path.c_str(), 0777) == 0 || (errno == EEXIST && pathInfo(path).kind == PathKind::folder));
 }
 
+bool removeEmptyFolder(const std::string& path) { return ::rmdir(path.c_str()) == 0; }
+
 bool renameReplacing(const std::string& from, const std::string& to) { return ::rename(from.c_str(), to.c_str()) == 0; }
 
 bool renameFresh(const std::string& from, const std::string& to) {

@@ -94,6 +94,8 @@ bool makeFolders(const std::string& path) {
           (::GetLastError() == ERROR_ALREADY_EXISTS && pathInfo(path).kind == PathKind::folder));
 }
 
+bool removeEmptyFolder(const std::string& path) { return ::RemoveDirectoryW(widePath(path).c_str()) != 0; }
+
 namespace {
 
 // A rename refused with "access denied": when one of the files is held open
