@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "platform/file_hold.h"
+#include "platform/system.h"
 #include "test_support.h"
 
 namespace tlq {
@@ -33,7 +34,7 @@ TEST(LibraryFolders, RemovedOnceTheirTemporaryTableIsGone) {
   fs::create_directory(fs::u8path(dir.file("tmp.folder")));  // not of ours by its name
 
   const std::vector<std::string> removed = sweepTemporaryFiles(dir.path());
-  EXPECT_EQ(removed, std::vector<std::string>{left});
+  EXPECT_EQ(removed, std::vector<std::string>{joinPath(dir.path(), "tlqconverter_aB3dE5gH.dir")});  // as the sweep names it
   EXPECT_FALSE(fs::exists(fs::u8path(left)));
   EXPECT_TRUE(fs::exists(fs::u8path(live + "/tmp.k3JdQ0aZ9x")));
   EXPECT_TRUE(fs::exists(fs::u8path(other + "/notes.txt")));
