@@ -257,9 +257,9 @@ void Merge::mergeRows(const std::atomic<bool>& cancel, const TimeStampZones* dat
 struct PreparedLines {
   LineBlock lines;  // each with "recording" in front; the block's entries dropped, lines outside
   // Of each line without "recording", where a later recording may write
-  // it again (RepeatCheck::concerns); else the writer makes it when it must.
+  // it again (RepeatCheck::concerns); else 0, and the writer makes it when
+  // it must.
   std::vector<RepeatCheck::LineKey> keys;
-  std::vector<bool> keyed;
   size_t nameBytes = 0;  // of "recording" and the separator after it, in front of each line
   std::vector<std::optional<StampTime>> places;  // each line's stamp in time; none without a stamp
   std::string stamps;                            // the lines' time stamps, one after another
@@ -274,7 +274,6 @@ struct PreparedLines {
   void clear() {
     lines.clear();
     keys.clear();
-    keyed.clear();
     places.clear();
     stamps.clear();
     stampEnds.clear();
@@ -346,8 +345,7 @@ void Merge::prepareLines(size_t at, const CsvFormat& fields, const std::atomic<b
         lines.stamps += text;
       }
       const bool keyed = !place || !next || !(*place < *next);
-      lines.keys.push_back(keyed ? RepeatCheck::keyOf(std::string_view(out.text).substr(start)) : RepeatCheck::LineKey());
-      lines.keyed.push_back(keyed);
+      lines.keys.push_back(keyed ? RepeatCheck::keyOf(std::string_view(out.text).substr(start)) : 0);
       lines.places.push_back(place);
       out.text += "\r\n";
       out.ends.push_back(out.text.size());
@@ -501,10 +499,10 @@ void Merge::mergeLines(const std::atomic<bool>& cancel, size_t& at, bool& readin
       for (size_t k = 0; k < lines.ends.size(); from = lines.ends[k++]) {
         if (repeats.concerns(block.places[k], following)) {
           const RepeatCheck::LineKey key =
-              block.keyed[k] ? block.keys[k]
-                             : RepeatCheck::keyOf(std::string_view(lines.text)
-                                                      .substr(from + block.nameBytes,
-                                                              lines.ends[k] - 2 - from - block.nameBytes));
+              block.keys[k] ? block.keys[k]
+                            : RepeatCheck::keyOf(std::string_view(lines.text)
+                                                     .substr(from + block.nameBytes,
+                                                             lines.ends[k] - 2 - from - block.nameBytes));
           if (repeats.repeated(key, block.places[k])) {
             ++r.repeated;
             continue;

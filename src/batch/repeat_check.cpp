@@ -1,7 +1,6 @@
 #include "batch/repeat_check.h"
 
 #include <algorithm>
-#include <boost/container_hash/hash.hpp>
 #include <functional>
 #include <string_view>
 
@@ -9,9 +8,9 @@ namespace tlq {
 
 namespace {
 
-constexpr size_t kFirstSlots = 1024;
+constexpr size_t kFirstSlots = 16;
 
-// The table is rebuilt when more than 3/4 of its slots are taken, and made
+// A table is rebuilt when more than 3/4 of its slots are taken, and made
 // big enough that what stays takes at most half (twice the size when it was
 // full of lines held).
 bool crowded(size_t used, size_t slots) { return used * 4 > slots * 3; }
@@ -19,10 +18,11 @@ bool crowded(size_t used, size_t slots) { return used * 4 > slots * 3; }
 }  // namespace
 
 RepeatCheck::LineKey RepeatCheck::keyOf(std::string_view line) {
-  // The standard library's and Boost's hashes of the bytes: two different
-  // functions, each a word at a time.
-  return {static_cast<uint64_t>(std::hash<std::string_view>{}(line)),
-          static_cast<uint32_t>(boost::hash<std::string_view>{}(line))};
+  // The standard library's hash of the bytes, a word at a time; a line's
+  // place in time must match too, so that two lines are taken for one only
+  // when 64 bits of their fields and their stamps agree.
+  const uint64_t key = static_cast<uint64_t>(std::hash<std::string_view>{}(line));
+  return key ? key : 1;
 }
 
 int64_t RepeatCheck::placeOf(const StampTime& stamp) {
@@ -35,37 +35,52 @@ int64_t RepeatCheck::placeOf(const StampTime& stamp) {
   return days * kDay + stamp.nanoseconds;
 }
 
-bool RepeatCheck::repeated(const LineKey& key, const std::optional<StampTime>& stamp) {
-  if (slots_.empty()) slots_.resize(kFirstSlots);
-  const size_t mask = slots_.size() - 1;
-  size_t free = SIZE_MAX;  // a dead slot on the way, for the line
-  size_t i = static_cast<size_t>(key.a) & mask;
-  for (;; i = (i + 1) & mask) {
-    Slot& s = slots_[i];
-    if (s.recording == 0) break;
-    if (s.a == key.a && s.b == key.b) {
-      if (s.recording == recording_) return false;  // the recording's own, again
-      if (!dead(s)) return true;
-      free = i;  // this very line, let go: it is the current recording's now
-      break;
-    }
-    if (free == SIZE_MAX && dead(s)) free = i;
+bool RepeatCheck::holds(const Slot& line) const {
+  const Table& table = tables_[line.key >> (64 - kTableBits)];
+  if (table.slots.empty()) return false;
+  const size_t mask = table.slots.size() - 1;
+  for (size_t i = static_cast<size_t>(line.key) & mask;; i = (i + 1) & mask) {
+    const Slot& s = table.slots[i];
+    if (s.key == 0) return false;
+    if (s.key == line.key && s.place == line.place && !dead(s)) return true;
   }
-  const Slot line{key.a, key.b, recording_, stamp ? placeOf(*stamp) : kNoStamp};
+}
+
+bool RepeatCheck::repeated(LineKey key, const std::optional<StampTime>& stamp) {
+  const Slot line{key, placeOf(stamp)};
+  if (holds(line)) return true;
+  current_.push_back(line);
   heldLatest_ = std::max(heldLatest_, line.place);
-  if (free != SIZE_MAX) {
-    slots_[free] = line;
-    return false;
-  }
-  if (crowded(used_ + 1, slots_.size())) {
-    rebuild();
-    const size_t grown = slots_.size() - 1;
-    for (i = static_cast<size_t>(key.a) & grown; slots_[i].recording != 0; i = (i + 1) & grown) {
+  return false;
+}
+
+void RepeatCheck::hold(const Slot& line) {
+  Table& table = tableOf(line.key);
+  if (table.slots.empty()) table.slots.resize(kFirstSlots);
+  size_t mask = table.slots.size() - 1;
+  size_t free = SIZE_MAX;  // a dead slot on the way, for the line
+  size_t i = static_cast<size_t>(line.key) & mask;
+  for (;; i = (i + 1) & mask) {
+    const Slot& s = table.slots[i];
+    if (s.key == 0) break;
+    if (dead(s)) {
+      if (free == SIZE_MAX) free = i;
+    } else if (s.key == line.key && s.place == line.place) {
+      return;  // the recording's own, again
     }
   }
-  slots_[i] = line;
-  ++used_;
-  return false;
+  if (free != SIZE_MAX) {
+    table.slots[free] = line;
+    return;
+  }
+  if (crowded(table.used + 1, table.slots.size())) {
+    rebuild(table);
+    mask = table.slots.size() - 1;
+    for (i = static_cast<size_t>(line.key) & mask; table.slots[i].key != 0; i = (i + 1) & mask) {
+    }
+  }
+  table.slots[i] = line;
+  ++table.used;
 }
 
 void RepeatCheck::recordingDone(const std::optional<StampTime>& next) {
@@ -74,32 +89,46 @@ void RepeatCheck::recordingDone(const std::optional<StampTime>& next) {
     letGoBefore_ = std::max(letGoBefore_, placeOf(*next));
   } else if (letGoBefore_ != INT64_MIN) {
     // Nothing is let go from now on: the lines let go before are dropped
-    // while the current recording's are still told from them.
-    rebuild();
+    // before they would count again.
+    for (Table& table : tables_) rebuild(table);
     letGoBefore_ = INT64_MIN;
   }
-  ++recording_;
+  for (const Slot& line : current_)
+    if (!dead(line)) hold(line);
+  current_.clear();
+  if (current_.capacity() > (size_t{1} << 20)) current_.shrink_to_fit();
 }
 
 size_t RepeatCheck::held() const {
-  return static_cast<size_t>(
-      std::count_if(slots_.begin(), slots_.end(), [&](const Slot& s) { return s.recording != 0 && !dead(s); }));
+  size_t count = 0;
+  for (const Table& table : tables_)
+    count += static_cast<size_t>(
+        std::count_if(table.slots.begin(), table.slots.end(), [&](const Slot& s) { return live(s); }));
+  return count;
 }
 
-void RepeatCheck::rebuild() {
-  const size_t live = held();
+size_t RepeatCheck::bytes() const {
+  size_t slots = current_.capacity();
+  for (const Table& table : tables_) slots += table.slots.capacity();
+  return slots * sizeof(Slot);
+}
+
+void RepeatCheck::rebuild(Table& table) {
+  if (table.slots.empty()) return;
+  const size_t kept = static_cast<size_t>(
+      std::count_if(table.slots.begin(), table.slots.end(), [&](const Slot& s) { return live(s); }));
   size_t size = kFirstSlots;
-  while (live * 2 > size) size *= 2;
+  while (kept * 2 > size) size *= 2;
   std::vector<Slot> old(size);
-  old.swap(slots_);
+  old.swap(table.slots);
   const size_t mask = size - 1;
   for (const Slot& s : old) {
-    if (s.recording == 0 || dead(s)) continue;
-    size_t i = static_cast<size_t>(s.a) & mask;
-    while (slots_[i].recording != 0) i = (i + 1) & mask;
-    slots_[i] = s;
+    if (!live(s)) continue;
+    size_t i = static_cast<size_t>(s.key) & mask;
+    while (table.slots[i].key != 0) i = (i + 1) & mask;
+    table.slots[i] = s;
   }
-  used_ = live;
+  table.used = kept;
 }
 
 }  // namespace tlq
