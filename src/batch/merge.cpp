@@ -89,6 +89,12 @@ bool Merge::plan(const std::atomic<bool>& cancel) {
         if (settings_.workbook) {
           r.modified = unixNanoseconds(pathInfo(r.item.path).modified);
           r.zones = TLQ_AT(table.timeStampZones(control));
+        } else if ((r.checked = table.recording().checked())) {
+          // The CSV merge reads each recording on one thread: its first
+          // entry's place is all it walks from.
+          std::vector<Recording::Mark>& marks = r.checked->summary.marks;
+          marks.resize(std::min<size_t>(marks.size(), 1));
+          marks.shrink_to_fit();
         }
         r.state = MergedRecording::State::planned;
       } catch (const ConversionCancelled&) {
@@ -313,6 +319,7 @@ void Merge::prepareLines(size_t at, const CsvFormat& fields, const std::atomic<b
   ConversionControl control{1, &cancel, &bytesDone, true};
   control.window = settings_.window;
   control.salvage = settings_.salvage;
+  control.checked = r.checked ? &*r.checked : nullptr;
   RecordingTable table = TLQ_AT(RecordingTable(r.item.path, control));
   // Read again: what it gives now is what is merged.
   prepared.salvaged = table.recording().salvaged();

@@ -66,6 +66,9 @@ struct MergedRecording {
   State state = State::waiting;
   std::exception_ptr failure;  // why it failed: an Error
   std::optional<Salvage> salvaged;  // its text broke: what came before the fault
+  // What the plan's read found of its text, for the CSV merge's read: the
+  // text is not checked twice while the file stays as the plan read it.
+  std::optional<Recording::Checked> checked;
 };
 
 // How far a merge is, readable from any thread while it runs: its pass,

@@ -395,7 +395,7 @@ auto vouched(const Recording& recording, const Work& work) {
 
 RecordingTable::RecordingTable(const std::string& path, const ConversionControl& control)
     : recording_(path, [&control](size_t bytes) { return control.threads ? control.threads : threadCount(bytes); },
-                 control.salvage),
+                 control.salvage, control.checked),
       table_(recording_.hasInclino2(), recording_.hasElasto()),
       columns_(table_.names()),
       quality_(table_) {}

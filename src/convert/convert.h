@@ -119,6 +119,9 @@ struct ConversionControl {
   // --salvage: a recording whose text ends early or breaks is converted up
   // to its last complete entry before the fault (Recording's `salvage`).
   bool salvage = false;
+  // The recording as an earlier read of it found it: its text is not
+  // checked again while its file is the version it was then.
+  const Recording::Checked* checked = nullptr;
 };
 
 // The same with `control` (progress, cancel; a conversion cancelled leaves

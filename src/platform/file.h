@@ -38,6 +38,17 @@ class MappedFile {
   // them must be checked with this before it is trusted.
   bool changed() const;
 
+  // The file as it was when it was opened: its identity, its time of last
+  // change and its size. Another file put in its place, or a change to it,
+  // gives another version.
+  struct Version {
+    uint64_t identity[2] = {0, 0};
+    uint64_t modified[2] = {0, 0};
+    uint64_t size = 0;
+    bool operator==(const Version&) const = default;
+  };
+  Version version() const { return {{identity_[0], identity_[1]}, {modified_[0], modified_[1]}, openedSize_}; }
+
  private:
   const char* data_ = nullptr;
   size_t size_ = 0;

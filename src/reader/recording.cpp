@@ -663,9 +663,15 @@ void validateJson(std::string_view text) {
   firstPass(text, summary, 1, copy);
 }
 
-Recording::Recording(const std::string& path, const std::function<unsigned(size_t)>& threadsFor, bool salvage)
+Recording::Recording(const std::string& path, const std::function<unsigned(size_t)>& threadsFor, bool salvage,
+                     const Checked* earlier)
     : path_(path), file_(path), json_(withoutByteOrderMark(file_.bytes())) {
   TLQ_OP("readRecording");
+  if (earlier && earlier->file == file_.version()) {
+    summary_ = earlier->summary;
+    requireUnchanged();
+    return;
+  }
   unsigned threads = threadsFor ? threadsFor(json_.size()) : 1;
   try {
     TLQ_AT(firstPass(json_, summary_, threads, copy_));
@@ -687,6 +693,11 @@ std::string salvageText(const Salvage& salvage) {
 
 IoError recordingChanged(const std::string& path, std::source_location where) {
   return IoError("cannot read: " + path + " (the file changed while it was read)", where);
+}
+
+std::optional<Recording::Checked> Recording::checked() const {
+  if (!copy_.empty() || salvaged_) return std::nullopt;
+  return Checked{file_.version(), summary_};
 }
 
 void Recording::requireUnchanged() const {

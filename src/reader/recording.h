@@ -108,6 +108,8 @@ class Recording {
   // risk (a recording is four levels deep).
   static constexpr size_t kMaxDepth = 1000;
 
+  struct Checked;
+
   // Reads and validates the file, on as many threads as `threadsFor` gives
   // for the text's size (by default one). Raises IoError "cannot open: " +
   // path, or JsonParseError naming the line and column and what was expected
@@ -115,8 +117,10 @@ class Recording {
   // array began is no failure: the recording is then what came before the
   // fault, its complete entries alone (salvaged() tells), as if it held only
   // those. A fault before the array raises as without.
+  // With `earlier`, what an earlier read of the same path learned: taken
+  // instead of a first pass when the file opened is the version it was.
   explicit Recording(const std::string& path, const std::function<unsigned(size_t bytes)>& threadsFor = {},
-                     bool salvage = false);
+                     bool salvage = false, const Checked* earlier = nullptr);
 
   // What was salvaged, when the text broke and `salvage` was asked.
   const std::optional<Salvage>& salvaged() const { return salvaged_; }
@@ -187,6 +191,17 @@ class Recording {
     size_t faultAt = none;       // where the parser stopped when the text breaks
     std::vector<Mark> marks;  // of some of those entries, by rising index
   };
+
+  // What the first pass learned of a recording's text, and the version of
+  // its file that text was: a recording read again while its file is that
+  // version still need not be checked again.
+  struct Checked {
+    MappedFile::Version file;
+    Summary summary;
+  };
+  // Its own, where it can be taken again: not where the text had to be
+  // copied for the parser or was salvaged.
+  std::optional<Checked> checked() const;
 
  private:
   void requireData() const;

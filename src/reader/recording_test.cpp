@@ -4,7 +4,10 @@
 #include <pthread.h>
 
 #include <algorithm>
+#include <chrono>
+#include <filesystem>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "error.h"
@@ -364,6 +367,51 @@ TEST_F(RecordingFile, ValidationInPiecesOfALongRecording) {
   std::string whole = observed(path, 1);
   EXPECT_TRUE(observed(path, 2) == whole);
   EXPECT_TRUE(observed(path, 8) == whole);
+}
+
+// Read again with what an earlier read found, a recording whose file is the
+// version that read saw is not checked again; any change to the file, or
+// another file, is.
+TEST_F(RecordingFile, ReadAgainTheCheckedTextIsTakenOnlyForTheVersionChecked) {
+  const std::string valid = R"({"data":[{"force":{"raw":"N+0012.50M"}},{"inclino2":{"raw":"r"}}]})";
+  std::string broken = valid;
+  broken.back() = ']';  // the same size, no longer JSON
+  const std::string path = dir.file("again.tlq");
+  // Whole seconds, which every system's clock of files keeps exactly.
+  const auto when = std::filesystem::file_time_type(std::chrono::seconds(1'700'000'000));
+  testing::writeFile(path, valid);
+  std::filesystem::last_write_time(path, when);
+  std::optional<Recording::Checked> checked;
+  {
+    Recording first(path);
+    checked = first.checked();
+  }
+  ASSERT_TRUE(checked);
+  auto entries = [](const Recording& r) {
+    size_t n = 0;
+    r.forEachEntry([&](const RecordingEntry&) { ++n; });
+    return n;
+  };
+  {
+    Recording again(path, {}, false, &*checked);
+    EXPECT_EQ(again.entries(), 2u);
+    EXPECT_EQ(entries(again), 2u);
+    EXPECT_TRUE(again.hasInclino2());
+  }
+  // Changed with its time of last change put back: the same version, as far
+  // as the system tells, so what was checked is taken.
+  testing::writeFile(path, broken);
+  std::filesystem::last_write_time(path, when);
+  EXPECT_EQ(testing::failureOf([&] { Recording again(path, {}, false, &*checked); }), "no error");
+  // A change the system tells, or another file, is read and checked again.
+  std::filesystem::last_write_time(path, when + std::chrono::seconds(1));
+  EXPECT_EQ(testing::failureOf([&] { Recording again(path, {}, false, &*checked); }),
+            "JsonParseError: " + parseError(broken));
+  const std::string other = dir.file("other.tlq");
+  testing::writeFile(other, broken);
+  std::filesystem::last_write_time(other, when);
+  EXPECT_EQ(testing::failureOf([&] { Recording again(other, {}, false, &*checked); }),
+            "JsonParseError: " + parseError(broken));
 }
 
 #ifndef _WIN32
