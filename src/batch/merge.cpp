@@ -307,6 +307,11 @@ namespace {
 // campaign. Blocks are of kLinesPerWrite bytes of rows; a few dozen of them
 // keep the workers going while the writer catches up.
 constexpr size_t kPreparedPerWorker = 4 << 20;
+// The writer, once it waits, is woken when this much of the recording it is
+// at is prepared (or all of it): it writes faster than a worker prepares, and
+// a wake for each block would cost more than the block's writing.
+constexpr size_t kWakeWriterAt = 1 << 20;
+static_assert(kWakeWriterAt < kPreparedPerWorker);
 
 }  // namespace
 
@@ -441,7 +446,7 @@ void Merge::mergeLines(const std::atomic<bool>& cancel, size_t& at, bool& readin
               std::swap(lines, spare.back());
               spare.pop_back();
             }
-            wake = writerWaits && i == writing;
+            wake = writerWaits && i == writing && p.held >= kWakeWriterAt;
           }
           if (wake) ready.notify_one();
         });
@@ -486,7 +491,7 @@ void Merge::mergeLines(const std::atomic<bool>& cancel, size_t& at, bool& readin
         std::unique_lock lock(mutex);
         if (p.blocks.empty() && !p.finished) {
           writerWaits = true;
-          ready.wait(lock, [&] { return !p.blocks.empty() || p.finished; });
+          ready.wait(lock, [&] { return p.held >= kWakeWriterAt || p.finished; });
           writerWaits = false;
         }
         if (p.blocks.empty()) break;  // every block written, and none comes
