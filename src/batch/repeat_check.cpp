@@ -89,8 +89,8 @@ void RepeatCheck::recordingDone(const std::optional<StampTime>& next) {
     letGoBefore_ = std::max(letGoBefore_, placeOf(*next));
   } else if (letGoBefore_ != INT64_MIN) {
     // Nothing is let go from now on: the lines let go before are dropped
-    // before they would count again.
-    for (Table& table : tables_) rebuild(table);
+    // before they would count again. No table grows for it.
+    for (Table& table : tables_) rebuild(table, true);
     letGoBefore_ = INT64_MIN;
   }
   for (const Slot& line : current_)
@@ -113,12 +113,13 @@ size_t RepeatCheck::bytes() const {
   return slots * sizeof(Slot);
 }
 
-void RepeatCheck::rebuild(Table& table) {
+void RepeatCheck::rebuild(Table& table, bool keepSize) {
   if (table.slots.empty()) return;
   const size_t kept = static_cast<size_t>(
       std::count_if(table.slots.begin(), table.slots.end(), [&](const Slot& s) { return live(s); }));
   size_t size = kFirstSlots;
   while (kept * 2 > size) size *= 2;
+  if (keepSize) size = table.slots.size();
   std::vector<Slot> old(size);
   old.swap(table.slots);
   const size_t mask = size - 1;

@@ -90,8 +90,9 @@ class RepeatCheck {
   bool holds(const Slot& line) const;
   // Adds a line of the recording just done, unless it is held already.
   void hold(const Slot& line);
-  // The table again, the dead slots left out, in a size for what stays.
-  void rebuild(Table& table);
+  // The table again, the dead slots left out: in a size for what stays to
+  // grow into, or with `keepSize` in the size it has.
+  void rebuild(Table& table, bool keepSize = false);
 
   std::array<Table, size_t{1} << kTableBits> tables_;
   std::vector<Slot> current_;  // the current recording's lines, as asked about

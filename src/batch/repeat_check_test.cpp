@@ -70,6 +70,18 @@ TEST(RepeatCheck, WithoutANextStampNothingIsLetGoFromThenOn) {
   EXPECT_TRUE(check.repeated(lineAt(100), at(100)));
   check.recordingDone(std::nullopt);
   EXPECT_TRUE(check.repeated(lineAt(20), at(20)));
+  // The lines let go are cleared out then, and no table grows for it (the
+  // tables are more than half full here).
+  RepeatCheck many;
+  constexpr int64_t kLines = 80'000;
+  for (int64_t s = 0; s < kLines; ++s) ASSERT_FALSE(many.repeated(lineAt(s), at(s)));
+  many.recordingDone(at(10));
+  const size_t bytes = many.bytes();
+  many.recordingDone(std::nullopt);
+  EXPECT_LE(many.bytes(), bytes);
+  EXPECT_EQ(many.held(), static_cast<size_t>(kLines - 10));
+  EXPECT_FALSE(many.repeated(lineAt(5), at(5)));
+  EXPECT_TRUE(many.repeated(lineAt(kLines - 1), at(kLines - 1)));
 }
 
 TEST(RepeatCheck, GrowsPastItsFirstSizeAndKeepsEveryLine) {
