@@ -211,6 +211,7 @@ void Merge::mergeRows(const std::atomic<bool>& cancel, const TimeStampZones* dat
     const TableColumns& own = table.tableColumns();
     const std::vector<size_t> from = TLQ_AT(placesInCampaign(r, own, columns_));
     const size_t stampColumn = own.at(Column::timestamp);
+    if (at + 1 == recordings_.size()) repeats.lastRecording();
     auto rows = [&](RowBlock& block) {
       for (size_t row = 0; row < block.rows(); ++row) {
         line.clear();
@@ -480,6 +481,7 @@ void Merge::mergeLines(const std::atomic<bool>& cancel, size_t& at, bool& readin
     // this one is done.
     std::optional<StampTime> following;
     if (at + 1 < count && recordings_[at + 1].firstStamp) following = orderOf(*recordings_[at + 1].firstStamp);
+    if (at + 1 == count) repeats.lastRecording();
     reading = true;
     TLQ_OP("mergeRecording");
     progress_.started.store(at);

@@ -49,6 +49,7 @@ bool RepeatCheck::holds(const Slot& line) const {
 bool RepeatCheck::repeated(LineKey key, const std::optional<StampTime>& stamp) {
   const Slot line{key, placeOf(stamp)};
   if (holds(line)) return true;
+  if (last_) return false;
   current_.push_back(line);
   heldLatest_ = std::max(heldLatest_, line.place);
   return false;

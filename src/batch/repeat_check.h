@@ -45,10 +45,16 @@ class RepeatCheck {
   // be asked about: asked, it would be let go when the recording is done.
   // Lines without a stamp always can.
   bool concerns(const std::optional<StampTime>& stamp, const std::optional<StampTime>& next) const {
-    if (!stamp || !next) return true;
+    if (!stamp) return true;
     const int64_t place = placeOf(*stamp);
-    return place <= heldBefore_ || place >= placeOf(*next);
+    if (last_) return place <= heldBefore_;
+    return !next || place <= heldBefore_ || place >= placeOf(*next);
   }
+
+  // No recording comes after the current one: no line of it can come
+  // again, so none is noted, and only those an earlier recording may have
+  // written concern the check.
+  void lastRecording() { last_ = true; }
 
   // The current recording is done: its lines join the earlier ones, and the
   // lines before `next` (the next recording's first stamp) are let go.
@@ -96,6 +102,7 @@ class RepeatCheck {
 
   std::array<Table, size_t{1} << kTableBits> tables_;
   std::vector<Slot> current_;  // the current recording's lines, as asked about
+  bool last_ = false;          // the current recording is the last
   int64_t letGoBefore_ = INT64_MIN;
   int64_t heldLatest_ = INT64_MIN;  // the latest place of a line held, of any recording
   int64_t heldBefore_ = INT64_MIN;  // the same of the recordings before the current one

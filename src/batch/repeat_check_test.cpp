@@ -84,6 +84,23 @@ TEST(RepeatCheck, WithoutANextStampNothingIsLetGoFromThenOn) {
   EXPECT_TRUE(many.repeated(lineAt(kLines - 1), at(kLines - 1)));
 }
 
+TEST(RepeatCheck, TheLastRecordingsLinesAreNotNoted) {
+  RepeatCheck check;
+  for (int64_t s = 0; s < 100; ++s) ASSERT_FALSE(check.repeated(lineAt(s), at(s)));
+  check.recordingDone(at(50));
+  check.lastRecording();
+  const size_t bytes = check.bytes();
+  EXPECT_TRUE(check.concerns(at(99), std::nullopt));
+  EXPECT_FALSE(check.concerns(at(100), std::nullopt));
+  EXPECT_TRUE(check.concerns(std::nullopt, std::nullopt));
+  EXPECT_TRUE(check.repeated(lineAt(60), at(60)));
+  EXPECT_FALSE(check.repeated(lineAt(40), at(40)));  // let go
+  for (int64_t s = 100; s < 10'000; ++s) ASSERT_FALSE(check.repeated(lineAt(s), at(s)));
+  EXPECT_EQ(check.bytes(), bytes);
+  check.recordingDone(std::nullopt);
+  EXPECT_EQ(check.held(), 50u);
+}
+
 TEST(RepeatCheck, GrowsPastItsFirstSizeAndKeepsEveryLine) {
   RepeatCheck check;
   constexpr int64_t kLines = 200'000;
@@ -185,6 +202,7 @@ TEST(RepeatCheck, LinesThatDoNotConcernItAreNoRepeats) {
     RepeatCheck all, concerned;
     for (size_t r = 0; r < recordings.size(); ++r) {
       const std::optional<StampTime> next = r + 1 < recordings.size() ? firstOf(recordings[r + 1]) : std::nullopt;
+      if (r + 1 == recordings.size()) concerned.lastRecording();
       for (const Line& line : recordings[r]) {
         const bool asked = concerned.concerns(line.stamp, next) && concerned.repeated(line.text, line.stamp);
         ASSERT_EQ(all.repeated(line.text, line.stamp), asked) << "campaign " << campaign << ", line " << line.text;
