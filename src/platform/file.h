@@ -42,12 +42,12 @@ class MappedFile {
   // change and its size. Another file put in its place, or a change to it,
   // gives another version.
   struct Version {
-    uint64_t identity[2] = {0, 0};
-    uint64_t modified[2] = {0, 0};
+    uint64_t identity[2] = {0, 0};  // device and file number (under Windows: volume and file index)
+    uint64_t modified[2] = {0, 0};  // time of the last change, as the system gives it
     uint64_t size = 0;
     bool operator==(const Version&) const = default;
   };
-  Version version() const { return {{identity_[0], identity_[1]}, {modified_[0], modified_[1]}, openedSize_}; }
+  const Version& version() const { return opened_; }
 
  private:
   const char* data_ = nullptr;
@@ -56,9 +56,7 @@ class MappedFile {
   std::string copy_;  // the bytes when the file could not be mapped
   intptr_t handle_ = -1;
   int guard_ = -1;  // where the mapping is watched for lost pages, if it is
-  uint64_t identity_[2] = {0, 0};  // device and file number (under Windows: volume and file index)
-  uint64_t modified_[2] = {0, 0};  // time of the last change, as the system gives it
-  uint64_t openedSize_ = 0;        // its size when it was opened
+  Version opened_;
 };
 
 // A file created (or truncated) for writing, in binary, buffered. What was

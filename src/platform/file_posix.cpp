@@ -20,6 +20,13 @@ namespace tlq {
 
 namespace {
 
+// The version of a file as its status tells it.
+MappedFile::Version versionOf(const struct stat& st) {
+  return {{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)},
+          {static_cast<uint64_t>(st.st_mtim.tv_sec), static_cast<uint64_t>(st.st_mtim.tv_nsec)},
+          static_cast<uint64_t>(st.st_size)};
+}
+
 // Reads all that `fd` gives until end of file.
 bool readAll(int fd, std::string& out) {
   char buf[1 << 16];
@@ -117,11 +124,7 @@ MappedFile::MappedFile(const std::string& path) {
         .withReason(S_ISDIR(st.st_mode) ? std::generic_category().message(EISDIR) : "not a regular file");
   }
   handle_ = fd;
-  identity_[0] = static_cast<uint64_t>(st.st_dev);
-  identity_[1] = static_cast<uint64_t>(st.st_ino);
-  modified_[0] = static_cast<uint64_t>(st.st_mtim.tv_sec);
-  modified_[1] = static_cast<uint64_t>(st.st_mtim.tv_nsec);
-  openedSize_ = static_cast<uint64_t>(st.st_size);
+  opened_ = versionOf(st);
   if (st.st_size > 0) {
     void* p = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
     guard_ = p == MAP_FAILED ? -1 : watch(static_cast<const char*>(p), static_cast<size_t>(st.st_size));
@@ -154,16 +157,13 @@ MappedFile::~MappedFile() {
 
 bool MappedFile::isSameFile(const std::string& path) const {
   struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && static_cast<uint64_t>(st.st_dev) == identity_[0] &&
-         static_cast<uint64_t>(st.st_ino) == identity_[1];
+  return ::stat(path.c_str(), &st) == 0 && static_cast<uint64_t>(st.st_dev) == opened_.identity[0] &&
+         static_cast<uint64_t>(st.st_ino) == opened_.identity[1];
 }
 
 bool MappedFile::stillAt(const std::string& path) const {
   struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && static_cast<uint64_t>(st.st_dev) == identity_[0] &&
-         static_cast<uint64_t>(st.st_ino) == identity_[1] && static_cast<uint64_t>(st.st_size) == openedSize_ &&
-         static_cast<uint64_t>(st.st_mtim.tv_sec) == modified_[0] &&
-         static_cast<uint64_t>(st.st_mtim.tv_nsec) == modified_[1];
+  return ::stat(path.c_str(), &st) == 0 && versionOf(st) == opened_;
 }
 
 bool MappedFile::changed() const {
@@ -171,8 +171,8 @@ bool MappedFile::changed() const {
   if (guards[guard_].lost.load()) return true;  // a mapping is always watched
   struct stat st {};
   return ::fstat(static_cast<int>(handle_), &st) != 0 || static_cast<size_t>(st.st_size) != size_ ||
-         static_cast<uint64_t>(st.st_mtim.tv_sec) != modified_[0] ||
-         static_cast<uint64_t>(st.st_mtim.tv_nsec) != modified_[1];
+         static_cast<uint64_t>(st.st_mtim.tv_sec) != opened_.modified[0] ||
+         static_cast<uint64_t>(st.st_mtim.tv_nsec) != opened_.modified[1];
 }
 
 std::optional<std::string> readWholeFile(const std::string& path) {

@@ -34,6 +34,17 @@ bool identityOf(HANDLE h, uint64_t (&identity)[2]) {
   return true;
 }
 
+// The version of a file as its information tells it (the time of last
+// change in its one word).
+MappedFile::Version versionOf(const BY_HANDLE_FILE_INFORMATION& info) {
+  MappedFile::Version v;
+  v.identity[0] = info.dwVolumeSerialNumber;
+  v.identity[1] = static_cast<uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
+  v.modified[0] = static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32 | info.ftLastWriteTime.dwLowDateTime;
+  v.size = static_cast<uint64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
+  return v;
+}
+
 bool modifiedOf(HANDLE h, uint64_t (&modified)[2]) {
   FILETIME written{};
   if (!::GetFileTime(h, nullptr, nullptr, &written)) return false;
@@ -77,10 +88,10 @@ MappedFile::MappedFile(const std::string& path) {
     throw IoError("cannot open: " + path).withReason(reserved.empty() ? "not a regular file" : reserved);
   }
   handle_ = reinterpret_cast<intptr_t>(h);
-  modifiedOf(h, modified_);
-  identityOf(h, identity_);
+  modifiedOf(h, opened_.modified);
+  identityOf(h, opened_.identity);
   LARGE_INTEGER size{};
-  if (::GetFileSizeEx(h, &size)) openedSize_ = static_cast<uint64_t>(size.QuadPart);
+  if (::GetFileSizeEx(h, &size)) opened_.size = static_cast<uint64_t>(size.QuadPart);
   if (size.QuadPart > 0) {
     HANDLE mapping = ::CreateFileMappingW(h, nullptr, PAGE_READONLY, 0, 0, nullptr);
     if (mapping) {
@@ -117,7 +128,7 @@ bool MappedFile::changed() const {
   LARGE_INTEGER size{};
   uint64_t modified[2] = {0, 0};
   return !::GetFileSizeEx(h, &size) || static_cast<size_t>(size.QuadPart) != size_ || !modifiedOf(h, modified) ||
-         modified[0] != modified_[0];
+         modified[0] != opened_.modified[0];
 }
 
 bool MappedFile::stillAt(const std::string& path) const {
@@ -125,11 +136,7 @@ bool MappedFile::stillAt(const std::string& path) const {
                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   BY_HANDLE_FILE_INFORMATION info{};
-  bool same = ::GetFileInformationByHandle(h, &info) && info.dwVolumeSerialNumber == identity_[0] &&
-              (static_cast<uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow) == identity_[1] &&
-              (static_cast<uint64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow) == openedSize_ &&
-              (static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32 | info.ftLastWriteTime.dwLowDateTime) ==
-                  modified_[0];
+  bool same = ::GetFileInformationByHandle(h, &info) && versionOf(info) == opened_;
   ::CloseHandle(h);
   return same;
 }
@@ -139,7 +146,7 @@ bool MappedFile::isSameFile(const std::string& path) const {
                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   uint64_t other[2] = {0, 0};
-  bool same = identityOf(h, other) && other[0] == identity_[0] && other[1] == identity_[1];
+  bool same = identityOf(h, other) && other[0] == opened_.identity[0] && other[1] == opened_.identity[1];
   ::CloseHandle(h);
   return same;
 }
